@@ -1,0 +1,18 @@
+# The two commands of the README: `make run` and `make test`.
+JOBS := $(shell nproc)
+
+.PHONY: run test build bench demo
+
+build:
+	scripts/install.sh
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRESVIK_BUILD_TESTS=OFF >/dev/null
+	cmake --build build -j$(JOBS)
+
+run: build
+	scripts/run.sh
+
+test:
+	scripts/test.sh
+
+bench: build
+	scripts/isolated.sh scripts/with-display.sh scripts/run-bench.sh

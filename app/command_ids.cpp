@@ -1,0 +1,21 @@
+#include "app/command_ids.h"
+
+bool is_command_enabled(int id, const command_state& state) {
+    switch (id) {
+    case id_options:
+    case id_camera_list:
+    case id_update_cameras:
+    case id_update_databases:
+        return !state.capturing;
+    case id_capture:
+    case id_capture_record:
+        return !state.capturing && state.camera_open;
+    case id_stop:
+        return state.capturing;
+    case id_view_database:
+    case id_delete_database:
+        return !state.capturing && state.database_listed && state.database_selected;
+    default:
+        return true;
+    }
+}

@@ -1,0 +1,3 @@
+#include "app/tresvik_app.h"
+
+wxIMPLEMENT_APP(tresvik);

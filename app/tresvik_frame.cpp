@@ -1,0 +1,165 @@
+#include "app/tresvik_frame.h"
+
+#include <opencv2/core/utility.hpp>
+#include <wx/menu.h>
+#include <wx/stattext.h>
+#include <wx/toolbar.h>
+#include <wx/utils.h>
+
+#include "app/tool_icons.h"
+#include "camera/exposure_modes.h"
+#include "log/log_viewer.h"
+#include "log/thread_events.h"
+#include "settings/settings.h"
+#include "settings/settings_store.h"
+
+namespace {
+constexpr const char* program_version = "650";
+
+wxAuiPaneInfo fixed_pane(const wxString& caption) {
+    return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
+}
+} // namespace
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
+    EVT_MENU(id_exit, tresvik_frame::on_exit)
+    EVT_COMBOBOX(id_exposure_list, tresvik_frame::on_exposure_selected)
+    EVT_UPDATE_UI(id_options, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_capture, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_capture_record, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_stop, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_camera_list, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_update_cameras, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_update_databases, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_view_database, tresvik_frame::on_update_ui)
+    EVT_UPDATE_UI(id_delete_database, tresvik_frame::on_update_ui)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
+                             const wxPoint& pos, const wxSize& size)
+    : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE) {
+    bind_thread_events();
+    settings_ = open_settings();
+    build_menus();
+    aui_manager_.SetManagedWindow(this);
+    log_file_ = prepare_log_file();
+    build_panes();
+    write_startup_rows();
+    CreateStatusBar(4);
+    build_toolbar();
+    show_stored_exposure_mode();
+}
+
+tresvik_frame::~tresvik_frame() {
+    aui_manager_.UnInit();
+    settings_.reset();
+}
+
+void tresvik_frame::bind_thread_events() {
+    Bind(EVT_THREAD_NEW_FRAME, &tresvik_frame::on_new_frame, this);
+    Bind(EVT_THREAD_STREAM_STATS, &tresvik_frame::on_stream_stats, this);
+    Bind(EVT_THREAD_RECORD_STATUS, &tresvik_frame::on_record_status, this);
+    Bind(EVT_THREAD_LOG_ERROR, &tresvik_frame::on_log_error, this);
+    Bind(EVT_THREAD_LOG_INFO, &tresvik_frame::on_log_info, this);
+}
+
+void tresvik_frame::build_menus() {
+    auto* file = new wxMenu;
+    file->Append(id_options, L"Настройки");
+    file->Append(id_exit, L"Выход");
+    auto* camera = new wxMenu;
+    camera->Append(id_capture, L"Захват");
+    camera->Append(id_capture_record, L"Захват и запись");
+    camera->Append(id_stop, L"Остановить");
+    camera->Append(id_update_cameras, L"Обновить список камер");
+    auto* processing = new wxMenu;
+    processing->Append(id_update_databases, L"Обновить список баз");
+    processing->Append(id_view_database, L"Просмотр базы");
+    processing->Append(id_delete_database, L"Удаление базы");
+    processing->Append(id_replace_side, L"Заменить борт");
+    processing->Append(id_replace_session_code, L"Заменить код сеанса");
+    auto* bar = new wxMenuBar;
+    bar->Append(file, L"Файл");
+    bar->Append(camera, L"Камера");
+    bar->Append(processing, L"Обработка");
+    SetMenuBar(bar);
+}
+
+void tresvik_frame::build_panes() {
+    camera_panel_ = new wxPanel(this, id_camera_panel, wxDefaultPosition, wxDefaultSize,
+                                wxTAB_TRAVERSAL | wxNO_BORDER);
+    aui_manager_.AddPane(camera_panel_,
+                         fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
+    log_pane_ = new log_viewer(this, log_file_);
+    aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
+    database_list_ = new wxListCtrl(this, id_database_list, wxDefaultPosition, wxDefaultSize,
+                                    wxLC_REPORT);
+    aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
+    aui_manager_.Update();
+}
+
+void tresvik_frame::write_startup_rows() {
+    log_info(wxString::Format(L"Начало работы. Версия: %s", program_version));
+    log_info(wxString::Format("OpenCV %s", cv::getVersionString()));
+    log_info(wxGetLibraryVersionInfo().GetVersionString());
+    log_info(wxString::Format(L"Компьютер: %s (%s)", wxGetHostName(), wxGetOsDescription()));
+    log_info(wxString::Format(L"Борт: %s", read_side_for_startup_row(*settings_)));
+}
+
+void tresvik_frame::build_toolbar() {
+    wxToolBar* bar = CreateToolBar();
+    bar->SetToolBitmapSize(wxSize(24, 24));
+    const wxBitmap camera(camera_xpm), options(options_xpm), exit(exit_xpm);
+    bar->AddTool(id_capture, L"Камера", camera, camera);
+    bar->AddTool(id_options, L"Настройки", options, options);
+    bar->AddTool(id_exit, L"Выход", exit, exit);
+    bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Камера: "));
+    camera_list_ = new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
+                                  wxDefaultSize, 0, nullptr, wxCB_DROPDOWN | wxCB_READONLY);
+    bar->AddControl(camera_list_);
+    bar->AddSeparator();
+    bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Выдержка: "));
+    wxArrayString modes;
+    for (const char* mode : exposure_modes)
+        modes.Add(mode);
+    exposure_list_ = new wxComboBox(bar, id_exposure_list, wxEmptyString, wxDefaultPosition,
+                                    wxDefaultSize, modes, wxCB_DROPDOWN | wxCB_READONLY);
+    bar->AddControl(exposure_list_);
+    bar->Realize();
+}
+
+void tresvik_frame::show_stored_exposure_mode() {
+    exposure_mode_ = read_exposure_mode(*settings_);
+    exposure_list_->SetStringSelection(exposure_mode_);
+}
+
+command_state tresvik_frame::current_command_state() const {
+    command_state state;
+    state.database_listed = database_list_->GetItemCount() > 0;
+    state.database_selected = database_list_->GetSelectedItemCount() > 0;
+    return state;
+}
+
+void tresvik_frame::on_exit(wxCommandEvent&) { Close(true); }
+
+void tresvik_frame::on_exposure_selected(wxCommandEvent& event) {
+    exposure_mode_ = event.GetString();
+    write_exposure_mode(*settings_, exposure_mode_);
+}
+
+void tresvik_frame::on_update_ui(wxUpdateUIEvent& event) {
+    event.Enable(is_command_enabled(event.GetId(), current_command_state()));
+}
+
+// No grab mode exists yet: a new-frame event is ignored and leaves the status bar as it is.
+void tresvik_frame::on_new_frame(wxThreadEvent&) {}
+
+void tresvik_frame::on_stream_stats(wxThreadEvent& event) { SetStatusText(event.GetString(), 0); }
+
+void tresvik_frame::on_record_status(wxThreadEvent& event) { SetStatusText(event.GetString(), 2); }
+
+void tresvik_frame::on_log_error(wxThreadEvent& event) { log_error(event.GetString()); }
+
+void tresvik_frame::on_log_info(wxThreadEvent& event) { log_info(event.GetString()); }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <memory>
+
+#include <wx/aui/aui.h>
+#include <wx/combobox.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/panel.h>
+
+#include "app/command_ids.h"
+
+class log_viewer;
+
+// The main window and owner of nearly everything: the settings store, the log pane and the panes
+// of the live image and the recorded sessions. Its constructor is the program's start-up and its
+// destructor the shutdown. Worker threads reach it only through queued thread events. GUI thread.
+class tresvik_frame : public wxFrame {
+public:
+    tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
+                  const wxSize& size);
+    ~tresvik_frame() override;
+
+    // What the update-UI handler decides the enabled state from.
+    command_state current_command_state() const;
+
+private:
+    void bind_thread_events();
+    void build_menus();
+    void build_panes();
+    void build_toolbar();
+    void write_startup_rows();
+    void show_stored_exposure_mode();
+
+    void on_exit(wxCommandEvent& event);
+    void on_exposure_selected(wxCommandEvent& event);
+    void on_update_ui(wxUpdateUIEvent& event);
+
+    void on_new_frame(wxThreadEvent& event);
+    void on_stream_stats(wxThreadEvent& event);
+    void on_record_status(wxThreadEvent& event);
+    void on_log_error(wxThreadEvent& event);
+    void on_log_info(wxThreadEvent& event);
+
+    wxAuiManager aui_manager_;
+    wxFileName log_file_;
+    wxComboBox* camera_list_ = nullptr;
+    wxComboBox* exposure_list_ = nullptr;
+    log_viewer* log_pane_ = nullptr;
+    wxPanel* camera_panel_ = nullptr;
+    wxListCtrl* database_list_ = nullptr;
+    wxString exposure_mode_;
+    std::unique_ptr<wxFileConfig> settings_;
+
+    wxDECLARE_EVENT_TABLE();
+};

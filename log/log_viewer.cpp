@@ -1,0 +1,105 @@
+#include "log/log_viewer.h"
+
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+
+#include <wx/stopwatch.h>
+
+#include "log/log_format.h"
+
+namespace {
+constexpr int render_timer_id = wxID_HIGHEST + 1;
+constexpr long min_render_delay_ms = 20;
+constexpr long max_render_delay_ms = 2000;
+
+void write_row(std::wostream& stream, log_level level, const wxString& message) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    stream << format_log_row(level, local, message.ToStdWstring()) << std::flush;
+}
+} // namespace
+
+ui_redirector::ui_redirector(std::wostream& stream, log_viewer* owner)
+    : stream_(stream), previous_(stream.rdbuf(this)), owner_(owner) {}
+
+ui_redirector::~ui_redirector() { stream_.rdbuf(previous_); }
+
+ui_redirector::int_type ui_redirector::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    line_ += traits_type::to_char_type(c);
+    if (c == L'\n') {
+        owner_->write(line_);
+        line_.clear();
+    }
+    return c;
+}
+
+int ui_redirector::sync() {
+    if (!line_.empty()) {
+        owner_->write(line_);
+        line_.clear();
+    }
+    return 0;
+}
+
+ui_redirector_cout::ui_redirector_cout(log_viewer* owner) : ui_redirector(std::wcout, owner) {}
+
+ui_redirector_cerr::ui_redirector_cerr(log_viewer* owner) : ui_redirector(std::wcerr, owner) {}
+
+wxBEGIN_EVENT_TABLE(log_viewer, wxHtmlWindow)
+    EVT_TIMER(render_timer_id, log_viewer::on_render_timer)
+wxEND_EVENT_TABLE()
+
+log_viewer::log_viewer(wxWindow* parent, const wxFileName& file)
+    : wxHtmlWindow(parent, 1, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO, "htmlWindow"),
+      cout_redirector_(this), cerr_redirector_(this),
+      file_(file.GetFullPath().fn_str(), std::ios::out | std::ios::trunc),
+      render_timer_(this, render_timer_id) {
+    std::wcout << L"<html>" << std::endl;
+    std::wcout << L"<table>" << std::endl;
+    std::wcout << L"<tbody>" << std::endl;
+}
+
+// The file closes before the redirectors give the streams back (member order); nothing more is
+// written then.
+log_viewer::~log_viewer() { render_timer_.Stop(); }
+
+void log_viewer::write(const std::wstring& text) {
+    if (file_.is_open()) {
+        file_ << to_locale_text(text);
+        file_.flush();
+    }
+    received_ += text;
+    schedule_render();
+}
+
+void log_viewer::schedule_render() {
+    if (render_timer_.IsRunning())
+        return;
+    const long delay = std::clamp(3 * last_render_ms_, min_render_delay_ms, max_render_delay_ms);
+    render_timer_.StartOnce(static_cast<int>(delay));
+}
+
+void log_viewer::on_render_timer(wxTimerEvent&) { render_pending(); }
+
+void log_viewer::render_pending() {
+    render_timer_.Stop();
+    if (rendered_.length() == received_.length())
+        return;
+    wxStopWatch watch;
+    rendered_ = received_;
+    SetPage(rendered_);
+    int width = 0, height = 0;
+    GetVirtualSize(&width, &height);
+    Scroll(0, height);
+    last_render_ms_ = watch.Time();
+}
+
+void log_error(const char* text) { log_error(wxString(text, *wxConvCurrent)); }
+
+void log_error(const wxString& text) { write_row(std::wcerr, log_level::error, text); }
+
+void log_info(const wxString& text) { write_row(std::wcout, log_level::info, text); }

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need. Idempotent: when all are
+# present it only asks dpkg and returns within a second.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config ccache clang-format
+  libwxgtk3.2-dev libopencv-dev libboost-dev libboost-system-dev
+  libleveldb-dev libsnappy-dev libaravis-dev libusb-1.0-0-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth openbox x11-utils xdotool imagemagick iproute2 util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

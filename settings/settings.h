@@ -1,0 +1,26 @@
+#pragma once
+
+#include <wx/config.h>
+#include <wx/string.h>
+
+// Readers of the settings keys, each with its reader's default (wxBase only). There is no copy in memory besides the store itself: each reader asks for its key when it needs
+// it and supplies its own default through the readers below. The store is not thread-safe; it is
+// touched on the GUI thread only (workers read their keys in constructors run there).
+
+wxString read_side(const wxConfigBase& config);
+wxString read_side_for_startup_row(const wxConfigBase& config);
+wxString read_driver(const wxConfigBase& config);
+bool read_rotate180(const wxConfigBase& config);
+bool read_show_scale(const wxConfigBase& config);
+double read_scale(const wxConfigBase& config);
+wxString read_write_path(const wxConfigBase& config);
+// True when the key is present; only then does start-up scan the database root.
+bool read_stored_write_path(const wxConfigBase& config, wxString* path);
+wxString read_dpp_port(const wxConfigBase& config);
+wxString read_coordinate_server_address(const wxConfigBase& config);
+wxString read_coordinate_server_port(const wxConfigBase& config);
+wxString read_data_service_port(const wxConfigBase& config);
+wxString read_exposure_mode(const wxConfigBase& config);
+
+// Not flushed: reaches the file at the next flush or when the store is destroyed.
+void write_exposure_mode(wxConfigBase& config, const wxString& mode);

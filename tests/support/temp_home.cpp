@@ -1,0 +1,39 @@
+#include "tests/support/temp_home.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+std::string make_temp_folder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+} // namespace
+
+temp_dir::temp_dir(const std::string& prefix) : path_(make_temp_folder(prefix)) {}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+temp_home::temp_home() : path_(make_temp_folder("tresvik-home")) {
+    if (const char* home = std::getenv("HOME")) {
+        had_home_ = true;
+        saved_home_ = home;
+    }
+    setenv("HOME", path_.c_str(), 1);
+}
+
+temp_home::~temp_home() {
+    if (had_home_)
+        setenv("HOME", saved_home_.c_str(), 1);
+    else
+        unsetenv("HOME");
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+// A fresh temporary folder that stands in for the user's home directory for the life of the
+// object: HOME points at it, and both are restored and the folder removed on destruction.
+class temp_home {
+public:
+    temp_home();
+    ~temp_home();
+    temp_home(const temp_home&) = delete;
+    temp_home& operator=(const temp_home&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string saved_home_;
+    bool had_home_ = false;
+};
+
+// A fresh temporary folder, removed with everything in it on destruction.
+class temp_dir {
+public:
+    explicit temp_dir(const std::string& prefix = "tresvik-test");
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
