@@ -7,12 +7,14 @@
 
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
+#include "app/user_locale.h"
 
 namespace {
 constexpr long error_box = wxOK | wxICON_ERROR;
 }
 
 bool tresvik::OnInit() {
+    adopt_user_locale();
     if (instance_checker_.IsAnotherRunning()) {
         show_box("Another program instance is already running, aborting.", "Error", error_box);
         return false;
@@ -35,7 +37,9 @@ bool tresvik::OnInit() {
     }
 }
 
-int tresvik::OnExit() { return 0; }
+int tresvik::OnExit() {
+    return 0;
+}
 
 bool tresvik::OnExceptionInMainLoop() {
     try {
@@ -49,7 +53,9 @@ bool tresvik::OnExceptionInMainLoop() {
     }
 }
 
-void tresvik::OnUnhandledException() { show_box("Unhandled exception", "Error", wxOK | wxCENTRE); }
+void tresvik::OnUnhandledException() {
+    show_box("Unhandled exception", "Error", wxOK | wxCENTRE);
+}
 
 void tresvik::show_box(const wxString& text, const wxString& caption, long style) {
     wxMessageBox(text, caption, style, nullptr);
@@ -60,4 +66,6 @@ wxFrame* tresvik::create_main_window() {
                              wxDefaultSize);
 }
 
-void tresvik::end_process(int exit_code) { std::_Exit(exit_code); }
+void tresvik::end_process(int exit_code) {
+    std::_Exit(exit_code);
+}

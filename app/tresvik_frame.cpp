@@ -15,6 +15,8 @@
 
 namespace {
 constexpr const char* program_version = "650";
+// Wide enough for "<model> <address> [SocketDriver]".
+constexpr int camera_list_width = 360;
 
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
@@ -35,10 +37,10 @@ wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_UPDATE_UI(id_view_database, tresvik_frame::on_update_ui)
     EVT_UPDATE_UI(id_delete_database, tresvik_frame::on_update_ui)
 wxEND_EVENT_TABLE()
-// clang-format on
+    // clang-format on
 
-tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
-                             const wxPoint& pos, const wxSize& size)
+    tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
+                                 const wxPoint& pos, const wxSize& size)
     : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE) {
     bind_thread_events();
     settings_ = open_settings();
@@ -94,8 +96,8 @@ void tresvik_frame::build_panes() {
                          fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
     log_pane_ = new log_viewer(this, log_file_);
     aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
-    database_list_ = new wxListCtrl(this, id_database_list, wxDefaultPosition, wxDefaultSize,
-                                    wxLC_REPORT);
+    database_list_ =
+        new wxListCtrl(this, id_database_list, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
     aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
     aui_manager_.Update();
 }
@@ -116,8 +118,9 @@ void tresvik_frame::build_toolbar() {
     bar->AddTool(id_options, L"Настройки", options, options);
     bar->AddTool(id_exit, L"Выход", exit, exit);
     bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Камера: "));
-    camera_list_ = new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
-                                  wxDefaultSize, 0, nullptr, wxCB_DROPDOWN | wxCB_READONLY);
+    camera_list_ =
+        new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
+                       wxSize(camera_list_width, -1), 0, nullptr, wxCB_DROPDOWN | wxCB_READONLY);
     bar->AddControl(camera_list_);
     bar->AddSeparator();
     bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Выдержка: "));
@@ -142,7 +145,9 @@ command_state tresvik_frame::current_command_state() const {
     return state;
 }
 
-void tresvik_frame::on_exit(wxCommandEvent&) { Close(true); }
+void tresvik_frame::on_exit(wxCommandEvent&) {
+    Close(true);
+}
 
 void tresvik_frame::on_exposure_selected(wxCommandEvent& event) {
     exposure_mode_ = event.GetString();
@@ -156,10 +161,18 @@ void tresvik_frame::on_update_ui(wxUpdateUIEvent& event) {
 // No grab mode exists yet: a new-frame event is ignored and leaves the status bar as it is.
 void tresvik_frame::on_new_frame(wxThreadEvent&) {}
 
-void tresvik_frame::on_stream_stats(wxThreadEvent& event) { SetStatusText(event.GetString(), 0); }
+void tresvik_frame::on_stream_stats(wxThreadEvent& event) {
+    SetStatusText(event.GetString(), 0);
+}
 
-void tresvik_frame::on_record_status(wxThreadEvent& event) { SetStatusText(event.GetString(), 2); }
+void tresvik_frame::on_record_status(wxThreadEvent& event) {
+    SetStatusText(event.GetString(), 2);
+}
 
-void tresvik_frame::on_log_error(wxThreadEvent& event) { log_error(event.GetString()); }
+void tresvik_frame::on_log_error(wxThreadEvent& event) {
+    log_error(event.GetString());
+}
 
-void tresvik_frame::on_log_info(wxThreadEvent& event) { log_info(event.GetString()); }
+void tresvik_frame::on_log_info(wxThreadEvent& event) {
+    log_info(event.GetString());
+}

@@ -4,7 +4,9 @@
 
 #include <wx/dir.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 
+#include "log/log_files.h"
 #include "log/log_format.h"
 #include "log/log_viewer.h"
 
@@ -15,6 +17,7 @@ wxFileName log_folder() {
     folder.AppendDir("log");
     return folder;
 }
+} // namespace
 
 // Old files are passed over silently when their time cannot be read or they cannot be removed:
 // a stale log is no reason to stop the recorder from starting.
@@ -33,13 +36,14 @@ void remove_expired_logs(const wxString& folder, std::time_t now) {
             wxRemoveFile(file.GetFullPath());
     }
 }
-} // namespace
 
 wxFileName prepare_log_file() {
     const wxFileName folder = log_folder();
     const wxString path = folder.GetPath(wxPATH_GET_VOLUME);
+    wxLogNull quiet; // failures are reported by the caller, not by the toolkit's log window
     if (!folder.DirExists() && !folder.Mkdir(0777, wxPATH_MKDIR_FULL)) {
-        const wxString text = wxString::Format(L"Не удается создать папку с файлами журналов [%s]", path);
+        const wxString text =
+            wxString::Format(L"Не удается создать папку с файлами журналов [%s]", path);
         throw std::runtime_error(std::string(text.mb_str(*wxConvCurrent)));
     }
     const std::time_t now = std::time(nullptr);

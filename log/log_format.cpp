@@ -19,8 +19,8 @@ std::wstring format_log_time(const std::tm& local) {
 
 std::wstring format_log_row(log_level level, const std::tm& local, const std::wstring& message) {
     const wchar_t* colour = level == log_level::error ? L"red" : L"blue";
-    return L"<tr>\n<td>" + format_log_time(local) + L"</td>\n<td> <font color='" + colour +
-           L"'>" + message + L"</font></td>\n</tr>\n";
+    return L"<tr>\n<td>" + format_log_time(local) + L"</td>\n<td> <font color='" + colour + L"'>" +
+           message + L"</font></td>\n</tr>\n";
 }
 
 std::string log_file_name(std::int64_t unix_seconds, std::uint32_t pid) {
@@ -34,7 +34,9 @@ bool is_log_file_name(const std::string& name) {
            name.compare(name.size() - name_suffix.size(), name_suffix.size(), name_suffix) == 0;
 }
 
-bool is_expired_log(std::int64_t now, std::int64_t modified) { return now - modified > seven_days; }
+bool is_expired_log(std::int64_t now, std::int64_t modified) {
+    return now - modified > seven_days;
+}
 
 std::string to_locale_text(const std::wstring& text) {
     std::string narrow;

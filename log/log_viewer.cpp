@@ -24,7 +24,9 @@ void write_row(std::wostream& stream, log_level level, const wxString& message) 
 ui_redirector::ui_redirector(std::wostream& stream, log_viewer* owner)
     : stream_(stream), previous_(stream.rdbuf(this)), owner_(owner) {}
 
-ui_redirector::~ui_redirector() { stream_.rdbuf(previous_); }
+ui_redirector::~ui_redirector() {
+    stream_.rdbuf(previous_);
+}
 
 ui_redirector::int_type ui_redirector::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof()))
@@ -50,10 +52,9 @@ ui_redirector_cout::ui_redirector_cout(log_viewer* owner) : ui_redirector(std::w
 ui_redirector_cerr::ui_redirector_cerr(log_viewer* owner) : ui_redirector(std::wcerr, owner) {}
 
 wxBEGIN_EVENT_TABLE(log_viewer, wxHtmlWindow)
-    EVT_TIMER(render_timer_id, log_viewer::on_render_timer)
-wxEND_EVENT_TABLE()
+    EVT_TIMER(render_timer_id, log_viewer::on_render_timer) wxEND_EVENT_TABLE()
 
-log_viewer::log_viewer(wxWindow* parent, const wxFileName& file)
+        log_viewer::log_viewer(wxWindow* parent, const wxFileName& file)
     : wxHtmlWindow(parent, 1, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO, "htmlWindow"),
       cout_redirector_(this), cerr_redirector_(this),
       file_(file.GetFullPath().fn_str(), std::ios::out | std::ios::trunc),
@@ -65,7 +66,9 @@ log_viewer::log_viewer(wxWindow* parent, const wxFileName& file)
 
 // The file closes before the redirectors give the streams back (member order); nothing more is
 // written then.
-log_viewer::~log_viewer() { render_timer_.Stop(); }
+log_viewer::~log_viewer() {
+    render_timer_.Stop();
+}
 
 void log_viewer::write(const std::wstring& text) {
     if (file_.is_open()) {
@@ -83,7 +86,9 @@ void log_viewer::schedule_render() {
     render_timer_.StartOnce(static_cast<int>(delay));
 }
 
-void log_viewer::on_render_timer(wxTimerEvent&) { render_pending(); }
+void log_viewer::on_render_timer(wxTimerEvent&) {
+    render_pending();
+}
 
 void log_viewer::render_pending() {
     render_timer_.Stop();
@@ -98,8 +103,14 @@ void log_viewer::render_pending() {
     last_render_ms_ = watch.Time();
 }
 
-void log_error(const char* text) { log_error(wxString(text, *wxConvCurrent)); }
+void log_error(const char* text) {
+    log_error(wxString(text, *wxConvCurrent));
+}
 
-void log_error(const wxString& text) { write_row(std::wcerr, log_level::error, text); }
+void log_error(const wxString& text) {
+    write_row(std::wcerr, log_level::error, text);
+}
 
-void log_info(const wxString& text) { write_row(std::wcout, log_level::info, text); }
+void log_info(const wxString& text) {
+    write_row(std::wcout, log_level::info, text);
+}

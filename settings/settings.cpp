@@ -2,20 +2,29 @@
 
 #include <wx/utils.h>
 
-
-wxString read_side(const wxConfigBase& config) { return config.Read("side", L"левый"); }
+wxString read_side(const wxConfigBase& config) {
+    return config.Read("side", L"левый");
+}
 
 wxString read_side_for_startup_row(const wxConfigBase& config) {
     return config.Read("side", L"не определен");
 }
 
-wxString read_driver(const wxConfigBase& config) { return config.Read("driver", "SocketDriver"); }
+wxString read_driver(const wxConfigBase& config) {
+    return config.Read("driver", "SocketDriver");
+}
 
-bool read_rotate180(const wxConfigBase& config) { return config.ReadBool("rotate180", false); }
+bool read_rotate180(const wxConfigBase& config) {
+    return config.ReadBool("rotate180", false);
+}
 
-bool read_show_scale(const wxConfigBase& config) { return config.ReadBool("show_scale", true); }
+bool read_show_scale(const wxConfigBase& config) {
+    return config.ReadBool("show_scale", true);
+}
 
-double read_scale(const wxConfigBase& config) { return config.ReadDouble("scale", 0.8); }
+double read_scale(const wxConfigBase& config) {
+    return config.ReadDouble("scale", 0.8);
+}
 
 wxString read_write_path(const wxConfigBase& config) {
     return config.Read("write_path", wxGetUserHome());
@@ -25,7 +34,9 @@ bool read_stored_write_path(const wxConfigBase& config, wxString* path) {
     return config.Read("write_path", path, wxGetUserHome());
 }
 
-wxString read_dpp_port(const wxConfigBase& config) { return config.Read("dpp_port", "COM1"); }
+wxString read_dpp_port(const wxConfigBase& config) {
+    return config.Read("dpp_port", "COM1");
+}
 
 wxString read_coordinate_server_address(const wxConfigBase& config) {
     return config.Read("coordinate_server_address", "127.0.0.1");

@@ -3,9 +3,10 @@
 #include <wx/config.h>
 #include <wx/string.h>
 
-// Readers of the settings keys, each with its reader's default (wxBase only). There is no copy in memory besides the store itself: each reader asks for its key when it needs
-// it and supplies its own default through the readers below. The store is not thread-safe; it is
-// touched on the GUI thread only (workers read their keys in constructors run there).
+// Readers of the settings keys, each with its reader's default (wxBase only). There is no copy in
+// memory besides the store itself: each reader asks for its key when it needs it and supplies its
+// own default through the readers below. The store is not thread-safe; it is touched on the GUI
+// thread only (workers read their keys in constructors run there).
 
 wxString read_side(const wxConfigBase& config);
 wxString read_side_for_startup_row(const wxConfigBase& config);

@@ -13,6 +13,8 @@ public:
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    if (testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
     wxApp::SetInstance(new gui_test_app);
     if (!wxEntryStart(argc, argv))
         return 2;

@@ -1,0 +1,196 @@
+#include <fstream>
+#include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
+#include <sstream>
+
+#include <wx/app.h>
+#include <wx/combobox.h>
+#include <wx/dir.h>
+#include <wx/menu.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
+#include <wx/utils.h>
+
+#include "app/command_ids.h"
+#include "app/tresvik_frame.h"
+#include "log/thread_events.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+struct frame_fixture : testing::Test {
+    temp_home home;
+    tresvik_frame* frame = make_frame();
+
+    static tresvik_frame* make_frame() {
+        return new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
+                                 wxDefaultSize);
+    }
+    ~frame_fixture() override { delete frame; }
+
+    std::string log_file_text() const {
+        wxDir dir(home.path() + "/Velmora3/log");
+        wxString name;
+        EXPECT_TRUE(dir.GetFirst(&name, "tresvik[*].html"));
+        return read_file(home.path() + "/Velmora3/log/" + name.ToStdString());
+    }
+    std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
+    void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
+        post_thread_event(frame, type, text);
+        wxTheApp->ProcessPendingEvents();
+    }
+};
+
+struct menu_entry {
+    int menu;
+    int id;
+    const wchar_t* label;
+};
+} // namespace
+
+TEST_F(frame_fixture, menus_hold_their_commands_in_order) {
+    const wxMenuBar* bar = frame->GetMenuBar();
+    ASSERT_EQ(bar->GetMenuCount(), 3u);
+    EXPECT_EQ(bar->GetMenuLabelText(0), L"Файл");
+    EXPECT_EQ(bar->GetMenuLabelText(1), L"Камера");
+    EXPECT_EQ(bar->GetMenuLabelText(2), L"Обработка");
+    const menu_entry entries[] = {
+        {0, id_options, L"Настройки"},
+        {0, id_exit, L"Выход"},
+        {1, id_capture, L"Захват"},
+        {1, id_capture_record, L"Захват и запись"},
+        {1, id_stop, L"Остановить"},
+        {1, id_update_cameras, L"Обновить список камер"},
+        {2, id_update_databases, L"Обновить список баз"},
+        {2, id_view_database, L"Просмотр базы"},
+        {2, id_delete_database, L"Удаление базы"},
+        {2, id_replace_side, L"Заменить борт"},
+        {2, id_replace_session_code, L"Заменить код сеанса"},
+    };
+    size_t position[3] = {0, 0, 0};
+    for (const auto& entry : entries) {
+        const wxMenuItem* item =
+            bar->GetMenu(entry.menu)->FindItemByPosition(position[entry.menu]++);
+        EXPECT_EQ(item->GetId(), entry.id);
+        EXPECT_EQ(item->GetItemLabelText(), entry.label);
+        EXPECT_TRUE(item->GetHelp().empty());
+    }
+    for (int m = 0; m < 3; ++m)
+        EXPECT_EQ(bar->GetMenu(m)->GetMenuItemCount(), position[m]);
+}
+
+TEST_F(frame_fixture, toolbar_has_three_tools_and_the_two_lists) {
+    const wxToolBar* bar = frame->GetToolBar();
+    const int tools[] = {id_capture, id_options, id_exit};
+    const wchar_t* labels[] = {L"Камера", L"Настройки", L"Выход"};
+    for (int i = 0; i < 3; ++i) {
+        const wxToolBarToolBase* tool = bar->GetToolByPos(i);
+        EXPECT_EQ(tool->GetId(), tools[i]);
+        EXPECT_EQ(tool->GetLabel(), labels[i]);
+        EXPECT_EQ(tool->GetNormalBitmap().GetSize(), wxSize(24, 24));
+    }
+    auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
+    auto* exposures = wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox);
+    ASSERT_NE(cameras, nullptr);
+    ASSERT_NE(exposures, nullptr);
+    EXPECT_EQ(exposures->GetCount(), 10u);
+    EXPECT_EQ(exposures->GetString(0), "Off");
+    EXPECT_EQ(exposures->GetString(9), "ContinuousPreset9");
+    EXPECT_EQ(exposures->GetValue(), "Off");
+    EXPECT_EQ(frame->GetStatusBar()->GetFieldsCount(), 4);
+}
+
+TEST_F(frame_fixture, log_file_starts_with_header_and_start_up_rows_in_order) {
+    const std::string text = log_file_text();
+    EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
+    const std::string rows[] = {
+        "Начало работы. Версия: 650",
+        "OpenCV " + cv::getVersionString(),
+        wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
+        "Компьютер: " + wxGetHostName().ToStdString() + " (",
+        "Борт: не определен",
+    };
+    size_t at = 0;
+    for (const auto& row : rows) {
+        const size_t found = text.find("<font color='blue'>" + row, at);
+        EXPECT_NE(found, std::string::npos) << row;
+        at = found;
+    }
+}
+
+TEST_F(frame_fixture, nothing_is_written_to_the_settings_file_unless_stored) {
+    delete frame;
+    frame = nullptr;
+    EXPECT_FALSE(std::ifstream(settings_path()).good());
+}
+
+TEST_F(frame_fixture, chosen_exposure_mode_is_stored_at_shutdown) {
+    auto* exposures = wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox);
+    exposures->SetSelection(4);
+    wxCommandEvent pick(wxEVT_COMBOBOX, id_exposure_list);
+    pick.SetString(exposures->GetString(4));
+    pick.SetEventObject(exposures);
+    exposures->GetEventHandler()->ProcessEvent(pick);
+    EXPECT_FALSE(std::ifstream(settings_path()).good());
+    delete frame;
+    frame = make_frame();
+    EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset4\n");
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
+              "ContinuousPreset4");
+}
+
+TEST_F(frame_fixture, stored_side_is_shown_in_the_start_up_row) {
+    delete frame;
+    std::ofstream(settings_path()) << "side=правый\n";
+    frame = make_frame();
+    EXPECT_NE(log_file_text().find("Борт: правый"), std::string::npos);
+}
+
+TEST_F(frame_fixture, thread_events_reach_status_fields_and_log_rows) {
+    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(0),
+              "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
+    const std::string text = log_file_text();
+    EXPECT_NE(text.find("<font color='red'>Error reading serial serial_port.</font>"),
+              std::string::npos);
+    EXPECT_NE(text.find("<font color='blue'>Condition wait exit</font>"), std::string::npos);
+}
+
+TEST_F(frame_fixture, new_frame_without_a_capture_leaves_the_status_bar_alone) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(1), "before");
+}
+
+TEST_F(frame_fixture, without_camera_and_capture_only_the_idle_commands_are_enabled) {
+    frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+    const wxMenuBar* bar = frame->GetMenuBar();
+    EXPECT_TRUE(bar->IsEnabled(id_options));
+    EXPECT_TRUE(bar->IsEnabled(id_exit));
+    EXPECT_FALSE(bar->IsEnabled(id_capture));
+    EXPECT_FALSE(bar->IsEnabled(id_capture_record));
+    EXPECT_FALSE(bar->IsEnabled(id_stop));
+    EXPECT_TRUE(bar->IsEnabled(id_update_cameras));
+    EXPECT_FALSE(bar->IsEnabled(id_view_database));
+    EXPECT_FALSE(bar->IsEnabled(id_delete_database));
+    EXPECT_TRUE(bar->IsEnabled(id_replace_side));
+    EXPECT_FALSE(frame->GetToolBar()->GetToolEnabled(id_capture));
+}
+
+TEST_F(frame_fixture, exit_closes_the_window) {
+    wxCommandEvent exit(wxEVT_MENU, id_exit);
+    frame->GetEventHandler()->ProcessEvent(exit);
+    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
+    wxTheApp->ProcessIdle();
+    frame = nullptr;
+}

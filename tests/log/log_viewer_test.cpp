@@ -1,0 +1,145 @@
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <sstream>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <wx/frame.h>
+
+#include "log/log_files.h"
+#include "log/log_viewer.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+std::string read_file(const wxString& path) {
+    std::ifstream in(path.fn_str(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void touch(const std::string& path, std::time_t modified) {
+    std::ofstream(path) << "x";
+    utimbuf times{modified, modified};
+    ASSERT_EQ(utime(path.c_str(), &times), 0);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// A frame holding a log pane, as the main window does.
+struct pane_fixture : testing::Test {
+    temp_home home;
+    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "log");
+    wxFileName file{home.path(), "tresvik[1].html"};
+    log_viewer* pane = new log_viewer(frame, file);
+
+    ~pane_fixture() override { delete frame; }
+};
+
+const std::string header = "<html>\n<table>\n<tbody>\n";
+} // namespace
+
+TEST_F(pane_fixture, file_starts_with_the_three_header_lines_and_never_closes_them) {
+    EXPECT_EQ(read_file(file.GetFullPath()), header);
+    log_info("one");
+    const std::string content = read_file(file.GetFullPath());
+    EXPECT_EQ(content.rfind(header, 0), 0u);
+    EXPECT_EQ(content.find("</table>"), std::string::npos);
+    EXPECT_EQ(content.substr(content.size() - 6), "</tr>\n");
+}
+
+TEST_F(pane_fixture, pane_and_file_receive_identical_rows) {
+    log_info(L"Начало работы. Версия: 650");
+    log_error(wxString("Error opening camera."));
+    log_error("narrow what() text");
+    const std::string content = read_file(file.GetFullPath());
+    EXPECT_EQ(wxString::FromUTF8(content), pane->received_text());
+    EXPECT_NE(content.find("<font color='blue'>Начало работы. Версия: 650</font></td>\n</tr>\n"),
+              std::string::npos);
+    EXPECT_NE(content.find("<font color='red'>Error opening camera.</font>"), std::string::npos);
+    EXPECT_NE(content.find("<font color='red'>narrow what() text</font>"), std::string::npos);
+}
+
+TEST_F(pane_fixture, every_completed_row_is_on_disk_before_the_writer_returns) {
+    for (int i = 0; i < 50; ++i)
+        log_info(wxString::Format("row %d", i));
+    const std::string content = read_file(file.GetFullPath());
+    EXPECT_NE(content.find("row 49</font></td>\n</tr>\n"), std::string::npos);
+}
+
+TEST_F(pane_fixture, anything_written_to_the_standard_wide_streams_lands_in_both) {
+    std::wcout << L"plain text" << std::endl;
+    std::wcerr << L"partial" << std::flush;
+    EXPECT_EQ(read_file(file.GetFullPath()), header + "plain text\npartial");
+    EXPECT_TRUE(pane->received_text().EndsWith("plain text\npartial"));
+}
+
+TEST_F(pane_fixture, rendered_pane_shows_markup_as_markup) {
+    log_info("<b>bold</b> message");
+    pane->render_pending();
+    EXPECT_NE(pane->ToText().Find("bold message"), wxNOT_FOUND);
+    EXPECT_EQ(pane->ToText().Find("<b>"), wxNOT_FOUND);
+}
+
+TEST(log_viewer, streams_are_given_back_when_the_pane_goes) {
+    temp_home home;
+    std::wstreambuf* cout_before = std::wcout.rdbuf();
+    std::wstreambuf* cerr_before = std::wcerr.rdbuf();
+    const wxFileName file(home.path(), "tresvik[2].html");
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "log");
+    new log_viewer(frame, file);
+    EXPECT_NE(std::wcout.rdbuf(), cout_before);
+    delete frame;
+    EXPECT_EQ(std::wcout.rdbuf(), cout_before);
+    EXPECT_EQ(std::wcerr.rdbuf(), cerr_before);
+    std::wostringstream captured;
+    std::wcout.rdbuf(captured.rdbuf());
+    log_info("after");
+    std::wcout.rdbuf(cout_before);
+    EXPECT_NE(captured.str().find(L"after"), std::wstring::npos);
+    EXPECT_EQ(read_file(file.GetFullPath()), header);
+}
+
+TEST(log_files, old_logs_go_and_everything_else_stays) {
+    temp_dir folder;
+    const std::time_t now = 1764912000;
+    const std::string dir = folder.path() + "/";
+    touch(dir + "tresvik[1].html", now - 604800);
+    touch(dir + "tresvik[2].html", now - 604801);
+    touch(dir + "tresvik[3].html", now - 10);
+    touch(dir + "notes.html", now - 9999999);
+    touch(dir + ".tresvik[4].html", now - 9999999);
+    ASSERT_EQ(mkdir((dir + "tresvik[5].html").c_str(), 0777), 0);
+    remove_expired_logs(folder.path(), now);
+    EXPECT_TRUE(exists(dir + "tresvik[1].html"));
+    EXPECT_FALSE(exists(dir + "tresvik[2].html"));
+    EXPECT_TRUE(exists(dir + "tresvik[3].html"));
+    EXPECT_TRUE(exists(dir + "notes.html"));
+    EXPECT_TRUE(exists(dir + ".tresvik[4].html"));
+    EXPECT_TRUE(exists(dir + "tresvik[5].html"));
+}
+
+TEST(log_files, log_file_lies_in_the_home_log_folder_and_is_named_by_time_and_process) {
+    temp_home home;
+    const wxFileName file = prepare_log_file();
+    EXPECT_EQ(file.GetPath(), home.path() + "/Velmora3/log");
+    EXPECT_TRUE(file.GetFullName().StartsWith("tresvik["));
+    EXPECT_TRUE(file.GetFullName().EndsWith(wxString::Format("%d].html", int(getpid()))));
+    EXPECT_TRUE(wxFileName::DirExists(file.GetPath()));
+}
+
+TEST(log_files, unmakeable_log_folder_is_reported_with_its_path) {
+    temp_home home;
+    std::ofstream(home.path() + "/Velmora3") << "a file where the folder should be";
+    try {
+        prepare_log_file();
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Не удается создать папку с файлами журналов [" + home.path() + "/Velmora3/log]");
+    }
+}

@@ -1,0 +1,99 @@
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <sstream>
+
+#include <wx/utils.h>
+
+#include "settings/settings.h"
+#include "settings/settings_store.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+} // namespace
+
+TEST(settings, file_lies_in_the_config_folder_of_the_home_directory) {
+    temp_home home;
+    EXPECT_EQ(settings_file_name().GetFullPath(), home.path() + "/Velmora3/config/.tresvik");
+}
+
+TEST(settings, every_reader_has_its_default_when_the_file_is_missing) {
+    temp_home home;
+    const auto config = open_settings();
+    EXPECT_EQ(read_side(*config), L"левый");
+    EXPECT_EQ(read_side_for_startup_row(*config), L"не определен");
+    EXPECT_EQ(read_driver(*config), "SocketDriver");
+    EXPECT_FALSE(read_rotate180(*config));
+    EXPECT_TRUE(read_show_scale(*config));
+    EXPECT_DOUBLE_EQ(read_scale(*config), 0.8);
+    EXPECT_EQ(read_write_path(*config), wxGetUserHome());
+    EXPECT_EQ(read_dpp_port(*config), "COM1");
+    EXPECT_EQ(read_coordinate_server_address(*config), "127.0.0.1");
+    EXPECT_EQ(read_coordinate_server_port(*config), "12500");
+    EXPECT_EQ(read_data_service_port(*config), "12600");
+    EXPECT_EQ(read_exposure_mode(*config), "Off");
+    wxString path;
+    EXPECT_FALSE(read_stored_write_path(*config, &path));
+}
+
+TEST(settings, opening_makes_the_folder_but_writes_no_file_until_a_key_is_stored) {
+    temp_home home;
+    open_settings().reset();
+    EXPECT_TRUE(wxFileName::DirExists(home.path() + "/Velmora3/config"));
+    EXPECT_FALSE(exists(home.path() + "/Velmora3/config/.tresvik"));
+}
+
+TEST(settings, exposure_mode_reaches_the_file_when_the_store_is_destroyed) {
+    temp_home home;
+    const std::string file = home.path() + "/Velmora3/config/.tresvik";
+    auto config = open_settings();
+    write_exposure_mode(*config, "ContinuousPreset3");
+    EXPECT_FALSE(exists(file));
+    config.reset();
+    EXPECT_EQ(read_file(file), "exposure_mode=ContinuousPreset3\n");
+    EXPECT_EQ(read_exposure_mode(*open_settings()), "ContinuousPreset3");
+}
+
+TEST(settings, cyrillic_values_and_home_survive_a_save_and_reload_as_utf8) {
+    temp_home base;
+    const std::string cyrillic_home = base.path() + "/оператор";
+    ASSERT_TRUE(wxFileName::Mkdir(wxString::FromUTF8(cyrillic_home), 0777, wxPATH_MKDIR_FULL));
+    setenv("HOME", cyrillic_home.c_str(), 1);
+    const wxString folder = wxString::FromUTF8(cyrillic_home + "/записи");
+    {
+        auto config = open_settings();
+        config->Write("side", L"правый");
+        config->Write("write_path", folder);
+    }
+    EXPECT_NE(read_file(cyrillic_home + "/Velmora3/config/.tresvik").find("side=правый"),
+              std::string::npos);
+    auto config = open_settings();
+    EXPECT_EQ(read_side(*config), L"правый");
+    wxString path;
+    EXPECT_TRUE(read_stored_write_path(*config, &path));
+    EXPECT_EQ(path, folder);
+}
+
+TEST(settings, unmakeable_folder_gives_an_error_row_and_a_store_with_defaults) {
+    temp_home home;
+    std::ofstream(home.path() + "/Velmora3") << "a file where the folder should be";
+    std::wostringstream captured;
+    std::wstreambuf* saved = std::wcerr.rdbuf(captured.rdbuf());
+    const auto config = open_settings();
+    std::wcerr.rdbuf(saved);
+    const wxString expected = wxString::FromUTF8("Не удается создать папку с файлами настройки [" +
+                                                 home.path() + "/Velmora3/config]");
+    EXPECT_NE(captured.str().find(expected.ToStdWstring()), std::wstring::npos);
+    EXPECT_NE(captured.str().find(L"color='red'"), std::wstring::npos);
+    EXPECT_EQ(read_side(*config), L"левый");
+}
