@@ -1,0 +1,147 @@
+#include "recording/session_format.h"
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <cwchar>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace {
+constexpr std::uint64_t max_dpp = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint64_t max_seconds = std::numeric_limits<std::int64_t>::max();
+constexpr wchar_t escaped_byte_base = 0xDC00;
+
+// The value of a run of decimal digits, or nothing when it is empty, holds a non-digit or exceeds
+// the limit.
+std::optional<std::uint64_t> parse_digits(std::string_view digits, std::uint64_t limit) {
+    if (digits.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        if (value > (limit - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// Splits off one leading sign; true when it was '-'.
+bool take_sign(std::string_view& text) {
+    if (text.empty() || (text.front() != '+' && text.front() != '-'))
+        return false;
+    const bool negative = text.front() == '-';
+    text.remove_prefix(1);
+    return negative;
+}
+
+std::invalid_argument bad_value(const char* what, std::string_view text) {
+    constexpr std::size_t shown = 32;
+    std::string quoted(text.substr(0, shown));
+    if (text.size() > shown)
+        quoted += "...";
+    return std::invalid_argument(std::string("not ") + what + ": \"" + quoted + "\"");
+}
+
+// The platform's thread-safe conversion to local broken-down time.
+bool to_local_time(std::time_t seconds, std::tm& local) {
+#ifdef _WIN32
+    return localtime_s(&local, &seconds) == 0;
+#else
+    return localtime_r(&seconds, &local) != nullptr;
+#endif
+}
+} // namespace
+
+std::string frame_key(std::uint32_t dpp) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%010u", static_cast<unsigned>(dpp));
+    return text;
+}
+
+bool is_frame_key(std::string_view key) {
+    return key.size() == 10 && parse_digits(key, max_seconds).has_value();
+}
+
+std::uint32_t parse_dpp(std::string_view text) {
+    std::string_view digits = text;
+    const bool negative = take_sign(digits);
+    const auto value = parse_digits(digits, max_dpp);
+    if (!value)
+        throw bad_value("a DPP number", text);
+    const auto magnitude = static_cast<std::uint32_t>(*value);
+    return negative ? static_cast<std::uint32_t>(0u - magnitude) : magnitude;
+}
+
+std::uint32_t parse_dpp_argument(std::string_view text) {
+    const auto value = parse_digits(text, max_dpp);
+    if (!value)
+        throw bad_value("a DPP number", text);
+    return static_cast<std::uint32_t>(*value);
+}
+
+std::string format_unix_seconds(std::int64_t seconds) {
+    return std::to_string(seconds);
+}
+
+std::int64_t parse_unix_seconds(std::string_view text) {
+    std::string_view digits = text;
+    const bool negative = take_sign(digits);
+    const auto value = parse_digits(digits, negative ? max_seconds + 1 : max_seconds);
+    if (!value)
+        throw bad_value("a time in seconds", text);
+    return negative ? static_cast<std::int64_t>(0u - *value) : static_cast<std::int64_t>(*value);
+}
+
+std::string format_local_time(std::int64_t seconds) {
+    std::tm local{};
+    if (static_cast<std::time_t>(seconds) != seconds ||
+        !to_local_time(static_cast<std::time_t>(seconds), local))
+        throw bad_value("a representable time", format_unix_seconds(seconds));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+std::wstring wide_text(std::string_view bytes) {
+    std::wstring text;
+    text.reserve(bytes.size());
+    std::mbstate_t state{};
+    while (!bytes.empty()) {
+        wchar_t c = 0;
+        const std::size_t used = std::mbrtowc(&c, bytes.data(), bytes.size(), &state);
+        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+            state = std::mbstate_t{};
+            c = static_cast<wchar_t>(escaped_byte_base + static_cast<unsigned char>(bytes[0]));
+        }
+        text += c;
+        bytes.remove_prefix(used == 0 || used > bytes.size() ? 1 : used);
+    }
+    return text;
+}
+
+std::string narrow_text(std::wstring_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    std::mbstate_t state{};
+    char encoded[MB_LEN_MAX];
+    for (wchar_t c : text) {
+        if (c >= escaped_byte_base && c <= escaped_byte_base + 0xFF) {
+            bytes += static_cast<char>(c - escaped_byte_base);
+            continue;
+        }
+        const std::size_t size = std::wcrtomb(encoded, c, &state);
+        if (size == static_cast<std::size_t>(-1)) {
+            state = std::mbstate_t{};
+            bytes += '?';
+        } else {
+            bytes.append(encoded, size);
+        }
+    }
+    return bytes;
+}

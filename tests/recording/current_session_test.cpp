@@ -1,0 +1,76 @@
+#include "recording/session_db.h"
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/recording/raw_session.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+bool is_frame_or_not_found(const cv::Mat& image) {
+    return (image.type() == CV_8UC3 && image.size() == cv::Size(160, 120)) ||
+           (image.type() == CV_8UC1 && image.size() == cv::Size(640, 480));
+}
+} // namespace
+
+// The write thread records while data-service threads read the live session and the session is
+// closed and reopened under them; the handle must never be released under a reader.
+TEST(current_session, recording_reading_and_reopening_run_concurrently) {
+    temp_dir root;
+    const std::string path = root.path() + "/2021.03.04 12.05.33";
+    const cv::Mat frame = test_frame(1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> recorded{0};
+    std::atomic<int> served{0};
+    std::atomic<int> odd_images{0};
+    current_session.open(path);
+
+    std::thread recorder([&] {
+        for (std::uint32_t dpp = 1; !stop; ++dpp) {
+            try {
+                current_session.record_frame(frame, dpp);
+                ++recorded;
+            } catch (const std::runtime_error&) {
+                // closed between two frames: the next open resumes recording
+            }
+        }
+    });
+    std::vector<std::thread> readers;
+    for (std::uint32_t first = 0; first < 3; ++first) {
+        readers.emplace_back([&, first] {
+            for (std::uint32_t dpp = first; !stop; dpp += 7) {
+                cv::Mat image;
+                current_session.read_current_frame(dpp % 500, image);
+                odd_images += is_frame_or_not_found(image) ? 0 : 1;
+                ++served;
+            }
+        });
+    }
+    std::atomic<int> seen_open{0};
+    std::thread telemetry([&] {
+        while (!stop)
+            seen_open += current_session.is_open() ? 1 : 0;
+    });
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        current_session.close();
+        current_session.open(path);
+    }
+    stop = true;
+    recorder.join();
+    for (std::thread& reader : readers)
+        reader.join();
+    telemetry.join();
+    current_session.close();
+
+    EXPECT_GT(recorded.load(), 0);
+    EXPECT_GT(served.load(), 0);
+    EXPECT_GT(seen_open.load(), 0);
+    EXPECT_EQ(odd_images.load(), 0);
+    EXPECT_EQ(read_raw_session(path).at("version"), "1");
+}

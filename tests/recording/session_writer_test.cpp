@@ -1,0 +1,281 @@
+#include "recording/session_db.h"
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <leveldb/env.h>
+
+#include "recording/session_format.h"
+#include "tests/recording/raw_session.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+class session_writer_test : public testing::Test {
+protected:
+    // Each reading of the clock gives the next second, so that tests see which reading was stored.
+    std::int64_t next_second = 1614859533;
+    session_clock clock = [this] { return next_second++; };
+    temp_dir root;
+    std::string path = root.path() + "/2021.03.04 12.05.33";
+};
+
+// A disk that can be made full: a write then stores part of its bytes and fails, as the kernel
+// does when the space runs out in the middle of it.
+class full_disk_env : public leveldb::EnvWrapper {
+public:
+    full_disk_env() : EnvWrapper(leveldb::Env::Default()) {}
+    void fill() { full_ = true; }
+    const std::string& last_error() const { return last_error_; }
+
+    leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** file) override;
+
+private:
+    class file;
+    bool full_ = false;
+    std::string last_error_;
+};
+
+class full_disk_env::file : public leveldb::WritableFile {
+public:
+    file(full_disk_env& env, std::string name, leveldb::WritableFile* target)
+        : env_(env), name_(std::move(name)), target_(target) {}
+    leveldb::Status Append(const leveldb::Slice& data) override {
+        if (!env_.full_)
+            return target_->Append(data);
+        target_->Append(leveldb::Slice(data.data(), data.size() / 2));
+        target_->Flush();
+        const leveldb::Status status = leveldb::Status::IOError(name_, "No space left on device");
+        env_.last_error_ = status.ToString();
+        return status;
+    }
+    leveldb::Status Close() override { return target_->Close(); }
+    leveldb::Status Flush() override { return target_->Flush(); }
+    leveldb::Status Sync() override { return target_->Sync(); }
+
+private:
+    full_disk_env& env_;
+    std::string name_;
+    std::unique_ptr<leveldb::WritableFile> target_;
+};
+
+leveldb::Status full_disk_env::NewWritableFile(const std::string& name,
+                                               leveldb::WritableFile** result) {
+    leveldb::WritableFile* target = nullptr;
+    const leveldb::Status status = EnvWrapper::NewWritableFile(name, &target);
+    *result = status.ok() ? new file(*this, name, target) : nullptr;
+    return status;
+}
+
+std::string helper_program(const char* name) {
+    const char* bin = std::getenv("TRESVIK_BIN");
+    const std::filesystem::path folder =
+        bin ? std::filesystem::path(bin)
+            : std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    return (folder / name).string();
+}
+} // namespace
+
+TEST_F(session_writer_test, open_creates_a_database_holding_only_the_version) {
+    session_writer writer(clock);
+    writer.open(path);
+    EXPECT_TRUE(writer.is_open());
+    writer.close();
+    EXPECT_FALSE(writer.is_open());
+    EXPECT_EQ(read_raw_session(path), (raw_entries{{"version", "1"}}));
+}
+
+TEST_F(session_writer_test, record_frame_stores_range_times_and_jpeg_frames) {
+    session_writer writer(clock);
+    writer.open(path);
+    writer.record_frame(test_frame(1), 100);
+    writer.record_frame(test_frame(2), 100);
+    writer.record_frame(test_frame(3), 250);
+    EXPECT_EQ(writer.frames_written(), 3u);
+    writer.close();
+    const raw_entries expected = {{"0000000100", jpeg_of(test_frame(2))},
+                                  {"0000000250", jpeg_of(test_frame(3))},
+                                  {"dpp_end", "0000000250"},
+                                  {"dpp_start", "0000000100"},
+                                  {"time_end", "1614859536"},
+                                  {"time_start", "1614859533"},
+                                  {"version", "1"}};
+    EXPECT_EQ(read_raw_session(path), expected);
+}
+
+TEST_F(session_writer_test, first_frame_after_reopening_restarts_the_range) {
+    session_writer writer(clock);
+    writer.open(path);
+    writer.record_frame(test_frame(1), 500);
+    writer.close();
+    EXPECT_EQ(writer.frames_written(), 0u);
+    writer.open(path);
+    writer.record_frame(test_frame(2), 40);
+    writer.close();
+    const raw_entries stored = read_raw_session(path);
+    EXPECT_EQ(stored.at("dpp_start"), "0000000040");
+    EXPECT_EQ(stored.at("dpp_end"), "0000000040");
+    EXPECT_EQ(stored.at("time_start"), "1614859535");
+    EXPECT_EQ(stored.count("0000000500"), 1u);
+}
+
+TEST_F(session_writer_test, reopening_for_an_edit_rewrites_only_the_version) {
+    const raw_entries original = {{"0000000007", jpeg_of(test_frame(7))},
+                                  {"dpp_end", "0000000007"},
+                                  {"dpp_start", "0000000007"},
+                                  {"session", "A7 : 12"},
+                                  {"version", "0"}};
+    write_raw_session(path, original);
+    session_writer writer(clock);
+    writer.open(path);
+    writer.close();
+    raw_entries expected = original;
+    expected["version"] = "1";
+    EXPECT_EQ(read_raw_session(path), expected);
+}
+
+TEST_F(session_writer_test, metadata_is_stored_as_locale_text) {
+    session_writer writer(clock);
+    writer.open(path);
+    writer.set_session_code(L"A7 : 12");
+    writer.set_orientation(L"-90");
+    writer.set_side(L"левый");
+    writer.close();
+    const raw_entries stored = read_raw_session(path);
+    EXPECT_EQ(stored.at("session"), "A7 : 12");
+    EXPECT_EQ(stored.at("orientation"), "-90");
+    EXPECT_EQ(stored.at("side"), "\xd0\xbb\xd0\xb5\xd0\xb2\xd1\x8b\xd0\xb9");
+}
+
+TEST_F(session_writer_test, session_code_is_empty_when_the_key_is_missing) {
+    write_raw_session(path, {{"side", "правый"}, {"version", "1"}});
+    session_writer writer(clock);
+    writer.open(path);
+    EXPECT_EQ(writer.session_code(), L"");
+    writer.set_session_code(L"0x1a2b : 0x3");
+    EXPECT_EQ(writer.session_code(), L"0x1a2b : 0x3");
+}
+
+TEST_F(session_writer_test, read_current_frame_gives_the_frame_at_or_after_the_dpp) {
+    session_writer writer(clock);
+    writer.open(path);
+    writer.record_frame(test_frame(1), 100);
+    writer.record_frame(test_frame(2), 200);
+    const std::pair<std::uint32_t, cv::Mat> cases[] = {{0, decoded(jpeg_of(test_frame(1)))},
+                                                       {100, decoded(jpeg_of(test_frame(1)))},
+                                                       {150, decoded(jpeg_of(test_frame(2)))},
+                                                       {200, decoded(jpeg_of(test_frame(2)))},
+                                                       {201, not_found_image(201)},
+                                                       {4294967295u, not_found_image(4294967295u)}};
+    for (const auto& [dpp, expected] : cases) {
+        cv::Mat image;
+        writer.read_current_frame(dpp, image);
+        EXPECT_TRUE(same_image(image, expected)) << dpp;
+    }
+}
+
+TEST_F(session_writer_test, read_current_frame_gives_not_found_for_no_image_or_closed_writer) {
+    write_raw_session(path, {{"0000000005", "not a jpeg"}});
+    session_writer writer(clock);
+    writer.open(path);
+    cv::Mat image;
+    writer.read_current_frame(5, image);
+    EXPECT_TRUE(same_image(image, not_found_image(5)));
+    writer.close();
+    writer.read_current_frame(6, image);
+    EXPECT_TRUE(same_image(image, not_found_image(6)));
+}
+
+TEST_F(session_writer_test, writing_to_a_closed_writer_throws_and_creates_nothing) {
+    session_writer writer(clock);
+    EXPECT_THROW(writer.record_frame(test_frame(1), 1), std::runtime_error);
+    EXPECT_THROW(writer.set_side(L"левый"), std::runtime_error);
+    EXPECT_EQ(writer.session_code(), L"");
+    EXPECT_EQ(writer.frames_written(), 0u);
+}
+
+TEST_F(session_writer_test, open_of_a_held_folder_throws_the_engine_status) {
+    session_writer holder(clock);
+    holder.open(path);
+    session_writer writer(clock);
+    try {
+        writer.open(path);
+        FAIL() << "a second handle opened a held folder";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("LOCK"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(writer.is_open());
+}
+
+TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_keeps_earlier_frames) {
+    full_disk_env disk;
+    session_writer writer(clock, &disk);
+    writer.open(path);
+    for (std::uint32_t dpp = 1; dpp <= 5; ++dpp)
+        writer.record_frame(test_frame(dpp), dpp);
+    disk.fill();
+    try {
+        writer.record_frame(test_frame(6), 6);
+        FAIL() << "record_frame succeeded on a full disk";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), disk.last_error());
+        EXPECT_NE(disk.last_error().find("No space left on device"), std::string::npos);
+    }
+    EXPECT_EQ(writer.frames_written(), 5u);
+    writer.close();
+    const raw_entries stored = read_raw_session(path);
+    for (std::uint32_t dpp = 1; dpp <= 5; ++dpp)
+        EXPECT_EQ(stored.at(frame_key(dpp)), jpeg_of(test_frame(dpp))) << dpp;
+    EXPECT_EQ(stored.count(frame_key(6)), 0u);
+}
+
+// A recorder killed with SIGKILL keeps every frame whose record_frame had returned: the engine
+// has handed the log record to the kernel by then.
+TEST_F(session_writer_test, sigkill_while_recording_loses_no_returned_frame) {
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, report[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, report[0]);
+    const std::string program = helper_program("session_record_child");
+    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()),
+                          nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(report[1]);
+
+    std::string reports;
+    char buffer[256];
+    ssize_t got = 0;
+    while (std::count(reports.begin(), reports.end(), '\n') < 40 &&
+           (got = read(report[0], buffer, sizeof buffer)) > 0)
+        reports.append(buffer, static_cast<std::size_t>(got));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    while ((got = read(report[0], buffer, sizeof buffer)) > 0)
+        reports.append(buffer, static_cast<std::size_t>(got));
+    close(report[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the recorder ended by itself: " << reports;
+
+    const raw_entries stored = read_raw_session(path);
+    std::istringstream lines(reports);
+    std::uint32_t dpp = 0;
+    std::size_t checked = 0;
+    while (lines >> dpp) {
+        const auto frame = stored.find(frame_key(dpp));
+        ASSERT_NE(frame, stored.end()) << "lost frame " << dpp;
+        EXPECT_EQ(frame->second, jpeg_of(test_frame(dpp, 480, 640))) << dpp;
+        ++checked;
+    }
+    EXPECT_GE(checked, 40u);
+    EXPECT_EQ(stored.at("dpp_start"), frame_key(1));
+}
