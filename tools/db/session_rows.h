@@ -1,0 +1,32 @@
+#pragma once
+
+// How tresvik-db prints sessions: tab-separated rows for people and shell pipelines, JSON for
+// scripts. Pure text functions.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recording/session_db.h"
+
+// "-" for a missing DPP, else the plain decimal number.
+std::string dpp_text(std::uint32_t dpp);
+
+// The printed fields and their names: path, session code, orientation, side, start time, end
+// time, DPP start, DPP end, size in bytes, in the locale's narrow text. Tabs and line breaks
+// inside a text become blanks so that one session stays one line.
+extern const std::vector<std::string> session_field_names;
+std::vector<std::string> session_fields(const session_index_entry& entry);
+
+// The fields separated by tabs.
+std::string session_row(const session_index_entry& entry);
+
+// One JSON object with the same fields; a missing DPP is null. The frame count is added when
+// given.
+std::string session_json(const session_index_entry& entry,
+                         std::optional<std::uint64_t> frames = std::nullopt);
+
+// A JSON string literal in UTF-8. Bytes that did not decode in the locale (see wide_text) are
+// written as the escapes \udc80 ... \udcff.
+std::string json_string(const std::wstring& text);
