@@ -4,6 +4,8 @@
 #include <ctime>
 #include <iostream>
 
+#include <wx/dcclient.h>
+#include <wx/html/winpars.h>
 #include <wx/stopwatch.h>
 
 #include "log/log_format.h"
@@ -92,15 +94,39 @@ void log_viewer::on_render_timer(wxTimerEvent&) {
 
 void log_viewer::render_pending() {
     render_timer_.Stop();
-    if (rendered_.length() == received_.length())
+    if (rendered_length_ == received_.length())
         return;
     wxStopWatch watch;
-    rendered_ = received_;
-    SetPage(rendered_);
-    int width = 0, height = 0;
-    GetVirtualSize(&width, &height);
-    Scroll(0, height);
+    const wxString fresh = received_.Mid(rendered_length_);
+    if (rendered_length_ == 0)
+        SetPage(fresh);
+    else
+        append_cells(fresh);
+    rendered_length_ = received_.length();
+    scroll_to_end();
     last_render_ms_ = watch.Time();
+}
+
+// The newest rows are what the operator needs to see.
+void log_viewer::scroll_to_end() {
+    int unit_x = 0, unit_y = 0;
+    GetScrollPixelsPerUnit(&unit_x, &unit_y);
+    if (unit_y > 0)
+        Scroll(0, GetVirtualSize().GetHeight() / unit_y);
+}
+
+// Everything after the three header lines belongs to the page's never-closed table, so a batch
+// is parsed inside a table of its own; rows of equal structure line up as they would in one.
+void log_viewer::append_cells(const wxString& text) {
+    wxClientDC dc(this);
+    dc.SetMapMode(wxMM_TEXT);
+    wxHtmlWinParser* parser = GetParser();
+    parser->SetDC(&dc);
+    wxObject* cells = parser->Parse("<table>\n<tbody>\n" + text);
+    parser->SetDC(nullptr);
+    GetInternalRepresentation()->InsertCell(static_cast<wxHtmlCell*>(cells));
+    CreateLayout();
+    Refresh();
 }
 
 void log_error(const char* text) {

@@ -44,9 +44,10 @@ public:
 
 // The event log pane (window id 1). While it exists, std::wcout and std::wcerr land in it and in
 // this run's HTML log file. Every line reaches the file at once (written and flushed), so an
-// abruptly ended process leaves every completed row on disk. The pane renders the accumulated
-// text at most a few times a second, paced by how long the last rendering took, so that a long
-// log never freezes the window. GUI thread only.
+// abruptly ended process leaves every completed row on disk. The pane shows new text shortly
+// after it arrives, a batch at a time: each batch is parsed on its own, as a continuation of the
+// page's open table, and its cells are appended to those already laid out, so the cost of showing
+// a row does not grow with the length of the log. GUI thread only.
 class log_viewer : public wxHtmlWindow {
 public:
     log_viewer(wxWindow* parent, const wxFileName& file);
@@ -64,12 +65,14 @@ public:
 private:
     void on_render_timer(wxTimerEvent& event);
     void schedule_render();
+    void append_cells(const wxString& text);
+    void scroll_to_end();
 
     ui_redirector_cout cout_redirector_;
     ui_redirector_cerr cerr_redirector_;
     std::ofstream file_;
     wxString received_;
-    wxString rendered_;
+    size_t rendered_length_ = 0;
     wxTimer render_timer_;
     long last_render_ms_ = 0;
 

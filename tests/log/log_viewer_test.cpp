@@ -85,6 +85,22 @@ TEST_F(pane_fixture, rendered_pane_shows_markup_as_markup) {
     EXPECT_EQ(pane->ToText().Find("<b>"), wxNOT_FOUND);
 }
 
+TEST_F(pane_fixture, rows_shown_in_later_batches_follow_the_earlier_ones) {
+    frame->SetClientSize(800, 200);
+    frame->SendSizeEvent();
+    log_info("first batch");
+    pane->render_pending();
+    const int height_before = pane->GetVirtualSize().GetHeight();
+    for (int i = 0; i < 30; ++i)
+        log_error(wxString::Format("second batch %d", i));
+    pane->render_pending();
+    const wxString shown = pane->ToText();
+    EXPECT_LT(shown.Find("first batch"), shown.Find("second batch 0"));
+    EXPECT_LT(shown.Find("second batch 0"), shown.Find("second batch 29"));
+    EXPECT_GT(pane->GetVirtualSize().GetHeight(), height_before);
+    EXPECT_GT(pane->GetViewStart().y, 0) << "the newest rows are scrolled into view";
+}
+
 TEST(log_viewer, streams_are_given_back_when_the_pane_goes) {
     temp_home home;
     std::wstreambuf* cout_before = std::wcout.rdbuf();

@@ -1,0 +1,106 @@
+// Index cost: refresh_session_index over 1,000 session folders of 10 frames each, against a bare
+// loop that opens each folder with leveldb, reads the same keys through one iterator and closes
+// it. Alternating rounds in one run; the goal is a ratio of at most 1.2.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <leveldb/db.h>
+
+#include "bench/session_bench_support.h"
+#include "recording/session_db.h"
+
+namespace {
+constexpr int sessions = 1000;
+constexpr int frames_per_session = 10;
+constexpr int rounds = 5;
+const char* const keys[] = {"session",  "orientation", "side",    "time_start",
+                            "time_end", "dpp_start",   "dpp_end", "version"};
+
+void make_sessions(const std::string& root) {
+    const cv::Mat frame = scene_frame(120, 160, 0);
+    for (int s = 0; s < sessions; ++s) {
+        session_writer writer;
+        writer.open(root + "/session " + std::to_string(s));
+        writer.set_session_code(L"A" + std::to_wstring(s) + L" : 1");
+        writer.set_orientation(L"0");
+        writer.set_side(L"левый");
+        for (int f = 0; f < frames_per_session; ++f)
+            writer.record_frame(frame, 100 + 10 * f);
+    }
+}
+
+// What any program must do to summarise one folder.
+std::uint64_t bare_summary(const std::string& path) {
+    leveldb::Options options;
+    leveldb::DB* raw = nullptr;
+    if (!leveldb::DB::Open(options, path, &raw).ok())
+        return 0;
+    const std::unique_ptr<leveldb::DB> db(raw);
+    const std::unique_ptr<leveldb::Iterator> cursor(db->NewIterator(leveldb::ReadOptions()));
+    std::uint64_t bytes = 0;
+    for (const char* key : keys) {
+        cursor->Seek(key);
+        if (cursor->Valid() && cursor->key() == key)
+            bytes += cursor->value().size();
+    }
+    const leveldb::Range range("0000000100", "0000000190");
+    std::uint64_t size = 0;
+    db->GetApproximateSizes(&range, 1, &size);
+    return bytes + size;
+}
+
+double bare_round(const std::string& root) {
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        if (entry.is_directory())
+            total += bare_summary(entry.path().string());
+    const double seconds = seconds_since(start);
+    return total > 0 ? seconds : -1;
+}
+
+double refresh_round() {
+    const auto start = std::chrono::steady_clock::now();
+    refresh_session_index(
+        [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    const double seconds = seconds_since(start);
+    return session_index.size() == sessions ? seconds : -1;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+} // namespace
+
+int main() {
+    const scratch_folder root;
+    const auto setup = std::chrono::steady_clock::now();
+    make_sessions(root.path());
+    database_root = root.path();
+    // The first open of a folder after recording turns its log into a table; neither side
+    // should pay for that in the timed rounds.
+    refresh_round();
+    std::printf("setup: %d sessions x %d frames (160x120) in %.1f s\n", sessions,
+                frames_per_session, seconds_since(setup));
+
+    std::vector<double> bare;
+    std::vector<double> refresh;
+    for (int round = 0; round < rounds; ++round) {
+        bare.push_back(bare_round(root.path()));
+        refresh.push_back(refresh_round());
+    }
+    const double bare_median = median(bare);
+    const double refresh_median = median(refresh);
+    if (bare_median <= 0 || refresh_median <= 0) {
+        std::printf("a round did not see every session\n");
+        return 1;
+    }
+    std::printf("bare leveldb loop:      %.3f s (median of %d)\n", bare_median, rounds);
+    std::printf("refresh_session_index:  %.3f s (median of %d)\n", refresh_median, rounds);
+    std::printf("ratio refresh/bare:     %.3f (goal <= 1.2)\n", refresh_median / bare_median);
+    return 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// Shared pieces of the session database benchmarks: a scratch folder, a camera-like scene and
+// a stopwatch.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include <opencv2/core/mat.hpp>
+
+// A fresh folder under the temporary directory, removed with its contents at the end.
+class scratch_folder {
+public:
+    scratch_folder();
+    ~scratch_folder();
+    scratch_folder(const scratch_folder&) = delete;
+    scratch_folder& operator=(const scratch_folder&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// An 8-bit grey frame of an under-car scene: smooth shapes with sensor noise, scrolled by the
+// offset as the car moves, so that consecutive frames differ as a camera's do.
+cv::Mat scene_frame(int rows, int cols, int offset);
+
+inline double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
