@@ -13,27 +13,6 @@ namespace {
 const std::vector<std::string_view> metadata_keys = {key_dpp_end,    key_dpp_start, key_orientation,
                                                      key_session,    key_side,      key_time_end,
                                                      key_time_start, key_version};
-
-// Runs the body with the process time zone set to UTC, restoring the previous one after.
-class utc_zone {
-public:
-    utc_zone() {
-        if (const char* zone = std::getenv("TZ"))
-            saved_ = zone;
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    ~utc_zone() {
-        if (saved_.empty())
-            unsetenv("TZ");
-        else
-            setenv("TZ", saved_.c_str(), 1);
-        tzset();
-    }
-
-private:
-    std::string saved_;
-};
 } // namespace
 
 TEST(session_format, frame_key_is_the_dpp_in_ten_zero_padded_digits) {
@@ -75,7 +54,6 @@ TEST(session_format, parse_dpp_rejects_what_is_no_unsigned_32_bit_number) {
 }
 
 TEST(session_format, dpp_argument_takes_plain_digits_only) {
-    EXPECT_EQ(parse_dpp_argument("1500"), 1500u);
     EXPECT_EQ(parse_dpp_argument("4294967295"), 4294967295u);
     for (const char* text : {"", "+1", "-1", "4294967296", "12x"})
         EXPECT_THROW(parse_dpp_argument(text), std::invalid_argument) << text;
@@ -97,7 +75,8 @@ TEST(session_format, parse_unix_seconds_rejects_out_of_range_and_non_numbers) {
 }
 
 TEST(session_format, local_time_is_iso_date_blank_iso_time) {
-    const utc_zone zone;
+    setenv("TZ", "UTC", 1);
+    tzset();
     EXPECT_EQ(format_local_time(1614859533), "2021-03-04 12:05:33");
     EXPECT_EQ(format_local_time(0), "1970-01-01 00:00:00");
 }

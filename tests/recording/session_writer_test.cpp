@@ -200,19 +200,6 @@ TEST_F(session_writer_test, writing_to_a_closed_writer_throws_and_creates_nothin
     EXPECT_EQ(writer.frames_written(), 0u);
 }
 
-TEST_F(session_writer_test, open_of_a_held_folder_throws_the_engine_status) {
-    session_writer holder(clock);
-    holder.open(path);
-    session_writer writer(clock);
-    try {
-        writer.open(path);
-        FAIL() << "a second handle opened a held folder";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("LOCK"), std::string::npos) << e.what();
-    }
-    EXPECT_FALSE(writer.is_open());
-}
-
 TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_keeps_earlier_frames) {
     full_disk_env disk;
     session_writer writer(clock, &disk);
