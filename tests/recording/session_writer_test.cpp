@@ -222,11 +222,17 @@ TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_keeps_earlier
     EXPECT_EQ(stored.count(frame_key(6)), 0u);
 }
 
-// A recorder killed with SIGKILL keeps every frame whose record_frame had returned: the engine
-// has handed the log record to the kernel by then.
-TEST_F(session_writer_test, sigkill_while_recording_loses_no_returned_frame) {
+namespace {
+// The recorder child with its standard output on a pipe: it prints each DPP it has recorded.
+struct recorder_child {
+    pid_t pid = 0;
+    int reports = -1;
+};
+
+recorder_child spawn_recorder(const std::string& path) {
     int report[2];
-    ASSERT_EQ(pipe(report), 0);
+    if (pipe(report) != 0)
+        throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, report[1], STDOUT_FILENO);
@@ -234,23 +240,38 @@ TEST_F(session_writer_test, sigkill_while_recording_loses_no_returned_frame) {
     const std::string program = helper_program("session_record_child");
     char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()),
                           nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ), 0);
+    recorder_child child;
+    const int failed = posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(report[1]);
+    if (failed)
+        throw std::runtime_error("cannot start " + program);
+    child.reports = report[0];
+    return child;
+}
 
+// Reads reports until the count is reached, kills the child, then takes what it had still sent.
+std::string kill_after_reports(const recorder_child& child, long count, int& status) {
     std::string reports;
     char buffer[256];
     ssize_t got = 0;
-    while (std::count(reports.begin(), reports.end(), '\n') < 40 &&
-           (got = read(report[0], buffer, sizeof buffer)) > 0)
+    while (std::count(reports.begin(), reports.end(), '\n') < count &&
+           (got = read(child.reports, buffer, sizeof buffer)) > 0)
         reports.append(buffer, static_cast<std::size_t>(got));
-    kill(child, SIGKILL);
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+    while ((got = read(child.reports, buffer, sizeof buffer)) > 0)
+        reports.append(buffer, static_cast<std::size_t>(got));
+    close(child.reports);
+    return reports;
+}
+} // namespace
+
+// A recorder killed with SIGKILL keeps every frame whose record_frame had returned: the engine
+// has handed the log record to the kernel by then.
+TEST_F(session_writer_test, sigkill_while_recording_loses_no_returned_frame) {
     int status = 0;
-    waitpid(child, &status, 0);
-    while ((got = read(report[0], buffer, sizeof buffer)) > 0)
-        reports.append(buffer, static_cast<std::size_t>(got));
-    close(report[0]);
+    const std::string reports = kill_after_reports(spawn_recorder(path), 40, status);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the recorder ended by itself: " << reports;
 
     const raw_entries stored = read_raw_session(path);
