@@ -1,0 +1,62 @@
+#include "recording/recording_step.h"
+
+#include <filesystem>
+
+#include "log/thread_events.h"
+
+std::tm local_time_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+std::string session_folder_name(const std::tm& local) {
+    char name[32];
+    std::strftime(name, sizeof name, "%Y.%m.%d %H.%M.%S", &local);
+    return name;
+}
+
+std::string free_session_path(const std::string& root, const std::string& name) {
+    const std::filesystem::path folder(root);
+    std::filesystem::path candidate = folder / name;
+    std::error_code ignored;
+    for (int copy = 2; std::filesystem::exists(candidate, ignored); ++copy)
+        candidate = folder / (name + " (" + std::to_string(copy) + ")");
+    return candidate.string();
+}
+
+recording_step::recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
+                               frame_snapshot snapshot, local_clock clock)
+    : owner_(owner), session_(session), write_path_(std::move(write_path)),
+      snapshot_(std::move(snapshot)), clock_(std::move(clock)) {}
+
+void recording_step::handle_dpp(std::uint32_t value, int kind) {
+    close_on_reset(value);
+    last_dpp_ = value;
+    if (!session_.is_open())
+        session_.open(free_session_path(write_path_, session_folder_name(clock_())));
+    record_newest_frame(value);
+    post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
+                      wxString::Format(L"ДПП[%d]: %u Записано кадров: %llu", kind, value,
+                                       static_cast<unsigned long long>(session_.frames_written())));
+}
+
+void recording_step::close_on_reset(std::uint32_t value) {
+    if (value >= last_dpp_)
+        return;
+    post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                      wxString::Format("dpp reset: %u to %u", last_dpp_, value));
+    session_.close();
+}
+
+// The same camera frame is never stored twice, not even after a failed attempt: the timestamp is
+// taken as seen before the frame is stored.
+void recording_step::record_newest_frame(std::uint32_t value) {
+    cv::Mat image;
+    const std::uint64_t timestamp = snapshot_(image);
+    if (image.empty() || timestamp == last_frame_timestamp_)
+        return;
+    last_frame_timestamp_ = timestamp;
+    session_.record_frame(image, value);
+}

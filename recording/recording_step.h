@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include <opencv2/core/mat.hpp>
+#include <wx/event.h>
+
+#include "recording/session_db.h"
+
+// Copies the newest camera frame into the image and returns its camera timestamp; the copy is
+// taken under the frame's shared lock and owned by the caller.
+using frame_snapshot = std::function<std::uint64_t(cv::Mat& image)>;
+// The local wall-clock time that names a new session folder.
+using local_clock = std::function<std::tm()>;
+
+std::tm local_time_now();
+
+// "%Y.%m.%d %H.%M.%S" of the local time, e.g. "2021.03.04 12.05.33".
+std::string session_folder_name(const std::tm& local);
+
+// The folder for a new session under the root: the time's name, or, when a folder of that name
+// exists already (two sessions opened within one second), the first free "<name> (2)",
+// "<name> (3)" ... beside it, so that a new session never writes into an earlier one.
+std::string free_session_path(const std::string& root, const std::string& name);
+
+// What the recorder does with each odometer count: a decreasing count closes the session, the
+// next count opens a new one, and the newest camera frame, if it is new, is stored under the
+// count. Runs on the write thread only; posts its rows and status to the owner.
+class recording_step {
+public:
+    recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
+                   frame_snapshot snapshot, local_clock clock = local_time_now);
+
+    // Throws what the session database throws (open, record); the caller stops reading then.
+    void handle_dpp(std::uint32_t value, int kind);
+
+private:
+    void close_on_reset(std::uint32_t value);
+    void record_newest_frame(std::uint32_t value);
+
+    wxEvtHandler* owner_;
+    session_writer& session_;
+    std::string write_path_;
+    frame_snapshot snapshot_;
+    local_clock clock_;
+    std::uint32_t last_dpp_ = 0;
+    std::uint64_t last_frame_timestamp_ = 0;
+};

@@ -1,0 +1,133 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <leveldb/db.h>
+#include <memory>
+
+#include "recording/recording_step.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+std::tm fixed_time() {
+    std::tm t{};
+    t.tm_year = 2021 - 1900;
+    t.tm_mon = 2;
+    t.tm_mday = 4;
+    t.tm_hour = 12;
+    t.tm_min = 5;
+    t.tm_sec = 33;
+    return t;
+}
+
+std::string stored(const std::string& folder, const std::string& key) {
+    leveldb::DB* raw = nullptr;
+    leveldb::Options options;
+    EXPECT_TRUE(leveldb::DB::Open(options, folder, &raw).ok()) << folder;
+    std::unique_ptr<leveldb::DB> db(raw);
+    std::string value;
+    return db && db->Get(leveldb::ReadOptions(), key, &value).ok() ? value : "<missing>";
+}
+
+// A camera whose newest frame the test sets; each new frame gets the next timestamp.
+struct fake_frames {
+    cv::Mat image;
+    std::uint64_t timestamp = 0;
+    void next(int grey) {
+        image = cv::Mat(8, 8, CV_8UC1, cv::Scalar(grey));
+        ++timestamp;
+    }
+};
+
+struct step_fixture : testing::Test {
+    temp_dir root;
+    event_recorder owner;
+    session_writer session;
+    fake_frames camera;
+    std::tm now = fixed_time();
+    recording_step step{&owner, session, root.path(),
+                        [this](cv::Mat& image) {
+                            camera.image.copyTo(image);
+                            return camera.timestamp;
+                        },
+                        [this] { return now; }};
+
+    ~step_fixture() override { session.close(); }
+    std::string folder(const std::string& name) const { return root.path() + "/" + name; }
+};
+} // namespace
+
+TEST(recording_folder, named_after_the_local_time) {
+    EXPECT_EQ(session_folder_name(fixed_time()), "2021.03.04 12.05.33");
+}
+
+TEST(recording_folder, an_existing_folder_is_never_reused) {
+    temp_dir root;
+    const std::string name = "2021.03.04 12.05.33";
+    EXPECT_EQ(free_session_path(root.path(), name), root.path() + "/" + name);
+    std::filesystem::create_directory(root.path() + "/" + name);
+    EXPECT_EQ(free_session_path(root.path(), name), root.path() + "/" + name + " (2)");
+    std::filesystem::create_directory(root.path() + "/" + name + " (2)");
+    EXPECT_EQ(free_session_path(root.path(), name), root.path() + "/" + name + " (3)");
+}
+
+TEST_F(step_fixture, first_count_opens_a_session_and_records_the_newest_frame) {
+    camera.next(10);
+    step.handle_dpp(10000, 7);
+    const std::string first = folder("2021.03.04 12.05.33");
+    EXPECT_TRUE(session.is_open());
+    EXPECT_EQ(session.frames_written(), 1u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "the first count is no reset";
+    session.close();
+    EXPECT_EQ(stored(first, "dpp_start"), "0000010000");
+    EXPECT_NE(stored(first, "0000010000"), "<missing>");
+}
+
+TEST_F(step_fixture, the_same_camera_frame_is_stored_once) {
+    camera.next(10);
+    step.handle_dpp(5, 4);
+    step.handle_dpp(6, 4);
+    EXPECT_EQ(session.frames_written(), 1u);
+    camera.next(20);
+    step.handle_dpp(6, 4);
+    EXPECT_EQ(session.frames_written(), 2u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).size(), 3u);
+}
+
+TEST_F(step_fixture, without_a_camera_frame_the_session_opens_but_nothing_is_stored) {
+    step.handle_dpp(100, 4);
+    EXPECT_TRUE(session.is_open());
+    EXPECT_EQ(session.frames_written(), 0u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[4]: 100 Записано кадров: 0");
+    camera.next(1);
+    step.handle_dpp(101, 4);
+    session.close();
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33"), "dpp_start"), "0000000101");
+}
+
+TEST_F(step_fixture, a_lower_count_starts_a_new_session_beside_the_old_one) {
+    camera.next(1);
+    step.handle_dpp(100, 4);
+    step.handle_dpp(100, 4);
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "an equal count is no reset";
+    camera.next(2);
+    step.handle_dpp(99, 4);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO), std::vector<wxString>{"dpp reset: 100 to 99"});
+    EXPECT_EQ(session.frames_written(), 1u);
+    session.close();
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33"), "dpp_start"), "0000000100");
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33"), "dpp_end"), "0000000100");
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33 (2)"), "dpp_start"), "0000000099");
+}
+
+TEST_F(step_fixture, counter_wrap_is_a_reset_and_large_counts_show_unsigned) {
+    camera.next(1);
+    step.handle_dpp(4294967295u, 7);
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(),
+              L"ДПП[7]: 4294967295 Записано кадров: 1");
+    now.tm_sec = 34;
+    camera.next(2);
+    step.handle_dpp(0, 7);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(), "dpp reset: 4294967295 to 0");
+    EXPECT_TRUE(std::filesystem::exists(folder("2021.03.04 12.05.34")));
+}
