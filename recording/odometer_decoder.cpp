@@ -1,0 +1,71 @@
+#include "recording/odometer_decoder.h"
+
+namespace {
+constexpr std::uint8_t format_b_start = 0x53;
+constexpr std::uint8_t format_b_length = 0x04;
+
+// Bits 7-6 number the bytes of a format A packet 0 to 3; bits 5-0 carry the count.
+bool is_format_a(const std::array<std::uint8_t, 4>& b) {
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if ((b[i] & 0xC0) != (i << 6))
+            return false;
+    return true;
+}
+
+std::uint32_t format_a_count(const std::array<std::uint8_t, 4>& b) {
+    std::uint32_t count = 0;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        count |= std::uint32_t{b[i] & 0x3Fu} << (6 * i);
+    return count;
+}
+
+std::uint8_t format_b_checksum(const std::uint8_t* first_six) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 6; ++i)
+        sum += first_six[i];
+    return static_cast<std::uint8_t>(sum);
+}
+
+bool is_format_b(const std::array<std::uint8_t, 7>& b) {
+    return b[0] == format_b_start && b[1] == format_b_length && b[6] == format_b_checksum(b.data());
+}
+
+std::uint32_t format_b_count(const std::array<std::uint8_t, 7>& b) {
+    return std::uint32_t{b[2]} | std::uint32_t{b[3]} << 8 | std::uint32_t{b[4]} << 16 |
+           std::uint32_t{b[5]} << 24;
+}
+} // namespace
+
+bool operator==(const odometer_count& a, const odometer_count& b) {
+    return a.value == b.value && a.kind == b.kind;
+}
+
+odometer_counts odometer_decoder::push(std::uint8_t byte) {
+    odometer_counts counts;
+    window_a_.append(byte);
+    window_b_.append(byte);
+    if (window_a_.full() && is_format_a(window_a_.bytes())) {
+        counts.push_back({format_a_count(window_a_.bytes()), 4});
+        window_a_.clear();
+    }
+    if (window_b_.full() && is_format_b(window_b_.bytes())) {
+        counts.push_back({format_b_count(window_b_.bytes()), 7});
+        window_b_.clear();
+    }
+    return counts;
+}
+
+std::array<std::uint8_t, 4> encode_format_a(std::uint32_t count) {
+    std::array<std::uint8_t, 4> packet{};
+    for (std::size_t i = 0; i < packet.size(); ++i)
+        packet[i] = static_cast<std::uint8_t>(i << 6 | ((count >> (6 * i)) & 0x3F));
+    return packet;
+}
+
+std::array<std::uint8_t, 7> encode_format_b(std::uint32_t count) {
+    std::array<std::uint8_t, 7> packet{format_b_start, format_b_length};
+    for (std::size_t i = 0; i < 4; ++i)
+        packet[2 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+    packet[6] = format_b_checksum(packet.data());
+    return packet;
+}
