@@ -1,0 +1,118 @@
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <random>
+
+#include "recording/odometer_decoder.h"
+#include "tools/odometer_sim/line_output.h"
+#include "tools/odometer_sim/sim_options.h"
+
+namespace {
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) {
+    stop_requested = 1;
+}
+
+// Without SA_RESTART, so that a sleep or a blocked write returns and the stop is seen.
+void install_stop_handlers() {
+    struct sigaction action {};
+    action.sa_handler = request_stop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+class packet_source {
+public:
+    explicit packet_source(const sim_options& options) : options_(options), random_(options.seed) {}
+
+    std::vector<std::uint8_t> next(std::uint32_t count) {
+        std::vector<std::uint8_t> bytes;
+        if (chance(options_.noise_rate))
+            for (int n = std::uniform_int_distribution<int>(1, 3)(random_); n > 0; --n)
+                bytes.push_back(static_cast<std::uint8_t>(random_()));
+        const bool use_a = options_.format == packet_format::a ||
+                           (options_.format == packet_format::mixed && sent_++ % 2 == 0);
+        if (use_a) {
+            const auto packet = encode_format_a(count);
+            bytes.insert(bytes.end(), packet.begin(), packet.end());
+        } else {
+            const auto packet = encode_format_b(count);
+            bytes.insert(bytes.end(), packet.begin(), packet.end());
+        }
+        if (chance(options_.bad_checksum_rate))
+            bytes.back() = use_a ? (bytes.back() & 0x3F) | 0x80 : bytes.back() + 1;
+        return bytes;
+    }
+
+private:
+    bool chance(double rate) { return rate > 0 && std::bernoulli_distribution(rate)(random_); }
+
+    const sim_options& options_;
+    std::mt19937_64 random_;
+    std::uint64_t sent_ = 0;
+};
+
+void add_seconds(timespec& time, double seconds) {
+    const long long nanos = time.tv_nsec + static_cast<long long>(seconds * 1e9);
+    time.tv_sec += nanos / 1000000000;
+    time.tv_nsec = nanos % 1000000000;
+}
+
+// Returns false when a stop was requested during the sleep.
+bool sleep_until(const timespec& deadline) {
+    while (!stop_requested) {
+        const int result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        if (result == 0)
+            return true;
+        if (result != EINTR)
+            return false;
+    }
+    return false;
+}
+
+void run(const sim_options& options, line_output& line) {
+    pulse_counter counter(options.start);
+    profile_player player(options.profile, options.speed, options.loop, counter);
+    packet_source packets(options);
+    const double period = 1 / options.rate;
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (std::uint64_t sent = 0; !stop_requested; ++sent) {
+        line.send(packets.next(counter.value()), stop_requested);
+        const bool time_up = options.duration >= 0 && (sent + 1) * period > options.duration;
+        if (player.finished() || time_up)
+            return;
+        add_seconds(next, period);
+        if (!sleep_until(next))
+            return;
+        player.advance(period);
+    }
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    install_stop_handlers();
+    try {
+        const sim_options options = parse_sim_options({argv + 1, argv + argc});
+        if (options.help) {
+            std::cout << usage_text;
+            return 0;
+        }
+        auto line =
+            options.pty ? line_output::open_pty() : line_output::open_device(options.device);
+        std::cout << "odometer on " << line->reader_path() << std::endl;
+        run(options, *line);
+        return 0;
+    } catch (const usage_error& e) {
+        std::cerr << "tresvik-odometer-sim: " << e.what() << "\n\n" << usage_text;
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "tresvik-odometer-sim: " << e.what() << '\n';
+        return 1;
+    }
+}
