@@ -1,0 +1,290 @@
+#include "recording/odometer_decoder.h"
+
+#include <deque>
+#include <ostream>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+std::ostream& operator<<(std::ostream& out, const odometer_count& count) {
+    return out << "{" << count.value << ", kind " << count.kind << "}";
+}
+
+namespace {
+using bytes = std::vector<std::uint8_t>;
+using counts = std::vector<odometer_count>;
+
+counts decode(odometer_decoder& decoder, const bytes& stream) {
+    counts found;
+    for (std::uint8_t byte : stream)
+        for (const odometer_count& count : decoder.push(byte))
+            found.push_back(count);
+    return found;
+}
+
+counts decode(const bytes& stream) {
+    odometer_decoder decoder;
+    return decode(decoder, stream);
+}
+
+template <std::size_t N> void append(bytes& stream, const std::array<std::uint8_t, N>& packet) {
+    stream.insert(stream.end(), packet.begin(), packet.end());
+}
+
+// Four bytes whose top bits number them 0 to 3, written out independently of the decoder.
+bool looks_like_format_a(const std::uint8_t* b) {
+    return b[0] >> 6 == 0 && b[1] >> 6 == 1 && b[2] >> 6 == 2 && b[3] >> 6 == 3;
+}
+
+std::uint32_t format_a_value(const std::uint8_t* b) {
+    return (b[0] & 0x3Fu) + (b[1] & 0x3Fu) * 64 + (b[2] & 0x3Fu) * 4096 + (b[3] & 0x3Fu) * 262144;
+}
+
+bool looks_like_format_b(const std::uint8_t* b) {
+    const unsigned sum = b[0] + b[1] + b[2] + b[3] + b[4] + b[5];
+    return b[0] == 'S' && b[1] == 4 && b[6] == sum % 256;
+}
+
+std::uint32_t format_b_value(const std::uint8_t* b) {
+    return b[2] + b[3] * 0x100u + b[4] * 0x10000u + b[5] * 0x1000000u;
+}
+} // namespace
+
+TEST(odometer_decoder, decodes_the_documented_byte_streams) {
+    const std::pair<bytes, counts> cases[] = {
+        {{0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8F}, {}},
+        {{0xFF, 0x13, 0x53, 0x99, 0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
+        {{0xC0, 0x00, 0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
+        {{0x00, 0x40, 0x80, 0xC0}, {{0, 4}}},
+        {{0x3F, 0x7F, 0xBF, 0xFF}, {{16777215, 4}}},
+        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{4294967295u, 7}}},
+        {{0xC3, 0x82, 0x41, 0x05}, {}},
+        {{0x05, 0x41, 0xFF, 0x82, 0xC3}, {}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x8E}, {}},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(decode(stream), expected) << ::testing::PrintToString(stream);
+}
+
+TEST(odometer_decoder, hands_a_count_on_at_the_last_byte_of_its_packet) {
+    odometer_decoder decoder;
+    const bytes stream = {0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E, 0x05, 0x41, 0x82, 0xC3};
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        const odometer_counts found = decoder.push(stream[i]);
+        if (i == 6)
+            EXPECT_EQ(counts(found.begin(), found.end()), (counts{{10000, 7}}));
+        else if (i == 10)
+            EXPECT_EQ(counts(found.begin(), found.end()), (counts{{794693, 4}}));
+        else
+            EXPECT_TRUE(found.empty()) << "byte " << i;
+    }
+}
+
+// The last four bytes of this format B packet, checksum included, also form a format A packet.
+TEST(odometer_decoder, byte_completing_both_formats_yields_format_a_first) {
+    odometer_decoder decoder;
+    const bytes stream = {0x53, 0x04, 0xA6, 0x01, 0x42, 0x83, 0xC3};
+    const counts expected = {{1 | 2 << 6 | 3 << 12 | 3 << 18, 4}, {0x834201A6u, 7}};
+    EXPECT_EQ(decode(decoder, bytes(stream.begin(), stream.end() - 1)), counts{});
+    const odometer_counts found = decoder.push(stream.back());
+    EXPECT_EQ(counts(found.begin(), found.end()), expected);
+}
+
+TEST(odometer_decoder, format_a_match_leaves_the_format_b_window_alone) {
+    const bytes stream = {0x53, 0x04, 0x05, 0x41, 0x82, 0xC3, 0xE2};
+    EXPECT_EQ(decode(stream), (counts{{794693, 4}, {0xC3824105u, 7}}));
+}
+
+TEST(odometer_decoder, format_b_match_leaves_the_format_a_window_alone) {
+    const bytes stream = {0x53, 0x04, 0x00, 0x00, 0x00, 0x05, 0x5C, 0x82, 0xC3};
+    EXPECT_EQ(decode(stream), (counts{{0x05000000u, 7}, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}));
+}
+
+// The count bytes of this packet begin with 53 04; two more bytes would complete a second
+// packet from them if the matched bytes stayed in the window.
+TEST(odometer_decoder, bytes_of_a_matched_packet_cannot_start_the_next_one) {
+    const auto packet = encode_format_b(0xC3C20453u);
+    bytes stream(packet.begin(), packet.end());
+    const bytes inner = {stream[2], stream[3], stream[4], stream[5], stream[6], 0x10};
+    unsigned inner_sum = 0;
+    for (std::uint8_t byte : inner)
+        inner_sum += byte;
+    stream.insert(stream.end(), {0x10, static_cast<std::uint8_t>(inner_sum)});
+    ASSERT_TRUE(looks_like_format_b(stream.data() + 2));
+    EXPECT_EQ(decode(stream), (counts{{0xC3C20453u, 7}}));
+}
+
+TEST(odometer_decoder, every_wrong_format_b_checksum_is_ignored) {
+    for (int checksum = 0; checksum < 256; ++checksum) {
+        if (checksum == 0x8E)
+            continue;
+        const bytes stream = {0x53, 0x04, 0x10, 0x27, 0x00, 0x00, std::uint8_t(checksum)};
+        EXPECT_EQ(decode(stream), counts{}) << checksum;
+    }
+}
+
+TEST(odometer_decoder, format_b_needs_its_start_and_length_bytes) {
+    const bytes cases[] = {{0x52, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8D},
+                           {0x53, 0x05, 0x10, 0x27, 0x00, 0x00, 0x8F}};
+    for (const bytes& stream : cases)
+        EXPECT_EQ(decode(stream), counts{}) << ::testing::PrintToString(stream);
+}
+
+TEST(odometer_decoder, format_a_count_wraps_from_its_largest_value_to_zero) {
+    bytes stream;
+    append(stream, encode_format_a(16777214));
+    append(stream, encode_format_a(16777215));
+    append(stream, encode_format_a(16777216));
+    append(stream, encode_format_a(16777217));
+    EXPECT_EQ(decode(stream), (counts{{16777214, 4}, {16777215, 4}, {0, 4}, {1, 4}}));
+}
+
+TEST(odometer_decoder, encoders_write_the_documented_packets) {
+    EXPECT_EQ(encode_format_a(794693), (std::array<std::uint8_t, 4>{0x05, 0x41, 0x82, 0xC3}));
+    EXPECT_EQ(encode_format_a(0xFF000000u | 794693),
+              (std::array<std::uint8_t, 4>{0x05, 0x41, 0x82, 0xC3}));
+    EXPECT_EQ(encode_format_b(10000),
+              (std::array<std::uint8_t, 7>{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}));
+    EXPECT_EQ(encode_format_b(4294967295u),
+              (std::array<std::uint8_t, 7>{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}));
+}
+
+TEST(odometer_decoder, interleaved_formats_among_noise_decode_in_order) {
+    // Noise bytes with top bits 01 or 10 that are not 'S' can neither end nor start a packet.
+    const bytes noise = {0x7F, 0xAA, 0x90, 0x41, 0x82};
+    bytes stream = noise;
+    append(stream, encode_format_a(100));
+    append(stream, encode_format_b(200));
+    stream.insert(stream.end(), noise.begin(), noise.end());
+    append(stream, encode_format_b(300));
+    append(stream, encode_format_a(400));
+    append(stream, encode_format_a(500));
+    stream.insert(stream.end(), noise.begin(), noise.end());
+    EXPECT_EQ(decode(stream), (counts{{100, 4}, {200, 7}, {300, 7}, {400, 4}, {500, 4}}));
+}
+
+namespace {
+// The reading rule written out plainly with queues, to hold the decoder against.
+class queue_decoder {
+public:
+    counts push(std::uint8_t byte) {
+        counts found;
+        a_.push_back(byte);
+        b_.push_back(byte);
+        while (a_.size() > 4)
+            a_.pop_front();
+        while (b_.size() > 7)
+            b_.pop_front();
+        const bytes a(a_.begin(), a_.end());
+        const bytes b(b_.begin(), b_.end());
+        if (a.size() == 4 && looks_like_format_a(a.data())) {
+            found.push_back({format_a_value(a.data()), 4});
+            a_.clear();
+        }
+        if (b.size() == 7 && looks_like_format_b(b.data())) {
+            found.push_back({format_b_value(b.data()), 7});
+            b_.clear();
+        }
+        return found;
+    }
+
+private:
+    std::deque<std::uint8_t> a_;
+    std::deque<std::uint8_t> b_;
+};
+
+// Random bytes mixed with whole, cut short and damaged packets of both formats.
+bytes hostile_stream(std::uint64_t seed, std::size_t length) {
+    std::mt19937_64 random(seed);
+    bytes stream;
+    while (stream.size() < length) {
+        const auto choice = random() % 8;
+        const auto count = static_cast<std::uint32_t>(random());
+        bytes piece{static_cast<std::uint8_t>(random())};
+        if (choice < 2) {
+            const auto packet = encode_format_a(count);
+            piece.assign(packet.begin(), packet.end());
+        } else if (choice < 4) {
+            const auto packet = encode_format_b(count);
+            piece.assign(packet.begin(), packet.end());
+        }
+        if (choice == 1 || choice == 3) {
+            if (random() % 2)
+                piece.resize(1 + random() % (piece.size() - 1));
+            else
+                piece[random() % piece.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
+        }
+        stream.insert(stream.end(), piece.begin(), piece.end());
+    }
+    return stream;
+}
+
+// A format B count whose packet forms no format A packet inside it and holds no other 'S'.
+std::uint32_t plain_format_b_count(std::mt19937_64& random) {
+    for (;;) {
+        const auto count = static_cast<std::uint32_t>(random());
+        const auto packet = encode_format_b(count);
+        bool plain = true;
+        for (std::size_t i = 1; i + 4 <= packet.size(); ++i)
+            plain = plain && !looks_like_format_a(packet.data() + i);
+        for (std::size_t i = 2; i < packet.size(); ++i)
+            plain = plain && packet[i] != 0x53;
+        if (plain)
+            return count;
+    }
+}
+} // namespace
+
+TEST(odometer_decoder, random_streams_yield_only_counts_of_the_bytes_just_received) {
+    for (std::uint64_t seed : {1u, 2u, 3u}) {
+        const bytes stream = hostile_stream(seed, 200000);
+        odometer_decoder decoder;
+        queue_decoder reference;
+        std::size_t yielded[8] = {};
+        for (std::size_t i = 0; i < stream.size(); ++i) {
+            const odometer_counts found = decoder.push(stream[i]);
+            ASSERT_EQ(counts(found.begin(), found.end()), reference.push(stream[i]))
+                << "seed " << seed << " byte " << i;
+            for (const odometer_count& count : found) {
+                ASSERT_TRUE(count.kind == 4 || count.kind == 7) << count.kind;
+                ASSERT_GE(i + 1, std::size_t(count.kind));
+                const std::uint8_t* packet = stream.data() + i + 1 - count.kind;
+                ASSERT_TRUE(count.kind == 4 ? looks_like_format_a(packet)
+                                            : looks_like_format_b(packet));
+                ASSERT_EQ(count.value,
+                          count.kind == 4 ? format_a_value(packet) : format_b_value(packet));
+                ++yielded[count.kind];
+            }
+        }
+        EXPECT_GT(yielded[4], 5000u) << "the stream should hold many format A packets";
+        EXPECT_GT(yielded[7], 5000u) << "the stream should hold many format B packets";
+    }
+}
+
+// Noise here has top bits 01 or 10 and is never 'S', so it can neither end nor start a packet.
+TEST(odometer_decoder, packets_among_noise_yield_exactly_the_counts_sent) {
+    for (std::uint64_t seed : {11u, 12u, 13u}) {
+        std::mt19937_64 random(seed);
+        bytes stream;
+        counts sent;
+        while (stream.size() < 200000) {
+            for (auto n = random() % 4; n > 0; --n) {
+                const auto noise = static_cast<std::uint8_t>(0x40 + random() % 0x80);
+                stream.push_back(noise == 0x53 ? 0x54 : noise);
+            }
+            if (random() % 2) {
+                const auto count = static_cast<std::uint32_t>(random());
+                append(stream, encode_format_a(count));
+                sent.push_back({count & 0xFFFFFF, 4});
+            } else {
+                const std::uint32_t count = plain_format_b_count(random);
+                append(stream, encode_format_b(count));
+                sent.push_back({count, 7});
+            }
+        }
+        EXPECT_EQ(decode(stream), sent) << "seed " << seed;
+    }
+}
