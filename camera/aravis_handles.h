@@ -1,0 +1,102 @@
+#pragma once
+
+#include <arv.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The objects behind the opaque handles of the GigE Vision camera layer (jai_sdk.h over Aravis).
+// Internal to camera_sdk_aravis.
+
+namespace gige {
+
+struct device_info {
+    std::string camera_id;
+    std::string model;
+    std::string address;
+};
+
+// The cameras as the last J_Factory_UpdateCameraList saw them. Used on one thread, like Aravis's
+// own process-wide device list that fills it.
+struct factory {
+    std::vector<device_info> devices;
+};
+
+// One open camera. Aravis's GenICam node tree is not thread-safe, while the GUI thread (exposure
+// mode) and the capture thread (commands, stream creation) use the same camera: every access to
+// the device goes through feature_lock.
+struct camera {
+    ArvCamera* arv = nullptr; // owned
+    std::mutex feature_lock;
+};
+
+// Where an announced buffer is, as the caller of the layer sees it.
+enum class buffer_place {
+    announced, // only announced: the caller may revoke it
+    queued,    // waiting to be filled; in_aravis tells whether Aravis holds it now
+    output,    // filled, or taken out of the input queue: ready for delivery or delivered
+};
+
+// One announced buffer: the caller's memory wrapped in an ArvBuffer that does not own it. The
+// layer keeps one reference of its own to the ArvBuffer for the entry's whole life; while
+// in_aravis, the stream holds a second one.
+struct buffer_entry {
+    ArvBuffer* arv = nullptr;
+    void* memory = nullptr;
+    std::uint32_t size = 0;
+    void* private_data = nullptr;
+    buffer_place place = buffer_place::announced;
+    bool in_aravis = false;
+};
+
+struct event;
+
+struct ready_buffer {
+    event* source;
+    buffer_entry* buffer;
+};
+
+// A condition: complete buffers of the events registered on it, in arrival order, and the sticky
+// exit request. It must outlive the registrations made on it.
+struct condition {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::deque<ready_buffer> ready;
+    bool exit_requested = false;
+};
+
+struct stream;
+
+// A new-buffer registration of one stream on one condition. current and current_private are
+// written by the waiting thread and read by the same thread through J_Event_GetData.
+struct event {
+    stream* source = nullptr;
+    condition* target = nullptr;
+    bool registered = false;
+    buffer_entry* current = nullptr;
+    void* current_private = nullptr;
+};
+
+// One data stream. Aravis's receiving thread runs on_new_buffer, the caller's thread everything
+// else; lock guards the buffer map, the places and the registration. Lock order: a stream's lock
+// before a condition's lock; a waiter takes only the condition's.
+struct stream {
+    camera* owner = nullptr;
+    ArvStream* arv = nullptr; // owned
+    bool thread_running = false;
+    std::mutex lock;
+    std::map<buffer_entry*, std::unique_ptr<buffer_entry>> buffers;
+    event* registered = nullptr;
+    std::atomic<std::uint64_t> delivered{0};
+    std::atomic<std::uint64_t> corrupt{0};
+    std::atomic<std::uint64_t> awaiting{0};
+};
+
+} // namespace gige

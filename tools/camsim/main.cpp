@@ -1,0 +1,157 @@
+// tresvik-camsim: a GigE Vision camera on a loopback address, built on Aravis's simulated camera,
+// that films the track under a moving car (scene.h). Field engineers and the tests use it in place
+// of the real camera.
+
+#include <arv.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "tools/camsim/camsim_options.h"
+#include "tools/camsim/scene.h"
+
+namespace {
+
+// A spare register of the simulated camera's map, described in tresvik-camsim.xml.
+constexpr guint32 exposure_mode_register = 0x150;
+// GigE Vision bootstrap registers, 32 bytes each.
+constexpr guint32 vendor_name_register = 0x48;
+constexpr guint32 model_name_register = 0x68;
+constexpr std::uint16_t gvcp_port = 3956;
+
+// Used only by the simulated camera's streaming thread once the camera runs.
+struct scene_state {
+    ArvFakeCamera* camera = nullptr;
+    std::uint32_t speed = 0;
+    std::uint64_t frames = 0;
+};
+
+void fill_scene(ArvBuffer* buffer, void* data, guint32, guint32, ArvPixelFormat pixel_format) {
+    auto& state = *static_cast<scene_state*>(data);
+    const auto width = static_cast<std::uint32_t>(arv_buffer_get_image_width(buffer));
+    const auto height = static_cast<std::uint32_t>(arv_buffer_get_image_height(buffer));
+    // The buffer reports no size while it is being filled; the simulated camera allocates it
+    // with its payload size.
+    const size_t size = arv_fake_camera_get_payload(state.camera);
+    void* pixels = const_cast<void*>(arv_buffer_get_data(buffer, nullptr));
+    guint32 exposure_mode = 0;
+    arv_fake_camera_read_register(state.camera, exposure_mode_register, &exposure_mode);
+    const double brightness = exposure_brightness(exposure_mode);
+    const std::uint64_t start = state.frames++ * state.speed;
+    const std::size_t pixel_count = std::size_t{width} * height;
+    if (pixel_format == ARV_PIXEL_FORMAT_MONO_16 && size >= pixel_count * 2)
+        draw_scene_mono16(static_cast<std::uint16_t*>(pixels), width, height, start, brightness);
+    else if (pixel_format == ARV_PIXEL_FORMAT_MONO_8 && size >= pixel_count)
+        draw_scene_mono8(static_cast<std::uint8_t*>(pixels), width, height, start, brightness);
+}
+
+// Another simulator bound to the address would share its control port and answer in its place.
+bool address_taken(const std::string& address) {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe < 0)
+        return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(gvcp_port);
+    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    const bool taken =
+        bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 && errno == EADDRINUSE;
+    close(probe);
+    return taken;
+}
+
+void write_name(ArvFakeCamera* camera, guint32 address, const char* name) {
+    char field[32] = {};
+    std::strncpy(field, name, sizeof field - 1);
+    arv_fake_camera_write_memory(camera, address, sizeof field, field);
+}
+
+void configure(ArvFakeCamera* camera, const camsim_options& options, scene_state& state) {
+    write_name(camera, vendor_name_register, "Tresvik");
+    write_name(camera, model_name_register, "Tresvik-CamSim");
+    arv_fake_camera_write_register(
+        camera, ARV_FAKE_CAMERA_REGISTER_SENSOR_WIDTH,
+        std::max<std::uint32_t>(options.width, ARV_FAKE_CAMERA_SENSOR_WIDTH));
+    arv_fake_camera_write_register(
+        camera, ARV_FAKE_CAMERA_REGISTER_SENSOR_HEIGHT,
+        std::max<std::uint32_t>(options.height, ARV_FAKE_CAMERA_SENSOR_HEIGHT));
+    arv_fake_camera_write_register(camera, ARV_FAKE_CAMERA_REGISTER_WIDTH, options.width);
+    arv_fake_camera_write_register(camera, ARV_FAKE_CAMERA_REGISTER_HEIGHT, options.height);
+    arv_fake_camera_write_register(camera, ARV_FAKE_CAMERA_REGISTER_PIXEL_FORMAT,
+                                   options.pixel_format);
+    arv_fake_camera_write_register(camera, ARV_FAKE_CAMERA_REGISTER_ACQUISITION_FRAME_PERIOD_US,
+                                   static_cast<guint32>(1e6 / options.fps + 0.5));
+    arv_fake_camera_write_register(camera, exposure_mode_register, 0);
+    state.camera = camera;
+    state.speed = options.speed;
+    arv_fake_camera_set_fill_pattern(camera, fill_scene, &state);
+}
+
+std::filesystem::path genicam_file() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return self.parent_path() / "tresvik-camsim.xml";
+}
+
+int fail(const std::string& text) {
+    std::cerr << "tresvik-camsim: " << text << std::endl;
+    return 1;
+}
+
+int run(const camsim_options& options) {
+    const std::filesystem::path genicam = genicam_file();
+    if (!std::filesystem::exists(genicam))
+        return fail("GenICam description not found: " + genicam.string());
+    if (address_taken(options.address))
+        return fail("another camera already answers on " + options.address);
+    // Blocked before Aravis starts its threads, so that they inherit the mask and only sigwait
+    // sees the signals.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    ArvGvFakeCamera* camera = arv_gv_fake_camera_new_full(options.address.c_str(),
+                                                          options.serial.c_str(), genicam.c_str());
+    if (camera == nullptr || !arv_gv_fake_camera_is_running(camera)) {
+        if (camera != nullptr)
+            g_object_unref(camera);
+        return fail("could not answer on " + options.address);
+    }
+    scene_state state;
+    configure(arv_gv_fake_camera_get_fake_camera(camera), options, state);
+    std::cout << "tresvik-camsim ready: serial " << options.serial << ", model Tresvik-CamSim, "
+              << options.address << ", " << options.width << "x" << options.height << " "
+              << (options.pixel_format == pixel_format_mono16 ? "Mono16" : "Mono8") << ", "
+              << options.fps << " fps, " << options.speed << " px per frame" << std::endl;
+    int received = 0;
+    sigwait(&stop_signals, &received);
+    g_object_unref(camera);
+    std::cout << "tresvik-camsim stopped" << std::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    camsim_options options;
+    const std::string error =
+        parse_camsim_options(std::vector<std::string>(argv + 1, argv + argc), options);
+    if (!error.empty()) {
+        std::cerr << "tresvik-camsim: " << error << "\n" << camsim_usage();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << camsim_usage();
+        return 0;
+    }
+    return run(options);
+}
