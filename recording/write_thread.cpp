@@ -1,0 +1,88 @@
+#include "recording/write_thread.h"
+
+#include <filesystem>
+
+#include <boost/system/system_error.hpp>
+
+#include "log/thread_events.h"
+#include "recording/coordinate_client.h"
+#include "recording/odometer_port.h"
+#include "recording/serial_line.h"
+#include "settings/settings.h"
+
+namespace {
+std::string narrow(const wxString& text) {
+    return std::string(text.mb_str());
+}
+
+void post_error(wxEvtHandler* owner, const char* text) {
+    post_thread_event(owner, EVT_THREAD_LOG_ERROR, wxString(text, *wxConvCurrent));
+}
+} // namespace
+
+write_thread::write_thread(wxEvtHandler* owner, const wxConfigBase& config, frame_snapshot source)
+    : wxThread(wxTHREAD_JOINABLE), owner_(owner),
+      port_path_(serial_device_path(narrow(read_dpp_port(config)))),
+      server_address_(narrow(read_coordinate_server_address(config))),
+      server_port_(narrow(read_coordinate_server_port(config))),
+      write_path_(narrow(read_write_path(config))), side_(narrow(read_side(config))),
+      source_(std::move(source)) {
+    std::error_code ignored; // a folder that cannot be made fails the first session's open
+    std::filesystem::create_directories(write_path_, ignored);
+}
+
+write_thread::~write_thread() = default;
+
+void write_thread::stop() {
+    events_.stop();
+}
+
+// Whatever way the loop ends, the session being recorded is closed, so that nobody (telemetry,
+// the data service) takes a dead recorder for a recording one.
+wxThread::ExitCode write_thread::Entry() {
+    recording_step step(owner_, current_session, write_path_, source_);
+    auto port = std::make_shared<odometer_port>(
+        events_, owner_, [&step](std::uint32_t value, int kind) { step.handle_dpp(value, kind); });
+    auto client = std::make_shared<coordinate_client>(events_, owner_, current_session,
+                                                      server_address_, server_port_, side_);
+    ExitCode result = 0;
+    try {
+        serve(port, client);
+    } catch (const std::exception& e) {
+        post_error(owner_, e.what());
+        result = reinterpret_cast<ExitCode>(-1);
+    } catch (...) {
+        post_error(owner_, "Unknown exception in write thread");
+        result = reinterpret_cast<ExitCode>(-1);
+    }
+    release(port, client);
+    current_session.close();
+    return result;
+}
+
+void write_thread::serve(const std::shared_ptr<odometer_port>& port,
+                         const std::shared_ptr<coordinate_client>& client) {
+    port->open(port_path_);
+    post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                      wxString::Format(L"Последовательный порт: %s",
+                                       wxString(port_path_.c_str(), *wxConvCurrent)));
+    port->start_reading();
+    client->start();
+    events_.run();
+    port->close();
+}
+
+// Lets the abandoned handlers run (they see operation_aborted), so that the port and the client
+// are destroyed here, on this thread, before the event loop goes.
+void write_thread::release(const std::shared_ptr<odometer_port>& port,
+                           const std::shared_ptr<coordinate_client>& client) {
+    try {
+        if (port->is_open())
+            port->close();
+    } catch (const std::exception& e) {
+        post_error(owner_, e.what());
+    }
+    client->stop();
+    events_.restart();
+    events_.poll();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <wx/config.h>
+#include <wx/event.h>
+#include <wx/thread.h>
+
+#include "recording/recording_step.h"
+
+class odometer_port;
+class coordinate_client;
+
+// The recorder: one event loop serving the odometer's serial port, whose counts drive recording
+// into current_session, and the coordinate server client, which names and closes sessions.
+// Joinable; made on the GUI thread, which then calls Run(), later stop() and Wait(), and deletes
+// it. Only the event loop's thread touches the port, the client and current_session's writes.
+class write_thread : public wxThread {
+public:
+    // Reads the five recording settings once, here, and creates the write path when missing. The
+    // owner receives the thread's events and must outlive it.
+    write_thread(wxEvtHandler* owner, const wxConfigBase& config, frame_snapshot source);
+    ~write_thread() override;
+
+    // Thread-safe: ends the event loop; the owner then waits for the thread.
+    void stop();
+
+protected:
+    ExitCode Entry() override;
+
+private:
+    void serve(const std::shared_ptr<odometer_port>& port,
+               const std::shared_ptr<coordinate_client>& client);
+    void release(const std::shared_ptr<odometer_port>& port,
+                 const std::shared_ptr<coordinate_client>& client);
+
+    wxEvtHandler* owner_;
+    std::string port_path_;
+    std::string server_address_;
+    std::string server_port_;
+    std::string write_path_;
+    std::string side_;
+    frame_snapshot source_;
+    boost::asio::io_context events_;
+};

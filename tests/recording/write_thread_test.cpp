@@ -1,0 +1,247 @@
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+#include <boost/asio.hpp>
+#include <wx/fileconf.h>
+#include <wx/sstream.h>
+
+#include "recording/coordinate_protocol.h"
+#include "recording/odometer_decoder.h"
+#include "recording/write_thread.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+using namespace std::chrono_literals;
+using boost::asio::ip::tcp;
+
+// The odometer's end of a pty pair; the recorder opens the other end by its path.
+struct odometer_line {
+    int master = -1, slave = -1;
+    std::string path;
+    odometer_line() {
+        char name[128];
+        EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        path = name;
+    }
+    ~odometer_line() {
+        unplug();
+        if (slave >= 0)
+            close(slave);
+    }
+    void send(std::uint32_t count) {
+        const auto bytes = encode_format_b(count);
+        EXPECT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    void unplug() {
+        if (master >= 0)
+            close(master);
+        master = -1;
+    }
+};
+
+// A coordinate server on loopback that answers every request with the reply the test sets.
+class coordinate_server {
+public:
+    coordinate_server() : acceptor_(events_, tcp::endpoint(tcp::v4(), 0)) {
+        accept();
+        runner_ = std::thread([this] { events_.run(); });
+    }
+    ~coordinate_server() {
+        events_.stop();
+        runner_.join();
+    }
+    std::string port() const { return std::to_string(acceptor_.local_endpoint().port()); }
+    void set_reply(const coord_reply& reply) {
+        std::lock_guard lock(mutex_);
+        reply_ = encode_coord_reply(reply);
+    }
+
+private:
+    void accept() {
+        acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+            if (error)
+                return;
+            serve(std::make_shared<tcp::socket>(std::move(socket)));
+            accept();
+        });
+    }
+    void serve(std::shared_ptr<tcp::socket> socket) {
+        auto request = std::make_shared<coord_request_bytes>();
+        boost::asio::async_read(
+            *socket, boost::asio::buffer(*request), [this, socket, request](auto error, auto) {
+                if (error)
+                    return;
+                auto reply = std::make_shared<coord_reply_bytes>(current_reply());
+                boost::asio::async_write(*socket, boost::asio::buffer(*reply),
+                                         [this, socket, reply](auto e, auto) {
+                                             if (!e)
+                                                 serve(socket);
+                                         });
+            });
+    }
+    coord_reply_bytes current_reply() {
+        std::lock_guard lock(mutex_);
+        return reply_;
+    }
+
+    boost::asio::io_context events_;
+    tcp::acceptor acceptor_;
+    std::thread runner_;
+    std::mutex mutex_;
+    coord_reply_bytes reply_{};
+};
+
+coord_reply numbered(std::uint32_t number) {
+    coord_reply reply;
+    reply.mode = 1;
+    reply.session_number = number;
+    reply.orientation = -1;
+    reply.text_a = "A7";
+    reply.text_b = std::to_string(number);
+    return reply;
+}
+
+// The newest camera frame as the capture side would keep it: each call is a new frame.
+std::uint64_t next_frame(cv::Mat& image) {
+    static std::atomic<std::uint64_t> timestamp{0};
+    image = cv::Mat(16, 16, CV_8UC1, cv::Scalar(77));
+    return ++timestamp;
+}
+
+struct recorder_fixture : testing::Test {
+    temp_dir root;
+    odometer_line odometer;
+    event_recorder owner;
+    std::unique_ptr<write_thread> thread;
+
+    void start(const std::string& port_path, const std::string& server_port) {
+        wxStringInputStream empty("");
+        wxFileConfig config(empty);
+        config.Write("dpp_port", wxString(port_path));
+        config.Write("coordinate_server_address", "127.0.0.1");
+        config.Write("coordinate_server_port", wxString(server_port));
+        config.Write("write_path", wxString(root.path()));
+        config.Write("side", L"правый");
+        thread = std::make_unique<write_thread>(&owner, config, next_frame);
+        ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
+    }
+    void stop() {
+        if (!thread)
+            return;
+        thread->stop();
+        thread->Wait();
+        thread.reset();
+    }
+    ~recorder_fixture() override { stop(); }
+
+    // Waits until a row of the type holding the text has arrived.
+    bool wait_for(wxEventType type, const wxString& text, std::chrono::milliseconds limit = 5s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            for (const auto& row : owner.texts(type))
+                if (row.Contains(text))
+                    return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+    std::vector<std::string> folders() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(root.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+std::string unused_port() {
+    boost::asio::io_context events;
+    tcp::acceptor probe(events, tcp::endpoint(tcp::v4(), 0));
+    return std::to_string(probe.local_endpoint().port());
+}
+} // namespace
+
+TEST_F(recorder_fixture, counts_from_the_serial_line_record_frames_and_report_status) {
+    coordinate_server server;
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: " + odometer.path));
+    for (std::uint32_t count = 100; count < 110; ++count)
+        odometer.send(count);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 109 Записано кадров: 10"));
+    stop();
+    EXPECT_FALSE(current_session.is_open());
+    ASSERT_EQ(folders().size(), 1u);
+    session_reader session(root.path() + "/" + folders()[0]);
+    EXPECT_EQ(session.dpp_start(), 100u);
+    EXPECT_EQ(session.dpp_end(), 109u);
+}
+
+TEST_F(recorder_fixture, coordinate_sessions_name_the_open_database_and_close_it) {
+    coordinate_server server;
+    server.set_reply(numbered(5));
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 5)"));
+    odometer.send(10);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10 Записано кадров: 1"));
+    std::this_thread::sleep_for(200ms); // a few replies now write the metadata
+    server.set_reply(numbered(6));
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 6)"));
+    std::this_thread::sleep_for(1100ms); // a new second: the next session gets its own name
+    odometer.send(11);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 11 Записано кадров: 1"));
+    stop();
+    ASSERT_EQ(folders().size(), 2u);
+    session_reader first(root.path() + "/" + folders()[0]);
+    EXPECT_EQ(first.session_code(), L"A7 : 5");
+    EXPECT_EQ(first.orientation(), L"-1");
+    EXPECT_EQ(first.side(), L"правый");
+    EXPECT_EQ(first.dpp_end(), 10u);
+}
+
+TEST_F(recorder_fixture, a_vanished_odometer_stops_recording_but_not_the_thread) {
+    coordinate_server server;
+    start(odometer.path, server.port());
+    odometer.send(1);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 1 "));
+    odometer.unplug();
+    close(odometer.slave);
+    odometer.slave = -1;
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port."));
+    EXPECT_TRUE(thread->IsAlive());
+    stop();
+}
+
+TEST_F(recorder_fixture, a_missing_port_ends_the_thread_with_the_open_error) {
+    start(root.path() + "/no-such-port", unused_port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "open"));
+    thread->Wait();
+    EXPECT_TRUE(folders().empty());
+}
+
+TEST_F(recorder_fixture, a_refused_server_is_retried_calmly_and_found_when_it_comes) {
+    const std::string port = unused_port();
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    start(odometer.path, port);
+    std::this_thread::sleep_for(2s);
+    getrusage(RUSAGE_SELF, &after);
+    const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
+                       (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6 +
+                       (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
+                       (after.ru_stime.tv_usec - before.ru_stime.tv_usec) / 1e6;
+    EXPECT_LT(cpu, 1.0) << "refused connects must not spin";
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty());
+    boost::asio::io_context events;
+    tcp::acceptor late(events, tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
+                                             std::uint16_t(std::stoi(port))));
+    EXPECT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok.", 4s));
+}
