@@ -71,19 +71,31 @@ void deliver(stream& s, buffer_entry& entry) {
     target.wake.notify_all();
 }
 
+// Aravis reports a frame larger than its buffer as complete, with its end cut off.
+bool fits_buffer(ArvBuffer* finished, const buffer_entry& entry) {
+    if (arv_buffer_get_payload_type(finished) != ARV_BUFFER_PAYLOAD_TYPE_IMAGE)
+        return true;
+    const std::uint64_t bits =
+        ARV_PIXEL_FORMAT_BIT_PER_PIXEL(arv_buffer_get_image_pixel_format(finished));
+    const std::uint64_t pixels = std::uint64_t(arv_buffer_get_image_width(finished)) *
+                                 std::uint64_t(arv_buffer_get_image_height(finished));
+    return (pixels * bits + 7) / 8 <= entry.size;
+}
+
 // Needs s.lock and a registered event.
 void collect_finished(stream& s) {
     while (ArvBuffer* finished = arv_stream_try_pop_buffer(s.arv)) {
         const ArvBufferStatus status = arv_buffer_get_status(finished);
-        if (status != ARV_BUFFER_STATUS_SUCCESS) {
-            // Aborted frames are the ones cut off by our own stop, not faults of the link.
-            if (status != ARV_BUFFER_STATUS_ABORTED)
-                ++s.corrupt;
-            arv_stream_push_buffer(s.arv, finished);
+        buffer_entry& entry = *entry_of(finished);
+        if (status == ARV_BUFFER_STATUS_SUCCESS && fits_buffer(finished, entry)) {
+            g_object_unref(finished);
+            deliver(s, entry);
             continue;
         }
-        g_object_unref(finished);
-        deliver(s, *entry_of(finished));
+        // Aborted frames are the ones cut off by our own stop, not faults of the link.
+        if (status != ARV_BUFFER_STATUS_ABORTED)
+            ++s.corrupt;
+        arv_stream_push_buffer(s.arv, finished);
     }
 }
 
@@ -435,15 +447,19 @@ J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream_handle) {
     auto* s = static_cast<stream*>(stream_handle);
     if (s == nullptr)
         return J_ST_ERROR;
-    stop_receiving(*s);
-    g_signal_handlers_disconnect_by_data(s->arv, s);
     {
         std::lock_guard<std::mutex> hold(s->lock);
         unregister(*s);
-        for (auto& [handle, entry] : s->buffers)
-            g_object_unref(entry->arv);
     }
+    arv_stream_set_emit_signals(s->arv, FALSE);
+    g_signal_handlers_disconnect_by_data(s->arv, s);
+    // Finalizing stops the receiving thread itself and complains when none runs. Until that
+    // thread is joined, a handler that started before the disconnection may still use s.
+    if (!s->thread_running)
+        arv_stream_start_thread(s->arv);
     g_object_unref(s->arv);
+    for (auto& [handle, entry] : s->buffers)
+        g_object_unref(entry->arv);
     delete s;
     return J_ST_SUCCESS;
 }

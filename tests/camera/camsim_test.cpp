@@ -1,0 +1,107 @@
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/camsim/camsim_options.h"
+#include "tools/camsim/scene.h"
+
+namespace {
+
+constexpr std::uint32_t width = 320;
+constexpr std::uint32_t height = 240;
+
+std::vector<std::uint8_t> frame_at(std::uint64_t start, double brightness = 1.0) {
+    std::vector<std::uint8_t> pixels(std::size_t{width} * height);
+    draw_scene_mono8(pixels.data(), width, height, start, brightness);
+    return pixels;
+}
+
+TEST(camsim_scene, frames_of_a_moving_car_overlap_by_the_distance_not_yet_travelled) {
+    const std::uint32_t moved = 16;
+    const std::vector<std::uint8_t> first = frame_at(1000), second = frame_at(1000 + moved);
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x + moved < width; ++x)
+            ASSERT_EQ(second[y * width + x], first[y * width + x + moved]) << x << "," << y;
+}
+
+TEST(camsim_scene, each_pixel_is_fixed_by_its_place_on_the_track) {
+    const std::vector<std::uint8_t> frame = frame_at(777);
+    for (std::uint32_t y = 0; y < height; y += 7)
+        for (std::uint32_t x = 0; x < width; x += 5)
+            ASSERT_EQ(frame[y * width + x], scene_level(777 + x, y, height));
+}
+
+TEST(camsim_scene, is_textured_enough_to_stitch) {
+    const std::vector<std::uint8_t> frame = frame_at(0);
+    const std::set<std::uint8_t> levels(frame.begin(), frame.end());
+    EXPECT_GT(levels.size(), 100u);
+    EXPECT_NE(frame_at(0), frame_at(120)) << "one sleeper pitch further must look different";
+}
+
+TEST(camsim_scene, mono16_spreads_the_same_scene_over_16_bits) {
+    std::vector<std::uint16_t> wide(std::size_t{width} * height);
+    draw_scene_mono16(wide.data(), width, height, 50, 1.0);
+    const std::vector<std::uint8_t> narrow = frame_at(50);
+    for (std::size_t i = 0; i < narrow.size(); i += 11)
+        ASSERT_EQ(wide[i], narrow[i] * 257) << i;
+}
+
+TEST(camsim_scene, exposure_presets_scale_the_brightness) {
+    EXPECT_DOUBLE_EQ(exposure_brightness(0), 1.0);
+    EXPECT_LT(exposure_brightness(1), exposure_brightness(9));
+    EXPECT_DOUBLE_EQ(exposure_brightness(5), 1.0);
+    const std::vector<std::uint8_t> dim = frame_at(0, exposure_brightness(1)), plain = frame_at(0);
+    for (std::size_t i = 0; i < dim.size(); i += 13)
+        ASSERT_LE(dim[i], plain[i]);
+    EXPECT_NE(dim, plain);
+}
+
+TEST(camsim_options, default_to_a_mono8_camera_on_127_0_0_1) {
+    camsim_options options;
+    EXPECT_EQ(parse_camsim_options({}, options), "");
+    EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_EQ(options.pixel_format, pixel_format_mono8);
+    EXPECT_FALSE(options.help);
+}
+
+TEST(camsim_options, read_both_separate_and_joined_values) {
+    camsim_options options;
+    EXPECT_EQ(
+        parse_camsim_options({"--serial", "R7", "--width=640", "--height", "480", "--fps", "12.5",
+                              "--speed=3", "--pixel-format", "Mono16", "--address", "127.0.0.2"},
+                             options),
+        "");
+    EXPECT_EQ(options.serial, "R7");
+    EXPECT_EQ(options.width, 640u);
+    EXPECT_EQ(options.height, 480u);
+    EXPECT_DOUBLE_EQ(options.fps, 12.5);
+    EXPECT_EQ(options.speed, 3u);
+    EXPECT_EQ(options.pixel_format, pixel_format_mono16);
+    EXPECT_EQ(options.address, "127.0.0.2");
+}
+
+TEST(camsim_options, refuse_an_address_off_loopback) {
+    camsim_options options;
+    EXPECT_NE(parse_camsim_options({"--address", "192.168.1.10"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--address", "lo"}, options), "");
+}
+
+TEST(camsim_options, refuse_values_out_of_range_or_unknown) {
+    camsim_options options;
+    EXPECT_NE(parse_camsim_options({"--width", "0"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--height", "-5"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--fps", "fast"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--pixel-format", "RGB8"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--serial", "a-serial-too-long"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--colour", "red"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--width"}, options), "");
+}
+
+TEST(camsim_options, help_is_noted) {
+    camsim_options options;
+    EXPECT_EQ(parse_camsim_options({"--help"}, options), "");
+    EXPECT_TRUE(options.help);
+}
+
+} // namespace

@@ -1,0 +1,386 @@
+// The GigE Vision camera layer against tresvik-camsim on loopback. Runs inside the loopback-only
+// network namespace (scripts/isolated.sh); each test process then moves into a namespace of its
+// own, so that tests running side by side neither share the camera control port nor see each
+// other's cameras.
+
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "camera/jai_sdk.h"
+
+namespace {
+
+using std::chrono::steady_clock;
+
+constexpr std::uint32_t width = 320;
+constexpr std::uint32_t height = 240;
+constexpr std::uint32_t speed = 8;
+constexpr std::uint64_t mono8 = 0x01080001;
+
+// A new network namespace holding only loopback, brought up. Must run before any thread starts:
+// threads keep the namespace they were started in.
+bool enter_private_loopback() {
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int control = socket(AF_INET, SOCK_DGRAM, 0);
+    if (control < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(control, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+    close(control);
+    return up;
+}
+
+// One tresvik-camsim process, started and ready for the life of the object.
+class camsim_process {
+public:
+    // Starts nothing unless isolated: outside a private namespace discovery would leave the
+    // machine.
+    explicit camsim_process(bool isolated) {
+        if (!isolated)
+            return;
+        const char* bin = std::getenv("TRESVIK_BIN");
+        const std::string program = std::string(bin != nullptr ? bin : ".") + "/tresvik-camsim";
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            execl(program.c_str(), program.c_str(), "--width", "320", "--height", "240", "--fps",
+                  "50", "--speed", "8", "--serial", "T1", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        ready_ = wait_for_ready(out[0]);
+        close(out[0]);
+    }
+    ~camsim_process() { stop(SIGTERM); }
+    camsim_process(const camsim_process&) = delete;
+    camsim_process& operator=(const camsim_process&) = delete;
+
+    bool ready() const { return ready_; }
+
+    // Ends the process with the signal and reaps it; returns its wait status.
+    int stop(int signal_number) {
+        if (pid_ <= 0)
+            return -1;
+        kill(pid_, signal_number);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    static bool wait_for_ready(int fd) {
+        std::string out;
+        const auto deadline = steady_clock::now() + std::chrono::seconds(10);
+        while (out.find("ready") == std::string::npos && steady_clock::now() < deadline) {
+            pollfd waiting{fd, POLLIN, 0};
+            if (poll(&waiting, 1, 200) <= 0)
+                continue;
+            char chunk[256];
+            const ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got <= 0)
+                return false;
+            out.append(chunk, static_cast<std::size_t>(got));
+        }
+        return out.find("ready") != std::string::npos;
+    }
+
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+std::string text_of(J_STATUS_TYPE (*read)(FACTORY_HANDLE, const char*, int, char*, std::uint32_t*),
+                    FACTORY_HANDLE factory, const std::string& id, int item) {
+    char buffer[512] = {};
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(read(factory, id.c_str(), item, buffer, &size), J_ST_SUCCESS);
+    return buffer;
+}
+
+std::vector<std::string> camera_ids(FACTORY_HANDLE factory) {
+    bool changed = false;
+    EXPECT_EQ(J_Factory_UpdateCameraList(factory, &changed), J_ST_SUCCESS);
+    std::uint32_t count = 0;
+    EXPECT_EQ(J_Factory_GetNumOfCameras(factory, &count), J_ST_SUCCESS);
+    std::vector<std::string> ids;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        char buffer[512] = {};
+        std::uint32_t size = sizeof buffer;
+        EXPECT_EQ(
+            J_Factory_GetCameraIDByIndex(factory, static_cast<std::int32_t>(i), buffer, &size),
+            J_ST_SUCCESS);
+        ids.push_back(buffer);
+    }
+    return ids;
+}
+
+// A data stream set up and torn down as the capture thread does it.
+class capture_stream {
+public:
+    capture_stream(CAM_HANDLE camera, std::uint32_t buffer_bytes, int buffer_count)
+        : camera_(camera) {
+        std::uint32_t streams = 0;
+        EXPECT_EQ(J_Camera_GetNumOfDataStreams(camera, &streams), J_ST_SUCCESS);
+        EXPECT_EQ(J_Camera_CreateDataStream(camera, 0, &stream_), J_ST_SUCCESS);
+        const std::uint64_t handling = 0;
+        std::uint32_t size = sizeof handling;
+        EXPECT_EQ(J_DataStream_SetParam(stream_, STREAM_PARAM_BUFFER_HANDLING, &handling, &size),
+                  J_ST_SUCCESS);
+        memory_.assign(buffer_count, std::vector<std::uint8_t>(buffer_bytes));
+        for (auto& block : memory_) {
+            BUF_HANDLE buffer = nullptr;
+            EXPECT_EQ(
+                J_DataStream_AnnounceBuffer(stream_, block.data(), buffer_bytes, nullptr, &buffer),
+                J_ST_SUCCESS);
+            EXPECT_EQ(J_DataStream_QueueBuffer(stream_, buffer), J_ST_SUCCESS);
+            buffers_.push_back(buffer);
+        }
+        EXPECT_EQ(J_Event_CreateCondition(&condition_), J_ST_SUCCESS);
+        EXPECT_EQ(J_DataStream_RegisterEvent(stream_, EVENT_NEW_BUFFER, condition_, &event_),
+                  J_ST_SUCCESS);
+        EXPECT_EQ(J_DataStream_StartAcquisition(stream_, ACQ_START_NEXT_IMAGE, ACQ_INFINITE),
+                  J_ST_SUCCESS);
+        EXPECT_EQ(J_Camera_ExecuteCommand(camera, "AcquisitionStart"), J_ST_SUCCESS);
+    }
+
+    // The stop sequence; every revoke gives back the memory that was announced.
+    ~capture_stream() {
+        J_Camera_ExecuteCommand(camera_, "AcquisitionStop");
+        J_DataStream_UnRegisterEvent(stream_, EVENT_NEW_BUFFER);
+        J_Event_Close(event_);
+        J_Event_CloseCondition(condition_);
+        J_DataStream_StopAcquisition(stream_, ACQ_STOP_FLAG_KILL);
+        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
+        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
+        for (std::size_t i = 0; i < buffers_.size(); ++i) {
+            void* memory = nullptr;
+            void* private_data = nullptr;
+            EXPECT_EQ(J_DataStream_RevokeBuffer(stream_, buffers_[i], &memory, &private_data),
+                      J_ST_SUCCESS);
+            EXPECT_EQ(memory, memory_[i].data());
+        }
+        J_DataStream_Close(stream_);
+    }
+
+    std::uint32_t wait(std::uint32_t timeout_ms) {
+        std::uint32_t result = 12345;
+        EXPECT_EQ(J_Event_WaitForCondition(condition_, timeout_ms, &result), J_ST_SUCCESS);
+        return result;
+    }
+
+    // The buffer of the last signalled wait.
+    BUF_HANDLE current() {
+        EVENT_NEW_BUFFER_DATA data{};
+        std::uint32_t size = sizeof data;
+        EXPECT_EQ(J_Event_GetData(event_, &data, &size), J_ST_SUCCESS);
+        return data.BufferHandle;
+    }
+
+    std::uint64_t info(BUF_HANDLE buffer, int item, std::uint32_t bytes) {
+        std::uint64_t value = 0;
+        std::uint32_t size = bytes;
+        EXPECT_EQ(J_DataStream_GetBufferInfo(stream_, buffer, item, &value, &size), J_ST_SUCCESS);
+        EXPECT_EQ(size, bytes);
+        return value;
+    }
+
+    std::uint64_t counter(int item) {
+        std::uint64_t value = 0;
+        std::uint32_t size = sizeof value;
+        EXPECT_EQ(J_DataStream_GetStreamInfo(stream_, item, &value, &size), J_ST_SUCCESS);
+        return value;
+    }
+
+    void requeue(BUF_HANDLE buffer) {
+        EXPECT_EQ(J_DataStream_QueueBuffer(stream_, buffer), J_ST_SUCCESS);
+    }
+
+    // Waits for the next delivered buffer, giving up after a few time-outs.
+    BUF_HANDLE next_frame() {
+        for (int attempt = 0; attempt < 5; ++attempt)
+            if (wait(1000) == J_COND_WAIT_SIGNAL)
+                return current();
+        return nullptr;
+    }
+
+    const std::uint8_t* pixels(BUF_HANDLE buffer) {
+        return reinterpret_cast<const std::uint8_t*>(info(buffer, BUFFER_INFO_BASE, 8));
+    }
+
+private:
+    CAM_HANDLE camera_;
+    STREAM_HANDLE stream_ = nullptr;
+    CONDITION_HANDLE condition_ = nullptr;
+    EVENT_HANDLE event_ = nullptr;
+    std::vector<std::vector<std::uint8_t>> memory_;
+    std::vector<BUF_HANDLE> buffers_;
+};
+
+class gige_camera_test : public testing::Test {
+protected:
+    static void SetUpTestSuite() { isolated = enter_private_loopback(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
+        ASSERT_TRUE(simulator.ready()) << "tresvik-camsim did not start";
+        ASSERT_EQ(J_Factory_Open("", &factory), J_ST_SUCCESS);
+    }
+    void TearDown() override {
+        if (camera != nullptr)
+            J_Camera_Close(camera);
+        J_Factory_Close(factory);
+    }
+
+    void open_only_camera() {
+        const std::vector<std::string> ids = camera_ids(factory);
+        ASSERT_EQ(ids.size(), 1u);
+        ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
+    }
+
+    std::int64_t value_of(const char* node) {
+        std::int64_t value = -1;
+        EXPECT_EQ(J_Camera_GetValueInt64(camera, node, &value), J_ST_SUCCESS);
+        return value;
+    }
+
+    static bool isolated;
+    camsim_process simulator{isolated};
+    FACTORY_HANDLE factory = nullptr;
+    CAM_HANDLE camera = nullptr;
+};
+
+bool gige_camera_test::isolated = false;
+
+TEST_F(gige_camera_test, enumeration_finds_the_simulator_on_loopback) {
+    const std::vector<std::string> ids = camera_ids(factory);
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_NE(ids[0].find("INT=>SD"), std::string::npos);
+    EXPECT_EQ(text_of(J_Factory_GetCameraInfo, factory, ids[0], CAM_INFO_MODELNAME),
+              "Tresvik-CamSim");
+    EXPECT_EQ(text_of(J_Factory_GetCameraInfo, factory, ids[0], CAM_INFO_IP), "127.0.0.1");
+    char version[512] = {};
+    std::uint32_t size = sizeof version;
+    EXPECT_EQ(J_Factory_GetInfo(FAC_INFO_VERSION, version, &size), J_ST_SUCCESS);
+    EXPECT_NE(std::string(version).find("Aravis 0.8"), std::string::npos) << version;
+}
+
+TEST_F(gige_camera_test, open_camera_reads_the_frame_geometry) {
+    open_only_camera();
+    EXPECT_EQ(value_of("Width"), width);
+    EXPECT_EQ(value_of("Height"), height);
+    EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
+}
+
+TEST_F(gige_camera_test, exposure_mode_takes_a_preset_and_refuses_an_unknown_value) {
+    open_only_camera();
+    EXPECT_EQ(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset3"), J_ST_SUCCESS);
+    EXPECT_NE(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset10"), J_ST_SUCCESS);
+    EXPECT_NE(J_Camera_SetValueString(camera, "NoSuchNode", "Off"), J_ST_SUCCESS);
+}
+
+TEST_F(gige_camera_test, stream_delivers_whole_frames_with_rising_timestamps) {
+    open_only_camera();
+    capture_stream stream(camera, width * height, 8);
+    std::uint64_t previous = 0;
+    for (int frame = 0; frame < 5; ++frame) {
+        BUF_HANDLE buffer = stream.next_frame();
+        ASSERT_NE(buffer, nullptr) << "frame " << frame;
+        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_SIZE, 4), width * height);
+        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_WIDTH, 4), width);
+        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_HEIGHT, 4), height);
+        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_PIXELTYPE, 8), mono8);
+        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_NUM_PACKETS_MISSING, 4), 0u);
+        const std::uint64_t timestamp = stream.info(buffer, BUFFER_INFO_TIMESTAMP, 8);
+        EXPECT_GT(timestamp, previous);
+        previous = timestamp;
+        stream.requeue(buffer);
+    }
+    EXPECT_GE(stream.counter(STREAM_INFO_NUM_DELIVERED), 5u);
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
+}
+
+TEST_F(gige_camera_test, delivered_frames_hold_the_scene_moved_on_between_them) {
+    open_only_camera();
+    capture_stream stream(camera, width * height, 8);
+    BUF_HANDLE first = stream.next_frame();
+    ASSERT_NE(first, nullptr);
+    BUF_HANDLE second = stream.next_frame();
+    ASSERT_NE(second, nullptr);
+    const std::uint64_t frames_between =
+        (stream.info(second, BUFFER_INFO_BLOCKID, 8) - stream.info(first, BUFFER_INFO_BLOCKID, 8)) &
+        0xFFFF;
+    const std::uint32_t moved = static_cast<std::uint32_t>(frames_between * speed);
+    ASSERT_LT(moved, width);
+    const std::uint8_t* a = stream.pixels(first);
+    const std::uint8_t* b = stream.pixels(second);
+    for (std::uint32_t y = 0; y < height; y += 3)
+        for (std::uint32_t x = 0; x + moved < width; ++x)
+            ASSERT_EQ(b[y * width + x], a[y * width + x + moved]) << x << "," << y;
+}
+
+TEST_F(gige_camera_test,
+       frames_too_large_for_their_buffers_count_as_corrupt_and_are_not_delivered) {
+    open_only_camera();
+    capture_stream stream(camera, width * height / 2, 4);
+    EXPECT_EQ(stream.wait(1000), J_COND_WAIT_TIMEOUT);
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_DELIVERED), 0u);
+    EXPECT_GT(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
+}
+
+TEST_F(gige_camera_test, a_vanished_camera_gives_time_outs) {
+    open_only_camera();
+    capture_stream stream(camera, width * height, 8);
+    ASSERT_NE(stream.next_frame(), nullptr);
+    simulator.stop(SIGKILL);
+    const auto start = steady_clock::now();
+    std::uint32_t result = J_COND_WAIT_SIGNAL;
+    for (int attempt = 0; attempt < 20 && result != J_COND_WAIT_TIMEOUT; ++attempt)
+        result = stream.wait(200);
+    EXPECT_EQ(result, J_COND_WAIT_TIMEOUT);
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_F(gige_camera_test, a_restarted_simulator_is_found_and_streams_again) {
+    open_only_camera();
+    {
+        capture_stream stream(camera, width * height, 4);
+        ASSERT_NE(stream.next_frame(), nullptr);
+    }
+    simulator.stop(SIGKILL);
+    J_Camera_Close(camera);
+    camera = nullptr;
+    camsim_process restarted(isolated);
+    ASSERT_TRUE(restarted.ready());
+    J_Factory_Close(factory);
+    ASSERT_EQ(J_Factory_Open("", &factory), J_ST_SUCCESS);
+    open_only_camera();
+    {
+        capture_stream stream(camera, width * height, 4);
+        EXPECT_NE(stream.next_frame(), nullptr);
+    }
+    J_Camera_Close(camera);
+    camera = nullptr;
+}
+
+} // namespace
