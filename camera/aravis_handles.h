@@ -89,8 +89,8 @@ struct event {
 // before a condition's lock; a waiter takes only the condition's.
 struct stream {
     camera* owner = nullptr;
-    ArvStream* arv = nullptr; // owned
-    bool thread_running = false;
+    ArvStream* arv = nullptr;    // owned
+    bool thread_running = false; // changed only by the caller's thread, under lock
     std::mutex lock;
     std::map<buffer_entry*, std::unique_ptr<buffer_entry>> buffers;
     event* registered = nullptr;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "camera/aravis_handles.h"
 #include "camera/jai_sdk.h"
@@ -58,6 +59,7 @@ void unregister(stream& s) {
     s.registered = nullptr;
 }
 
+// Needs s.lock and a registered event.
 void deliver(stream& s, buffer_entry& entry) {
     entry.in_aravis = false;
     entry.place = buffer_place::output;
@@ -120,14 +122,12 @@ void stop_receiving(stream& s) {
 }
 
 void start_receiving(stream& s) {
+    std::lock_guard<std::mutex> hold(s.lock);
     if (s.thread_running)
         return;
-    {
-        std::lock_guard<std::mutex> hold(s.lock);
-        for (auto& [handle, entry] : s.buffers)
-            if (entry->place == buffer_place::queued && !entry->in_aravis)
-                give_to_aravis(s, *entry);
-    }
+    for (auto& [handle, entry] : s.buffers)
+        if (entry->place == buffer_place::queued && !entry->in_aravis)
+            give_to_aravis(s, *entry);
     arv_stream_start_thread(s.arv);
     s.thread_running = true;
 }
@@ -178,57 +178,43 @@ std::uint64_t image_bytes(ArvBuffer* buffer) {
     return size;
 }
 
-// Needs s.lock. Writes the item's value; false for an unknown item.
-bool buffer_item(const stream& s, const buffer_entry& entry, int item, std::uint64_t& number,
-                 std::uint32_t& width) {
+struct item_value {
+    std::uint64_t number;
+    std::uint32_t width; // bytes
+};
+
+// Needs s.lock. Empty for an unknown item.
+std::optional<item_value> buffer_item(const stream& s, const buffer_entry& entry, int item) {
     ArvBuffer* arv = entry.arv;
     const image_region region = region_of(arv);
-    width = 4;
     switch (item) {
     case BUFFER_INFO_BASE:
-        width = 8;
-        number = reinterpret_cast<std::uintptr_t>(entry.memory);
-        return true;
+        return item_value{reinterpret_cast<std::uintptr_t>(entry.memory), 8};
     case BUFFER_INFO_SIZE:
-        number = image_bytes(arv);
-        return true;
+        return item_value{image_bytes(arv), 4};
     case BUFFER_INFO_TIMESTAMP:
-        width = 8;
-        number = frame_timestamp(arv);
-        return true;
+        return item_value{frame_timestamp(arv), 8};
     case BUFFER_INFO_NUMBER_OF_QUEUED:
-        width = 8;
-        number = queued_count(s);
-        return true;
+        return item_value{queued_count(s), 8};
     case BUFFER_INFO_WIDTH:
-        number = region.width;
-        return true;
+        return item_value{static_cast<std::uint64_t>(region.width), 4};
     case BUFFER_INFO_HEIGHT:
-        number = region.height;
-        return true;
+        return item_value{static_cast<std::uint64_t>(region.height), 4};
     case BUFFER_INFO_XOFFSET:
-        number = region.x;
-        return true;
+        return item_value{static_cast<std::uint64_t>(region.x), 4};
     case BUFFER_INFO_YOFFSET:
-        number = region.y;
-        return true;
+        return item_value{static_cast<std::uint64_t>(region.y), 4};
     case BUFFER_INFO_XPADDING:
-        number = region.padding_x;
-        return true;
+        return item_value{static_cast<std::uint64_t>(region.padding_x), 4};
     case BUFFER_INFO_BLOCKID:
-        width = 8;
-        number = arv_buffer_get_frame_id(arv);
-        return true;
+        return item_value{arv_buffer_get_frame_id(arv), 8};
     case BUFFER_INFO_PIXELTYPE:
-        width = 8;
-        number = arv_buffer_get_image_pixel_format(arv);
-        return true;
+        return item_value{arv_buffer_get_image_pixel_format(arv), 8};
     // Only complete buffers are delivered, and Aravis keeps no count per buffer.
     case BUFFER_INFO_NUM_PACKETS_MISSING:
-        number = 0;
-        return true;
+        return item_value{0, 4};
     default:
-        return false;
+        return std::nullopt;
     }
 }
 
@@ -353,11 +339,12 @@ J_STATUS_TYPE J_DataStream_GetBufferInfo(STREAM_HANDLE stream_handle, BUF_HANDLE
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(s->lock);
     const buffer_entry* entry = find_entry(*s, buffer);
-    std::uint64_t number = 0;
-    std::uint32_t width = 0;
-    if (entry == nullptr || !buffer_item(*s, *entry, item, number, width))
+    if (entry == nullptr)
         return J_ST_ERROR;
-    return put_value(value, size, number, width);
+    const std::optional<item_value> found = buffer_item(*s, *entry, item);
+    if (!found)
+        return J_ST_ERROR;
+    return put_value(value, size, found->number, found->width);
 }
 
 J_STATUS_TYPE J_DataStream_GetStreamInfo(STREAM_HANDLE stream_handle, int item, void* value,

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -337,6 +338,24 @@ TEST_F(gige_camera_test, delivered_frames_hold_the_scene_moved_on_between_them) 
     for (std::uint32_t y = 0; y < height; y += 3)
         for (std::uint32_t x = 0; x + moved < width; ++x)
             ASSERT_EQ(b[y * width + x], a[y * width + x + moved]) << x << "," << y;
+}
+
+TEST_F(gige_camera_test, frames_not_yet_waited_for_await_delivery) {
+    open_only_camera();
+    capture_stream stream(camera, width * height, 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
+    ASSERT_EQ(stream.wait(1000), J_COND_WAIT_SIGNAL);
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
+}
+
+TEST_F(gige_camera_test, frames_arriving_with_no_buffer_queued_count_as_underruns) {
+    open_only_camera();
+    capture_stream stream(camera, width * height, 1);
+    ASSERT_NE(stream.next_frame(), nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GT(stream.counter(STREAM_INFO_NUM_UNDERRUN), 0u);
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_DELIVERED), 1u);
 }
 
 TEST_F(gige_camera_test,
