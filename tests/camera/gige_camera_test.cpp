@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,19 +55,35 @@ class camsim_process {
 public:
     // Starts nothing unless isolated: outside a private namespace discovery would leave the
     // machine.
-    explicit camsim_process(bool isolated) {
+    // Later options override the test's defaults.
+    explicit camsim_process(bool isolated, std::vector<std::string> options = {}) {
         if (!isolated)
             return;
         const char* bin = std::getenv("TRESVIK_BIN");
-        const std::string program = std::string(bin != nullptr ? bin : ".") + "/tresvik-camsim";
+        std::vector<std::string> arguments = {std::string(bin != nullptr ? bin : ".") +
+                                                  "/tresvik-camsim",
+                                              "--width",
+                                              "320",
+                                              "--height",
+                                              "240",
+                                              "--fps",
+                                              "50",
+                                              "--speed",
+                                              "8",
+                                              "--serial",
+                                              "T1"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
         int out[2];
         if (pipe(out) != 0)
             return;
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
-            execl(program.c_str(), program.c_str(), "--width", "320", "--height", "240", "--fps",
-                  "50", "--speed", "8", "--serial", "T1", static_cast<char*>(nullptr));
+            execv(argv[0], argv.data());
             _exit(127);
         }
         close(out[1]);
@@ -284,6 +301,30 @@ TEST_F(gige_camera_test, enumeration_finds_the_simulator_on_loopback) {
     std::uint32_t size = sizeof version;
     EXPECT_EQ(J_Factory_GetInfo(FAC_INFO_VERSION, version, &size), J_ST_SUCCESS);
     EXPECT_NE(std::string(version).find("Aravis 0.8"), std::string::npos) << version;
+}
+
+TEST_F(gige_camera_test, two_simulators_on_two_loopback_addresses_are_two_cameras) {
+    ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
+    camsim_process second(isolated, {"--serial", "T2", "--address", "127.0.0.2"});
+    ASSERT_TRUE(second.ready());
+    const std::vector<std::string> ids = camera_ids(factory);
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_NE(ids[0], ids[1]);
+    std::set<std::string> addresses;
+    for (const std::string& id : ids)
+        addresses.insert(text_of(J_Factory_GetCameraInfo, factory, id, CAM_INFO_IP));
+    EXPECT_EQ(addresses, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
+}
+
+TEST_F(gige_camera_test, a_second_simulator_on_a_taken_address_refuses_to_start) {
+    camsim_process second(isolated, {"--serial", "T2"});
+    EXPECT_FALSE(second.ready());
+}
+
+TEST_F(gige_camera_test, the_simulator_stops_cleanly_on_sigterm) {
+    const int status = simulator.stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(gige_camera_test, open_camera_reads_the_frame_geometry) {
