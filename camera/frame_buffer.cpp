@@ -1,0 +1,95 @@
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "camera/grab_modes.h"
+
+namespace {
+// GigE Vision's 12-bit packed formats (Mono10Packed, Mono12Packed, Bayer..10Packed,
+// Bayer..12Packed): two pixels in three bytes, bytes 0 and 2 holding the high 8 bits of each.
+bool is_gige_packed(std::int64_t format, int bits) {
+    const auto id = format & 0xFFFF;
+    return bits == 12 && (id == 0x0004 || id == 0x0006 || (id >= 0x0026 && id <= 0x002D));
+}
+
+// Unpacked 10-, 12- and 14-bit formats fill only the low bits of their 16-bit container, so their
+// high 8 bits sit lower than the container's high byte.
+int significant_bits(std::int64_t format, int bits) {
+    if (bits != 16)
+        return bits;
+    const auto id = format & 0xFFFF;
+    if (id == 0x0003 || (id >= 0x000C && id <= 0x000F))
+        return 10;
+    if (id == 0x0005 || (id >= 0x0010 && id <= 0x0013))
+        return 12;
+    if (id == 0x0025)
+        return 14;
+    return 16;
+}
+
+void convert_gige_packed(const std::uint8_t* source, std::size_t pixels, std::uint8_t* target) {
+    for (std::size_t i = 0; i < pixels; ++i)
+        target[i] = source[i / 2 * 3 + (i % 2) * 2];
+}
+
+// Pixels laid one after another in a little-endian bit stream (8-bit multiples and the PFNC "p"
+// packings alike): pixel i's high bits end at bit i x bits + significant.
+void convert_bit_stream(const std::uint8_t* source, std::size_t source_size, std::size_t pixels,
+                        int bits, int significant, std::uint8_t* target) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::size_t bit = i * bits + significant - 8;
+        const std::size_t byte = bit / 8;
+        unsigned value = source[byte];
+        if (byte + 1 < source_size)
+            value |= unsigned{source[byte + 1]} << 8;
+        target[i] = static_cast<std::uint8_t>(value >> (bit % 8));
+    }
+}
+void convert(const std::uint8_t* source, std::size_t source_size, std::size_t pixels,
+             std::int64_t format, int bits, std::uint8_t* target) {
+    if (pixels == 0)
+        return;
+    if (bits == 8)
+        std::memcpy(target, source, pixels);
+    else if (is_gige_packed(format, bits))
+        convert_gige_packed(source, pixels, target);
+    else
+        convert_bit_stream(source, source_size, pixels, bits, significant_bits(format, bits),
+                           target);
+}
+} // namespace
+
+int bits_per_pixel_of(std::int64_t pixel_format) {
+    return std::max(8, static_cast<int>((pixel_format >> 16) & 0xFF));
+}
+
+std::int64_t system_seconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+frame_buffer::frame_buffer(const frame_geometry& geometry)
+    : image(static_cast<int>(geometry.height), static_cast<int>(geometry.width), CV_8UC1,
+            cv::Scalar(0)),
+      width(geometry.width), height(geometry.height), pixel_format(geometry.pixel_format),
+      bits_per_pixel(geometry.bits_per_pixel) {}
+
+std::int64_t frame_buffer::frame_bytes() const {
+    return std::int64_t{bits_per_pixel} * height * width / 8;
+}
+
+void frame_buffer::store(const std::uint8_t* source, std::size_t source_size,
+                         std::uint64_t frame_timestamp) {
+    const std::size_t capacity = image.total();
+    const std::size_t whole_pixels = source_size * 8 / static_cast<std::size_t>(bits_per_pixel);
+    const std::size_t pixels = std::min(capacity, whole_pixels);
+    std::unique_lock<std::shared_mutex> writer(lock);
+    convert(source, source_size, pixels, pixel_format, bits_per_pixel, image.data);
+    timestamp = frame_timestamp;
+}
+
+std::uint64_t frame_buffer::copy_out(cv::Mat& copy) const {
+    std::shared_lock<std::shared_mutex> reader(lock);
+    image.copyTo(copy);
+    return timestamp;
+}

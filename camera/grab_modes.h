@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+
+#include <opencv2/core.hpp>
+#include <wx/config.h>
+#include <wx/event.h>
+#include <wx/string.h>
+
+#include "camera/jai_sdk.h"
+
+class capture_thread;
+
+// What one frame of the open camera looks like, read before each capture.
+struct frame_geometry {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::int64_t pixel_format = 0;
+    int bits_per_pixel = 8; // the pixel format's third byte, at least 8
+};
+
+// The pixel format's bits 16 to 23, never less than 8.
+int bits_per_pixel_of(std::int64_t pixel_format);
+
+// Reads Width, Height and PixelFormat in this order. Throws std::runtime_error("Error getting frame
+// width.", "Error getting frame height." or "Error getting pixel format.").
+frame_geometry read_frame_geometry(CAM_HANDLE camera);
+
+// The newest camera frame, one byte per pixel, with its camera timestamp. Shared by the capture
+// thread (the only writer: `store` takes the lock exclusively) and the readers (the live image and
+// the recorder take it shared for each copy-out, and do nothing else under it). Owned by a grab
+// mode, which destroys it after its threads have ended.
+class frame_buffer {
+public:
+    // Reads the geometry of the open camera (its errors propagate), then allocates the image.
+    explicit frame_buffer(CAM_HANDLE camera);
+    explicit frame_buffer(const frame_geometry& geometry);
+    frame_buffer(const frame_buffer&) = delete;
+    frame_buffer& operator=(const frame_buffer&) = delete;
+
+    // Bytes of one camera frame: bits per pixel x height x width / 8, as the stream's buffers hold.
+    std::int64_t frame_bytes() const;
+
+    // Capture thread: converts a camera frame to one byte per pixel and stores it together with its
+    // timestamp under the exclusive lock. Formats wider than 8 bits keep the high 8 of their
+    // significant bits. Reads at most source_size bytes and writes only inside the image; pixels
+    // the source does not cover keep their old values.
+    void store(const std::uint8_t* source, std::size_t source_size, std::uint64_t frame_timestamp);
+
+    // Readers: a private copy of the newest image, and its timestamp, taken under the shared lock.
+    std::uint64_t copy_out(cv::Mat& copy) const;
+
+    cv::Mat image; // height x width, 8-bit, one channel; allocated once
+    std::uint64_t timestamp = 0;
+    mutable std::shared_mutex lock;
+    const std::int64_t width;
+    const std::int64_t height;
+    const std::int64_t pixel_format;
+    const int bits_per_pixel;
+};
+
+// Calendar time in whole seconds; the capture thread's only clock (tests replace it).
+using seconds_clock = std::function<std::int64_t()>;
+std::int64_t system_seconds();
+
+// A grab mode as the main window sees it. Every mode is driven from the GUI thread.
+class frame_source {
+public:
+    virtual ~frame_source() = default;
+    virtual frame_buffer& buffer() = 0;
+    // Drawn by the main window over the live image.
+    virtual wxString overlay_text() = 0;
+};
+
+// The capture part every grab mode shares: the frame buffer made from the open camera and the
+// capture thread filling it, started at the highest priority. Made and destroyed on the GUI thread;
+// the camera must stay open for its whole life. The destructor asks the thread to exit (safe at any
+// moment, even before the thread has its condition), waits for it, deletes it, and then the frame
+// buffer goes, so no reader outlives the writer's stop. A recording mode holds one of these before
+// its write thread, so that the write thread (declared later) is destroyed first.
+class capture_session {
+public:
+    // Throws the geometry errors, or std::runtime_error("Error starting capture thread").
+    capture_session(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+                    seconds_clock clock = system_seconds);
+    ~capture_session();
+    capture_session(const capture_session&) = delete;
+    capture_session& operator=(const capture_session&) = delete;
+
+    frame_buffer& buffer() { return buffer_; }
+
+private:
+    frame_buffer buffer_;
+    std::unique_ptr<capture_thread> thread_;
+};
+
+// Live view: captures until destroyed and shows the configured side over the image.
+class continuous_grab : public frame_source {
+public:
+    // owner receives the capture thread's events; the side is read now, the rotation by the thread.
+    continuous_grab(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+                    seconds_clock clock = system_seconds);
+
+    frame_buffer& buffer() override { return capture_.buffer(); }
+    wxString overlay_text() override { return overlay_; }
+
+private:
+    capture_session capture_;
+    const wxString overlay_;
+};
