@@ -330,10 +330,15 @@ TEST_F(capture_test, WarnsOnceWhenAFrameDoesNotFitTheSocketReceiveBuffer) {
 }
 
 struct setup_failure {
+    const char* name;
     step at;
     unsigned skip;
     const char* error;
 };
+
+template <typename Failure> std::string name_of(const testing::TestParamInfo<Failure>& info) {
+    return info.param.name;
+}
 
 class capture_setup_failure : public capture_test,
                               public testing::WithParamInterface<setup_failure> {};
@@ -358,19 +363,24 @@ TEST_P(capture_setup_failure, IsLoggedReleasesEverythingAndTheCameraCanBeCapture
 
 INSTANTIATE_TEST_SUITE_P(
     each_step, capture_setup_failure,
-    testing::Values(setup_failure{step::stream_count, 0, "Error getting number of streams"},
-                    setup_failure{step::create_stream, 0, "Error creating data stream"},
-                    setup_failure{step::set_stream_param, 0, "Error setting stream parameter"},
-                    setup_failure{step::announce_buffer, 0, "Error announce buffer"},
-                    setup_failure{step::announce_buffer, 7, "Error announce buffer"},
-                    setup_failure{step::queue_buffer, 0, "Error queue buffer"},
-                    setup_failure{step::queue_buffer, 19, "Error queue buffer"},
-                    setup_failure{step::create_condition, 0, "Error create condition"},
-                    setup_failure{step::register_event, 0, "Error register event"},
-                    setup_failure{step::start_stream, 0, "error start acquisition"},
-                    setup_failure{step::acquisition_start, 0, "Error starting acquisition."}));
+    testing::Values(
+        setup_failure{"stream_count", step::stream_count, 0, "Error getting number of streams"},
+        setup_failure{"create_stream", step::create_stream, 0, "Error creating data stream"},
+        setup_failure{"set_stream_param", step::set_stream_param, 0,
+                      "Error setting stream parameter"},
+        setup_failure{"first_announce", step::announce_buffer, 0, "Error announce buffer"},
+        setup_failure{"eighth_announce", step::announce_buffer, 7, "Error announce buffer"},
+        setup_failure{"first_queue", step::queue_buffer, 0, "Error queue buffer"},
+        setup_failure{"last_queue", step::queue_buffer, 19, "Error queue buffer"},
+        setup_failure{"create_condition", step::create_condition, 0, "Error create condition"},
+        setup_failure{"register_event", step::register_event, 0, "Error register event"},
+        setup_failure{"start_stream", step::start_stream, 0, "error start acquisition"},
+        setup_failure{"acquisition_start", step::acquisition_start, 0,
+                      "Error starting acquisition."}),
+    name_of<setup_failure>);
 
 struct loop_failure {
+    const char* name;
     step at;
     unsigned skip;
     const char* error;
@@ -393,10 +403,12 @@ TEST_P(capture_loop_failure, IsLoggedAndReleasesEverything) {
 
 INSTANTIATE_TEST_SUITE_P(
     each_read, capture_loop_failure,
-    testing::Values(loop_failure{step::buffer_info, 0, "Error getting buffer info"},
-                    loop_failure{step::buffer_info, 11, "Error getting buffer info"},
-                    loop_failure{step::stream_info, 0, "Error getting stream info"},
-                    loop_failure{step::stream_info, 3, "Error getting stream info"}));
+    testing::Values(
+        loop_failure{"first_buffer_info", step::buffer_info, 0, "Error getting buffer info"},
+        loop_failure{"last_buffer_info", step::buffer_info, 11, "Error getting buffer info"},
+        loop_failure{"first_stream_info", step::stream_info, 0, "Error getting stream info"},
+        loop_failure{"last_stream_info", step::stream_info, 3, "Error getting stream info"}),
+    name_of<loop_failure>);
 
 TEST_F(capture_test, WaitResultsOtherThanFramesAndTimeOutsEndTheCapture) {
     const std::vector<std::pair<std::uint32_t, J_STATUS_TYPE>> waits = {
@@ -413,6 +425,21 @@ TEST_F(capture_test, WaitResultsOtherThanFramesAndTimeOutsEndTheCapture) {
         stop();
         expect_everything_released();
         EXPECT_TRUE(events_.texts(EVT_THREAD_STREAM_STATS).empty());
+    }
+}
+
+std::string hold_name(const testing::TestParamInfo<step>& info) {
+    switch (info.param) {
+    case step::stream_count:
+        return "in_stream_count";
+    case step::announce_buffer:
+        return "in_announce";
+    case step::create_condition:
+        return "in_create_condition";
+    case step::register_event:
+        return "in_register_event";
+    default:
+        return "in_acquisition_start";
     }
 }
 
@@ -437,7 +464,8 @@ TEST_P(capture_stop_during_setup, EndsTheThreadAndReleasesEverything) {
 INSTANTIATE_TEST_SUITE_P(each_hold, capture_stop_during_setup,
                          testing::Values(step::stream_count, step::announce_buffer,
                                          step::create_condition, step::register_event,
-                                         step::acquisition_start));
+                                         step::acquisition_start),
+                         hold_name);
 
 TEST_F(capture_test, StopBeforeTheConditionExistsNeverWaits) {
     frame_buffer buffer(handle_);
