@@ -112,11 +112,11 @@ protected:
         EXPECT_EQ(fake_sdk::misuses(), std::vector<std::string>{});
     }
 
-    void open_camera(const fake_sdk::camera_spec& spec) {
+    void open_camera(const fake_sdk::camera_setup& setup) {
         if (handle_)
             J_Camera_Close(handle_);
-        camera_ = fake_sdk::add_camera(spec);
-        ASSERT_EQ(J_Camera_Open(factory_, spec.id.c_str(), &handle_, 0), J_ST_SUCCESS);
+        camera_ = fake_sdk::add_camera(setup);
+        ASSERT_EQ(J_Camera_Open(factory_, setup.id.c_str(), &handle_, 0), J_ST_SUCCESS);
     }
 
     void start() {

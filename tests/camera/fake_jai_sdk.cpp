@@ -13,7 +13,7 @@
 
 namespace {
 struct camera_state {
-    fake_sdk::camera_spec spec;
+    fake_sdk::camera_setup setup;
     std::map<std::string, std::int64_t> ints;
     std::string exposure = "Off";
     bool acquiring = false;
@@ -146,7 +146,7 @@ template <typename T> void* add(handle_map<T>& handles, std::unique_ptr<T> objec
 
 camera_state* camera_by_id(const std::string& id) {
     for (auto& camera : state().cameras)
-        if (camera->spec.id == id)
+        if (camera->setup.id == id)
             return camera.get();
     return nullptr;
 }
@@ -231,9 +231,9 @@ J_STATUS_TYPE buffer_item(const stream_state& stream, const buffer_state& buffer
     case BUFFER_INFO_NUMBER_OF_QUEUED:
         return put(value, size, static_cast<std::uint64_t>(stream.input.size()));
     case BUFFER_INFO_WIDTH:
-        return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->spec.width));
+        return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->setup.width));
     case BUFFER_INFO_HEIGHT:
-        return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->spec.height));
+        return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->setup.height));
     case BUFFER_INFO_XOFFSET:
     case BUFFER_INFO_YOFFSET:
     case BUFFER_INFO_XPADDING:
@@ -242,7 +242,7 @@ J_STATUS_TYPE buffer_item(const stream_state& stream, const buffer_state& buffer
         return put(value, size, buffer.block_id);
     case BUFFER_INFO_PIXELTYPE:
         return put(value, size,
-                   static_cast<std::uint64_t>(stream.camera->camera->spec.pixel_format));
+                   static_cast<std::uint64_t>(stream.camera->camera->setup.pixel_format));
     case BUFFER_INFO_NUM_PACKETS_MISSING:
         return put(value, size, buffer.missing);
     default:
@@ -356,7 +356,7 @@ J_STATUS_TYPE J_Factory_GetCameraIDByIndex(FACTORY_HANDLE factory, std::int32_t 
     if (failing(guard, fake_sdk::step::camera_id) || index < 0 ||
         static_cast<std::size_t>(index) >= cameras.size())
         return J_ST_ERROR;
-    return copy_text(cameras[static_cast<std::size_t>(index)]->spec.id, buffer, size);
+    return copy_text(cameras[static_cast<std::size_t>(index)]->setup.id, buffer, size);
 }
 
 J_STATUS_TYPE J_Factory_GetCameraInfo(FACTORY_HANDLE factory, const char* camera_id, int item,
@@ -368,9 +368,9 @@ J_STATUS_TYPE J_Factory_GetCameraInfo(FACTORY_HANDLE factory, const char* camera
     if (!camera)
         return J_ST_ERROR;
     if (item == CAM_INFO_MODELNAME && !failing(guard, fake_sdk::step::camera_model))
-        return copy_text(camera->spec.model, buffer, size);
+        return copy_text(camera->setup.model, buffer, size);
     if (item == CAM_INFO_IP && !failing(guard, fake_sdk::step::camera_ip))
-        return copy_text(camera->spec.address, buffer, size);
+        return copy_text(camera->setup.address, buffer, size);
     return J_ST_ERROR;
 }
 
@@ -782,14 +782,14 @@ void reset() {
     s.holding = false;
 }
 
-fake_camera add_camera(const camera_spec& spec) {
+fake_camera add_camera(const camera_setup& setup) {
     lock guard(state().mutex);
     auto camera = std::make_unique<camera_state>();
-    camera->spec = spec;
+    camera->setup = setup;
     camera->ints = {
-        {"Width", spec.width}, {"Height", spec.height}, {"PixelFormat", spec.pixel_format}};
+        {"Width", setup.width}, {"Height", setup.height}, {"PixelFormat", setup.pixel_format}};
     state().cameras.push_back(std::move(camera));
-    return fake_camera(spec.id);
+    return fake_camera(setup.id);
 }
 
 void fail(step at, unsigned skip, unsigned times) {

@@ -48,7 +48,7 @@ enum class step {
     wait,
 };
 
-struct camera_spec {
+struct camera_setup {
     std::string id;
     std::string model = "FakeCam";
     std::string address = "127.0.0.1";
@@ -83,7 +83,7 @@ private:
 
 // Forgets every camera, handle, failure, script and record. Nothing may be using the layer.
 void reset();
-fake_camera add_camera(const camera_spec& spec);
+fake_camera add_camera(const camera_setup& setup);
 
 // The step fails (J_ST_ERROR) after `skip` further successful calls, `times` times in a row
 // (0: from then on). Buffer info counts every item read.
