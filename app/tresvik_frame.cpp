@@ -1,6 +1,8 @@
 #include "app/tresvik_frame.h"
 
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <wx/dcclient.h>
 #include <wx/menu.h>
 #include <wx/stattext.h>
 #include <wx/toolbar.h>
@@ -26,7 +28,12 @@ wxAuiPaneInfo fixed_pane(const wxString& caption) {
 // clang-format off
 wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_MENU(id_exit, tresvik_frame::on_exit)
+    EVT_MENU(id_update_cameras, tresvik_frame::on_update_cameras)
+    EVT_MENU(id_capture, tresvik_frame::on_capture)
+    EVT_MENU(id_capture_record, tresvik_frame::on_capture_record)
+    EVT_MENU(id_stop, tresvik_frame::on_stop)
     EVT_COMBOBOX(id_exposure_list, tresvik_frame::on_exposure_selected)
+    EVT_COMBOBOX(id_camera_list, tresvik_frame::on_camera_selected)
     EVT_UPDATE_UI(id_options, tresvik_frame::on_update_ui)
     EVT_UPDATE_UI(id_capture, tresvik_frame::on_update_ui)
     EVT_UPDATE_UI(id_capture_record, tresvik_frame::on_update_ui)
@@ -41,7 +48,8 @@ wxEND_EVENT_TABLE()
 
     tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
                                  const wxPoint& pos, const wxSize& size)
-    : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE) {
+    : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
+      factory_(open_factory()) {
     bind_thread_events();
     settings_ = open_settings();
     build_menus();
@@ -49,14 +57,21 @@ wxEND_EVENT_TABLE()
     log_file_ = prepare_log_file();
     build_panes();
     write_startup_rows();
+    update_camera_list();
     CreateStatusBar(4);
     build_toolbar();
     show_stored_exposure_mode();
+    select_preferred_camera();
 }
 
 tresvik_frame::~tresvik_frame() {
     aui_manager_.UnInit();
     settings_.reset();
+    grab_mode_.reset();
+    cameras_.clear();
+    exposure_mode_.clear();
+    camera_.reset();
+    J_Factory_Close(factory_);
 }
 
 void tresvik_frame::bind_thread_events() {
@@ -104,6 +119,7 @@ void tresvik_frame::build_panes() {
 
 void tresvik_frame::write_startup_rows() {
     log_info(wxString::Format(L"Начало работы. Версия: %s", program_version));
+    log_info(wxString::Format("JAI %s", camera_layer_version()));
     log_info(wxString::Format("OpenCV %s", cv::getVersionString()));
     log_info(wxGetLibraryVersionInfo().GetVersionString());
     log_info(wxString::Format(L"Компьютер: %s (%s)", wxGetHostName(), wxGetOsDescription()));
@@ -118,9 +134,9 @@ void tresvik_frame::build_toolbar() {
     bar->AddTool(id_options, L"Настройки", options, options);
     bar->AddTool(id_exit, L"Выход", exit, exit);
     bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Камера: "));
-    camera_list_ =
-        new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
-                       wxSize(camera_list_width, -1), 0, nullptr, wxCB_DROPDOWN | wxCB_READONLY);
+    camera_list_ = new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
+                                  wxSize(camera_list_width, -1), camera_descriptions_,
+                                  wxCB_DROPDOWN | wxCB_READONLY);
     bar->AddControl(camera_list_);
     bar->AddSeparator();
     bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Выдержка: "));
@@ -140,6 +156,8 @@ void tresvik_frame::show_stored_exposure_mode() {
 
 command_state tresvik_frame::current_command_state() const {
     command_state state;
+    state.capturing = grab_mode_ != nullptr;
+    state.camera_open = camera_ != nullptr;
     state.database_listed = database_list_->GetItemCount() > 0;
     state.database_selected = database_list_->GetSelectedItemCount() > 0;
     return state;
@@ -149,17 +167,107 @@ void tresvik_frame::on_exit(wxCommandEvent&) {
     Close(true);
 }
 
+// The setting is written even when the camera refuses the mode; the refusal leaves the handler
+// and is shown in a box.
 void tresvik_frame::on_exposure_selected(wxCommandEvent& event) {
     exposure_mode_ = event.GetString();
     write_exposure_mode(*settings_, exposure_mode_);
+    if (!camera_)
+        return;
+    set_exposure_mode(camera_->handle(), std::string(exposure_mode_.mb_str()));
+    log_info(wxString::Format("Exposure mode selected: %s", exposure_mode_));
+}
+
+void tresvik_frame::on_camera_selected(wxCommandEvent& event) {
+    camera_.reset();
+    select_camera(event.GetString());
+}
+
+void tresvik_frame::on_update_cameras(wxCommandEvent&) {
+    const wxString shown = camera_list_->GetValue();
+    camera_.reset();
+    update_camera_list();
+    camera_list_->Set(camera_descriptions_);
+    select_camera(shown);
+}
+
+// An enumeration that fails leaves the previous list in place.
+void tresvik_frame::update_camera_list() {
+    try {
+        cameras_ = enumerate_cameras(factory_);
+    } catch (const std::exception& e) {
+        log_error(e.what());
+        return;
+    }
+    log_info(wxString::Format("%u camera(s) detected", unsigned(cameras_.size())));
+    camera_descriptions_.clear();
+    for (const auto& [description, camera_id] : cameras_) {
+        camera_descriptions_.Add(wxString(description.c_str(), *wxConvCurrent));
+        log_info(wxString(camera_id.c_str(), *wxConvCurrent));
+    }
+}
+
+// A description no longer listed (the camera went between two updates) is passed over silently.
+void tresvik_frame::select_camera(const wxString& description) {
+    camera_list_->SetValue(description);
+    const auto entry = cameras_.find(std::string(description.mb_str()));
+    if (entry == cameras_.end())
+        return;
+    try {
+        camera_ = std::make_shared<JAI_Camera>(factory_, entry->second);
+    } catch (const std::exception& e) {
+        log_error(e.what());
+        return;
+    }
+    log_info(wxString::Format("Active camera selected: %s", entry->second));
+}
+
+void tresvik_frame::select_preferred_camera() {
+    const std::string preferred =
+        preferred_description(cameras_, std::string(read_driver(*settings_).mb_str()));
+    if (!preferred.empty())
+        select_camera(wxString(preferred.c_str(), *wxConvCurrent));
 }
 
 void tresvik_frame::on_update_ui(wxUpdateUIEvent& event) {
     event.Enable(is_command_enabled(event.GetId(), current_command_state()));
 }
 
-// No grab mode exists yet: a new-frame event is ignored and leaves the status bar as it is.
-void tresvik_frame::on_new_frame(wxThreadEvent&) {}
+// Geometry errors leave the handler and are shown in a box; no capture starts then.
+void tresvik_frame::on_capture(wxCommandEvent&) {
+    grab_mode_ = std::make_shared<continuous_grab>(this, *settings_, camera_->handle());
+}
+
+void tresvik_frame::on_capture_record(wxCommandEvent&) {
+    grab_mode_ = std::make_shared<continuous_grab_write>(this, *settings_, camera_->handle());
+}
+
+void tresvik_frame::on_stop(wxCommandEvent&) {
+    grab_mode_.reset();
+}
+
+// An event queued before Stop finds no capture and changes nothing.
+void tresvik_frame::on_new_frame(wxThreadEvent& event) {
+    if (!grab_mode_)
+        return;
+    draw_live_image();
+    SetStatusText(event.GetString(), 1);
+}
+
+// Drawn only here, unscaled at the top left; the panel repaints nothing by itself.
+void tresvik_frame::draw_live_image() {
+    cv::Mat grey;
+    grab_mode_->buffer().copy_out(grey);
+    if (grey.empty())
+        return;
+    cv::Mat colour;
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    const wxImage image(colour.cols, colour.rows, colour.data, true);
+    wxClientDC dc(camera_panel_);
+    dc.DrawBitmap(wxBitmap(image), 0, 0);
+    dc.SetTextForeground(*wxGREEN);
+    dc.DrawText(grab_mode_->overlay_text(), 10, 10);
+}
 
 void tresvik_frame::on_stream_stats(wxThreadEvent& event) {
     SetStatusText(event.GetString(), 0);

@@ -11,6 +11,9 @@
 #include <wx/panel.h>
 
 #include "app/command_ids.h"
+#include "camera/camera_access.h"
+#include "camera/grab_modes.h"
+#include "camera/recording_grab.h"
 
 class log_viewer;
 
@@ -33,9 +36,18 @@ private:
     void build_toolbar();
     void write_startup_rows();
     void show_stored_exposure_mode();
+    void update_camera_list();
+    void select_camera(const wxString& description);
+    void select_preferred_camera();
 
     void on_exit(wxCommandEvent& event);
     void on_exposure_selected(wxCommandEvent& event);
+    void on_camera_selected(wxCommandEvent& event);
+    void on_update_cameras(wxCommandEvent& event);
+    void on_capture(wxCommandEvent& event);
+    void on_capture_record(wxCommandEvent& event);
+    void on_stop(wxCommandEvent& event);
+    void draw_live_image();
     void on_update_ui(wxUpdateUIEvent& event);
 
     void on_new_frame(wxThreadEvent& event);
@@ -44,6 +56,7 @@ private:
     void on_log_error(wxThreadEvent& event);
     void on_log_info(wxThreadEvent& event);
 
+    FACTORY_HANDLE factory_ = nullptr;
     wxAuiManager aui_manager_;
     wxFileName log_file_;
     wxComboBox* camera_list_ = nullptr;
@@ -51,8 +64,13 @@ private:
     log_viewer* log_pane_ = nullptr;
     wxPanel* camera_panel_ = nullptr;
     wxListCtrl* database_list_ = nullptr;
+    std::shared_ptr<JAI_Camera> camera_;
     wxString exposure_mode_;
+    camera_list cameras_;
+    wxArrayString camera_descriptions_;
     std::unique_ptr<wxFileConfig> settings_;
+    // Set exactly while a capture runs; its threads end when it is released.
+    std::shared_ptr<frame_source> grab_mode_;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -14,6 +14,7 @@
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "log/thread_events.h"
+#include "tests/camera/fake_jai_sdk.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -24,8 +25,14 @@ std::string read_file(const std::string& path) {
     return content.str();
 }
 
+// The camera layer with no camera, reset before the window looks for cameras.
+struct no_cameras {
+    no_cameras() { fake_sdk::reset(); }
+};
+
 struct frame_fixture : testing::Test {
     temp_home home;
+    no_cameras layer;
     tresvik_frame* frame = make_frame();
 
     static tresvik_frame* make_frame() {
@@ -34,11 +41,14 @@ struct frame_fixture : testing::Test {
     }
     ~frame_fixture() override { delete frame; }
 
+    // The log of the window made last: a test that makes a second window may start a new file.
     std::string log_file_text() const {
-        wxDir dir(home.path() + "/Velmora3/log");
-        wxString name;
-        EXPECT_TRUE(dir.GetFirst(&name, "tresvik[*].html"));
-        return read_file(home.path() + "/Velmora3/log/" + name.ToStdString());
+        const wxString folder = home.path() + "/Velmora3/log";
+        wxArrayString names;
+        wxDir::GetAllFiles(folder, &names, "tresvik[*].html");
+        EXPECT_FALSE(names.empty());
+        names.Sort(); // one process: the names differ only in their start time
+        return read_file(names.Last().ToStdString());
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
@@ -193,4 +203,106 @@ TEST_F(frame_fixture, exit_closes_the_window) {
     EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
     wxTheApp->ProcessIdle();
     frame = nullptr;
+}
+
+namespace {
+const char* const camera_id = "TL=>GevTL , INT=>SD , DEV=>cam1";
+
+// One camera of 64 x 48 Mono8 pixels on the fake camera layer.
+struct one_camera {
+    fake_sdk::fake_camera camera = add();
+    static fake_sdk::fake_camera add() {
+        fake_sdk::reset();
+        return fake_sdk::add_camera({camera_id, "GO-5000M", "127.0.0.1", 64, 48});
+    }
+};
+
+struct camera_fixture : frame_fixture {
+    camera_fixture() { reopen(); }
+    void reopen() {
+        delete frame;
+        camera = one_camera().camera;
+        frame = make_frame();
+    }
+    fake_sdk::fake_camera camera{""};
+    void command(int id) {
+        wxCommandEvent event(wxEVT_MENU, id);
+        frame->GetEventHandler()->ProcessEvent(event);
+    }
+    void pick_exposure(const wxString& mode) {
+        wxCommandEvent pick(wxEVT_COMBOBOX, id_exposure_list);
+        pick.SetString(mode);
+        frame->GetEventHandler()->ProcessEvent(pick);
+    }
+    bool enabled(int id) {
+        frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+        return frame->GetMenuBar()->IsEnabled(id);
+    }
+    // Lets the capture thread's queued events reach the window until the text is in the log.
+    bool log_shows(const std::string& text) {
+        return fake_sdk::wait_until([&] {
+            wxTheApp->ProcessPendingEvents();
+            return log_file_text().find(text) != std::string::npos;
+        });
+    }
+};
+} // namespace
+
+TEST_F(camera_fixture, start_up_lists_and_opens_the_preferred_camera) {
+    const std::string text = log_file_text();
+    EXPECT_NE(text.find("JAI "), std::string::npos);
+    EXPECT_NE(text.find("1 camera(s) detected"), std::string::npos);
+    EXPECT_NE(text.find(std::string("'blue'>") + camera_id + "</font>"), std::string::npos);
+    EXPECT_NE(text.find(std::string("Active camera selected: ") + camera_id), std::string::npos);
+    auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
+    EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
+    EXPECT_TRUE(enabled(id_capture));
+    EXPECT_TRUE(enabled(id_capture_record));
+    EXPECT_FALSE(enabled(id_stop));
+}
+
+TEST_F(frame_fixture, no_camera_gives_a_zero_count_and_no_capture) {
+    EXPECT_NE(log_file_text().find("0 camera(s) detected"), std::string::npos);
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
+}
+
+TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
+    pick_exposure("ContinuousPreset2");
+    EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
+    EXPECT_NE(log_file_text().find("Exposure mode selected: ContinuousPreset2"), std::string::npos);
+    fake_sdk::fail(fake_sdk::step::set_exposure);
+    EXPECT_THROW(pick_exposure("ContinuousPreset5"), std::runtime_error);
+    delete frame;
+    frame = nullptr;
+    EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset5\n");
+}
+
+TEST_F(camera_fixture, updating_the_list_reopens_the_camera_still_listed) {
+    command(id_update_cameras);
+    EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
+    EXPECT_TRUE(enabled(id_capture));
+    fake_sdk::fail(fake_sdk::step::camera_count);
+    command(id_update_cameras);
+    EXPECT_NE(log_file_text().find("'red'>Error getting number of cameras."), std::string::npos);
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 1u);
+}
+
+TEST_F(camera_fixture, capture_shows_frames_and_stop_ends_it) {
+    command(id_capture);
+    EXPECT_TRUE(enabled(id_stop));
+    EXPECT_FALSE(enabled(id_capture));
+    EXPECT_FALSE(enabled(id_options));
+    EXPECT_TRUE(enabled(id_replace_side));
+    ASSERT_TRUE(fake_sdk::wait_until([&] { return camera.queued_buffers() == 20; }));
+    for (std::uint64_t t = 1; t <= 10; ++t)
+        ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
+    ASSERT_TRUE(fake_sdk::wait_until([&] {
+        wxTheApp->ProcessPendingEvents();
+        return frame->GetStatusBar()->GetStatusText(1).StartsWith("timestamp: 10 ");
+    }));
+    EXPECT_TRUE(frame->GetStatusBar()->GetStatusText(0).StartsWith("delivered: "));
+    command(id_stop);
+    EXPECT_FALSE(enabled(id_stop));
+    EXPECT_TRUE(log_shows("Condition wait exit"));
+    EXPECT_FALSE(camera.acquiring());
 }

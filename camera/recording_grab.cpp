@@ -1,0 +1,20 @@
+#include "camera/recording_grab.h"
+
+#include <stdexcept>
+
+#include "recording/write_thread.h"
+
+continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, const wxConfigBase& config,
+                                             CAM_HANDLE camera, seconds_clock clock)
+    : capture_(owner, config, camera, std::move(clock)) {
+    frame_buffer& frames = capture_.buffer();
+    writer_ = std::make_unique<write_thread>(
+        owner, config, [&frames](cv::Mat& image) { return frames.copy_out(image); });
+    if (writer_->Run() != wxTHREAD_NO_ERROR)
+        throw std::runtime_error("Error starting write thread");
+}
+
+continuous_grab_write::~continuous_grab_write() {
+    writer_->stop();
+    writer_->Wait();
+}

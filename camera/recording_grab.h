@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "camera/grab_modes.h"
+
+class write_thread;
+
+// Live view with recording: the capture as in live view, and the write thread storing the newest
+// frame on every odometer count. Made and destroyed on the GUI thread; the camera must stay open
+// for its whole life. Nothing is drawn over the live image while recording.
+class continuous_grab_write : public frame_source {
+public:
+    // owner receives the events of both threads; the recording settings are read now.
+    continuous_grab_write(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+                          seconds_clock clock = system_seconds);
+    // Stops the write thread before the capture, so that no count meets a stopped camera.
+    ~continuous_grab_write() override;
+
+    frame_buffer& buffer() override { return capture_.buffer(); }
+    wxString overlay_text() override { return overlay_; }
+
+private:
+    capture_session capture_;
+    std::unique_ptr<write_thread> writer_;
+    const wxString overlay_;
+};
