@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -13,23 +14,58 @@ constexpr std::uint32_t height = 240;
 
 std::vector<std::uint8_t> frame_at(std::uint64_t start, double brightness = 1.0) {
     std::vector<std::uint8_t> pixels(std::size_t{width} * height);
-    draw_scene_mono8(pixels.data(), width, height, start, brightness);
+    scene_renderer(width, height).draw_mono8(pixels.data(), start, brightness);
     return pixels;
+}
+
+void expect_scene_at(const std::vector<std::uint8_t>& frame, std::uint64_t start) {
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x)
+            ASSERT_EQ(frame[y * width + x], scene_level(start + x, y, height))
+                << "start " << start << " at " << x << "," << y;
 }
 
 TEST(camsim_scene, frames_of_a_moving_car_overlap_by_the_distance_not_yet_travelled) {
     const std::uint32_t moved = 16;
-    const std::vector<std::uint8_t> first = frame_at(1000), second = frame_at(1000 + moved);
+    scene_renderer renderer(width, height);
+    std::vector<std::uint8_t> first(std::size_t{width} * height), second(first.size());
+    renderer.draw_mono8(first.data(), 1000, 1.0);
+    renderer.draw_mono8(second.data(), 1000 + moved, 1.0);
     for (std::uint32_t y = 0; y < height; ++y)
         for (std::uint32_t x = 0; x + moved < width; ++x)
             ASSERT_EQ(second[y * width + x], first[y * width + x + moved]) << x << "," << y;
 }
 
 TEST(camsim_scene, each_pixel_is_fixed_by_its_place_on_the_track) {
-    const std::vector<std::uint8_t> frame = frame_at(777);
-    for (std::uint32_t y = 0; y < height; y += 7)
-        for (std::uint32_t x = 0; x < width; x += 5)
-            ASSERT_EQ(frame[y * width + x], scene_level(777 + x, y, height));
+    expect_scene_at(frame_at(777), 777);
+}
+
+// The renderer keeps columns between frames; whatever order the frames come in, none may show a
+// column left over from another place on the track.
+TEST(camsim_scene, a_reused_renderer_draws_the_track_at_every_start_in_any_order) {
+    scene_renderer renderer(width, height);
+    std::vector<std::uint8_t> frame(std::size_t{width} * height);
+    const std::uint64_t far = 100000;
+    const std::uint64_t starts[] = {0,
+                                    16,
+                                    32,
+                                    32,
+                                    width * 2 - 7,
+                                    width * 2 + 9,
+                                    500,
+                                    490,
+                                    10,
+                                    10 + width,
+                                    far,
+                                    far + width,
+                                    far + width * 2,
+                                    far + width * 3,
+                                    far + width,
+                                    far + width * 9};
+    for (std::uint64_t start : starts) {
+        renderer.draw_mono8(frame.data(), start, 1.0);
+        expect_scene_at(frame, start);
+    }
 }
 
 TEST(camsim_scene, is_textured_enough_to_stitch) {
@@ -41,10 +77,15 @@ TEST(camsim_scene, is_textured_enough_to_stitch) {
 
 TEST(camsim_scene, mono16_spreads_the_same_scene_over_16_bits) {
     std::vector<std::uint16_t> wide(std::size_t{width} * height);
-    draw_scene_mono16(wide.data(), width, height, 50, 1.0);
+    scene_renderer renderer(width, height);
+    renderer.draw_mono16(wide.data(), 50, 1.0);
     const std::vector<std::uint8_t> narrow = frame_at(50);
-    for (std::size_t i = 0; i < narrow.size(); i += 11)
+    for (std::size_t i = 0; i < narrow.size(); ++i)
         ASSERT_EQ(wide[i], narrow[i] * 257) << i;
+    renderer.draw_mono16(wide.data(), 60, exposure_brightness(1));
+    const std::vector<std::uint8_t> dim = frame_at(60, exposure_brightness(1));
+    for (std::size_t i = 0; i < dim.size(); i += 7)
+        ASSERT_NEAR(wide[i] / 257, dim[i], 1) << i;
 }
 
 TEST(camsim_scene, exposure_presets_scale_the_brightness) {
@@ -55,6 +96,13 @@ TEST(camsim_scene, exposure_presets_scale_the_brightness) {
     for (std::size_t i = 0; i < dim.size(); i += 13)
         ASSERT_LE(dim[i], plain[i]);
     EXPECT_NE(dim, plain);
+}
+
+TEST(camsim_scene, brighter_presets_clip_at_white) {
+    const double bright = exposure_brightness(9);
+    const std::vector<std::uint8_t> scaled = frame_at(300, bright), plain = frame_at(300);
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        ASSERT_EQ(scaled[i], static_cast<std::uint8_t>(std::min(255.0, plain[i] * bright))) << i;
 }
 
 TEST(camsim_options, default_to_a_mono8_camera_on_127_0_0_1) {
@@ -79,6 +127,14 @@ TEST(camsim_options, read_both_separate_and_joined_values) {
     EXPECT_EQ(options.speed, 3u);
     EXPECT_EQ(options.pixel_format, pixel_format_mono16);
     EXPECT_EQ(options.address, "127.0.0.2");
+    EXPECT_FALSE(options.stamp);
+}
+
+TEST(camsim_options, stamp_takes_no_value) {
+    camsim_options options;
+    EXPECT_EQ(parse_camsim_options({"--stamp", "--width", "640"}, options), "");
+    EXPECT_TRUE(options.stamp);
+    EXPECT_EQ(options.width, 640u);
 }
 
 TEST(camsim_options, refuse_an_address_off_loopback) {

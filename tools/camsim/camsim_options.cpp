@@ -63,8 +63,8 @@ std::string parse_camsim_options(const std::vector<std::string>& arguments,
                                  camsim_options& options) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i], value;
-        if (name == "--help") {
-            options.help = true;
+        if (name == "--help" || name == "--stamp") {
+            (name == "--help" ? options.help : options.stamp) = true;
             continue;
         }
         const std::size_t equals = name.find('=');
@@ -94,6 +94,11 @@ std::string camsim_usage() {
            "  --fps F                frames per second, 0.1-1000 (default 25)\n"
            "  --speed N              pixels the scene moves per frame (default 16)\n"
            "  --pixel-format NAME    Mono8 or Mono16 (default Mono8)\n"
+           "  --stamp                draw each frame's number as black and white cells in its\n"
+           "                         top-left corner (576 x 32 pixels); frames are numbered from "
+           "1\n"
+           "                         since the simulator started, across acquisition restarts, so\n"
+           "                         the number also fixes the frame's place on the track\n"
            "  --help                 this text\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";
 }

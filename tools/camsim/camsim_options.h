@@ -17,6 +17,7 @@ struct camsim_options {
     double fps = 25.0;
     std::uint32_t speed = 16; // pixels the scene moves per frame
     std::uint32_t pixel_format = pixel_format_mono8;
+    bool stamp = false; // draw each frame's number (frame_stamp.h) into its top-left corner
     bool help = false;
 };
 

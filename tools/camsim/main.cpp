@@ -14,8 +14,12 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+
+#include <opencv2/core/mat.hpp>
 
 #include "tools/camsim/camsim_options.h"
+#include "tools/camsim/frame_stamp.h"
 #include "tools/camsim/scene.h"
 
 namespace {
@@ -31,8 +35,17 @@ constexpr std::uint16_t gvcp_port = 3956;
 struct scene_state {
     ArvFakeCamera* camera = nullptr;
     std::uint32_t speed = 0;
-    std::uint64_t frames = 0;
+    bool stamp = false;
+    std::uint64_t frames = 0; // drawn since start; the number of the next frame less one
+    // Remade when the frame size changes.
+    std::unique_ptr<scene_renderer> renderer;
 };
+
+scene_renderer& renderer_for(scene_state& state, std::uint32_t width, std::uint32_t height) {
+    if (!state.renderer || state.renderer->width() != width || state.renderer->height() != height)
+        state.renderer = std::make_unique<scene_renderer>(width, height);
+    return *state.renderer;
+}
 
 void fill_scene(ArvBuffer* buffer, void* data, guint32, guint32, ArvPixelFormat pixel_format) {
     auto& state = *static_cast<scene_state*>(data);
@@ -47,10 +60,19 @@ void fill_scene(ArvBuffer* buffer, void* data, guint32, guint32, ArvPixelFormat 
     const double brightness = exposure_brightness(exposure_mode);
     const std::uint64_t start = state.frames++ * state.speed;
     const std::size_t pixel_count = std::size_t{width} * height;
-    if (pixel_format == ARV_PIXEL_FORMAT_MONO_16 && size >= pixel_count * 2)
-        draw_scene_mono16(static_cast<std::uint16_t*>(pixels), width, height, start, brightness);
-    else if (pixel_format == ARV_PIXEL_FORMAT_MONO_8 && size >= pixel_count)
-        draw_scene_mono8(static_cast<std::uint8_t*>(pixels), width, height, start, brightness);
+    const int rows = static_cast<int>(height), columns = static_cast<int>(width);
+    cv::Mat frame;
+    if (pixel_format == ARV_PIXEL_FORMAT_MONO_16 && size >= pixel_count * 2) {
+        auto* wide = static_cast<std::uint16_t*>(pixels);
+        renderer_for(state, width, height).draw_mono16(wide, start, brightness);
+        frame = cv::Mat(rows, columns, CV_16UC1, wide);
+    } else if (pixel_format == ARV_PIXEL_FORMAT_MONO_8 && size >= pixel_count) {
+        auto* narrow = static_cast<std::uint8_t*>(pixels);
+        renderer_for(state, width, height).draw_mono8(narrow, start, brightness);
+        frame = cv::Mat(rows, columns, CV_8UC1, narrow);
+    }
+    if (state.stamp && !frame.empty())
+        draw_frame_stamp(frame, static_cast<std::uint32_t>(state.frames));
 }
 
 // Another simulator bound to the address would share its control port and answer in its place.
@@ -92,6 +114,7 @@ void configure(ArvFakeCamera* camera, const camsim_options& options, scene_state
     arv_fake_camera_write_register(camera, exposure_mode_register, 0);
     state.camera = camera;
     state.speed = options.speed;
+    state.stamp = options.stamp;
     arv_fake_camera_set_fill_pattern(camera, fill_scene, &state);
 }
 
@@ -131,7 +154,8 @@ int run(const camsim_options& options) {
     std::cout << "tresvik-camsim ready: serial " << options.serial << ", model Tresvik-CamSim, "
               << options.address << ", " << options.width << "x" << options.height << " "
               << (options.pixel_format == pixel_format_mono16 ? "Mono16" : "Mono8") << ", "
-              << options.fps << " fps, " << options.speed << " px per frame" << std::endl;
+              << options.fps << " fps, " << options.speed << " px per frame"
+              << (options.stamp ? ", stamped" : "") << std::endl;
     int received = 0;
     sigwait(&stop_signals, &received);
     g_object_unref(camera);

@@ -1,7 +1,10 @@
 #include "tools/camsim/scene.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -124,18 +127,25 @@ int level_at(const column& c, std::int64_t y, const rows& r) {
     return level + static_cast<int>(hash2(c.along, static_cast<std::uint64_t>(y) + 1) % 13) - 6;
 }
 
+// Level to output value for one brightness: the same clipped product for every pixel, so a table
+// of the 256 levels replaces the multiplication.
+template <typename pixel> std::array<pixel, 256> brightness_table(double scale, int top) {
+    std::array<pixel, 256> table{};
+    for (int level = 0; level < 256; ++level)
+        table[level] = static_cast<pixel>(std::clamp(level * scale, 0.0, static_cast<double>(top)));
+    return table;
+}
+
+// A null table copies 8-bit levels as they are.
 template <typename pixel>
-void draw_scene(pixel* pixels, std::uint32_t width, std::uint32_t height, std::uint64_t start,
-                double scale, int top) {
-    const rows r = rows_of(height);
-    std::vector<column> columns;
-    columns.reserve(width);
-    for (std::uint32_t x = 0; x < width; ++x)
-        columns.push_back(column_at(start + x));
-    for (std::uint32_t y = 0; y < height; ++y, pixels += width)
-        for (std::uint32_t x = 0; x < width; ++x)
-            pixels[x] = static_cast<pixel>(
-                std::clamp(level_at(columns[x], y, r) * scale, 0.0, static_cast<double>(top)));
+void copy_levels(pixel* out, const std::uint8_t* levels, std::uint32_t count, const pixel* table) {
+    if constexpr (std::is_same_v<pixel, std::uint8_t>)
+        if (table == nullptr) {
+            std::memcpy(out, levels, count);
+            return;
+        }
+    for (std::uint32_t x = 0; x < count; ++x)
+        out[x] = table[levels[x]];
 }
 
 } // namespace
@@ -145,14 +155,57 @@ std::uint8_t scene_level(std::uint64_t along, std::uint32_t y, std::uint32_t hei
         std::clamp(level_at(column_at(along), y, rows_of(height)), 0, 255));
 }
 
-void draw_scene_mono8(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-                      std::uint64_t start, double brightness) {
-    draw_scene(pixels, width, height, start, brightness, 255);
+scene_renderer::scene_renderer(std::uint32_t width, std::uint32_t height)
+    : width_(width), height_(height), ring_width_(2 * width),
+      ring_(std::size_t{ring_width_} * height) {}
+
+void scene_renderer::draw_mono8(std::uint8_t* pixels, std::uint64_t start, double brightness) {
+    bring_into_view(start);
+    const auto table = brightness_table<std::uint8_t>(brightness, 255);
+    copy_view(pixels, start, brightness == 1.0 ? nullptr : table.data());
 }
 
-void draw_scene_mono16(std::uint16_t* pixels, std::uint32_t width, std::uint32_t height,
-                       std::uint64_t start, double brightness) {
-    draw_scene(pixels, width, height, start, brightness * 257.0, 65535);
+void scene_renderer::draw_mono16(std::uint16_t* pixels, std::uint64_t start, double brightness) {
+    bring_into_view(start);
+    const auto table = brightness_table<std::uint16_t>(brightness * 257.0, 65535);
+    copy_view(pixels, start, table.data());
+}
+
+// Keeps the kept columns only when the frame continues them without a gap; otherwise starts over.
+void scene_renderer::bring_into_view(std::uint64_t start) {
+    const std::uint64_t end = start + width_;
+    if (start < kept_begin_ || start > kept_end_)
+        kept_begin_ = kept_end_ = start;
+    if (end > kept_end_) {
+        draw_columns(kept_end_, end);
+        kept_end_ = end;
+        kept_begin_ = std::max(kept_begin_, end > ring_width_ ? end - ring_width_ : 0);
+    }
+}
+
+void scene_renderer::draw_columns(std::uint64_t first, std::uint64_t end) {
+    const rows r = rows_of(height_);
+    std::vector<column> columns;
+    columns.reserve(end - first);
+    for (std::uint64_t along = first; along < end; ++along)
+        columns.push_back(column_at(along));
+    for (std::uint32_t y = 0; y < height_; ++y) {
+        std::uint8_t* row = ring_.data() + std::size_t{y} * ring_width_;
+        for (const column& c : columns)
+            row[c.along % ring_width_] =
+                static_cast<std::uint8_t>(std::clamp(level_at(c, y, r), 0, 255));
+    }
+}
+
+template <typename pixel>
+void scene_renderer::copy_view(pixel* pixels, std::uint64_t start, const pixel* table) {
+    const auto offset = static_cast<std::uint32_t>(start % ring_width_);
+    const std::uint32_t first_part = std::min(width_, ring_width_ - offset);
+    for (std::uint32_t y = 0; y < height_; ++y, pixels += width_) {
+        const std::uint8_t* row = ring_.data() + std::size_t{y} * ring_width_;
+        copy_levels(pixels, row + offset, first_part, table);
+        copy_levels(pixels + first_part, row, width_ - first_part, table);
+    }
 }
 
 double exposure_brightness(std::uint32_t exposure_mode) {
