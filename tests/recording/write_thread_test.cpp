@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "recording/coordinate_protocol.h"
 #include "recording/odometer_decoder.h"
 #include "recording/write_thread.h"
+#include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -23,13 +25,17 @@ namespace {
 using namespace std::chrono_literals;
 using boost::asio::ip::tcp;
 
-// The odometer's end of a pty pair; the recorder opens the other end by its path.
+// The odometer's end of a pty pair; the recorder opens the other end by its path. Raw from the
+// start like a serial line, so that no byte sent before the recorder has set the line up is taken
+// for a terminal's control character.
 struct odometer_line {
     int master = -1, slave = -1;
     std::string path;
     odometer_line() {
         char name[128];
-        EXPECT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        termios raw{};
+        cfmakeraw(&raw);
+        EXPECT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
         path = name;
     }
     ~odometer_line() {
@@ -200,11 +206,19 @@ TEST_F(recorder_fixture, coordinate_sessions_name_the_open_database_and_close_it
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 11 Записано кадров: 1"));
     stop();
     ASSERT_EQ(folders().size(), 2u);
-    session_reader first(root.path() + "/" + folders()[0]);
-    EXPECT_EQ(first.session_code(), L"A7 : 5");
-    EXPECT_EQ(first.orientation(), L"-1");
-    EXPECT_EQ(first.side(), L"правый");
-    EXPECT_EQ(first.dpp_end(), 10u);
+    const raw_entries first = read_raw_session(root.path() + "/" + folders()[0]);
+    EXPECT_EQ(first.at("session"), "A7 : 5");
+    EXPECT_EQ(first.at("orientation"), "-1");
+    EXPECT_EQ(first.at("side"), "правый");
+    EXPECT_EQ(first.at("version"), "1");
+    EXPECT_EQ(first.at("dpp_start"), "0000000010");
+    EXPECT_EQ(first.at("dpp_end"), "0000000010");
+    EXPECT_EQ(first.at("time_start"), first.at("time_end"));
+    EXPECT_EQ(first.count("0000000010"), 1u);
+    EXPECT_EQ(first.size(), 9u) << "eight metadata keys and one frame";
+    const raw_entries second = read_raw_session(root.path() + "/" + folders()[1]);
+    EXPECT_EQ(second.at("dpp_start"), "0000000011");
+    EXPECT_EQ(second.count("0000000010"), 0u);
 }
 
 TEST_F(recorder_fixture, a_vanished_odometer_stops_recording_but_not_the_thread) {
