@@ -47,6 +47,7 @@ void capture_thread::request_exit() {
 
 wxThread::ExitCode capture_thread::Entry() {
     ExitCode code = nullptr;
+    wxThread::SetNameForCurrent("capture"); // found by name in /proc by diagnosis and benchmarks
     warn_of_small_receive_buffer();
     try {
         if (set_up())

@@ -40,6 +40,7 @@ void write_thread::stop() {
 // Whatever way the loop ends, the session being recorded is closed, so that nobody (telemetry,
 // the data service) takes a dead recorder for a recording one.
 wxThread::ExitCode write_thread::Entry() {
+    wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
     recording_step step(owner_, current_session, write_path_, source_);
     auto port = std::make_shared<odometer_port>(
         events_, owner_, [&step](std::uint32_t value, int kind) { step.handle_dpp(value, kind); });
