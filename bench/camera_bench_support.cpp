@@ -1,0 +1,239 @@
+#include "bench/camera_bench_support.h"
+
+#include <ifaddrs.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "camera/camera_access.h"
+#include "camera/gige_receive.h"
+#include "log/thread_events.h"
+
+using std::chrono::steady_clock;
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+bool only_loopback() {
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0)
+        return false;
+    bool only_lo = true;
+    for (const ifaddrs* i = interfaces; i != nullptr; i = i->ifa_next)
+        only_lo = only_lo && std::strcmp(i->ifa_name, "lo") == 0;
+    freeifaddrs(interfaces);
+    return only_lo;
+}
+
+std::string program_folder() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+std::optional<int> read_seconds(int argc, char** argv, int default_seconds) {
+    if (argc == 1)
+        return default_seconds;
+    int seconds = 0;
+    char extra = 0;
+    if (argc == 3 && std::strcmp(argv[1], "--seconds") == 0 &&
+        std::sscanf(argv[2], "%d%c", &seconds, &extra) == 1 && seconds > 0)
+        return seconds;
+    return std::nullopt;
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { stop_requested = 1; };
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+child_process::child_process(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("no pipe for " + arguments.front());
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(126);
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    output_ = out[0];
+    if (pid_ < 0) {
+        close(output_);
+        throw std::runtime_error("cannot start " + arguments.front());
+    }
+}
+
+child_process::~child_process() {
+    stop();
+}
+
+std::string child_process::wait_for_line(const std::string& text,
+                                         std::chrono::milliseconds within) {
+    const auto deadline = steady_clock::now() + within;
+    while (!stop_requested && steady_clock::now() < deadline) {
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (line.find(text) != std::string::npos)
+                return line;
+        }
+        pollfd waiting{output_, POLLIN, 0};
+        if (poll(&waiting, 1, 100) <= 0)
+            continue;
+        char chunk[512];
+        const ssize_t got = read(output_, chunk, sizeof chunk);
+        if (got <= 0)
+            return {};
+        pending_.append(chunk, static_cast<std::size_t>(got));
+    }
+    return {};
+}
+
+int child_process::stop() {
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    close(output_);
+    pid_ = -1;
+    return status;
+}
+
+std::optional<stream_statistics> parse_statistics(const std::string& text) {
+    stream_statistics s;
+    unsigned long long values[5];
+    if (std::sscanf(text.c_str(), "delivered: %llu lost: %llu await: %llu corrupt: %llu fps: %llu",
+                    &values[0], &values[1], &values[2], &values[3], &values[4]) != 5)
+        return std::nullopt;
+    s.delivered = values[0];
+    s.lost = values[1];
+    s.await = values[2];
+    s.corrupt = values[3];
+    s.fps = values[4];
+    s.received = steady_clock::now();
+    return s;
+}
+
+bench_events::bench_events() {
+    Bind(EVT_THREAD_STREAM_STATS, &bench_events::on_statistics, this);
+    Bind(EVT_THREAD_LOG_ERROR, [this](wxThreadEvent& event) {
+        ++error_rows_;
+        std::cerr << "error row: " << event.GetString().utf8_string() << std::endl;
+    });
+    Bind(EVT_THREAD_RECORD_STATUS, [this](wxThreadEvent&) { ++record_status_rows_; });
+    Bind(EVT_THREAD_LOG_INFO, [](wxThreadEvent&) {});
+    Bind(EVT_THREAD_NEW_FRAME, [](wxThreadEvent&) {});
+}
+
+bench_events::~bench_events() {
+    DeletePendingEvents();
+}
+
+void bench_events::dispatch() {
+    while (m_pendingEvents && !m_pendingEvents->IsEmpty())
+        ProcessPendingEvents();
+}
+
+void bench_events::on_statistics(wxThreadEvent& event) {
+    latest_ = parse_statistics(event.GetString().utf8_string());
+    if (!first_ && latest_ && latest_->delivered > 0)
+        first_ = latest_;
+}
+
+void dispatch_for(bench_events& events, steady_clock::duration time) {
+    const auto end = steady_clock::now() + time;
+    while (!stop_requested && steady_clock::now() < end) {
+        events.dispatch();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    events.dispatch();
+}
+
+namespace {
+std::string first_line_of(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+} // namespace
+
+std::vector<pid_t> threads_named(const std::string& name) {
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored))
+        if (first_line_of(task.path() / "comm") == name)
+            found.push_back(static_cast<pid_t>(std::stol(task.path().filename().string())));
+    return found;
+}
+
+// Fields 14 and 15 of the stat line, counted after the command name, which may hold spaces.
+double thread_cpu_seconds(pid_t thread) {
+    const std::string line = first_line_of("/proc/self/task/" + std::to_string(thread) + "/stat");
+    const std::size_t name_end = line.rfind(')');
+    if (name_end == std::string::npos)
+        return 0;
+    std::istringstream fields(line.substr(name_end + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int index = 3; index <= 13 && fields >> field; ++index) {
+    }
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::vector<std::pair<std::string, double>> thread_cpu_table() {
+    std::vector<std::pair<std::string, double>> table;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored)) {
+        const auto thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
+        table.emplace_back(first_line_of(task.path() / "comm"), thread_cpu_seconds(thread));
+    }
+    std::sort(table.begin(), table.end(),
+              [](const auto& a, const auto& b) { return a.second > b.second; });
+    return table;
+}
+
+std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within) {
+    const auto deadline = steady_clock::now() + within;
+    while (!stop_requested && steady_clock::now() < deadline) {
+        for (const auto& [description, id] : enumerate_cameras(factory))
+            if (description.find("Tresvik-CamSim") != std::string::npos)
+                return id;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    throw std::runtime_error("tresvik-camsim was not found");
+}
+
+void print_receive_limit(std::uint64_t frame_bytes) {
+    const std::uint64_t limit = read_rmem_max();
+    std::printf("net.core.rmem_max: %llu bytes, one frame %llu bytes: %s\n",
+                static_cast<unsigned long long>(limit),
+                static_cast<unsigned long long>(frame_bytes),
+                limit >= frame_bytes ? "holds a frame" : "LESS than a frame");
+}

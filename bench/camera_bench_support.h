@@ -1,0 +1,108 @@
+#pragma once
+
+// Shared pieces of the benchmarks that capture from tresvik-camsim: the safety check of the
+// network namespace, child processes, the owner of the thread events, the statistics line, thread
+// CPU times and the camera's discovery. Everything here runs on the benchmark's main thread except
+// where a comment says otherwise.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <wx/event.h>
+
+#include "camera/jai_sdk.h"
+
+// Whether the only network interface is loopback, as inside scripts/isolated.sh. Camera discovery
+// broadcasts on every interface, so the benchmarks refuse to run anywhere else.
+bool only_loopback();
+
+// The folder of the running program, where the build puts the simulators too.
+std::string program_folder();
+
+// "--seconds N" from the command line, or the default; nothing for a malformed command line.
+std::optional<int> read_seconds(int argc, char** argv, int default_seconds);
+
+// Set by SIGINT or SIGTERM once catch_stop_signals ran, so that a benchmark stopped early still
+// stops its threads and children and removes its files.
+extern volatile std::sig_atomic_t stop_requested;
+void catch_stop_signals();
+
+// A child program with its standard output on a pipe. The child gets SIGTERM when this process
+// dies; the object sends SIGTERM and reaps the child when stopped or destroyed.
+class child_process {
+public:
+    // Throws std::runtime_error when the program cannot be started.
+    explicit child_process(const std::vector<std::string>& arguments);
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    // The first output line containing the text, read within the time; empty when the child ends,
+    // the time passes, or a stop is requested first.
+    std::string wait_for_line(const std::string& text, std::chrono::milliseconds within);
+    // SIGTERM, then waits for the child; its exit status as waitpid gives it, -1 once stopped.
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_; // output read past the last line returned
+};
+
+// The last counters the capture thread reported and when the benchmark received them.
+struct stream_statistics {
+    std::uint64_t delivered = 0;
+    std::uint64_t lost = 0;
+    std::uint64_t await = 0;
+    std::uint64_t corrupt = 0;
+    std::uint64_t fps = 0;
+    std::chrono::steady_clock::time_point received;
+};
+
+// Reads "delivered: D lost: L await: A corrupt: C fps: F"; nothing for any other text.
+std::optional<stream_statistics> parse_statistics(const std::string& text);
+
+// Stands in for the main window: receives the threads' events when dispatch() runs them, keeps the
+// first and the latest statistics with frames delivered, and prints error rows to stderr.
+class bench_events : public wxEvtHandler {
+public:
+    bench_events();
+    ~bench_events() override;
+
+    void dispatch();
+    const std::optional<stream_statistics>& first_delivering() const { return first_; }
+    const std::optional<stream_statistics>& latest() const { return latest_; }
+    std::uint64_t error_rows() const { return error_rows_; }
+    std::uint64_t record_status_rows() const { return record_status_rows_; }
+
+private:
+    void on_statistics(wxThreadEvent& event);
+
+    std::optional<stream_statistics> first_;
+    std::optional<stream_statistics> latest_;
+    std::uint64_t error_rows_ = 0;
+    std::uint64_t record_status_rows_ = 0;
+};
+
+// Dispatches the events every few milliseconds until the time has passed or a stop is requested.
+void dispatch_for(bench_events& events, std::chrono::steady_clock::duration time);
+
+// The threads of this process with this name (/proc/self/task/*/comm).
+std::vector<pid_t> threads_named(const std::string& name);
+// User plus system CPU time of one thread of this process in seconds; 0 once it has gone.
+double thread_cpu_seconds(pid_t thread);
+// Every thread of this process by name with its CPU seconds, busiest first.
+std::vector<std::pair<std::string, double>> thread_cpu_table();
+
+// Waits up to the time for tresvik-camsim to be listed and returns its camera id; throws
+// std::runtime_error when none appears. The factory is reopened as enumerate_cameras does.
+std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within);
+
+// The kernel's receive buffer limit beside one frame, as the capture thread checks it.
+void print_receive_limit(std::uint64_t frame_bytes);

@@ -1,0 +1,143 @@
+// Live capture of tresvik-camsim at 1920 x 1200 Mono8 and 30 fps through the camera layer and the
+// capture thread, as live view runs it. Goals: frames delivered at the simulator's rate within 5 %,
+// none lost, none corrupt. Also prints the capture thread's share of one core. Runs only inside a
+// loopback-only network namespace: scripts/isolated.sh build/bin/bench-capture [--seconds N].
+#include <clocale>
+#include <cstdio>
+#include <exception>
+
+#include <wx/fileconf.h>
+#include <wx/init.h>
+#include <wx/sstream.h>
+
+#include "bench/camera_bench_support.h"
+#include "camera/camera_access.h"
+#include "camera/grab_modes.h"
+#include "tools/camsim/frame_stamp.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double simulator_fps = 30.0;
+constexpr std::uint64_t frame_bytes = 1920 * 1200;
+// Frames before this are left out of the rate and the CPU share: the stream is still starting.
+constexpr auto warm_up = 2s;
+
+struct factory_guard {
+    FACTORY_HANDLE handle = nullptr;
+    ~factory_guard() {
+        if (handle)
+            J_Factory_Close(handle);
+    }
+};
+
+// What the benchmark sees at one moment of the capture.
+struct sample {
+    stream_statistics statistics;
+    double capture_cpu = 0;             // the capture thread's CPU seconds so far
+    std::optional<std::uint32_t> stamp; // the simulator's number of the newest frame
+};
+
+struct capture_figures {
+    sample start, end;
+    std::vector<std::pair<std::string, double>> busiest; // CPU seconds by thread at the end
+};
+
+sample take_sample(const bench_events& events, pid_t capture, frame_buffer& frames) {
+    sample now;
+    now.statistics = *events.latest();
+    now.capture_cpu = thread_cpu_seconds(capture);
+    cv::Mat newest;
+    frames.copy_out(newest);
+    now.stamp = read_frame_stamp(newest);
+    return now;
+}
+
+// The first sample is taken after the warm-up, the second at the end, both while capturing.
+capture_figures capture(bench_events& events, CAM_HANDLE camera, int seconds) {
+    wxStringInputStream no_settings("");
+    const wxFileConfig config(no_settings);
+    continuous_grab grab(&events, config, camera);
+    dispatch_for(events, warm_up);
+    const std::vector<pid_t> threads = threads_named("capture");
+    if (threads.size() != 1 || !events.latest())
+        throw std::runtime_error("the capture thread did not start capturing");
+    capture_figures figures;
+    figures.start = take_sample(events, threads.front(), grab.buffer());
+    dispatch_for(events, std::chrono::seconds(seconds));
+    figures.end = take_sample(events, threads.front(), grab.buffer());
+    figures.busiest = thread_cpu_table();
+    return figures;
+}
+
+// Frames the simulator numbered between the two samples, per second; 0 without both stamps.
+double simulator_rate(const capture_figures& f, double wall) {
+    if (!f.start.stamp || !f.end.stamp)
+        return 0;
+    return static_cast<double>(*f.end.stamp - *f.start.stamp) / wall;
+}
+
+void print(const capture_figures& f) {
+    const stream_statistics& last = f.end.statistics;
+    const double wall =
+        std::chrono::duration<double>(last.received - f.start.statistics.received).count();
+    const double fps = static_cast<double>(last.delivered - f.start.statistics.delivered) / wall;
+    std::printf(
+        "last statistics line: delivered %llu lost %llu corrupt %llu fps %llu\n",
+        static_cast<unsigned long long>(last.delivered), static_cast<unsigned long long>(last.lost),
+        static_cast<unsigned long long>(last.corrupt), static_cast<unsigned long long>(last.fps));
+    std::printf("measured over %.1f s: %.2f fps, %.3f of the nominal %.0f fps (goal >= 0.95)\n",
+                wall, fps, fps / simulator_fps, simulator_fps);
+    std::printf("simulator sent %.2f fps by its frame numbers\n", simulator_rate(f, wall));
+    std::printf("lost: %llu (goal 0), corrupt: %llu (goal 0)\n",
+                static_cast<unsigned long long>(last.lost),
+                static_cast<unsigned long long>(last.corrupt));
+    const double cpu = f.end.capture_cpu - f.start.capture_cpu;
+    std::printf("capture thread CPU: %.2f s, %.1f %% of one core\n", cpu, 100.0 * cpu / wall);
+    std::printf("busiest threads (CPU seconds):");
+    for (std::size_t i = 0; i < f.busiest.size() && i < 5; ++i)
+        std::printf(" %s %.2f", f.busiest[i].first.c_str(), f.busiest[i].second);
+    std::printf("\n");
+}
+
+int run(int seconds) {
+    print_receive_limit(frame_bytes);
+    child_process camsim({program_folder() + "/tresvik-camsim", "--width", "1920", "--height",
+                          "1200", "--fps", "30", "--pixel-format", "Mono8", "--stamp"});
+    if (camsim.wait_for_line("ready", 10s).empty())
+        throw std::runtime_error("tresvik-camsim did not start");
+    factory_guard factory{open_factory()};
+    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    bench_events events;
+    std::printf("capture of 1920x1200 Mono8 at %.0f fps for %d s\n", simulator_fps, seconds);
+    const capture_figures figures = capture(events, camera.handle(), seconds);
+    print(figures);
+    std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    return stop_requested ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    const std::optional<int> seconds = read_seconds(argc, argv, 60);
+    if (!seconds) {
+        std::fprintf(stderr, "usage: bench-capture [--seconds N]\n");
+        return 2;
+    }
+    if (!only_loopback()) {
+        std::fprintf(stderr, "bench-capture: run it inside scripts/isolated.sh\n");
+        return 2;
+    }
+    wxInitializer wx;
+    if (!wx.IsOk())
+        return 2;
+    catch_stop_signals();
+    try {
+        return run(*seconds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench-capture: %s\n", error.what());
+        return 1;
+    }
+}
