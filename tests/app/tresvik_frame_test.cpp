@@ -18,13 +18,6 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 // The camera layer with no camera, reset before the window looks for cameras.
 struct no_cameras {
     no_cameras() { fake_sdk::reset(); }

@@ -14,60 +14,10 @@
 #include "camera/grab_modes.h"
 #include "log/thread_events.h"
 #include "tests/camera/fake_jai_sdk.h"
+#include "tests/support/event_recorder.h"
 
 namespace {
 using fake_sdk::step;
-
-// Stands in for the main window: keeps every thread event it is sent, in order.
-class event_recorder : public wxEvtHandler {
-public:
-    event_recorder() {
-        for (const auto* type : {&EVT_THREAD_LOG_ERROR, &EVT_THREAD_LOG_INFO, &EVT_THREAD_NEW_FRAME,
-                                 &EVT_THREAD_STREAM_STATS})
-            Bind(*type, [this](wxThreadEvent& event) {
-                rows.push_back({event.GetEventType(), event.GetString().ToStdString()});
-            });
-    }
-
-    std::vector<std::string> texts(wxEventType type) const {
-        std::vector<std::string> found;
-        for (const auto& row : rows)
-            if (row.type == type)
-                found.push_back(row.text);
-        return found;
-    }
-
-    // Dispatches the queued events here, on the test thread, until the condition holds.
-    bool pump_until(const std::function<bool()>& condition) {
-        return fake_sdk::wait_until([&] {
-            dispatch();
-            return condition();
-        });
-    }
-
-    // ProcessPendingEvents handles one event per call and asserts when there is none.
-    void dispatch() {
-        while (has_pending())
-            ProcessPendingEvents();
-    }
-
-    bool pump_until_count(wxEventType type, std::size_t count) {
-        return pump_until([&] { return texts(type).size() >= count; });
-    }
-
-private:
-    bool has_pending() {
-        wxCriticalSectionLocker guard(m_pendingEventsLock);
-        return m_pendingEvents && !m_pendingEvents->IsEmpty();
-    }
-
-public:
-    struct row {
-        wxEventType type;
-        std::string text;
-    };
-    std::vector<row> rows;
-};
 
 std::unique_ptr<wxFileConfig> config_of(const char* text) {
     wxStringInputStream input(wxString::FromUTF8(text));
@@ -135,12 +85,12 @@ protected:
     // Delivers one frame and waits until the thread has requeued its buffer and reported it.
     void deliver(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
                  std::uint32_t missing = 0) {
-        const std::size_t stats = events_.texts(EVT_THREAD_STREAM_STATS).size();
+        const std::size_t stats = events_.strings(EVT_THREAD_STREAM_STATS).size();
         ASSERT_TRUE(camera_.deliver_frame(pixels, timestamp, missing));
         ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, stats + 1));
     }
 
-    std::string last_stats() { return events_.texts(EVT_THREAD_STREAM_STATS).back(); }
+    std::string last_stats() { return events_.strings(EVT_THREAD_STREAM_STATS).back(); }
 
     void expect_everything_released() {
         const fake_sdk::resources open = fake_sdk::open_resources();
@@ -165,18 +115,18 @@ TEST_F(capture_test, FirstFrameLineComesWithTheTenthFrame) {
     ASSERT_TRUE(waiting());
     for (unsigned frame = 1; frame <= 9; ++frame)
         deliver(ramp(32, frame), 100 + frame, frame);
-    EXPECT_TRUE(events_.texts(EVT_THREAD_NEW_FRAME).empty());
+    EXPECT_TRUE(events_.strings(EVT_THREAD_NEW_FRAME).empty());
     cv::Mat image;
     EXPECT_EQ(grab_->buffer().copy_out(image), 109u);
     deliver(ramp(32, 10), 110, 3);
-    EXPECT_EQ(events_.texts(EVT_THREAD_NEW_FRAME),
+    EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME),
               std::vector<std::string>{"timestamp: 110 missing packets: 3 queued buffers: 19"});
     EXPECT_EQ(grab_->buffer().copy_out(image), 110u);
     EXPECT_EQ(std::vector<std::uint8_t>(image.data, image.data + 32), ramp(32, 10));
     for (unsigned frame = 11; frame <= 20; ++frame)
         deliver(ramp(32, frame), 100 + frame);
-    EXPECT_EQ(events_.texts(EVT_THREAD_NEW_FRAME).size(), 2u);
-    EXPECT_EQ(events_.texts(EVT_THREAD_STREAM_STATS).size(), 20u);
+    EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME).size(), 2u);
+    EXPECT_EQ(events_.strings(EVT_THREAD_STREAM_STATS).size(), 20u);
     EXPECT_EQ(camera_.queued_buffers(), 20u);
 }
 
@@ -210,7 +160,7 @@ TEST_F(capture_test, StatisticsArePostedOnTimeOutWithFpsFallingOverTime) {
     fake_sdk::script_wait(J_COND_WAIT_TIMEOUT);
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, 3));
     EXPECT_EQ(last_stats(), "delivered: 50 lost: 2 await: 1 corrupt: 3 fps: 5");
-    EXPECT_TRUE(events_.texts(EVT_THREAD_LOG_ERROR).empty());
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
 }
 
 TEST_F(capture_test, RealTimeOutPostsStatistics) {
@@ -294,8 +244,9 @@ TEST_F(capture_test, ExitDuringARunningCaptureRunsTheStopSequence) {
     deliver(ramp(32, 0), 1);
     stop();
     events_.dispatch();
-    EXPECT_EQ(events_.texts(EVT_THREAD_LOG_INFO), std::vector<std::string>{"Condition wait exit"});
-    EXPECT_TRUE(events_.texts(EVT_THREAD_LOG_ERROR).empty());
+    EXPECT_EQ(events_.strings(EVT_THREAD_LOG_INFO),
+              std::vector<std::string>{"Condition wait exit"});
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
     std::vector<std::string> expected = {"J_Camera_ExecuteCommand AcquisitionStop",
                                          "J_DataStream_UnRegisterEvent",
                                          "J_Event_Close",
@@ -326,7 +277,7 @@ TEST_F(capture_test, WarnsOnceWhenAFrameDoesNotFitTheSocketReceiveBuffer) {
     const std::string warning =
         receive_buffer_warning(limit, static_cast<std::uint64_t>(width) * 2);
     ASSERT_FALSE(warning.empty());
-    EXPECT_EQ(events_.texts(EVT_THREAD_LOG_ERROR), std::vector<std::string>{warning});
+    EXPECT_EQ(events_.strings(EVT_THREAD_LOG_ERROR), std::vector<std::string>{warning});
 }
 
 struct setup_failure {
@@ -347,7 +298,7 @@ TEST_P(capture_setup_failure, IsLoggedReleasesEverythingAndTheCameraCanBeCapture
     fake_sdk::fail(GetParam().at, GetParam().skip);
     start();
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-    EXPECT_EQ(events_.texts(EVT_THREAD_LOG_ERROR), std::vector<std::string>{GetParam().error});
+    EXPECT_EQ(events_.strings(EVT_THREAD_LOG_ERROR), std::vector<std::string>{GetParam().error});
     stop();
     EXPECT_EQ(fake_sdk::count_calls("J_Event_WaitForCondition"), 0u);
     expect_everything_released();
@@ -395,10 +346,10 @@ TEST_P(capture_loop_failure, IsLoggedAndReleasesEverything) {
     fake_sdk::fail(GetParam().at, GetParam().skip);
     ASSERT_TRUE(camera_.deliver_frame(ramp(32, 0), 1));
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-    EXPECT_EQ(events_.texts(EVT_THREAD_LOG_ERROR), std::vector<std::string>{GetParam().error});
+    EXPECT_EQ(events_.strings(EVT_THREAD_LOG_ERROR), std::vector<std::string>{GetParam().error});
     stop();
     expect_everything_released();
-    EXPECT_TRUE(events_.texts(EVT_THREAD_LOG_INFO).empty());
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_INFO).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -421,10 +372,10 @@ TEST_F(capture_test, WaitResultsOtherThanFramesAndTimeOutsEndTheCapture) {
         ASSERT_TRUE(waiting());
         fake_sdk::script_wait(waits[i].first, waits[i].second);
         ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-        EXPECT_EQ(events_.texts(EVT_THREAD_LOG_ERROR), std::vector<std::string>{errors[i]});
+        EXPECT_EQ(events_.strings(EVT_THREAD_LOG_ERROR), std::vector<std::string>{errors[i]});
         stop();
         expect_everything_released();
-        EXPECT_TRUE(events_.texts(EVT_THREAD_STREAM_STATS).empty());
+        EXPECT_TRUE(events_.strings(EVT_THREAD_STREAM_STATS).empty());
     }
 }
 
@@ -456,8 +407,8 @@ TEST_P(capture_stop_during_setup, EndsTheThreadAndReleasesEverything) {
     fake_sdk::release_hold();
     stop_with_watchdog([&] { thread.Wait(); });
     events_.dispatch();
-    EXPECT_TRUE(events_.texts(EVT_THREAD_LOG_ERROR).empty());
-    EXPECT_TRUE(events_.texts(EVT_THREAD_STREAM_STATS).empty());
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
+    EXPECT_TRUE(events_.strings(EVT_THREAD_STREAM_STATS).empty());
     expect_everything_released();
 }
 
@@ -491,8 +442,8 @@ TEST_F(capture_test, StartAndStopAHundredTimes) {
         ASSERT_TRUE(fake_sdk::misuses().empty()) << round;
     }
     events_.dispatch();
-    EXPECT_TRUE(events_.texts(EVT_THREAD_LOG_ERROR).empty());
-    EXPECT_GE(events_.texts(EVT_THREAD_LOG_INFO).size(), 50u);
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
+    EXPECT_GE(events_.strings(EVT_THREAD_LOG_INFO).size(), 50u);
 }
 
 // The test thread sends patterned frames as fast as buffers come back while a reader copies the

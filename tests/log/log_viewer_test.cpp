@@ -12,13 +12,6 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-std::string read_file(const wxString& path) {
-    std::ifstream in(path.fn_str(), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 void touch(const std::string& path, std::time_t modified) {
     std::ofstream(path) << "x";
     utimbuf times{modified, modified};
@@ -44,9 +37,9 @@ const std::string header = "<html>\n<table>\n<tbody>\n";
 } // namespace
 
 TEST_F(pane_fixture, file_starts_with_the_three_header_lines_and_never_closes_them) {
-    EXPECT_EQ(read_file(file.GetFullPath()), header);
+    EXPECT_EQ(read_file(file.GetFullPath().ToStdString()), header);
     log_info("one");
-    const std::string content = read_file(file.GetFullPath());
+    const std::string content = read_file(file.GetFullPath().ToStdString());
     EXPECT_EQ(content.rfind(header, 0), 0u);
     EXPECT_EQ(content.find("</table>"), std::string::npos);
     EXPECT_EQ(content.substr(content.size() - 6), "</tr>\n");
@@ -56,7 +49,7 @@ TEST_F(pane_fixture, pane_and_file_receive_identical_rows) {
     log_info(L"Начало работы. Версия: 650");
     log_error(wxString("Error opening camera."));
     log_error("narrow what() text");
-    const std::string content = read_file(file.GetFullPath());
+    const std::string content = read_file(file.GetFullPath().ToStdString());
     EXPECT_EQ(wxString::FromUTF8(content), pane->received_text());
     EXPECT_NE(content.find("<font color='blue'>Начало работы. Версия: 650</font></td>\n</tr>\n"),
               std::string::npos);
@@ -67,14 +60,14 @@ TEST_F(pane_fixture, pane_and_file_receive_identical_rows) {
 TEST_F(pane_fixture, every_completed_row_is_on_disk_before_the_writer_returns) {
     for (int i = 0; i < 50; ++i)
         log_info(wxString::Format("row %d", i));
-    const std::string content = read_file(file.GetFullPath());
+    const std::string content = read_file(file.GetFullPath().ToStdString());
     EXPECT_NE(content.find("row 49</font></td>\n</tr>\n"), std::string::npos);
 }
 
 TEST_F(pane_fixture, anything_written_to_the_standard_wide_streams_lands_in_both) {
     std::wcout << L"plain text" << std::endl;
     std::wcerr << L"partial" << std::flush;
-    EXPECT_EQ(read_file(file.GetFullPath()), header + "plain text\npartial");
+    EXPECT_EQ(read_file(file.GetFullPath().ToStdString()), header + "plain text\npartial");
     EXPECT_TRUE(pane->received_text().EndsWith("plain text\npartial"));
 }
 
@@ -117,7 +110,7 @@ TEST(log_viewer, streams_are_given_back_when_the_pane_goes) {
     log_info("after");
     std::wcout.rdbuf(cout_before);
     EXPECT_NE(captured.str().find(L"after"), std::wstring::npos);
-    EXPECT_EQ(read_file(file.GetFullPath()), header);
+    EXPECT_EQ(read_file(file.GetFullPath().ToStdString()), header);
 }
 
 TEST(log_files, old_logs_go_and_everything_else_stays) {

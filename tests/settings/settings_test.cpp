@@ -10,13 +10,6 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 bool exists(const std::string& path) {
     return std::ifstream(path).good();
 }

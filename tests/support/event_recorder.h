@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <wx/event.h>
@@ -8,39 +11,66 @@
 #include "log/thread_events.h"
 
 // Stands in for the main window: keeps the thread events queued to it, in order, once the test
-// dispatches them with take().
+// thread dispatches them (texts and strings dispatch first).
 class event_recorder : public wxEvtHandler {
 public:
     struct row {
         wxEventType type;
         wxString text;
     };
+    std::vector<row> rows;
 
     event_recorder() {
         for (const auto* type : {&EVT_THREAD_LOG_ERROR, &EVT_THREAD_LOG_INFO, &EVT_THREAD_NEW_FRAME,
                                  &EVT_THREAD_STREAM_STATS, &EVT_THREAD_RECORD_STATUS})
             Bind(*type, [this](wxThreadEvent& event) {
-                rows_.push_back({event.GetEventType(), event.GetString()});
+                rows.push_back({event.GetEventType(), event.GetString()});
             });
     }
+    ~event_recorder() override { DeletePendingEvents(); }
 
-    // Dispatches what was queued so far and returns everything received.
-    const std::vector<row>& take() {
-        while (m_pendingEvents && !m_pendingEvents->IsEmpty())
+    // ProcessPendingEvents handles one event per call.
+    void dispatch() {
+        while (has_pending())
             ProcessPendingEvents();
-        return rows_;
     }
 
     std::vector<wxString> texts(wxEventType type) {
+        dispatch();
         std::vector<wxString> found;
-        for (const auto& r : take())
+        for (const auto& r : rows)
             if (r.type == type)
                 found.push_back(r.text);
         return found;
     }
 
-    ~event_recorder() override { DeletePendingEvents(); }
+    // The same as UTF-8 text.
+    std::vector<std::string> strings(wxEventType type) {
+        std::vector<std::string> found;
+        for (const wxString& text : texts(type))
+            found.push_back(std::string(text.utf8_str()));
+        return found;
+    }
+
+    // Dispatches on the test thread until the condition holds or 20 s have passed.
+    bool pump_until(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            dispatch();
+            if (condition())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    bool pump_until_count(wxEventType type, std::size_t count) {
+        return pump_until([&] { return texts(type).size() >= count; });
+    }
 
 private:
-    std::vector<row> rows_;
+    bool has_pending() {
+        wxCriticalSectionLocker guard(m_pendingEventsLock);
+        return m_pendingEvents && !m_pendingEvents->IsEmpty();
+    }
 };

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -36,4 +38,11 @@ temp_home::~temp_home() {
         unsetenv("HOME");
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
 }
