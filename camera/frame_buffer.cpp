@@ -105,3 +105,10 @@ std::uint64_t frame_buffer::copy_out(cv::Mat& copy) const {
     image.copyTo(copy);
     return timestamp;
 }
+
+std::uint64_t frame_buffer::copy_out_if_new(cv::Mat& copy, std::uint64_t known) const {
+    std::shared_lock<std::shared_mutex> reader(lock);
+    if (timestamp != known)
+        image.copyTo(copy);
+    return timestamp;
+}

@@ -53,6 +53,10 @@ public:
 
     // Readers: a private copy of the newest image, and its timestamp, taken under the shared lock.
     std::uint64_t copy_out(cv::Mat& copy) const;
+    // As copy_out, but the copy is left as it is when the newest timestamp equals `known`: a
+    // reader asking more often than frames arrive then copies each frame once, and holds the lock
+    // that store waits for only as long as it takes to read the timestamp.
+    std::uint64_t copy_out_if_new(cv::Mat& copy, std::uint64_t known) const;
 
     cv::Mat image; // height x width, 8-bit, one channel; allocated once
     std::uint64_t timestamp = 0;

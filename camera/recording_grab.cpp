@@ -8,8 +8,10 @@ continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, const wxConfig
                                              CAM_HANDLE camera, seconds_clock clock)
     : capture_(owner, config, camera, std::move(clock)) {
     frame_buffer& frames = capture_.buffer();
-    writer_ = std::make_unique<write_thread>(
-        owner, config, [&frames](cv::Mat& image) { return frames.copy_out(image); });
+    writer_ = std::make_unique<write_thread>(owner, config,
+                                             [&frames](cv::Mat& image, std::uint64_t known) {
+                                                 return frames.copy_out_if_new(image, known);
+                                             });
     if (writer_->Run() != wxTHREAD_NO_ERROR)
         throw std::runtime_error("Error starting write thread");
 }

@@ -54,7 +54,7 @@ void recording_step::close_on_reset(std::uint32_t value) {
 // taken as seen before the frame is stored.
 void recording_step::record_newest_frame(std::uint32_t value) {
     cv::Mat image;
-    const std::uint64_t timestamp = snapshot_(image);
+    const std::uint64_t timestamp = snapshot_(image, last_frame_timestamp_);
     if (image.empty() || timestamp == last_frame_timestamp_)
         return;
     last_frame_timestamp_ = timestamp;

@@ -10,9 +10,11 @@
 
 #include "recording/session_db.h"
 
-// Copies the newest camera frame into the image and returns its camera timestamp; the copy is
-// taken under the frame's shared lock and owned by the caller.
-using frame_snapshot = std::function<std::uint64_t(cv::Mat& image)>;
+// Returns the newest camera frame's timestamp and copies the frame into the image, unless the
+// timestamp equals `known`: the image is then left as it is, as the recorder asks on every count,
+// far more often than frames arrive. The copy is taken under the frame's shared lock and owned by
+// the caller.
+using frame_snapshot = std::function<std::uint64_t(cv::Mat& image, std::uint64_t known)>;
 // The local wall-clock time that names a new session folder.
 using local_clock = std::function<std::tm()>;
 

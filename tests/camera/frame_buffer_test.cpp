@@ -163,6 +163,23 @@ TEST(frame_buffer, CopyOutGivesAPrivateCopyAndTheTimestamp) {
     EXPECT_EQ(pixels_of(copy), frame);
 }
 
+TEST(frame_buffer, CopyOutIfNewCopiesOnlyAFrameOtherThanTheKnownOne) {
+    frame_buffer buffer(geometry_of(2, 2, fake_sdk::mono8));
+    const std::vector<std::uint8_t> frame = {9, 8, 7, 6};
+    buffer.store(frame.data(), frame.size(), 5);
+    cv::Mat copy;
+    EXPECT_EQ(buffer.copy_out_if_new(copy, 5), 5u);
+    EXPECT_TRUE(copy.empty()) << "the known frame is not copied again";
+    EXPECT_EQ(buffer.copy_out_if_new(copy, 4), 5u);
+    EXPECT_EQ(pixels_of(copy), frame);
+    const std::vector<std::uint8_t> other = {1, 2, 3, 4};
+    buffer.store(other.data(), other.size(), 6);
+    EXPECT_EQ(buffer.copy_out_if_new(copy, 6), 6u);
+    EXPECT_EQ(pixels_of(copy), frame) << "left as it was";
+    EXPECT_EQ(buffer.copy_out_if_new(copy, 5), 6u);
+    EXPECT_EQ(pixels_of(copy), other);
+}
+
 // A writer stores uniform frames whose value is their timestamp's low byte; readers must only
 // ever see one whole frame with its own timestamp.
 TEST(frame_buffer, ReadersNeverSeeAHalfWrittenFrame) {

@@ -28,13 +28,22 @@ std::string stored(const std::string& folder, const std::string& key) {
     return db && db->Get(leveldb::ReadOptions(), key, &value).ok() ? value : "<missing>";
 }
 
-// A camera whose newest frame the test sets; each new frame gets the next timestamp.
+// A camera whose newest frame the test sets; each new frame gets the next timestamp. Snapshots
+// copy as the frame buffer does: only a frame the recorder does not know yet.
 struct fake_frames {
     cv::Mat image;
     std::uint64_t timestamp = 0;
+    int copies = 0;
     void next(int grey) {
         image = cv::Mat(8, 8, CV_8UC1, cv::Scalar(grey));
         ++timestamp;
+    }
+    std::uint64_t snapshot(cv::Mat& copy, std::uint64_t known) {
+        if (timestamp != known) {
+            image.copyTo(copy);
+            ++copies;
+        }
+        return timestamp;
     }
 };
 
@@ -44,12 +53,10 @@ struct step_fixture : testing::Test {
     session_writer session;
     fake_frames camera;
     std::tm now = fixed_time();
-    recording_step step{&owner, session, root.path(),
-                        [this](cv::Mat& image) {
-                            camera.image.copyTo(image);
-                            return camera.timestamp;
-                        },
-                        [this] { return now; }};
+    recording_step step{
+        &owner, session, root.path(),
+        [this](cv::Mat& image, std::uint64_t known) { return camera.snapshot(image, known); },
+        [this] { return now; }};
 
     ~step_fixture() override { session.close(); }
     std::string folder(const std::string& name) const { return root.path() + "/" + name; }
@@ -92,6 +99,19 @@ TEST_F(step_fixture, the_same_camera_frame_is_stored_once) {
     step.handle_dpp(6, 4);
     EXPECT_EQ(session.frames_written(), 2u);
     EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).size(), 3u);
+}
+
+// Counts come far more often than frames; each frame is copied out of the camera's buffer once.
+TEST_F(step_fixture, a_camera_frame_is_copied_once_however_many_counts_find_it) {
+    camera.next(10);
+    for (std::uint32_t count = 1; count <= 30; ++count)
+        step.handle_dpp(count, 4);
+    EXPECT_EQ(camera.copies, 1);
+    camera.next(20);
+    step.handle_dpp(31, 4);
+    step.handle_dpp(32, 4);
+    EXPECT_EQ(camera.copies, 2);
+    EXPECT_EQ(session.frames_written(), 2u);
 }
 
 TEST_F(step_fixture, without_a_camera_frame_the_session_opens_but_nothing_is_stored) {

@@ -8,6 +8,8 @@
 #include <sys/resource.h>
 #include <termios.h>
 #include <thread>
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
@@ -117,7 +119,7 @@ coord_reply numbered(std::uint32_t number) {
 }
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
-std::uint64_t next_frame(cv::Mat& image) {
+std::uint64_t next_frame(cv::Mat& image, std::uint64_t) {
     static std::atomic<std::uint64_t> timestamp{0};
     image = cv::Mat(16, 16, CV_8UC1, cv::Scalar(77));
     return ++timestamp;
@@ -167,6 +169,45 @@ struct recorder_fixture : testing::Test {
         std::sort(names.begin(), names.end());
         return names;
     }
+};
+
+// tresvik-coord-sim with the given options on a free port, read from its first line.
+class coordinate_simulator {
+public:
+    explicit coordinate_simulator(std::vector<std::string> options) {
+        int pipe_fds[2];
+        EXPECT_EQ(pipe(pipe_fds), 0);
+        const std::string program = std::string(std::getenv("TRESVIK_BIN")) + "/tresvik-coord-sim";
+        options.insert(options.begin(), {program, "--port", "0"});
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(pipe_fds[1], STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (auto& option : options)
+                argv.push_back(option.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(pipe_fds[1]);
+        output_ = fdopen(pipe_fds[0], "r");
+        char line[128] = {};
+        if (fgets(line, sizeof line, output_)) {
+            const std::string text = line;
+            port_ = text.substr(text.rfind(':') + 1, text.find_last_not_of('\n') - text.rfind(':'));
+        }
+    }
+    ~coordinate_simulator() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        fclose(output_);
+    }
+    const std::string& port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    FILE* output_ = nullptr;
+    std::string port_;
 };
 
 std::string unused_port() {
@@ -258,4 +299,36 @@ TEST_F(recorder_fixture, a_refused_server_is_retried_calmly_and_found_when_it_co
     tcp::acceptor late(events, tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
                                              std::uint16_t(std::stoi(port))));
     EXPECT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok.", 4s));
+}
+
+TEST_F(recorder_fixture, dropped_short_and_garbled_replies_are_reported_and_reconnected) {
+    coordinate_simulator server({"--drop-every", "3", "--short-every", "4", "--garbage"});
+    ASSERT_FALSE(server.port().empty());
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: "));
+    ASSERT_TRUE(owner.pump_until([&] {
+        int connects = 0;
+        for (const auto& row : owner.texts(EVT_THREAD_LOG_INFO))
+            connects += row == "Connect to coordinate server. Ok.";
+        return connects >= 3;
+    }));
+    EXPECT_FALSE(owner.texts(EVT_THREAD_LOG_ERROR).empty()) << "each lost connection is reported";
+    odometer.send(5);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 5 Записано кадров: 1"));
+    EXPECT_TRUE(thread->IsAlive());
+    stop();
+    session_reader session(root.path() + "/" + folders()[0]);
+    EXPECT_EQ(session.dpp_end(), 5u);
+}
+
+TEST_F(recorder_fixture, a_new_session_before_any_count_opens_nothing) {
+    coordinate_server server;
+    server.set_reply(numbered(7));
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 7)"));
+    server.set_reply(numbered(8));
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 8)"));
+    EXPECT_FALSE(current_session.is_open());
+    EXPECT_TRUE(folders().empty());
+    stop();
 }
