@@ -112,6 +112,10 @@ std::string child_process::wait_for_line(const std::string& text,
     return {};
 }
 
+double child_process::cpu_seconds() const {
+    return pid_ > 0 ? process_cpu_seconds(pid_) : 0;
+}
+
 int child_process::stop() {
     if (pid_ <= 0)
         return -1;
@@ -181,20 +185,10 @@ std::string first_line_of(const std::filesystem::path& file) {
     std::getline(in, line);
     return line;
 }
-} // namespace
 
-std::vector<pid_t> threads_named(const std::string& name) {
-    std::vector<pid_t> found;
-    std::error_code ignored;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored))
-        if (first_line_of(task.path() / "comm") == name)
-            found.push_back(static_cast<pid_t>(std::stol(task.path().filename().string())));
-    return found;
-}
-
-// Fields 14 and 15 of the stat line, counted after the command name, which may hold spaces.
-double thread_cpu_seconds(pid_t thread) {
-    const std::string line = first_line_of("/proc/self/task/" + std::to_string(thread) + "/stat");
+// Fields 14 and 15 of a stat line, counted after the command name, which may hold spaces.
+double cpu_seconds_in(const std::string& stat_file) {
+    const std::string line = first_line_of(stat_file);
     const std::size_t name_end = line.rfind(')');
     if (name_end == std::string::npos)
         return 0;
@@ -207,8 +201,27 @@ double thread_cpu_seconds(pid_t thread) {
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-std::vector<std::pair<std::string, double>> thread_cpu_table() {
-    std::vector<std::pair<std::string, double>> table;
+} // namespace
+
+std::vector<pid_t> threads_named(const std::string& name) {
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored))
+        if (first_line_of(task.path() / "comm") == name)
+            found.push_back(static_cast<pid_t>(std::stol(task.path().filename().string())));
+    return found;
+}
+
+double thread_cpu_seconds(pid_t thread) {
+    return cpu_seconds_in("/proc/self/task/" + std::to_string(thread) + "/stat");
+}
+
+double process_cpu_seconds(pid_t process) {
+    return cpu_seconds_in("/proc/" + std::to_string(process) + "/stat");
+}
+
+thread_cpu_list thread_cpu_table() {
+    thread_cpu_list table;
     std::error_code ignored;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored)) {
         const auto thread = static_cast<pid_t>(std::stol(task.path().filename().string()));
@@ -217,6 +230,13 @@ std::vector<std::pair<std::string, double>> thread_cpu_table() {
     std::sort(table.begin(), table.end(),
               [](const auto& a, const auto& b) { return a.second > b.second; });
     return table;
+}
+
+void print_busiest(const thread_cpu_list& threads) {
+    std::printf("busiest threads (CPU seconds):");
+    for (std::size_t i = 0; i < threads.size() && i < 6; ++i)
+        std::printf(" %s %.2f", threads[i].first.c_str(), threads[i].second);
+    std::printf("\n");
 }
 
 std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within) {

@@ -48,6 +48,8 @@ public:
     std::string wait_for_line(const std::string& text, std::chrono::milliseconds within);
     // SIGTERM, then waits for the child; its exit status as waitpid gives it, -1 once stopped.
     int stop();
+    // User plus system CPU seconds of the running child; 0 once stopped.
+    double cpu_seconds() const;
 
 private:
     pid_t pid_ = -1;
@@ -97,8 +99,13 @@ void dispatch_for(bench_events& events, std::chrono::steady_clock::duration time
 std::vector<pid_t> threads_named(const std::string& name);
 // User plus system CPU time of one thread of this process in seconds; 0 once it has gone.
 double thread_cpu_seconds(pid_t thread);
+// The same of a whole process, read from /proc/<pid>/stat.
+double process_cpu_seconds(pid_t process);
 // Every thread of this process by name with its CPU seconds, busiest first.
-std::vector<std::pair<std::string, double>> thread_cpu_table();
+using thread_cpu_list = std::vector<std::pair<std::string, double>>;
+thread_cpu_list thread_cpu_table();
+// "busiest threads (CPU seconds): name seconds ..." of the first few.
+void print_busiest(const thread_cpu_list& threads);
 
 // Waits up to the time for tresvik-camsim to be listed and returns its camera id; throws
 // std::runtime_error when none appears. The factory is reopened as enumerate_cameras does.

@@ -41,7 +41,7 @@ struct sample {
 
 struct capture_figures {
     sample start, end;
-    std::vector<std::pair<std::string, double>> busiest; // CPU seconds by thread at the end
+    thread_cpu_list busiest; // at the end
 };
 
 sample take_sample(const bench_events& events, pid_t capture, frame_buffer& frames) {
@@ -95,10 +95,7 @@ void print(const capture_figures& f) {
                 static_cast<unsigned long long>(last.corrupt));
     const double cpu = f.end.capture_cpu - f.start.capture_cpu;
     std::printf("capture thread CPU: %.2f s, %.1f %% of one core\n", cpu, 100.0 * cpu / wall);
-    std::printf("busiest threads (CPU seconds):");
-    for (std::size_t i = 0; i < f.busiest.size() && i < 5; ++i)
-        std::printf(" %s %.2f", f.busiest[i].first.c_str(), f.busiest[i].second);
-    std::printf("\n");
+    print_busiest(f.busiest);
 }
 
 int run(int seconds) {

@@ -1,0 +1,266 @@
+// Recording end to end, as "capture and record" runs it: tresvik-camsim at 1920 x 1200 Mono8 and
+// 30 fps with numbered frames, tresvik-odometer-sim counting 1000 per second on a pty, and
+// tresvik-coord-sim answering on loopback. Goals: at least 0.99 of the frames the camera delivered
+// while recording are stored, and no DPP key holds a frame older than the key before it. Also
+// prints the write thread's CPU time per stored frame beside a bare JPEG encode of the same frame.
+// Runs only inside a loopback-only network namespace:
+// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N].
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include <leveldb/db.h>
+#include <opencv2/imgcodecs.hpp>
+#include <wx/fileconf.h>
+#include <wx/init.h>
+#include <wx/sstream.h>
+
+#include "bench/camera_bench_support.h"
+#include "bench/session_bench_support.h"
+#include "camera/camera_access.h"
+#include "camera/recording_grab.h"
+#include "recording/session_format.h"
+#include "tools/camsim/frame_stamp.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct factory_guard {
+    FACTORY_HANDLE handle = nullptr;
+    ~factory_guard() {
+        if (handle)
+            J_Factory_Close(handle);
+    }
+};
+
+// The three simulators, started and ready; each is stopped when the object goes.
+struct peers {
+    explicit peers(const std::string& bin);
+    child_process camsim;
+    child_process odometer;
+    child_process coordinates;
+    std::string pty;
+    std::string coordinate_port;
+};
+
+std::string after_last(const std::string& line, char separator) {
+    const std::size_t at = line.rfind(separator);
+    return at == std::string::npos ? std::string() : line.substr(at + 1);
+}
+
+peers::peers(const std::string& bin)
+    : camsim({bin + "/tresvik-camsim", "--width", "1920", "--height", "1200", "--fps", "30",
+              "--pixel-format", "Mono8", "--stamp"}),
+      odometer({bin + "/tresvik-odometer-sim", "--pty", "--format", "b", "--rate", "1000",
+                "--speed", "1000", "--profile", "cruise"}),
+      coordinates({bin + "/tresvik-coord-sim", "--port", "0"}) {
+    if (camsim.wait_for_line("ready", 10s).empty())
+        throw std::runtime_error("tresvik-camsim did not start");
+    pty = after_last(odometer.wait_for_line("odometer on ", 10s), ' ');
+    coordinate_port = after_last(coordinates.wait_for_line("listening on ", 10s), ':');
+    if (pty.empty() || coordinate_port.empty())
+        throw std::runtime_error("a simulator did not start");
+}
+
+wxString recording_settings(const peers& p, const std::string& write_path) {
+    return wxString::FromUTF8("dpp_port=" + p.pty + "\ncoordinate_server_address=127.0.0.1\n" +
+                              "coordinate_server_port=" + p.coordinate_port +
+                              "\nwrite_path=" + write_path + "\n");
+}
+
+struct recording_figures {
+    std::uint64_t delivered = 0; // by the camera while recording
+    double writer_cpu = 0;       // seconds, every thread named "recorder"
+    double wall = 0;
+    double peers_cpu[3] = {}; // seconds while recording: camera, odometer, coordinates
+    thread_cpu_list busiest;  // this process's threads at the end
+    cv::Mat last_frame;
+};
+
+void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
+    const child_process* children[3] = {&p.camsim, &p.odometer, &p.coordinates};
+    for (int i = 0; i < 3; ++i)
+        figures.peers_cpu[i] += sign * children[i]->cpu_seconds();
+}
+
+double recorder_cpu() {
+    double total = 0;
+    for (pid_t thread : threads_named("recorder"))
+        total += thread_cpu_seconds(thread);
+    return total;
+}
+
+// Recording starts with the first record status row; the end is read before the writer stops.
+recording_figures record(bench_events& events, const wxConfigBase& config, CAM_HANDLE camera,
+                         const peers& p, int seconds) {
+    continuous_grab_write grab(&events, config, camera);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (events.record_status_rows() == 0 && !stop_requested &&
+           std::chrono::steady_clock::now() < deadline)
+        dispatch_for(events, 10ms);
+    if (events.record_status_rows() == 0)
+        throw std::runtime_error("recording did not start");
+    const std::uint64_t delivered_before = events.latest() ? events.latest()->delivered : 0;
+    const auto start = std::chrono::steady_clock::now();
+    recording_figures figures;
+    add_peers_cpu(p, -1, figures);
+    const double writer_before = recorder_cpu();
+    dispatch_for(events, std::chrono::seconds(seconds));
+    add_peers_cpu(p, 1, figures);
+    figures.busiest = thread_cpu_table();
+    figures.writer_cpu = recorder_cpu() - writer_before;
+    figures.delivered = events.latest() ? events.latest()->delivered - delivered_before : 0;
+    figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    grab.buffer().copy_out(figures.last_frame);
+    return figures;
+}
+
+struct stored_figures {
+    std::uint64_t frames = 0;
+    std::uint64_t unreadable = 0; // no image or no stamp
+    std::uint64_t older = 0;      // a frame older than the one under the key before
+    std::uint64_t repeated = 0;   // the same frame as under the key before
+    std::size_t sessions = 0;
+};
+
+// "<time>" and "<time> (n)" in the order recording_step makes them.
+std::vector<std::filesystem::path> sessions_in_time_order(const std::string& root) {
+    std::vector<std::filesystem::path> folders;
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        if (entry.is_directory())
+            folders.push_back(entry.path());
+    const auto copy_number = [](const std::filesystem::path& p) {
+        const std::string name = p.filename().string();
+        return name.back() == ')' ? std::stoi(after_last(name, '(')) : 1;
+    };
+    std::sort(folders.begin(), folders.end(), [&](const auto& a, const auto& b) {
+        const std::string ta = a.filename().string().substr(0, 19);
+        const std::string tb = b.filename().string().substr(0, 19);
+        return ta != tb ? ta < tb : copy_number(a) < copy_number(b);
+    });
+    return folders;
+}
+
+void check_session(const std::filesystem::path& folder, stored_figures& s,
+                   std::optional<std::uint32_t>& previous) {
+    leveldb::DB* opened = nullptr;
+    leveldb::Options options;
+    if (!leveldb::DB::Open(options, folder.string(), &opened).ok())
+        throw std::runtime_error("cannot open " + folder.string());
+    const std::unique_ptr<leveldb::DB> db(opened);
+    const std::unique_ptr<leveldb::Iterator> cursor(db->NewIterator(leveldb::ReadOptions()));
+    for (cursor->SeekToFirst(); cursor->Valid() && is_frame_key(cursor->key().ToString());
+         cursor->Next()) {
+        ++s.frames;
+        const leveldb::Slice value = cursor->value();
+        const cv::Mat bytes(1, static_cast<int>(value.size()), CV_8UC1,
+                            const_cast<char*>(value.data()));
+        const std::optional<std::uint32_t> stamp =
+            read_frame_stamp(cv::imdecode(bytes, cv::IMREAD_GRAYSCALE));
+        if (!stamp) {
+            ++s.unreadable;
+            continue;
+        }
+        s.older += previous && *stamp < *previous;
+        s.repeated += previous && *stamp == *previous;
+        previous = stamp;
+    }
+}
+
+stored_figures check_sessions(const std::string& root) {
+    stored_figures s;
+    std::optional<std::uint32_t> previous;
+    for (const auto& folder : sessions_in_time_order(root)) {
+        ++s.sessions;
+        check_session(folder, s, previous);
+    }
+    return s;
+}
+
+double thread_cpu_now() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// CPU seconds of one cv::imencode at quality 85, the encode record_frame does.
+double bare_jpeg_seconds(const cv::Mat& frame) {
+    constexpr int encodes = 30;
+    std::vector<std::uint8_t> encoded;
+    const std::vector<int> quality = {cv::IMWRITE_JPEG_QUALITY, 85};
+    cv::imencode(".jpeg", frame, encoded, quality);
+    const double start = thread_cpu_now();
+    for (int i = 0; i < encodes; ++i)
+        cv::imencode(".jpeg", frame, encoded, quality);
+    return (thread_cpu_now() - start) / encodes;
+}
+
+void print(const recording_figures& r, const stored_figures& s, double jpeg) {
+    const double ratio = r.delivered ? static_cast<double>(s.frames) / r.delivered : 0;
+    std::printf("recorded %.1f s: delivered by the camera %llu, stored %llu in %zu session(s)\n",
+                r.wall, static_cast<unsigned long long>(r.delivered),
+                static_cast<unsigned long long>(s.frames), s.sessions);
+    std::printf("stored / delivered: %.4f (goal >= 0.99)\n", ratio);
+    std::printf("keys holding a frame older than the key before: %llu (goal 0); the same frame "
+                "again: %llu; without a readable stamp: %llu\n",
+                static_cast<unsigned long long>(s.older),
+                static_cast<unsigned long long>(s.repeated),
+                static_cast<unsigned long long>(s.unreadable));
+    const double per_frame = s.frames ? r.writer_cpu / static_cast<double>(s.frames) : 0;
+    std::printf("write thread CPU: %.2f s, %.2f ms per stored frame (%.1f %% of one core)\n",
+                r.writer_cpu, per_frame * 1e3, 100.0 * r.writer_cpu / r.wall);
+    std::printf("bare JPEG encode of the same frame (quality 85): %.2f ms; ratio %.2f\n",
+                jpeg * 1e3, jpeg > 0 ? per_frame / jpeg : 0);
+    std::printf("simulators' CPU while recording: camsim %.2f s, odometer-sim %.2f s, "
+                "coord-sim %.2f s\n",
+                r.peers_cpu[0], r.peers_cpu[1], r.peers_cpu[2]);
+    print_busiest(r.busiest);
+}
+
+int run(int seconds) {
+    const scratch_folder folder;
+    const std::string write_path = folder.path() + "/sessions";
+    peers p(program_folder());
+    factory_guard factory{open_factory()};
+    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    wxStringInputStream text(recording_settings(p, write_path));
+    const wxFileConfig config(text);
+    bench_events events;
+    std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
+    const recording_figures recorded = record(events, config, camera.handle(), p, seconds);
+    events.dispatch();
+    const stored_figures stored = check_sessions(write_path);
+    print(recorded, stored, bare_jpeg_seconds(recorded.last_frame));
+    std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    return stop_requested ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    const std::optional<int> seconds = read_seconds(argc, argv, 60);
+    if (!seconds) {
+        std::fprintf(stderr, "usage: bench-record-e2e [--seconds N]\n");
+        return 2;
+    }
+    if (!only_loopback()) {
+        std::fprintf(stderr, "bench-record-e2e: run it inside scripts/isolated.sh\n");
+        return 2;
+    }
+    wxInitializer wx;
+    if (!wx.IsOk())
+        return 2;
+    catch_stop_signals();
+    try {
+        return run(*seconds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench-record-e2e: %s\n", error.what());
+        return 1;
+    }
+}
