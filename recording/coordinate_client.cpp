@@ -36,15 +36,21 @@ void coordinate_client::start() {
 }
 
 void coordinate_client::stop() {
+    stopped_ = true;
     resolver_.cancel();
     retry_timer_.cancel();
     boost::system::error_code ignored;
     socket_.close(ignored);
 }
 
+// A completion that was already queued when the client stopped must not start anything new.
+bool coordinate_client::shutting_down(const boost::system::error_code& error) const {
+    return stopped_ || error == boost::asio::error::operation_aborted;
+}
+
 void coordinate_client::on_resolved(const boost::system::error_code& error,
                                     const tcp::resolver::results_type& results) {
-    if (error == boost::asio::error::operation_aborted)
+    if (shutting_down(error))
         return;
     if (error || results.empty())
         throw std::runtime_error("CoordServer resolve error");
@@ -62,12 +68,12 @@ void coordinate_client::connect() {
 }
 
 void coordinate_client::on_connected(const boost::system::error_code& error) {
-    if (error == boost::asio::error::operation_aborted)
+    if (shutting_down(error))
         return;
     if (error) {
         retry_timer_.expires_after(reconnect_pause);
         retry_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& e) {
-            if (!e)
+            if (!self->shutting_down(e))
                 self->connect();
         });
         return;
@@ -83,7 +89,7 @@ void coordinate_client::send_request() {
     boost::asio::async_write(
         socket_, boost::asio::buffer(request_),
         [self](const boost::system::error_code& error, std::size_t) {
-            if (error == boost::asio::error::operation_aborted)
+            if (self->shutting_down(error))
                 return;
             if (error) {
                 post_thread_event(self->owner_, EVT_THREAD_LOG_ERROR, system_text(error));
@@ -96,7 +102,7 @@ void coordinate_client::send_request() {
 }
 
 void coordinate_client::on_received(const boost::system::error_code& error) {
-    if (error == boost::asio::error::operation_aborted)
+    if (shutting_down(error))
         return;
     if (error) {
         post_thread_event(owner_, EVT_THREAD_LOG_ERROR, system_text(error));

@@ -36,6 +36,7 @@ private:
     void send_request();
     void on_received(const boost::system::error_code& error);
     void apply(const coord_action& action);
+    bool shutting_down(const boost::system::error_code& error) const;
 
     tcp::resolver resolver_;
     tcp::socket socket_;
@@ -49,4 +50,5 @@ private:
     const coord_request_bytes request_ = coord_request();
     coord_reply_bytes reply_{};
     coord_session_state state_;
+    bool stopped_ = false;
 };

@@ -29,9 +29,10 @@ void odometer_port::close() {
         throw boost::system::system_error(error, "close");
 }
 
-// Shutdown abandons the outstanding read; that is no error to report.
+// Shutdown abandons the outstanding read, and a read that completed just before the port was
+// closed must not start another on the closed port: neither is an error to report.
 void odometer_port::on_read(const boost::system::error_code& error, std::size_t transferred) {
-    if (error == boost::asio::error::operation_aborted)
+    if (error == boost::asio::error::operation_aborted || !port_.is_open())
         return;
     try {
         if (error || transferred != 1)

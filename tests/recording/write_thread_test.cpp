@@ -1,15 +1,15 @@
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
-#include <csignal>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
@@ -225,6 +225,7 @@ TEST_F(recorder_fixture, counts_from_the_serial_line_record_frames_and_report_st
         odometer.send(count);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 109 Записано кадров: 10"));
     stop();
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty()) << "a stop is no error";
     EXPECT_FALSE(current_session.is_open());
     ASSERT_EQ(folders().size(), 1u);
     session_reader session(root.path() + "/" + folders()[0]);
@@ -331,4 +332,23 @@ TEST_F(recorder_fixture, a_new_session_before_any_count_opens_nothing) {
     EXPECT_FALSE(current_session.is_open());
     EXPECT_TRUE(folders().empty());
     stop();
+}
+
+TEST_F(recorder_fixture, stopping_while_counts_and_replies_stream_in_reports_no_error) {
+    coordinate_server server;
+    server.set_reply(numbered(3));
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: "));
+    std::atomic<bool> sending{true};
+    std::thread line([&] {
+        for (std::uint32_t count = 1; sending; ++count) {
+            odometer.send(count);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 200 "));
+    stop();
+    sending = false;
+    line.join();
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty()) << owner.texts(EVT_THREAD_LOG_ERROR)[0];
 }
