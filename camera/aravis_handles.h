@@ -32,10 +32,27 @@ struct factory {
 // One open camera. Aravis's GenICam node tree is not thread-safe, while the GUI thread (exposure
 // mode) and the capture thread (commands, stream creation) use the same camera: every access to
 // the device goes through feature_lock.
+//
+// lost is set, never cleared, once the camera no longer answers: by Aravis's heartbeat thread
+// ("control-lost") or by a control transaction that timed out. From then on control accesses fail
+// at once and releases that would talk to the device run in the background. The "control-lost"
+// handler holds its own share of the flag, as it may run after the camera object is gone.
 struct camera {
     ArvCamera* arv = nullptr; // owned
+    std::shared_ptr<std::atomic<bool>> lost = std::make_shared<std::atomic<bool>>(false);
     std::mutex feature_lock;
+
+    bool unreachable() const { return lost->load(); }
 };
+
+// Consumes error; true when there was one. A time-out marks the camera unreachable: Aravis has
+// already retried the transaction, so every later one would wait as long again.
+bool failed(camera& camera, GError* error);
+
+// Drops one reference to each GObject, in order, on a detached thread: finalizing the objects of
+// an unreachable camera waits for device time-outs. The thread holds nothing but these references
+// and a never-destroyed counter, so a process may exit while it runs.
+void release_in_background(std::vector<gpointer> objects);
 
 // Where an announced buffer is, as the caller of the layer sees it.
 enum class buffer_place {

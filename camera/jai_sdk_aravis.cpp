@@ -2,7 +2,10 @@
 // streams and events are in jai_stream_aravis.cpp.
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "camera/aravis_handles.h"
 #include "camera/gige_layer_util.h"
@@ -56,7 +59,80 @@ ArvDevice* device_of(gige::camera* camera) {
     return arv_camera_get_device(camera->arv);
 }
 
+// Background releases still running. Allocated once and never destroyed, so that a release still
+// running when the process exits never meets a destroyed mutex.
+struct release_count {
+    std::mutex lock;
+    std::condition_variable done;
+    int running = 0;
+};
+
+release_count& background_releases() {
+    static auto* count = new release_count;
+    return *count;
+}
+
+// A release still running may yet write to the camera (its stream channel, its control
+// privilege), which must not meet a new session with a camera that is back: a camera is opened
+// only after the releases end, or after this bound, above the 7.5 s measured for the slowest (a
+// stream and its camera, each waiting behind the heartbeat's own timed-out transactions).
+constexpr std::chrono::seconds release_wait_bound{8};
+
+void wait_for_background_releases() {
+    release_count& count = background_releases();
+    std::unique_lock<std::mutex> hold(count.lock);
+    count.done.wait_for(hold, release_wait_bound, [&count] { return count.running == 0; });
+}
+
+void release_objects(const std::vector<gpointer>& objects) {
+    for (gpointer object : objects)
+        g_object_unref(object);
+}
+
+// Runs on Aravis's heartbeat thread; data is the handler's own share of the camera's flag.
+void on_control_lost(ArvDevice*, gpointer data) {
+    (*static_cast<std::shared_ptr<std::atomic<bool>>*>(data))->store(true);
+}
+
+void drop_flag_share(gpointer data, GClosure*) {
+    delete static_cast<std::shared_ptr<std::atomic<bool>>*>(data);
+}
+
+void watch_control_lost(gige::camera& camera) {
+    g_signal_connect_data(device_of(&camera), "control-lost", G_CALLBACK(on_control_lost),
+                          new std::shared_ptr<std::atomic<bool>>(camera.lost), drop_flag_share,
+                          GConnectFlags(0));
+}
+
 } // namespace
+
+bool gige::failed(gige::camera& camera, GError* error) {
+    if (error == nullptr)
+        return false;
+    if (g_error_matches(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_TIMEOUT))
+        camera.lost->store(true);
+    g_error_free(error);
+    return true;
+}
+
+void gige::release_in_background(std::vector<gpointer> objects) {
+    release_count& count = background_releases();
+    {
+        std::lock_guard<std::mutex> hold(count.lock);
+        ++count.running;
+    }
+    auto release = [objects = std::move(objects), &count] {
+        release_objects(objects);
+        std::lock_guard<std::mutex> hold(count.lock);
+        --count.running;
+        count.done.notify_all();
+    };
+    try {
+        std::thread(release).detach();
+    } catch (const std::system_error&) {
+        release(); // no thread to be had: pay the time-outs here rather than leak
+    }
+}
 
 J_STATUS_TYPE J_Factory_Open(const char*, FACTORY_HANDLE* factory) {
     if (factory == nullptr)
@@ -130,6 +206,7 @@ J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_H
     const std::string device_id = device_id_of_camera(camera_id);
     if (device_id.empty())
         return J_ST_ERROR;
+    wait_for_background_releases();
     GError* error = nullptr;
     ArvCamera* arv = arv_camera_new(device_id.c_str(), &error);
     if (failed(error) || arv == nullptr) {
@@ -139,6 +216,7 @@ J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_H
     }
     auto* opened = new gige::camera;
     opened->arv = arv;
+    watch_control_lost(*opened);
     *camera = opened;
     return J_ST_SUCCESS;
 }
@@ -147,7 +225,11 @@ J_STATUS_TYPE J_Camera_Close(CAM_HANDLE camera) {
     auto* self = static_cast<gige::camera*>(camera);
     if (self == nullptr)
         return J_ST_ERROR;
-    g_object_unref(self->arv);
+    // Finalizing gives up the control privilege, a transaction that an absent camera times out.
+    if (self->unreachable())
+        gige::release_in_background({self->arv});
+    else
+        g_object_unref(self->arv);
     delete self;
     return J_ST_SUCCESS;
 }
@@ -157,9 +239,11 @@ J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::i
     if (self == nullptr || node == nullptr || value == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(self->feature_lock);
+    if (self->unreachable())
+        return J_ST_ERROR;
     GError* error = nullptr;
     const gint64 read = arv_device_get_integer_feature_value(device_of(self), node, &error);
-    if (failed(error))
+    if (gige::failed(*self, error))
         return J_ST_ERROR;
     *value = read;
     return J_ST_SUCCESS;
@@ -170,9 +254,11 @@ J_STATUS_TYPE J_Camera_SetValueString(CAM_HANDLE camera, const char* node, const
     if (self == nullptr || node == nullptr || value == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(self->feature_lock);
+    if (self->unreachable())
+        return J_ST_ERROR;
     GError* error = nullptr;
     arv_device_set_string_feature_value(device_of(self), node, value, &error);
-    return failed(error) ? J_ST_ERROR : J_ST_SUCCESS;
+    return gige::failed(*self, error) ? J_ST_ERROR : J_ST_SUCCESS;
 }
 
 J_STATUS_TYPE J_Camera_ExecuteCommand(CAM_HANDLE camera, const char* node) {
@@ -180,9 +266,11 @@ J_STATUS_TYPE J_Camera_ExecuteCommand(CAM_HANDLE camera, const char* node) {
     if (self == nullptr || node == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(self->feature_lock);
+    if (self->unreachable())
+        return J_ST_ERROR;
     GError* error = nullptr;
     arv_device_execute_command(device_of(self), node, &error);
-    return failed(error) ? J_ST_ERROR : J_ST_SUCCESS;
+    return gige::failed(*self, error) ? J_ST_ERROR : J_ST_SUCCESS;
 }
 
 J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t* count) {
@@ -190,13 +278,15 @@ J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t* cou
     if (self == nullptr || count == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(self->feature_lock);
+    if (self->unreachable())
+        return J_ST_ERROR;
     if (!arv_camera_is_gv_device(self->arv)) {
         *count = 1;
         return J_ST_SUCCESS;
     }
     GError* error = nullptr;
     const gint channels = arv_camera_gv_get_n_stream_channels(self->arv, &error);
-    if (failed(error) || channels < 0)
+    if (gige::failed(*self, error) || channels < 0)
         return J_ST_ERROR;
     *count = static_cast<std::uint32_t>(channels);
     return J_ST_SUCCESS;

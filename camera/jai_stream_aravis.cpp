@@ -219,10 +219,33 @@ std::optional<item_value> buffer_item(const stream& s, const buffer_entry& entry
 }
 
 // Aravis cannot test packet sizes with every camera; one that cannot keeps the size it has.
-void negotiate_packet_size(ArvCamera* camera) {
+void negotiate_packet_size(gige::camera& camera) {
     GError* error = nullptr;
-    arv_camera_gv_auto_packet_size(camera, &error);
-    g_clear_error(&error);
+    arv_camera_gv_auto_packet_size(camera.arv, &error);
+    gige::failed(camera, error);
+}
+
+// After this no "new-buffer" handler runs with s, and Aravis holds none of its buffers.
+void detach(stream& s) {
+    {
+        std::lock_guard<std::mutex> hold(s.lock);
+        unregister(s);
+    }
+    arv_stream_set_emit_signals(s.arv, FALSE);
+    g_signal_handlers_disconnect_by_data(s.arv, &s);
+    stop_receiving(s);
+}
+
+// Finalizing tells the device to stop sending, which an unreachable camera times out: then it
+// happens in the background, holding the camera (and so its device) until the stream is gone.
+void release_arv_stream(stream& s) {
+    // Finalizing stops the receiving thread itself and complains when none runs; a thread
+    // without buffers touches neither s nor the caller's memory.
+    arv_stream_start_thread(s.arv);
+    if (s.owner->unreachable())
+        gige::release_in_background({s.arv, g_object_ref(s.owner->arv)});
+    else
+        g_object_unref(s.arv);
 }
 
 void tune_gige_stream(ArvStream* arv) {
@@ -240,12 +263,15 @@ J_STATUS_TYPE J_Camera_CreateDataStream(CAM_HANDLE camera, std::uint32_t index,
     if (owner == nullptr || index != 0 || stream_handle == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(owner->feature_lock);
+    if (owner->unreachable())
+        return J_ST_ERROR;
     if (arv_camera_is_gv_device(owner->arv))
-        negotiate_packet_size(owner->arv);
+        negotiate_packet_size(*owner);
+    if (owner->unreachable())
+        return J_ST_ERROR;
     GError* error = nullptr;
     ArvStream* arv = arv_camera_create_stream(owner->arv, nullptr, nullptr, &error);
-    if (error != nullptr || arv == nullptr) {
-        g_clear_error(&error);
+    if (gige::failed(*owner, error) || arv == nullptr) {
         if (arv != nullptr)
             g_object_unref(arv);
         return J_ST_ERROR;
@@ -429,22 +455,14 @@ J_STATUS_TYPE J_DataStream_RevokeBuffer(STREAM_HANDLE stream_handle, BUF_HANDLE 
     return J_ST_SUCCESS;
 }
 
-// The memory of buffers still announced stays the caller's, as after a revoke.
+// The memory of buffers still announced stays the caller's, as after a revoke: Aravis is done
+// with it before this returns, even when the stream itself is released in the background.
 J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream_handle) {
     auto* s = static_cast<stream*>(stream_handle);
     if (s == nullptr)
         return J_ST_ERROR;
-    {
-        std::lock_guard<std::mutex> hold(s->lock);
-        unregister(*s);
-    }
-    arv_stream_set_emit_signals(s->arv, FALSE);
-    g_signal_handlers_disconnect_by_data(s->arv, s);
-    // Finalizing stops the receiving thread itself and complains when none runs. Until that
-    // thread is joined, a handler that started before the disconnection may still use s.
-    if (!s->thread_running)
-        arv_stream_start_thread(s->arv);
-    g_object_unref(s->arv);
+    detach(*s);
+    release_arv_stream(*s);
     for (auto& [handle, entry] : s->buffers)
         g_object_unref(entry->arv);
     delete s;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -27,6 +28,16 @@
 namespace {
 
 using std::chrono::steady_clock;
+
+// Aravis gives up a control transaction after 5 tries of 500 ms (ms).
+constexpr long long control_time_out_ms = 2500;
+// Well under one control time-out (ms): the stop sequence of a vanished camera sends nothing.
+constexpr long long prompt_stop_ms = 1500;
+
+long long milliseconds_since(steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - start)
+        .count();
+}
 
 constexpr std::uint32_t width = 320;
 constexpr std::uint32_t height = 240;
@@ -276,6 +287,24 @@ protected:
         ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
     }
 
+    // Waits until the stream of a camera that vanished stops delivering.
+    static void wait_for_time_outs(capture_stream& stream) {
+        std::uint32_t result = J_COND_WAIT_SIGNAL;
+        for (int attempt = 0; attempt < 20 && result != J_COND_WAIT_TIMEOUT; ++attempt)
+            result = stream.wait(200);
+        EXPECT_EQ(result, J_COND_WAIT_TIMEOUT);
+    }
+
+    // The capture thread's stop sequence, the camera closed after it; returns how long it took
+    // in milliseconds.
+    long long stop_and_close(std::optional<capture_stream>& stream) {
+        const auto start = steady_clock::now();
+        stream.reset();
+        J_Camera_Close(camera);
+        camera = nullptr;
+        return milliseconds_since(start);
+    }
+
     std::int64_t value_of(const char* node) {
         std::int64_t value = -1;
         EXPECT_EQ(J_Camera_GetValueInt64(camera, node, &value), J_ST_SUCCESS);
@@ -441,6 +470,68 @@ TEST_F(gige_camera_test, a_restarted_simulator_is_found_and_streams_again) {
     }
     J_Camera_Close(camera);
     camera = nullptr;
+}
+
+// Aravis's heartbeat reports the camera lost about 5.5 s after it vanished.
+TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_sends_nothing) {
+    open_only_camera();
+    std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
+    ASSERT_NE(stream->next_frame(), nullptr);
+    simulator.stop(SIGKILL);
+    const auto killed = steady_clock::now();
+    wait_for_time_outs(*stream);
+    std::this_thread::sleep_until(killed + std::chrono::seconds(7));
+    const auto start = steady_clock::now();
+    std::int64_t value = 0;
+    EXPECT_NE(J_Camera_GetValueInt64(camera, "Width", &value), J_ST_SUCCESS);
+    EXPECT_NE(J_Camera_SetValueString(camera, "ExposureMode", "Off"), J_ST_SUCCESS);
+    EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStart"), J_ST_SUCCESS);
+    STREAM_HANDLE another = nullptr;
+    EXPECT_NE(J_Camera_CreateDataStream(camera, 0, &another), J_ST_SUCCESS);
+    EXPECT_LT(milliseconds_since(start), 500);
+    EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
+}
+
+TEST_F(gige_camera_test, a_control_time_out_makes_the_rest_of_the_stop_sequence_prompt) {
+    open_only_camera();
+    std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
+    ASSERT_NE(stream->next_frame(), nullptr);
+    simulator.stop(SIGKILL);
+    const auto start = steady_clock::now();
+    EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
+    EXPECT_GE(milliseconds_since(start), control_time_out_ms);
+    EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
+}
+
+// The stream and the camera of a vanished camera are still being released, waiting for device
+// time-outs, when the process ends.
+TEST_F(gige_camera_test, a_process_may_exit_while_a_vanished_camera_is_released) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto stop_and_exit = [this] {
+        open_only_camera();
+        std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
+        simulator.stop(SIGKILL);
+        J_Camera_ExecuteCommand(camera, "AcquisitionStop");
+        const bool prompt = stop_and_close(stream) < prompt_stop_ms;
+        std::exit(HasFailure() ? 1 : prompt ? 0 : 2);
+    };
+    EXPECT_EXIT(stop_and_exit(), testing::ExitedWithCode(0), "");
+}
+
+TEST_F(gige_camera_test, a_camera_back_after_a_prompt_stop_is_found_and_streams_again) {
+    open_only_camera();
+    std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
+    ASSERT_NE(stream->next_frame(), nullptr);
+    simulator.stop(SIGKILL);
+    EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
+    EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
+    camsim_process restarted(isolated);
+    ASSERT_TRUE(restarted.ready());
+    open_only_camera();
+    stream.emplace(camera, width * height, 4);
+    EXPECT_NE(stream->next_frame(), nullptr);
+    stream.reset();
+    EXPECT_EQ(value_of("Width"), width);
 }
 
 } // namespace
