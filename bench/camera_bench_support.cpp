@@ -1,5 +1,9 @@
 #include "bench/camera_bench_support.h"
 
+#include <clocale>
+
+#include <wx/init.h>
+
 #include <ifaddrs.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -256,4 +260,27 @@ void print_receive_limit(std::uint64_t frame_bytes) {
                 static_cast<unsigned long long>(limit),
                 static_cast<unsigned long long>(frame_bytes),
                 limit >= frame_bytes ? "holds a frame" : "LESS than a frame");
+}
+
+int camera_bench_main(int argc, char** argv, const char* name, int (*run)(int seconds)) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    const std::optional<int> seconds = read_seconds(argc, argv, 60);
+    if (!seconds) {
+        std::fprintf(stderr, "usage: %s [--seconds N]\n", name);
+        return 2;
+    }
+    if (!only_loopback()) {
+        std::fprintf(stderr, "%s: run it inside scripts/isolated.sh\n", name);
+        return 2;
+    }
+    wxInitializer wx;
+    if (!wx.IsOk())
+        return 2;
+    catch_stop_signals();
+    try {
+        return run(*seconds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+        return 1;
+    }
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ std::optional<int> read_seconds(int argc, char** argv, int default_seconds);
 // stops its threads and children and removes its files.
 extern volatile std::sig_atomic_t stop_requested;
 void catch_stop_signals();
+
+// The main of a camera benchmark: reads --seconds (default 60), refuses to run outside a
+// loopback-only namespace, initialises wxBase, catches the stop signals and runs the benchmark,
+// turning an exception into a message and exit code 1.
+int camera_bench_main(int argc, char** argv, const char* name, int (*run)(int seconds));
 
 // A child program with its standard output on a pipe. The child gets SIGTERM when this process
 // dies; the object sends SIGTERM and reaps the child when stopped or destroyed.

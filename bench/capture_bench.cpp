@@ -117,24 +117,5 @@ int run(int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "C.UTF-8");
-    const std::optional<int> seconds = read_seconds(argc, argv, 60);
-    if (!seconds) {
-        std::fprintf(stderr, "usage: bench-capture [--seconds N]\n");
-        return 2;
-    }
-    if (!only_loopback()) {
-        std::fprintf(stderr, "bench-capture: run it inside scripts/isolated.sh\n");
-        return 2;
-    }
-    wxInitializer wx;
-    if (!wx.IsOk())
-        return 2;
-    catch_stop_signals();
-    try {
-        return run(*seconds);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench-capture: %s\n", error.what());
-        return 1;
-    }
+    return camera_bench_main(argc, argv, "bench-capture", run);
 }

@@ -234,43 +234,44 @@ J_STATUS_TYPE J_Camera_Close(CAM_HANDLE camera) {
     return J_ST_SUCCESS;
 }
 
-J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::int64_t* value) {
+namespace {
+// One feature access of an open camera, under its lock and only while it is reachable; a failure
+// (a time-out marks the camera unreachable) gives J_ST_ERROR.
+template <typename Call> J_STATUS_TYPE device_call(CAM_HANDLE camera, Call call) {
     auto* self = static_cast<gige::camera*>(camera);
-    if (self == nullptr || node == nullptr || value == nullptr)
+    if (self == nullptr)
         return J_ST_ERROR;
     std::lock_guard<std::mutex> hold(self->feature_lock);
     if (self->unreachable())
         return J_ST_ERROR;
     GError* error = nullptr;
-    const gint64 read = arv_device_get_integer_feature_value(device_of(self), node, &error);
-    if (gige::failed(*self, error))
+    call(device_of(self), &error);
+    return gige::failed(*self, error) ? J_ST_ERROR : J_ST_SUCCESS;
+}
+} // namespace
+
+J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::int64_t* value) {
+    if (node == nullptr || value == nullptr)
         return J_ST_ERROR;
-    *value = read;
-    return J_ST_SUCCESS;
+    return device_call(camera, [&](ArvDevice* device, GError** error) {
+        *value = arv_device_get_integer_feature_value(device, node, error);
+    });
 }
 
 J_STATUS_TYPE J_Camera_SetValueString(CAM_HANDLE camera, const char* node, const char* value) {
-    auto* self = static_cast<gige::camera*>(camera);
-    if (self == nullptr || node == nullptr || value == nullptr)
+    if (node == nullptr || value == nullptr)
         return J_ST_ERROR;
-    std::lock_guard<std::mutex> hold(self->feature_lock);
-    if (self->unreachable())
-        return J_ST_ERROR;
-    GError* error = nullptr;
-    arv_device_set_string_feature_value(device_of(self), node, value, &error);
-    return gige::failed(*self, error) ? J_ST_ERROR : J_ST_SUCCESS;
+    return device_call(camera, [&](ArvDevice* device, GError** error) {
+        arv_device_set_string_feature_value(device, node, value, error);
+    });
 }
 
 J_STATUS_TYPE J_Camera_ExecuteCommand(CAM_HANDLE camera, const char* node) {
-    auto* self = static_cast<gige::camera*>(camera);
-    if (self == nullptr || node == nullptr)
+    if (node == nullptr)
         return J_ST_ERROR;
-    std::lock_guard<std::mutex> hold(self->feature_lock);
-    if (self->unreachable())
-        return J_ST_ERROR;
-    GError* error = nullptr;
-    arv_device_execute_command(device_of(self), node, &error);
-    return gige::failed(*self, error) ? J_ST_ERROR : J_ST_SUCCESS;
+    return device_call(camera, [&](ArvDevice* device, GError** error) {
+        arv_device_execute_command(device, node, error);
+    });
 }
 
 J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t* count) {

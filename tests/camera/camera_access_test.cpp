@@ -30,17 +30,17 @@ TEST(camera_access, driver_tag_follows_the_transport_marker) {
     EXPECT_EQ(driver_tag("TL=>GevTL , INT=>FD , DEV=>cam"), "[FilterDriver]");
     EXPECT_EQ(driver_tag("TL=>GevTL , INT=>SD , DEV=>cam"), "[SocketDriver]");
     EXPECT_EQ(driver_tag("TL=>GevTL , DEV=>cam"), "[UnknownDriver]");
-    EXPECT_EQ(camera_description("GO-5000M", "192.168.1.10", "INT=>SD"),
-              "GO-5000M 192.168.1.10 [SocketDriver]");
+    EXPECT_EQ(camera_description("GO-5000M", "127.0.0.10", "INT=>SD"),
+              "GO-5000M 127.0.0.10 [SocketDriver]");
 }
 
 TEST(camera_access, preferred_camera_is_the_first_whose_description_holds_the_driver) {
-    const camera_list both = {{"GO 10.0.0.1 [FilterDriver]", "fd"},
-                              {"GO 10.0.0.1 [SocketDriver]", "sd"}};
-    EXPECT_EQ(preferred_description(both, "SocketDriver"), "GO 10.0.0.1 [SocketDriver]");
-    EXPECT_EQ(preferred_description(both, "FilterDriver"), "GO 10.0.0.1 [FilterDriver]");
-    EXPECT_EQ(preferred_description(both, "SoketDriver"), "GO 10.0.0.1 [FilterDriver]");
-    EXPECT_EQ(preferred_description(both, ""), "GO 10.0.0.1 [FilterDriver]");
+    const camera_list both = {{"GO 127.0.0.11 [FilterDriver]", "fd"},
+                              {"GO 127.0.0.11 [SocketDriver]", "sd"}};
+    EXPECT_EQ(preferred_description(both, "SocketDriver"), "GO 127.0.0.11 [SocketDriver]");
+    EXPECT_EQ(preferred_description(both, "FilterDriver"), "GO 127.0.0.11 [FilterDriver]");
+    EXPECT_EQ(preferred_description(both, "SoketDriver"), "GO 127.0.0.11 [FilterDriver]");
+    EXPECT_EQ(preferred_description(both, ""), "GO 127.0.0.11 [FilterDriver]");
     EXPECT_EQ(preferred_description({{"SocketDriverCam 1 [FilterDriver]", "x"}}, "SocketDriver"),
               "SocketDriverCam 1 [FilterDriver]");
     EXPECT_EQ(preferred_description({}, "SocketDriver"), "");
