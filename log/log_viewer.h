@@ -4,7 +4,6 @@
 #include <streambuf>
 #include <string>
 
-#include <wx/datetime.h>
 #include <wx/filename.h>
 #include <wx/html/htmlwin.h>
 #include <wx/timer.h>

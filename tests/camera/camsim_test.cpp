@@ -139,7 +139,7 @@ TEST(camsim_options, stamp_takes_no_value) {
 
 TEST(camsim_options, refuse_an_address_off_loopback) {
     camsim_options options;
-    EXPECT_NE(parse_camsim_options({"--address", "192.168.1.10"}, options), "");
+    EXPECT_NE(parse_camsim_options({"--address", "203.0.113.10"}, options), "");
     EXPECT_NE(parse_camsim_options({"--address", "lo"}, options), "");
 }
 

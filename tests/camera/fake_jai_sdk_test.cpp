@@ -25,8 +25,8 @@ class fake_sdk_test : public testing::Test {
 protected:
     void SetUp() override {
         fake_sdk::reset();
-        fake_sdk::add_camera({"INT=>FD::a", "ModelA", "10.0.0.1"});
-        fake_sdk::add_camera({"INT=>SD::b", "ModelB", "10.0.0.2"});
+        fake_sdk::add_camera({"INT=>FD::a", "ModelA", "127.0.0.21"});
+        fake_sdk::add_camera({"INT=>SD::b", "ModelB", "127.0.0.22"});
         ASSERT_EQ(J_Factory_Open("", &factory_), J_ST_SUCCESS);
     }
     void TearDown() override {
@@ -45,7 +45,7 @@ TEST_F(fake_sdk_test, ListsTheScriptedCamerasInOrder) {
     EXPECT_EQ(camera_id(factory_, 1), "INT=>SD::b");
     EXPECT_EQ(camera_id(factory_, 2), "error");
     EXPECT_EQ(camera_info(factory_, "INT=>SD::b", CAM_INFO_MODELNAME), "ModelB");
-    EXPECT_EQ(camera_info(factory_, "INT=>SD::b", CAM_INFO_IP), "10.0.0.2");
+    EXPECT_EQ(camera_info(factory_, "INT=>SD::b", CAM_INFO_IP), "127.0.0.22");
 }
 
 TEST_F(fake_sdk_test, ExposureModeAcceptsOnlyTheTenModes) {
