@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the program. On a development machine it runs in a loopback-only network namespace, so
 # camera discovery cannot reach a real network; on a car, `LIVE=1 make run` gives it the real one.
-# Without a display it starts its own Xvfb desktop (screenshot: import -display :97 -window root x.png).
+# Without a display it starts its own Xvfb desktop and prints its number (screenshot:
+# import -display :N -window root x.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=(build/bin/tresvik)
