@@ -44,15 +44,56 @@ odometer_counts odometer_decoder::push(std::uint8_t byte) {
     odometer_counts counts;
     window_a_.append(byte);
     window_b_.append(byte);
+    const bool format_b_matched = window_b_.full() && is_format_b(window_b_.bytes());
+    release_held(format_b_matched, counts);
     if (window_a_.full() && is_format_a(window_a_.bytes())) {
-        counts.push_back({format_a_count(window_a_.bytes()), 4});
+        accept_format_a(format_a_count(window_a_.bytes()), format_b_matched, counts);
         window_a_.clear();
     }
-    if (window_b_.full() && is_format_b(window_b_.bytes())) {
+    if (format_b_matched) {
         counts.push_back({format_b_count(window_b_.bytes()), 7});
         window_b_.clear();
     }
     return counts;
+}
+
+// Any format B packet completing while a match is held contains all four of its bytes.
+void odometer_decoder::release_held(bool format_b_matched, odometer_counts& counts) {
+    if (!held_.present)
+        return;
+    if (format_b_matched) {
+        held_ = held_count{};
+        return;
+    }
+    if (--held_.bytes_to_wait > 0)
+        return;
+    counts.push_back({held_.value, 4});
+    held_ = held_count{};
+}
+
+// A format B packet completing with this byte covers all four bytes of the match.
+void odometer_decoder::accept_format_a(std::uint32_t value, bool format_b_matched,
+                                       odometer_counts& counts) {
+    if (format_b_matched)
+        return;
+    const std::size_t wait = bytes_until_format_b_decided();
+    if (wait == 0)
+        counts.push_back({value, 4});
+    else
+        held_ = held_count{value, wait, true};
+}
+
+// The format A match fills the last four bytes of the B window. A B packet that could hold them
+// starts with 0x53 0x04 at most three bytes before them; the latest such start decides last.
+std::size_t odometer_decoder::bytes_until_format_b_decided() const {
+    const auto& b = window_b_.bytes();
+    const std::size_t size = window_b_.size();
+    for (std::size_t back = 5; back <= 7 && back <= size; ++back) {
+        const std::size_t start = size - back;
+        if (b[start] == format_b_start && b[start + 1] == format_b_length)
+            return 7 - back;
+    }
+    return 0;
 }
 
 std::array<std::uint8_t, 4> encode_format_a(std::uint32_t count) {

@@ -42,6 +42,7 @@ public:
         bytes_[size_++] = byte;
     }
     bool full() const { return size_ == N; }
+    std::size_t size() const { return size_; }
     const std::array<std::uint8_t, N>& bytes() const { return bytes_; }
     void clear() { size_ = 0; }
 
@@ -53,14 +54,32 @@ private:
 // Finds format A and format B packets in the odometer byte stream, fed one byte at a time. Both
 // formats are looked for independently in the same bytes; a window is emptied only by a match of
 // its own format, so the bytes of a recognised packet never start the next one of that format.
+//
+// The count bytes of a format B packet can form a format A packet (the B packet of count 0xC08040
+// holds the A packet of count 4); reported, such a count looks like an odometer reset and splits
+// the session. So a format A match that lies inside a format B packet still being received is held
+// back until that packet is decided, at most two bytes later: it is dropped when the B packet
+// completes with a valid checksum, and reported then otherwise. A clean format A stream never
+// holds a match (its bytes never run 0x53 0x04).
 // Not thread-safe: one decoder per reader, created empty with it.
 class odometer_decoder {
 public:
     odometer_counts push(std::uint8_t byte);
 
 private:
+    struct held_count {
+        std::uint32_t value = 0;
+        std::size_t bytes_to_wait = 0;
+        bool present = false;
+    };
+
+    void release_held(bool format_b_matched, odometer_counts& counts);
+    void accept_format_a(std::uint32_t value, bool format_b_matched, odometer_counts& counts);
+    std::size_t bytes_until_format_b_decided() const;
+
     odometer_window<4> window_a_;
     odometer_window<7> window_b_;
+    held_count held_;
 };
 
 // The packets an odometer sends for a count. Format A carries only the count's low 24 bits.

@@ -1,6 +1,8 @@
 #include "recording/odometer_decoder.h"
 
+#include <algorithm>
 #include <deque>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <vector>
@@ -83,19 +85,44 @@ TEST(odometer_decoder, hands_a_count_on_at_the_last_byte_of_its_packet) {
     }
 }
 
-// The last four bytes of this format B packet, checksum included, also form a format A packet.
-TEST(odometer_decoder, byte_completing_both_formats_yields_format_a_first) {
-    odometer_decoder decoder;
-    const bytes stream = {0x53, 0x04, 0xA6, 0x01, 0x42, 0x83, 0xC3};
-    const counts expected = {{1 | 2 << 6 | 3 << 12 | 3 << 18, 4}, {0x834201A6u, 7}};
-    EXPECT_EQ(decode(decoder, bytes(stream.begin(), stream.end() - 1)), counts{});
-    const odometer_counts found = decoder.push(stream.back());
-    EXPECT_EQ(counts(found.begin(), found.end()), expected);
+// A format A match made of a format B packet's bytes is held until that packet is decided: a valid
+// packet drops it, a damaged one lets it through, late. The three places an A packet can sit in a
+// B packet: from the length byte, from the first count byte, and ending with the checksum.
+TEST(odometer_decoder, format_a_inside_a_format_b_packet_counts_only_if_the_packet_fails) {
+    const std::uint32_t holders[] = {0xC08040u, 0xC0804000u, 0x834201A6u};
+    for (std::uint32_t count : holders) {
+        const auto packet = encode_format_b(count);
+        bytes stream(packet.begin(), packet.end());
+        std::size_t a_end = 0;
+        for (std::size_t end = 4; end <= 7 && a_end == 0; ++end)
+            a_end = looks_like_format_a(stream.data() + end - 4) ? end : 0;
+        ASSERT_NE(a_end, 0u) << count;
+        EXPECT_EQ(decode(stream), (counts{{count, 7}})) << count;
+        stream[6] ^= 0x01; // keeps the marker bits of a checksum that ends the A packet
+        const odometer_count inner{format_a_value(stream.data() + a_end - 4), 4};
+        odometer_decoder decoder;
+        EXPECT_EQ(decode(decoder, bytes(stream.begin(), stream.end() - 1)), counts{}) << count;
+        const odometer_counts last = decoder.push(stream.back());
+        EXPECT_EQ(counts(last.begin(), last.end()), counts{inner}) << count;
+    }
 }
 
-TEST(odometer_decoder, format_a_match_leaves_the_format_b_window_alone) {
-    const bytes stream = {0x53, 0x04, 0x05, 0x41, 0x82, 0xC3, 0xE2};
-    EXPECT_EQ(decode(stream), (counts{{794693, 4}, {0xC3824105u, 7}}));
+// Every count of the bands where one packet in sixteen holds an A packet, and counts from the
+// whole range: a clean format B stream yields exactly what was sent.
+TEST(odometer_decoder, format_b_streams_yield_exactly_their_counts) {
+    std::mt19937 random(5);
+    bytes stream;
+    counts sent;
+    for (std::uint32_t count = 0xC00000u; count <= 0x1000000u; count += 1 + random() % 4) {
+        append(stream, encode_format_b(count));
+        sent.push_back({count, 7});
+    }
+    for (int i = 0; i < 200000; ++i) {
+        const auto count = static_cast<std::uint32_t>(random());
+        append(stream, encode_format_b(count));
+        sent.push_back({count, 7});
+    }
+    EXPECT_EQ(decode(stream), sent);
 }
 
 TEST(odometer_decoder, format_b_match_leaves_the_format_a_window_alone) {
@@ -167,11 +194,17 @@ TEST(odometer_decoder, interleaved_formats_among_noise_decode_in_order) {
 }
 
 namespace {
-// The reading rule written out plainly with queues, to hold the decoder against.
+// The reading rule written out plainly with queues, to hold the decoder against. Each count comes
+// with the number of bytes received since its packet ended (a held format A match arrives late).
+struct placed_count {
+    odometer_count count;
+    std::size_t late;
+};
+
 class queue_decoder {
 public:
-    counts push(std::uint8_t byte) {
-        counts found;
+    std::vector<placed_count> push(std::uint8_t byte) {
+        std::vector<placed_count> found;
         a_.push_back(byte);
         b_.push_back(byte);
         while (a_.size() > 4)
@@ -180,20 +213,43 @@ public:
             b_.pop_front();
         const bytes a(a_.begin(), a_.end());
         const bytes b(b_.begin(), b_.end());
+        const bool b_match = b.size() == 7 && looks_like_format_b(b.data());
+        if (held_ && (b_match || ++held_->late == held_wait_)) {
+            if (!b_match)
+                found.push_back(*held_);
+            held_.reset();
+        }
         if (a.size() == 4 && looks_like_format_a(a.data())) {
-            found.push_back({format_a_value(a.data()), 4});
+            hold_or_report({{format_a_value(a.data()), 4}, 0}, b, b_match, found);
             a_.clear();
         }
-        if (b.size() == 7 && looks_like_format_b(b.data())) {
-            found.push_back({format_b_value(b.data()), 7});
+        if (b_match) {
+            found.push_back({{format_b_value(b.data()), 7}, 0});
             b_.clear();
         }
         return found;
     }
 
 private:
+    // A B packet that could hold the match starts with 'S' 4 at most seven bytes from the end.
+    void hold_or_report(placed_count match, const bytes& b, bool b_match,
+                        std::vector<placed_count>& found) {
+        if (b_match)
+            return;
+        held_wait_ = 0;
+        for (std::size_t start = 0; start + 5 <= b.size(); ++start)
+            if (b.size() - start <= 7 && b[start] == 'S' && b[start + 1] == 4)
+                held_wait_ = std::max(held_wait_, start + 7 - b.size());
+        if (held_wait_ == 0)
+            found.push_back(match);
+        else
+            held_ = match;
+    }
+
     std::deque<std::uint8_t> a_;
     std::deque<std::uint8_t> b_;
+    std::optional<placed_count> held_;
+    std::size_t held_wait_ = 0;
 };
 
 // Random bytes mixed with whole, cut short and damaged packets of both formats.
@@ -222,23 +278,18 @@ bytes hostile_stream(std::uint64_t seed, std::size_t length) {
     return stream;
 }
 
-// A format B count whose packet forms no format A packet inside it and holds no other 'S'.
+// A format B count whose packet holds no other 'S' (noise before it could then start a packet).
 std::uint32_t plain_format_b_count(std::mt19937_64& random) {
     for (;;) {
         const auto count = static_cast<std::uint32_t>(random());
         const auto packet = encode_format_b(count);
-        bool plain = true;
-        for (std::size_t i = 1; i + 4 <= packet.size(); ++i)
-            plain = plain && !looks_like_format_a(packet.data() + i);
-        for (std::size_t i = 2; i < packet.size(); ++i)
-            plain = plain && packet[i] != 0x53;
-        if (plain)
+        if (std::find(packet.begin() + 2, packet.end(), 0x53) == packet.end())
             return count;
     }
 }
 } // namespace
 
-TEST(odometer_decoder, random_streams_yield_only_counts_of_the_bytes_just_received) {
+TEST(odometer_decoder, random_streams_yield_only_counts_of_packets_received) {
     for (std::uint64_t seed : {1u, 2u, 3u}) {
         const bytes stream = hostile_stream(seed, 200000);
         odometer_decoder decoder;
@@ -246,12 +297,15 @@ TEST(odometer_decoder, random_streams_yield_only_counts_of_the_bytes_just_receiv
         std::size_t yielded[8] = {};
         for (std::size_t i = 0; i < stream.size(); ++i) {
             const odometer_counts found = decoder.push(stream[i]);
-            ASSERT_EQ(counts(found.begin(), found.end()), reference.push(stream[i]))
-                << "seed " << seed << " byte " << i;
-            for (const odometer_count& count : found) {
+            const std::vector<placed_count> expected = reference.push(stream[i]);
+            ASSERT_EQ(found.size(), expected.size()) << "seed " << seed << " byte " << i;
+            for (std::size_t n = 0; n < found.size(); ++n) {
+                const odometer_count& count = found[n];
+                ASSERT_EQ(count, expected[n].count) << "seed " << seed << " byte " << i;
                 ASSERT_TRUE(count.kind == 4 || count.kind == 7) << count.kind;
-                ASSERT_GE(i + 1, std::size_t(count.kind));
-                const std::uint8_t* packet = stream.data() + i + 1 - count.kind;
+                const std::size_t end = i + 1 - expected[n].late;
+                ASSERT_GE(end, std::size_t(count.kind));
+                const std::uint8_t* packet = stream.data() + end - count.kind;
                 ASSERT_TRUE(count.kind == 4 ? looks_like_format_a(packet)
                                             : looks_like_format_b(packet));
                 ASSERT_EQ(count.value,
