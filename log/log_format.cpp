@@ -17,10 +17,26 @@ std::wstring format_log_time(const std::tm& local) {
     return text;
 }
 
+std::wstring escape_html(const std::wstring& text) {
+    std::wstring escaped;
+    escaped.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L'&')
+            escaped += L"&amp;";
+        else if (c == L'<')
+            escaped += L"&lt;";
+        else if (c == L'>')
+            escaped += L"&gt;";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 std::wstring format_log_row(log_level level, const std::tm& local, const std::wstring& message) {
     const wchar_t* colour = level == log_level::error ? L"red" : L"blue";
     return L"<tr>\n<td>" + format_log_time(local) + L"</td>\n<td> <font color='" + colour + L"'>" +
-           message + L"</font></td>\n</tr>\n";
+           escape_html(message) + L"</font></td>\n</tr>\n";
 }
 
 std::string log_file_name(std::int64_t unix_seconds, std::uint32_t pid) {

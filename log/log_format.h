@@ -11,7 +11,12 @@ enum class log_level { error, info };
 // "%d.%m.%Y %H:%M:%S" of a local broken-down time, independent of the process locale.
 std::wstring format_log_time(const std::tm& local);
 
+// The text with '&', '<' and '>' written as HTML entities, so it shows as it is.
+std::wstring escape_html(const std::wstring& text);
+
 // The four lines of one row, each ended by '\n', exactly as the pane and the file receive them.
+// The message is text, not markup: a session code or camera name holding '<' or '&' shows as it
+// is instead of breaking the pane and the file.
 std::wstring format_log_row(log_level level, const std::tm& local, const std::wstring& message);
 
 // "tresvik[<seconds><pid>].html"; the seconds are cut to 32 bits.

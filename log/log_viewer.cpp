@@ -9,6 +9,7 @@
 #include <wx/stopwatch.h>
 
 #include "log/log_format.h"
+#include "log/thread_events.h"
 
 namespace {
 constexpr int render_timer_id = wxID_HIGHEST + 1;
@@ -130,7 +131,7 @@ void log_viewer::append_cells(const wxString& text) {
 }
 
 void log_error(const char* text) {
-    log_error(wxString(text, *wxConvCurrent));
+    log_error(from_locale_text(text));
 }
 
 void log_error(const wxString& text) {

@@ -14,3 +14,28 @@ void post_thread_event(wxEvtHandler* owner, const wxEventTypeTag<wxThreadEvent>&
     event->SetString(text.Clone());
     wxQueueEvent(owner, event);
 }
+
+wxString from_locale_text(const std::string& narrow) {
+    const wxString text(narrow.c_str(), *wxConvCurrent);
+    if (text.empty() && !narrow.empty())
+        return wxString::From8BitData(narrow.data(), narrow.size());
+    return text;
+}
+
+limited_log::limited_log(wxEvtHandler* owner, clock_function now)
+    : owner_(owner), now_(std::move(now)) {}
+
+void limited_log::error(const wxString& text) {
+    post(EVT_THREAD_LOG_ERROR, text);
+}
+
+void limited_log::info(const wxString& text) {
+    post(EVT_THREAD_LOG_INFO, text);
+}
+
+void limited_log::post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
+    const std::string key =
+        (type == EVT_THREAD_LOG_ERROR ? "E" : "I") + std::string(text.utf8_str());
+    if (limiter_.admit(key, now_()))
+        post_thread_event(owner_, type, text);
+}

@@ -1,7 +1,13 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <string>
+
 #include <wx/event.h>
 #include <wx/string.h>
+
+#include "log/repeat_limiter.h"
 
 // Event types that worker threads queue to the main window. Each carries its text in the
 // event's string. Created once at program start; safe to use from any thread.
@@ -15,3 +21,27 @@ wxDECLARE_EVENT(EVT_THREAD_RECORD_STATUS, wxThreadEvent);
 // processed synchronously. A null owner drops the event (headless tools run workers without one).
 void post_thread_event(wxEvtHandler* owner, const wxEventTypeTag<wxThreadEvent>& type,
                        const wxString& text);
+
+// Narrow text (an exception's what(), a system error, a path) read in the C library's current
+// locale; text that is not valid there is widened byte by byte, so it still shows instead of
+// becoming an empty row.
+wxString from_locale_text(const std::string& narrow);
+
+// The log rows of one worker that talks to a failing peer: a row identical to one posted within
+// the last minute is dropped (see repeat_limiter). Used on the worker's own thread only.
+class limited_log {
+public:
+    using clock_function = std::function<repeat_limiter::clock::time_point()>;
+
+    explicit limited_log(wxEvtHandler* owner, clock_function now = repeat_limiter::clock::now);
+
+    void error(const wxString& text);
+    void info(const wxString& text);
+
+private:
+    void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text);
+
+    wxEvtHandler* owner_;
+    clock_function now_;
+    repeat_limiter limiter_;
+};

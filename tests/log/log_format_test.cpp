@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "log/log_format.h"
+#include "log/repeat_limiter.h"
+#include "log/thread_events.h"
 
 namespace {
 std::tm sample_time() {
@@ -32,9 +34,9 @@ TEST(log_format, error_and_information_rows_differ_only_in_colour) {
               L"<td> <font color='red'>x</font></td>\n</tr>\n");
 }
 
-TEST(log_format, markup_in_a_message_is_kept_unescaped) {
-    const std::wstring row = format_log_row(log_level::info, sample_time(), L"<b>bold</b> & co");
-    EXPECT_NE(row.find(L"'blue'><b>bold</b> & co</font>"), std::wstring::npos);
+TEST(log_format, a_message_is_text_not_markup) {
+    const std::wstring row = format_log_row(log_level::info, sample_time(), L"<b>A7</b> & co");
+    EXPECT_NE(row.find(L"'blue'>&lt;b&gt;A7&lt;/b&gt; &amp; co</font>"), std::wstring::npos);
 }
 
 TEST(log_format, file_name_joins_seconds_and_process_id) {
@@ -71,10 +73,36 @@ TEST(log_format, seven_days_exactly_is_kept_one_second_more_expires) {
     EXPECT_FALSE(is_expired_log(now, now + 3600));
 }
 
+TEST(log_format, narrow_text_invalid_in_the_locale_is_widened_byte_by_byte) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    EXPECT_EQ(from_locale_text("Борт"), wxString::FromUTF8("Борт"));
+    EXPECT_EQ(from_locale_text("open: \xC2\xFF\xFE.bin"),
+              wxString(L"open: \u00C2\u00FF\u00FE.bin"));
+    EXPECT_EQ(from_locale_text(""), wxString());
+}
+
 TEST(log_format, locale_text_is_utf8_in_a_utf8_locale_and_marks_what_cannot_be_shown) {
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     EXPECT_EQ(to_locale_text(L"Борт: левый"), "Борт: левый");
     std::setlocale(LC_CTYPE, "C");
     EXPECT_EQ(to_locale_text(L"Борт 1"), "???? 1");
     std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+TEST(repeat_limiter, the_same_text_passes_once_a_minute_and_other_texts_apart) {
+    using namespace std::chrono_literals;
+    repeat_limiter limiter;
+    const repeat_limiter::clock::time_point t0{};
+    const struct {
+        const char* text;
+        std::chrono::seconds at;
+        bool admitted;
+    } steps[] = {
+        {"End of file", 0s, true},   {"End of file", 1s, false},   {"Connect Ok", 1s, true},
+        {"End of file", 59s, false}, {"Connect Ok", 30s, false},   {"End of file", 60s, true},
+        {"Connect Ok", 61s, true},   {"End of file", 119s, false},
+    };
+    for (const auto& step : steps)
+        EXPECT_EQ(limiter.admit(step.text, t0 + step.at), step.admitted)
+            << step.text << " at " << step.at.count() << " s";
 }

@@ -71,11 +71,16 @@ TEST_F(pane_fixture, anything_written_to_the_standard_wide_streams_lands_in_both
     EXPECT_TRUE(pane->received_text().EndsWith("plain text\npartial"));
 }
 
-TEST_F(pane_fixture, rendered_pane_shows_markup_as_markup) {
-    log_info("<b>bold</b> message");
+TEST_F(pane_fixture, messages_show_as_written_in_pane_and_file) {
+    log_info("session <A7> & \"co\"");
+    log_error("open: \xFF\xFE");
+    log_info("after");
     pane->render_pending();
-    EXPECT_NE(pane->ToText().Find("bold message"), wxNOT_FOUND);
-    EXPECT_EQ(pane->ToText().Find("<b>"), wxNOT_FOUND);
+    EXPECT_NE(pane->ToText().Find("session <A7> & \"co\""), wxNOT_FOUND);
+    EXPECT_NE(pane->ToText().Find(wxString(L"open: \u00FF\u00FE")), wxNOT_FOUND);
+    EXPECT_NE(pane->ToText().Find("after"), wxNOT_FOUND);
+    const std::string content = read_file(file.GetFullPath().ToStdString());
+    EXPECT_NE(content.find("session &lt;A7&gt; &amp; \"co\"</font>"), std::string::npos);
 }
 
 TEST_F(pane_fixture, rows_shown_in_later_batches_follow_the_earlier_ones) {
