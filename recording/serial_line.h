@@ -5,7 +5,8 @@
 #include <boost/asio/serial_port.hpp>
 
 // The device path of the odometer port named by the setting dpp_port: "\\.\COM1" on Windows; on
-// POSIX the setting itself when it is an absolute path, else the name under /dev.
+// POSIX the setting itself when it is an absolute path, a Windows name "COMn" (the default COM1)
+// as the n-th serial port /dev/ttyS(n-1), else the name under /dev.
 std::string serial_device_path(const std::string& dpp_port);
 
 // Applies the odometer's line settings to an open port, in this order: 115200 baud, no flow

@@ -49,12 +49,19 @@ std::string open_error(const std::string& path) {
 }
 } // namespace
 
-TEST(serial_line, device_path_is_the_setting_when_absolute_else_under_dev) {
+TEST(serial_line, device_path_maps_windows_names_keeps_absolute_paths_else_under_dev) {
     const std::pair<const char*, const char*> cases[] = {
-        {"ttyS0", "/dev/ttyS0"},      {"ttyUSB1", "/dev/ttyUSB1"},
-        {"COM1", "/dev/COM1"},        {"pts/3", "/dev/pts/3"},
-        {"/dev/pts/7", "/dev/pts/7"}, {"/tmp/odometer", "/tmp/odometer"},
-        {"/dev/ttyS0", "/dev/ttyS0"},
+        {"COM1", "/dev/ttyS0"},
+        {"COM2", "/dev/ttyS1"},
+        {"com12", "/dev/ttyS11"},
+        {"COM0", "/dev/COM0"},
+        {"COM", "/dev/COM"},
+        {"COM1a", "/dev/COM1a"},
+        {"ttyS0", "/dev/ttyS0"},
+        {"ttyUSB1", "/dev/ttyUSB1"},
+        {"pts/3", "/dev/pts/3"},
+        {"/dev/pts/7", "/dev/pts/7"},
+        {"/tmp/odometer", "/tmp/odometer"},
     };
     for (const auto& [setting, path] : cases)
         EXPECT_EQ(serial_device_path(setting), path) << setting;
