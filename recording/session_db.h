@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -27,6 +28,7 @@
 
 #include <leveldb/db.h>
 #include <leveldb/env.h>
+#include <leveldb/write_batch.h>
 #include <opencv2/core/mat.hpp>
 
 // The DPP reported for a session whose "dpp_start" or "dpp_end" key is missing (no frame was
@@ -49,6 +51,10 @@ cv::Mat not_found_image(const std::wstring& code, std::uint32_t dpp);
 // put and record; any number of other threads may call read_current_frame, is_open and
 // frames_written meanwhile. A reader/writer lock keeps the engine handle alive while a read is
 // inside it; close waits for such reads to leave.
+//
+// Durability: every write is unsynchronised except the first one after a second without a
+// synchronised write, and close synchronises what is left; a power cut loses at most about the
+// last second. The seconds are those of the engine environment's clock (Env::NowMicros).
 class session_writer {
 public:
     // The clock stamps "time_start"/"time_end"; env replaces the engine's file system and is for
@@ -67,7 +73,8 @@ public:
     // Frames stored by record_frame since the last close.
     std::uint64_t frames_written() const { return frames_written_; }
 
-    // Each puts its metadata key; throws when the writer is not open or the put fails.
+    // Each puts its metadata key unless this writer stored the same value since it was opened;
+    // throws when the writer is not open or the put fails.
     void set_session_code(const std::wstring& text);
     void set_orientation(const std::wstring& text);
     void set_side(const std::wstring& text);
@@ -79,9 +86,9 @@ public:
     void put_frame(const cv::Mat& image, std::uint32_t dpp);
 
     // The recorder's step: the range and time keys ("dpp_start"/"time_start" with the first frame
-    // after an open only), then the frame, then the count. The image is encoded before anything
-    // is put, so a frame that cannot be encoded leaves the database unchanged. Throws on a failed
-    // put and leaves the count unchanged.
+    // after an open only) and the frame in one atomic write, then the count. The image is encoded
+    // first, so a frame that cannot be encoded leaves the database unchanged. Throws on a failed
+    // write, which then stored none of it, and leaves the count unchanged.
     void record_frame(const cv::Mat& image, std::uint32_t dpp);
 
     // The frame at or after the DPP decoded as 8-bit BGR; the not-found image with the DPP when
@@ -90,7 +97,10 @@ public:
 
 private:
     leveldb::DB& open_handle() const;
+    void release_handle();
+    void put_metadata(std::string_view key, const std::string& value);
     void put(leveldb::DB& handle, std::string_view key, const leveldb::Slice& value);
+    void write(leveldb::DB& handle, leveldb::WriteBatch& batch);
 
     mutable std::shared_mutex handle_lock_; // exclusive to replace handle_, shared to use it
     std::unique_ptr<leveldb::DB> handle_;
@@ -99,6 +109,10 @@ private:
     std::atomic<std::uint64_t> frames_written_{0};
     std::atomic<bool> open_{false};
     session_clock clock_;
+    // The writing thread's own: values stored since the open, and the durability state.
+    std::map<std::string, std::string, std::less<>> stored_metadata_;
+    std::uint64_t last_sync_micros_ = 0;
+    bool unsynced_writes_ = false;
 };
 
 // The session being recorded: written by the write thread, read by data-service threads and the

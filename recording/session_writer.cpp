@@ -4,6 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include <leveldb/write_batch.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_engine.h"
@@ -12,6 +13,14 @@
 session_writer current_session;
 
 namespace {
+constexpr std::uint64_t sync_interval_micros = 1000000;
+
+leveldb::WriteOptions synchronised_write() {
+    leveldb::WriteOptions options = put_options();
+    options.sync = true;
+    return options;
+}
+
 std::vector<uchar> encode_jpeg(const cv::Mat& image, const std::vector<int>& parameters) {
     std::vector<uchar> jpeg;
     // The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
@@ -34,34 +43,54 @@ session_writer::~session_writer() = default;
 
 void session_writer::open(const std::string& path) {
     std::unique_lock lock(handle_lock_);
-    open_ = false;
-    frames_written_ = 0;
-    handle_.reset();
+    release_handle();
     handle_ = open_database(path, options_);
+    last_sync_micros_ = options_.env->NowMicros();
     open_ = true;
     put(*handle_, key_version, as_slice(current_version));
 }
 
 void session_writer::close() {
     std::unique_lock lock(handle_lock_);
+    release_handle();
+}
+
+// What was written since the last synchronised write reaches the disk before the handle goes, so
+// a closed session survives a power cut whole.
+void session_writer::release_handle() {
     open_ = false;
     frames_written_ = 0;
+    stored_metadata_.clear();
+    if (handle_ && unsynced_writes_) {
+        leveldb::WriteBatch nothing;
+        handle_->Write(synchronised_write(), &nothing);
+    }
+    unsynced_writes_ = false;
     handle_.reset();
 }
 
 void session_writer::set_session_code(const std::wstring& text) {
-    std::shared_lock lock(handle_lock_);
-    put(open_handle(), key_session, narrow_text(text));
+    put_metadata(key_session, narrow_text(text));
 }
 
 void session_writer::set_orientation(const std::wstring& text) {
-    std::shared_lock lock(handle_lock_);
-    put(open_handle(), key_orientation, narrow_text(text));
+    put_metadata(key_orientation, narrow_text(text));
 }
 
 void session_writer::set_side(const std::wstring& text) {
+    put_metadata(key_side, narrow_text(text));
+}
+
+// A value equal to the one this writer stored since it was opened is not stored again: the
+// recorder sets the same three values on every reply of the coordinate server.
+void session_writer::put_metadata(std::string_view key, const std::string& value) {
     std::shared_lock lock(handle_lock_);
-    put(open_handle(), key_side, narrow_text(text));
+    leveldb::DB& handle = open_handle();
+    const auto stored = stored_metadata_.find(key);
+    if (stored != stored_metadata_.end() && stored->second == value)
+        return;
+    put(handle, key, value);
+    stored_metadata_[std::string(key)] = value;
 }
 
 std::wstring session_writer::session_code() const {
@@ -77,18 +106,20 @@ void session_writer::put_frame(const cv::Mat& image, std::uint32_t dpp) {
     put(open_handle(), frame_key(dpp), {reinterpret_cast<const char*>(jpeg.data()), jpeg.size()});
 }
 
+// One atomic batch: a failure leaves neither the range nor the time pointing at a missing frame.
 void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
     const std::vector<uchar> jpeg = encode_jpeg(image, jpeg_parameters_);
     const std::string key = frame_key(dpp);
-    std::shared_lock lock(handle_lock_);
-    leveldb::DB& handle = open_handle();
+    leveldb::WriteBatch batch;
     if (frames_written_ == 0) {
-        put(handle, key_dpp_start, key);
-        put(handle, key_time_start, format_unix_seconds(clock_()));
+        batch.Put(as_slice(key_dpp_start), key);
+        batch.Put(as_slice(key_time_start), format_unix_seconds(clock_()));
     }
-    put(handle, key_dpp_end, key);
-    put(handle, key_time_end, format_unix_seconds(clock_()));
-    put(handle, key, {reinterpret_cast<const char*>(jpeg.data()), jpeg.size()});
+    batch.Put(as_slice(key_dpp_end), key);
+    batch.Put(as_slice(key_time_end), format_unix_seconds(clock_()));
+    batch.Put(key, {reinterpret_cast<const char*>(jpeg.data()), jpeg.size()});
+    std::shared_lock lock(handle_lock_);
+    write(open_handle(), batch);
     ++frames_written_;
 }
 
@@ -111,5 +142,19 @@ leveldb::DB& session_writer::open_handle() const {
 }
 
 void session_writer::put(leveldb::DB& handle, std::string_view key, const leveldb::Slice& value) {
-    check_status(handle.Put(put_options(), as_slice(key), value));
+    leveldb::WriteBatch batch;
+    batch.Put(as_slice(key), value);
+    write(handle, batch);
+}
+
+// Writes are unsynchronised, but the first one after a second without a synchronised write is
+// synchronised: a power cut then loses at most about the last second of recording, for one disk
+// flush a second.
+void session_writer::write(leveldb::DB& handle, leveldb::WriteBatch& batch) {
+    const std::uint64_t now = options_.env->NowMicros();
+    const bool sync = now - last_sync_micros_ >= sync_interval_micros;
+    check_status(handle.Write(sync ? synchronised_write() : put_options(), &batch));
+    if (sync)
+        last_sync_micros_ = now;
+    unsynced_writes_ = !sync;
 }

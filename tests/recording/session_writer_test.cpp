@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -26,47 +27,65 @@ protected:
     std::string path = root.path() + "/2021.03.04 12.05.33";
 };
 
-// A disk that can be made full: a write then stores part of its bytes and fails, as the kernel
-// does when the space runs out in the middle of it.
-class full_disk_env : public leveldb::EnvWrapper {
+// A disk that can be made full (a write then stores part of its bytes and fails, as the kernel
+// does when the space runs out in the middle of it), with a clock the test sets and a count of the
+// synchronisations of the engine's log.
+class test_disk : public leveldb::EnvWrapper {
 public:
-    full_disk_env() : EnvWrapper(leveldb::Env::Default()) {}
-    void fill() { full_ = true; }
+    test_disk() : EnvWrapper(leveldb::Env::Default()) {}
+    // Writes of at least min_bytes fail from now on.
+    void fill(std::size_t min_bytes = 0) { full_from_ = min_bytes; }
     const std::string& last_error() const { return last_error_; }
+    int log_syncs() const { return log_syncs_; }
+    int log_writes() const { return log_writes_; }
+    void advance(std::uint64_t micros) { now_ += micros; }
 
+    uint64_t NowMicros() override { return now_; }
     leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** file) override;
 
 private:
     class file;
-    bool full_ = false;
+    std::optional<std::size_t> full_from_;
     std::string last_error_;
+    int log_syncs_ = 0;
+    int log_writes_ = 0;
+    std::uint64_t now_ = 1000000000;
 };
 
-class full_disk_env::file : public leveldb::WritableFile {
+class test_disk::file : public leveldb::WritableFile {
 public:
-    file(full_disk_env& env, std::string name, leveldb::WritableFile* target)
-        : env_(env), name_(std::move(name)), target_(target) {}
+    file(test_disk& disk, std::string name, leveldb::WritableFile* target)
+        : disk_(disk), name_(std::move(name)), target_(target),
+          log_(name_.size() > 4 && name_.compare(name_.size() - 4, 4, ".log") == 0) {}
     leveldb::Status Append(const leveldb::Slice& data) override {
-        if (!env_.full_)
+        if (!disk_.full_from_ || data.size() < *disk_.full_from_)
             return target_->Append(data);
         target_->Append(leveldb::Slice(data.data(), data.size() / 2));
         target_->Flush();
         const leveldb::Status status = leveldb::Status::IOError(name_, "No space left on device");
-        env_.last_error_ = status.ToString();
+        disk_.last_error_ = status.ToString();
         return status;
     }
     leveldb::Status Close() override { return target_->Close(); }
-    leveldb::Status Flush() override { return target_->Flush(); }
-    leveldb::Status Sync() override { return target_->Sync(); }
+    // The engine flushes its log once per record written.
+    leveldb::Status Flush() override {
+        disk_.log_writes_ += log_;
+        return target_->Flush();
+    }
+    leveldb::Status Sync() override {
+        disk_.log_syncs_ += log_;
+        return target_->Sync();
+    }
 
 private:
-    full_disk_env& env_;
+    test_disk& disk_;
     std::string name_;
     std::unique_ptr<leveldb::WritableFile> target_;
+    bool log_;
 };
 
-leveldb::Status full_disk_env::NewWritableFile(const std::string& name,
-                                               leveldb::WritableFile** result) {
+leveldb::Status test_disk::NewWritableFile(const std::string& name,
+                                           leveldb::WritableFile** result) {
     leveldb::WritableFile* target = nullptr;
     const leveldb::Status status = EnvWrapper::NewWritableFile(name, &target);
     *result = status.ok() ? new file(*this, name, target) : nullptr;
@@ -200,13 +219,14 @@ TEST_F(session_writer_test, writing_to_a_closed_writer_throws_and_creates_nothin
     EXPECT_EQ(writer.frames_written(), 0u);
 }
 
-TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_keeps_earlier_frames) {
-    full_disk_env disk;
+// The frame fails to fit; with separate puts the range and time keys before it would have gone in.
+TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_stores_none_of_the_frame) {
+    test_disk disk;
     session_writer writer(clock, &disk);
     writer.open(path);
     for (std::uint32_t dpp = 1; dpp <= 5; ++dpp)
         writer.record_frame(test_frame(dpp), dpp);
-    disk.fill();
+    disk.fill(jpeg_of(test_frame(6)).size());
     try {
         writer.record_frame(test_frame(6), 6);
         FAIL() << "record_frame succeeded on a full disk";
@@ -220,6 +240,49 @@ TEST_F(session_writer_test, full_disk_raises_the_engine_status_and_keeps_earlier
     for (std::uint32_t dpp = 1; dpp <= 5; ++dpp)
         EXPECT_EQ(stored.at(frame_key(dpp)), jpeg_of(test_frame(dpp))) << dpp;
     EXPECT_EQ(stored.count(frame_key(6)), 0u);
+    EXPECT_EQ(stored.at("dpp_end"), frame_key(5));
+    EXPECT_EQ(stored.at("time_end"), "1614859538") << "the time of frame 5";
+}
+
+TEST_F(session_writer_test, disk_is_synchronised_once_a_second_and_at_close) {
+    test_disk disk;
+    session_writer writer(clock, &disk);
+    writer.open(path);
+    for (std::uint32_t dpp = 1; dpp <= 20; ++dpp)
+        writer.record_frame(test_frame(dpp), dpp);
+    EXPECT_EQ(disk.log_syncs(), 0) << "all within the first second";
+    disk.advance(999999);
+    writer.record_frame(test_frame(21), 21);
+    EXPECT_EQ(disk.log_syncs(), 0);
+    disk.advance(1);
+    writer.record_frame(test_frame(22), 22);
+    EXPECT_EQ(disk.log_syncs(), 1) << "a second after the open";
+    writer.record_frame(test_frame(23), 23);
+    EXPECT_EQ(disk.log_syncs(), 1);
+    writer.close();
+    EXPECT_EQ(disk.log_syncs(), 2) << "what came after the last sync";
+}
+
+TEST_F(session_writer_test, metadata_equal_to_what_was_stored_since_the_open_is_not_written_again) {
+    test_disk disk;
+    session_writer writer(clock, &disk);
+    writer.open(path);
+    const int after_open = disk.log_writes();
+    for (int reply = 0; reply < 10; ++reply) {
+        writer.set_session_code(L"A7 : 5");
+        writer.set_orientation(L"-1");
+        writer.set_side(L"левый");
+    }
+    EXPECT_EQ(disk.log_writes() - after_open, 3);
+    writer.set_orientation(L"1");
+    EXPECT_EQ(disk.log_writes() - after_open, 4);
+    writer.close();
+    writer.open(path);
+    const int after_reopen = disk.log_writes();
+    writer.set_side(L"левый");
+    EXPECT_EQ(disk.log_writes() - after_reopen, 1) << "a new open forgets what was stored";
+    writer.close();
+    EXPECT_EQ(read_raw_session(path).at("orientation"), "1");
 }
 
 namespace {
