@@ -26,16 +26,19 @@ limited_log::limited_log(wxEvtHandler* owner, clock_function now)
     : owner_(owner), now_(std::move(now)) {}
 
 void limited_log::error(const wxString& text) {
-    post(EVT_THREAD_LOG_ERROR, text);
+    post(EVT_THREAD_LOG_ERROR, text, "E" + std::string(text.utf8_str()));
 }
 
 void limited_log::info(const wxString& text) {
-    post(EVT_THREAD_LOG_INFO, text);
+    post(EVT_THREAD_LOG_INFO, text, "I" + std::string(text.utf8_str()));
 }
 
-void limited_log::post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
-    const std::string key =
-        (type == EVT_THREAD_LOG_ERROR ? "E" : "I") + std::string(text.utf8_str());
+void limited_log::error(const wxString& text, const std::string& key) {
+    post(EVT_THREAD_LOG_ERROR, text, "K" + key);
+}
+
+void limited_log::post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text,
+                       const std::string& key) {
     if (limiter_.admit(key, now_()))
         post_thread_event(owner_, type, text);
 }

@@ -37,9 +37,12 @@ public:
 
     void error(const wxString& text);
     void info(const wxString& text);
+    // Rows of one failure whose text varies (it names a new file each time) share a key.
+    void error(const wxString& text, const std::string& key);
 
 private:
-    void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text);
+    void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text,
+              const std::string& key);
 
     wxEvtHandler* owner_;
     clock_function now_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -8,15 +9,20 @@
 #include <boost/asio/steady_timer.hpp>
 #include <wx/event.h>
 
+#include "log/thread_events.h"
 #include "recording/coordinate_protocol.h"
 #include "recording/session_db.h"
 
 // Polls the coordinate server on the write thread's event loop: request, complete 1024-byte
 // reply, evaluation, next request at once. A new session closes the session database; replies
-// of the known session write its code, orientation and side into the open one. A refused
-// connect is retried after a pause, silently and without limit; a lost connection is reported
-// and reconnected; a failed send ends the polling. Resolution failures and database failures
-// leave the event loop as exceptions and so end the write thread. Event-loop thread only.
+// of the known session write its code, orientation and side into the open one.
+//
+// The server is an auxiliary peer: nothing it does stops the recording. A name that does not
+// resolve is tried again every few seconds; a refused connect is retried after a pause, silently;
+// a lost connection or a failed send is reported and reconnected after a pause; a failed metadata
+// write is reported and polling goes on. Identical rows are written at most once a minute, so a
+// server that accepts and closes at once costs one row a minute and no busy loop.
+// Event-loop thread only.
 class coordinate_client : public std::enable_shared_from_this<coordinate_client> {
 public:
     coordinate_client(boost::asio::io_context& events, wxEvtHandler* owner, session_writer& session,
@@ -29,13 +35,18 @@ public:
 private:
     using tcp = boost::asio::ip::tcp;
 
+    void resolve();
     void on_resolved(const boost::system::error_code& error,
                      const tcp::resolver::results_type& results);
     void connect();
     void on_connected(const boost::system::error_code& error);
     void send_request();
+    void on_sent(const boost::system::error_code& error);
     void on_received(const boost::system::error_code& error);
+    void lose_connection(const boost::system::error_code& error);
     void apply(const coord_action& action);
+    void write_metadata(const coord_metadata& metadata);
+    void after(std::chrono::steady_clock::duration pause, void (coordinate_client::*step)());
     bool shutting_down(const boost::system::error_code& error) const;
 
     tcp::resolver resolver_;
@@ -43,6 +54,7 @@ private:
     tcp::endpoint server_;
     boost::asio::steady_timer retry_timer_;
     wxEvtHandler* owner_;
+    limited_log log_;
     session_writer& session_;
     std::string address_;
     std::string port_;

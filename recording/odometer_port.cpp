@@ -1,16 +1,24 @@
 #include "recording/odometer_port.h"
 
+#include <chrono>
+
 #include <boost/asio/read.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "log/thread_events.h"
 #include "recording/serial_line.h"
+
+namespace {
+// A dropped adapter usually comes back within a second or two; trying more often gains nothing.
+constexpr std::chrono::seconds reopen_pause{1};
+} // namespace
 
 odometer_port::odometer_port(boost::asio::io_context& events, wxEvtHandler* owner,
                              count_handler on_count)
-    : port_(events), owner_(owner), on_count_(std::move(on_count)) {}
+    : port_(events), reopen_timer_(events), owner_(owner), log_(owner),
+      on_count_(std::move(on_count)) {}
 
 void odometer_port::open(const std::string& path) {
+    path_ = path;
     open_odometer_port(port_, path);
 }
 
@@ -23,6 +31,8 @@ void odometer_port::start_reading() {
 }
 
 void odometer_port::close() {
+    closed_ = true;
+    reopen_timer_.cancel();
     boost::system::error_code error;
     port_.close(error);
     if (error)
@@ -32,20 +42,46 @@ void odometer_port::close() {
 // Shutdown abandons the outstanding read, and a read that completed just before the port was
 // closed must not start another on the closed port: neither is an error to report.
 void odometer_port::on_read(const boost::system::error_code& error, std::size_t transferred) {
-    if (error == boost::asio::error::operation_aborted || !port_.is_open())
+    if (error == boost::asio::error::operation_aborted || closed_)
         return;
-    try {
-        if (error || transferred != 1)
-            throw std::runtime_error("Error reading serial serial_port.");
-        handle_byte();
-    } catch (const std::exception& e) {
-        post_thread_event(owner_, EVT_THREAD_LOG_ERROR, wxString(e.what(), *wxConvCurrent));
-        return;
-    }
+    if (error || transferred != 1)
+        return lose_line();
+    handle_byte();
     start_reading();
 }
 
 void odometer_port::handle_byte() {
     for (const odometer_count& count : decoder_.push(read_byte_))
         on_count_(count.value, count.kind);
+}
+
+// The decoder keeps what it had: bytes of a packet cut by the loss simply match nothing.
+void odometer_port::lose_line() {
+    log_.error("Error reading serial serial_port.");
+    post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
+                      L"ДПП: нет связи с портом " + from_locale_text(path_));
+    boost::system::error_code ignored;
+    port_.close(ignored);
+    reopen_later();
+}
+
+void odometer_port::reopen_later() {
+    reopen_timer_.expires_after(reopen_pause);
+    reopen_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+        if (error != boost::asio::error::operation_aborted && !self->closed_)
+            self->reopen();
+    });
+}
+
+void odometer_port::reopen() {
+    try {
+        open_odometer_port(port_, path_);
+    } catch (const boost::system::system_error& e) {
+        boost::system::error_code ignored;
+        port_.close(ignored);
+        log_.error(from_locale_text(e.what()));
+        return reopen_later();
+    }
+    log_.info(L"Последовательный порт: " + from_locale_text(path_));
+    start_reading();
 }

@@ -7,16 +7,21 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <wx/event.h>
 
+#include "log/thread_events.h"
 #include "recording/odometer_decoder.h"
 
 // The odometer's serial line on the write thread's event loop: one byte per read, both packet
-// formats decoded, every count handed to the recorder. The first error (a failed read or one
-// raised while handling a count) becomes an error row and ends reading for this recording.
-// Lives as long as a read holds it; event-loop thread only.
+// formats decoded, every count handed to the recorder. A line that fails (a USB adapter that
+// drops out, a cable pulled) is reported, shown in the status field, and reopened every second
+// until it is back; recording goes on from the first count after that. Repeated identical rows
+// are written at most once a minute. Lives as long as a read or a reopen holds it; event-loop
+// thread only.
 class odometer_port : public std::enable_shared_from_this<odometer_port> {
 public:
+    // Handles its own failures: whatever it lets escape ends the event loop, and so the recording.
     using count_handler = std::function<void(std::uint32_t value, int kind)>;
 
     odometer_port(boost::asio::io_context& events, wxEvtHandler* owner, count_handler on_count);
@@ -26,16 +31,23 @@ public:
     void open(const std::string& path);
     bool is_open() const { return port_.is_open(); }
     void start_reading();
-    // Throws boost::system::system_error naming "close".
+    // Abandons the outstanding read or reopen. Throws boost::system::system_error naming "close".
     void close();
 
 private:
     void on_read(const boost::system::error_code& error, std::size_t transferred);
     void handle_byte();
+    void lose_line();
+    void reopen_later();
+    void reopen();
 
     boost::asio::serial_port port_;
+    boost::asio::steady_timer reopen_timer_;
     wxEvtHandler* owner_;
+    limited_log log_;
     count_handler on_count_;
     odometer_decoder decoder_;
+    std::string path_;
     std::uint8_t read_byte_ = 0;
+    bool closed_ = false;
 };

@@ -4,6 +4,11 @@
 
 #include "log/thread_events.h"
 
+namespace {
+// Long enough not to churn session folders on a failing disk, short enough to lose little.
+constexpr std::chrono::seconds failure_pause{1};
+} // namespace
+
 std::tm local_time_now() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -28,18 +33,41 @@ std::string free_session_path(const std::string& root, const std::string& name) 
 
 recording_step::recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
                                frame_snapshot snapshot, local_clock clock)
-    : owner_(owner), session_(session), write_path_(std::move(write_path)),
+    : owner_(owner), log_(owner), session_(session), write_path_(std::move(write_path)),
       snapshot_(std::move(snapshot)), clock_(std::move(clock)) {}
 
 void recording_step::handle_dpp(std::uint32_t value, int kind) {
     close_on_reset(value);
     last_dpp_ = value;
-    if (!session_.is_open())
-        session_.open(free_session_path(write_path_, session_folder_name(clock_())));
-    record_newest_frame(value);
+    try {
+        record(value);
+    } catch (const std::exception& e) {
+        log_.error(from_locale_text(e.what()), "session database");
+        give_up_session();
+    }
     post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
                       wxString::Format(L"ДПП[%d]: %u Записано кадров: %llu", kind, value,
                                        static_cast<unsigned long long>(session_.frames_written())));
+}
+
+void recording_step::record(std::uint32_t value) {
+    if (!session_.is_open()) {
+        if (std::chrono::steady_clock::now() < resume_at_)
+            return;
+        session_path_ = free_session_path(write_path_, session_folder_name(clock_()));
+        session_.open(session_path_);
+    }
+    record_newest_frame(value);
+}
+
+void recording_step::give_up_session() {
+    const bool empty = session_.frames_written() == 0;
+    session_.close();
+    std::error_code ignored;
+    if (empty)
+        std::filesystem::remove_all(session_path_, ignored);
+    resume_at_ = std::chrono::steady_clock::now() + failure_pause;
+    disk_failed_ = true;
 }
 
 void recording_step::close_on_reset(std::uint32_t value) {
@@ -59,4 +87,8 @@ void recording_step::record_newest_frame(std::uint32_t value) {
         return;
     last_frame_timestamp_ = timestamp;
     session_.record_frame(image, value);
+    if (disk_failed_)
+        post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                          L"Запись возобновлена: " + from_locale_text(session_path_));
+    disk_failed_ = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <opencv2/core/mat.hpp>
 #include <wx/event.h>
 
+#include "log/thread_events.h"
 #include "recording/session_db.h"
 
 // Returns the newest camera frame's timestamp and copies the frame into the image, unless the
@@ -31,23 +33,36 @@ std::string free_session_path(const std::string& root, const std::string& name);
 // What the recorder does with each odometer count: a decreasing count closes the session, the
 // next count opens a new one, and the newest camera frame, if it is new, is stored under the
 // count. Runs on the write thread only; posts its rows and status to the owner.
+//
+// A failing disk (full, gone, read-only) is reported, at most once a minute for the same text, and
+// closes the session, since the engine refuses every write on a handle once one has failed. After
+// a pause of a second the next count opens a new session folder, so recording resumes when the
+// disk takes writes again; a folder that failed before it held a frame is removed, so a disk that
+// stays full does not fill the write path with empty sessions. The first frame stored after a
+// failure is reported as the recording resuming.
 class recording_step {
 public:
     recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
                    frame_snapshot snapshot, local_clock clock = local_time_now);
 
-    // Throws what the session database throws (open, record); the caller stops reading then.
+    // Throws only what the frame snapshot throws beyond std::exception.
     void handle_dpp(std::uint32_t value, int kind);
 
 private:
+    void record(std::uint32_t value);
+    void give_up_session();
     void close_on_reset(std::uint32_t value);
     void record_newest_frame(std::uint32_t value);
 
     wxEvtHandler* owner_;
+    limited_log log_;
     session_writer& session_;
     std::string write_path_;
     frame_snapshot snapshot_;
     local_clock clock_;
     std::uint32_t last_dpp_ = 0;
     std::uint64_t last_frame_timestamp_ = 0;
+    std::string session_path_;
+    std::chrono::steady_clock::time_point resume_at_{};
+    bool disk_failed_ = false;
 };

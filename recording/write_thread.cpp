@@ -16,7 +16,7 @@ std::string narrow(const wxString& text) {
 }
 
 void post_error(wxEvtHandler* owner, const char* text) {
-    post_thread_event(owner, EVT_THREAD_LOG_ERROR, wxString(text, *wxConvCurrent));
+    post_thread_event(owner, EVT_THREAD_LOG_ERROR, from_locale_text(text));
 }
 } // namespace
 
@@ -65,8 +65,7 @@ void write_thread::serve(const std::shared_ptr<odometer_port>& port,
                          const std::shared_ptr<coordinate_client>& client) {
     port->open(port_path_);
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
-                      wxString::Format(L"Последовательный порт: %s",
-                                       wxString(port_path_.c_str(), *wxConvCurrent)));
+                      L"Последовательный порт: " + from_locale_text(port_path_));
     port->start_reading();
     client->start();
     events_.run();

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <leveldb/db.h>
 #include <memory>
+#include <thread>
 
 #include "recording/recording_step.h"
+#include "tests/recording/test_disk.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -50,7 +52,8 @@ struct fake_frames {
 struct step_fixture : testing::Test {
     temp_dir root;
     event_recorder owner;
-    session_writer session;
+    test_disk disk;
+    session_writer session{system_unix_seconds, &disk};
     fake_frames camera;
     std::tm now = fixed_time();
     recording_step step{
@@ -60,6 +63,10 @@ struct step_fixture : testing::Test {
 
     ~step_fixture() override { session.close(); }
     std::string folder(const std::string& name) const { return root.path() + "/" + name; }
+    std::size_t folder_count() const {
+        const std::filesystem::directory_iterator all(root.path());
+        return static_cast<std::size_t>(std::distance(begin(all), end(all)));
+    }
 };
 } // namespace
 
@@ -150,4 +157,33 @@ TEST_F(step_fixture, counter_wrap_is_a_reset_and_large_counts_show_unsigned) {
     step.handle_dpp(0, 7);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(), "dpp reset: 4294967295 to 0");
     EXPECT_TRUE(std::filesystem::exists(folder("2021.03.04 12.05.34")));
+}
+
+// The engine refuses every write on a handle once one failed; only a new session can go on.
+TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after_a_pause) {
+    camera.next(1);
+    step.handle_dpp(1, 7);
+    disk.fill(200); // the frames, not the small metadata writes
+    for (std::uint32_t count = 2; count <= 5; ++count) {
+        camera.next(int(count));
+        step.handle_dpp(count, 7);
+    }
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u);
+    EXPECT_FALSE(session.is_open()) << "no count within the pause opens a session";
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[7]: 5 Записано кадров: 0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    camera.next(6);
+    step.handle_dpp(6, 7);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u) << "the same failure a second later";
+    EXPECT_EQ(folder_count(), 1u) << "a session that failed before its first frame is removed";
+    disk.free_space();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    camera.next(7);
+    step.handle_dpp(7, 7);
+    EXPECT_EQ(session.frames_written(), 1u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(),
+              L"Запись возобновлена: " + folder("2021.03.04 12.05.33 (2)"));
+    session.close();
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33"), "dpp_end"), "0000000001");
+    EXPECT_EQ(stored(folder("2021.03.04 12.05.33 (2)"), "dpp_start"), "0000000007");
 }

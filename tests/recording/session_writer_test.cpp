@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
@@ -11,10 +10,10 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <leveldb/env.h>
 
 #include "recording/session_format.h"
 #include "tests/recording/raw_session.h"
+#include "tests/recording/test_disk.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -26,71 +25,6 @@ protected:
     temp_dir root;
     std::string path = root.path() + "/2021.03.04 12.05.33";
 };
-
-// A disk that can be made full (a write then stores part of its bytes and fails, as the kernel
-// does when the space runs out in the middle of it), with a clock the test sets and a count of the
-// synchronisations of the engine's log.
-class test_disk : public leveldb::EnvWrapper {
-public:
-    test_disk() : EnvWrapper(leveldb::Env::Default()) {}
-    // Writes of at least min_bytes fail from now on.
-    void fill(std::size_t min_bytes = 0) { full_from_ = min_bytes; }
-    const std::string& last_error() const { return last_error_; }
-    int log_syncs() const { return log_syncs_; }
-    int log_writes() const { return log_writes_; }
-    void advance(std::uint64_t micros) { now_ += micros; }
-
-    uint64_t NowMicros() override { return now_; }
-    leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** file) override;
-
-private:
-    class file;
-    std::optional<std::size_t> full_from_;
-    std::string last_error_;
-    int log_syncs_ = 0;
-    int log_writes_ = 0;
-    std::uint64_t now_ = 1000000000;
-};
-
-class test_disk::file : public leveldb::WritableFile {
-public:
-    file(test_disk& disk, std::string name, leveldb::WritableFile* target)
-        : disk_(disk), name_(std::move(name)), target_(target),
-          log_(name_.size() > 4 && name_.compare(name_.size() - 4, 4, ".log") == 0) {}
-    leveldb::Status Append(const leveldb::Slice& data) override {
-        if (!disk_.full_from_ || data.size() < *disk_.full_from_)
-            return target_->Append(data);
-        target_->Append(leveldb::Slice(data.data(), data.size() / 2));
-        target_->Flush();
-        const leveldb::Status status = leveldb::Status::IOError(name_, "No space left on device");
-        disk_.last_error_ = status.ToString();
-        return status;
-    }
-    leveldb::Status Close() override { return target_->Close(); }
-    // The engine flushes its log once per record written.
-    leveldb::Status Flush() override {
-        disk_.log_writes_ += log_;
-        return target_->Flush();
-    }
-    leveldb::Status Sync() override {
-        disk_.log_syncs_ += log_;
-        return target_->Sync();
-    }
-
-private:
-    test_disk& disk_;
-    std::string name_;
-    std::unique_ptr<leveldb::WritableFile> target_;
-    bool log_;
-};
-
-leveldb::Status test_disk::NewWritableFile(const std::string& name,
-                                           leveldb::WritableFile** result) {
-    leveldb::WritableFile* target = nullptr;
-    const leveldb::Status status = EnvWrapper::NewWritableFile(name, &target);
-    *result = status.ok() ? new file(*this, name, target) : nullptr;
-    return status;
-}
 
 std::string helper_program(const char* name) {
     const char* bin = std::getenv("TRESVIK_BIN");

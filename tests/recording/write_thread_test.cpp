@@ -33,17 +33,18 @@ using boost::asio::ip::tcp;
 struct odometer_line {
     int master = -1, slave = -1;
     std::string path;
-    odometer_line() {
+    odometer_line() { plug(); }
+    ~odometer_line() {
+        unplug();
+        if (slave >= 0)
+            close(slave);
+    }
+    void plug() {
         char name[128];
         termios raw{};
         cfmakeraw(&raw);
         EXPECT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
         path = name;
-    }
-    ~odometer_line() {
-        unplug();
-        if (slave >= 0)
-            close(slave);
     }
     void send(std::uint32_t count) {
         const auto bytes = encode_format_b(count);
@@ -72,12 +73,16 @@ public:
         std::lock_guard lock(mutex_);
         reply_ = encode_coord_reply(reply);
     }
+    // Closes every connection after reading its first request, as a broken server does.
+    std::atomic<bool> hang_up{false};
+    std::atomic<int> accepted{0};
 
 private:
     void accept() {
         acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
             if (error)
                 return;
+            ++accepted;
             serve(std::make_shared<tcp::socket>(std::move(socket)));
             accept();
         });
@@ -86,7 +91,7 @@ private:
         auto request = std::make_shared<coord_request_bytes>();
         boost::asio::async_read(
             *socket, boost::asio::buffer(*request), [this, socket, request](auto error, auto) {
-                if (error)
+                if (error || hang_up)
                     return;
                 auto reply = std::make_shared<coord_reply_bytes>(current_reply());
                 boost::asio::async_write(*socket, boost::asio::buffer(*reply),
@@ -131,15 +136,16 @@ struct recorder_fixture : testing::Test {
     event_recorder owner;
     std::unique_ptr<write_thread> thread;
 
-    void start(const std::string& port_path, const std::string& server_port) {
+    void start(const std::string& port_path, const std::string& server_port,
+               frame_snapshot frames = next_frame, const char* server = "127.0.0.1") {
         wxStringInputStream empty("");
         wxFileConfig config(empty);
         config.Write("dpp_port", wxString(port_path));
-        config.Write("coordinate_server_address", "127.0.0.1");
+        config.Write("coordinate_server_address", server);
         config.Write("coordinate_server_port", wxString(server_port));
         config.Write("write_path", wxString(root.path()));
         config.Write("side", L"правый");
-        thread = std::make_unique<write_thread>(&owner, config, next_frame);
+        thread = std::make_unique<write_thread>(&owner, config, std::move(frames));
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
     void stop() {
@@ -210,6 +216,17 @@ private:
     std::string port_;
 };
 
+double process_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+std::size_t count_of(const std::vector<wxString>& rows, const wxString& text) {
+    return static_cast<std::size_t>(std::count(rows.begin(), rows.end(), text));
+}
+
 std::string unused_port() {
     boost::asio::io_context events;
     tcp::acceptor probe(events, tcp::endpoint(tcp::v4(), 0));
@@ -263,17 +280,49 @@ TEST_F(recorder_fixture, coordinate_sessions_name_the_open_database_and_close_it
     EXPECT_EQ(second.count("0000000010"), 0u);
 }
 
-TEST_F(recorder_fixture, a_vanished_odometer_stops_recording_but_not_the_thread) {
+// A USB adapter that drops out and comes back under the same name (here a link to a new pty).
+TEST_F(recorder_fixture, a_vanished_odometer_is_reopened_and_recording_goes_on) {
     coordinate_server server;
-    start(odometer.path, server.port());
-    odometer.send(1);
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 1 "));
+    temp_dir device;
+    const std::string link = device.path() + "/odometer";
+    std::filesystem::create_symlink(odometer.path, link);
+    start(link, server.port());
+    odometer.send(500);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 500 Записано кадров: 1"));
     odometer.unplug();
     close(odometer.slave);
-    odometer.slave = -1;
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port."));
-    EXPECT_TRUE(thread->IsAlive());
+    std::filesystem::remove(link);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП: нет связи с портом " + link));
+    std::this_thread::sleep_for(2500ms); // reopens fail meanwhile
+    odometer.plug();
+    std::filesystem::create_symlink(odometer.path, link);
+    const wxString opened = L"Последовательный порт: " + link;
+    ASSERT_TRUE(
+        owner.pump_until([&] { return count_of(owner.texts(EVT_THREAD_LOG_INFO), opened) == 2; }));
+    odometer.send(3);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 3 Записано кадров: 1"));
+    const auto errors = owner.texts(EVT_THREAD_LOG_ERROR);
+    EXPECT_EQ(count_of(errors, "Error reading serial serial_port."), 1u);
+    EXPECT_EQ(count_of(errors, "open: No such file or directory"), 1u) << "once, not per second";
     stop();
+    EXPECT_EQ(folders().size(), 2u) << "the lower count after the gap starts a new session";
+}
+
+TEST_F(recorder_fixture, ending_with_an_error_while_recording_closes_the_session) {
+    coordinate_server server;
+    int calls = 0;
+    start(odometer.path, server.port(), [&calls](cv::Mat& image, std::uint64_t known) {
+        if (++calls == 2)
+            throw 42; // beyond what the recorder handles
+        return next_frame(image, known);
+    });
+    odometer.send(1);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 1 Записано кадров: 1"));
+    EXPECT_TRUE(current_session.is_open());
+    odometer.send(2);
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "Unknown exception in write thread"));
+    thread->Wait();
+    EXPECT_FALSE(current_session.is_open());
 }
 
 TEST_F(recorder_fixture, a_missing_port_ends_the_thread_with_the_open_error) {
@@ -285,16 +334,10 @@ TEST_F(recorder_fixture, a_missing_port_ends_the_thread_with_the_open_error) {
 
 TEST_F(recorder_fixture, a_refused_server_is_retried_calmly_and_found_when_it_comes) {
     const std::string port = unused_port();
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
+    const double cpu_before = process_cpu_seconds();
     start(odometer.path, port);
     std::this_thread::sleep_for(2s);
-    getrusage(RUSAGE_SELF, &after);
-    const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
-                       (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6 +
-                       (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
-                       (after.ru_stime.tv_usec - before.ru_stime.tv_usec) / 1e6;
-    EXPECT_LT(cpu, 1.0) << "refused connects must not spin";
+    EXPECT_LT(process_cpu_seconds() - cpu_before, 1.0) << "refused connects must not spin";
     EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty());
     boost::asio::io_context events;
     tcp::acceptor late(events, tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
@@ -302,18 +345,37 @@ TEST_F(recorder_fixture, a_refused_server_is_retried_calmly_and_found_when_it_co
     EXPECT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok.", 4s));
 }
 
-TEST_F(recorder_fixture, dropped_short_and_garbled_replies_are_reported_and_reconnected) {
+// Each lost connection used to reconnect at once with two rows: a tight loop and a log without end.
+TEST_F(recorder_fixture, a_server_that_hangs_up_is_reconnected_calmly_with_one_row_a_minute) {
+    coordinate_server server;
+    server.hang_up = true;
+    const double cpu_before = process_cpu_seconds();
+    start(odometer.path, server.port());
+    std::this_thread::sleep_for(3500ms);
+    odometer.send(9);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 9 Записано кадров: 1"));
+    EXPECT_LT(process_cpu_seconds() - cpu_before, 1.0);
+    EXPECT_GE(server.accepted, 3);
+    EXPECT_LE(server.accepted, 5) << "about one connection a second";
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"End of file"});
+    EXPECT_EQ(count_of(owner.texts(EVT_THREAD_LOG_INFO), "Connect to coordinate server. Ok."), 1u);
+}
+
+TEST_F(recorder_fixture, a_server_name_that_does_not_resolve_leaves_recording_going) {
+    start(odometer.path, "12500", next_frame, "no-such-server.invalid");
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "CoordServer resolve error"));
+    odometer.send(4);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 4 Записано кадров: 1"));
+    EXPECT_TRUE(thread->IsAlive());
+    stop();
+    EXPECT_EQ(folders().size(), 1u);
+}
+
+TEST_F(recorder_fixture, dropped_short_and_garbled_replies_are_reported_and_recording_goes_on) {
     coordinate_simulator server({"--drop-every", "3", "--short-every", "4", "--garbage"});
     ASSERT_FALSE(server.port().empty());
     start(odometer.path, server.port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: "));
-    ASSERT_TRUE(owner.pump_until([&] {
-        int connects = 0;
-        for (const auto& row : owner.texts(EVT_THREAD_LOG_INFO))
-            connects += row == "Connect to coordinate server. Ok.";
-        return connects >= 3;
-    }));
-    EXPECT_FALSE(owner.texts(EVT_THREAD_LOG_ERROR).empty()) << "each lost connection is reported";
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "End of file", 5s)) << "a lost connection";
     odometer.send(5);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 5 Записано кадров: 1"));
     EXPECT_TRUE(thread->IsAlive());
