@@ -14,6 +14,7 @@ namespace {
 constexpr std::chrono::seconds reconnect_pause{1};
 // A name server that does not know the name now rarely knows it a moment later.
 constexpr std::chrono::seconds resolve_pause{5};
+constexpr std::chrono::milliseconds poll_interval{20};
 
 wxString system_text(const boost::system::error_code& error) {
     return from_locale_text(error.message());
@@ -95,6 +96,7 @@ void coordinate_client::on_connected(const boost::system::error_code& error) {
 // A reply is evaluated only once all of its bytes are in, so a short receive can never mix the
 // bytes of two replies.
 void coordinate_client::send_request() {
+    last_request_ = std::chrono::steady_clock::now();
     boost::asio::async_write(socket_, boost::asio::buffer(request_),
                              [self = shared_from_this()](const boost::system::error_code& error,
                                                          std::size_t) { self->on_sent(error); });
@@ -116,7 +118,14 @@ void coordinate_client::on_received(const boost::system::error_code& error) {
     if (error)
         return lose_connection(error);
     apply(evaluate_coord_reply(state_, parse_coord_reply(reply_), session_.is_open(), side_));
-    send_request();
+    send_next_request();
+}
+
+void coordinate_client::send_next_request() {
+    const auto due = last_request_ + poll_interval;
+    if (std::chrono::steady_clock::now() >= due)
+        return send_request();
+    after(due - std::chrono::steady_clock::now(), &coordinate_client::send_request);
 }
 
 void coordinate_client::lose_connection(const boost::system::error_code& error) {

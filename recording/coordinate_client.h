@@ -14,8 +14,11 @@
 #include "recording/session_db.h"
 
 // Polls the coordinate server on the write thread's event loop: request, complete 1024-byte
-// reply, evaluation, next request at once. A new session closes the session database; replies
-// of the known session write its code, orientation and side into the open one.
+// reply, evaluation, next request. A server that answers at once would otherwise be polled
+// thousands of times a second, each poll costing the recorder's thread what a frame does; so
+// requests go out at most every 20 ms, which still sees a new session within a car's few cm. A new
+// session closes the session database; replies of the known session write its code, orientation and
+// side into the open one.
 //
 // The server is an auxiliary peer: nothing it does stops the recording. A name that does not
 // resolve is tried again every few seconds; a refused connect is retried after a pause, silently;
@@ -41,6 +44,7 @@ private:
     void connect();
     void on_connected(const boost::system::error_code& error);
     void send_request();
+    void send_next_request();
     void on_sent(const boost::system::error_code& error);
     void on_received(const boost::system::error_code& error);
     void lose_connection(const boost::system::error_code& error);
@@ -62,5 +66,6 @@ private:
     const coord_request_bytes request_ = coord_request();
     coord_reply_bytes reply_{};
     coord_session_state state_;
+    std::chrono::steady_clock::time_point last_request_{};
     bool stopped_ = false;
 };

@@ -23,7 +23,7 @@ void odometer_port::open(const std::string& path) {
 }
 
 void odometer_port::start_reading() {
-    port_.async_read_some(boost::asio::buffer(&read_byte_, 1),
+    port_.async_read_some(boost::asio::buffer(read_bytes_),
                           [self = shared_from_this()](const boost::system::error_code& error,
                                                       std::size_t transferred) {
                               self->on_read(error, transferred);
@@ -44,15 +44,16 @@ void odometer_port::close() {
 void odometer_port::on_read(const boost::system::error_code& error, std::size_t transferred) {
     if (error == boost::asio::error::operation_aborted || closed_)
         return;
-    if (error || transferred != 1)
+    if (error || transferred == 0)
         return lose_line();
-    handle_byte();
+    handle_bytes(transferred);
     start_reading();
 }
 
-void odometer_port::handle_byte() {
-    for (const odometer_count& count : decoder_.push(read_byte_))
-        on_count_(count.value, count.kind);
+void odometer_port::handle_bytes(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        for (const odometer_count& found : decoder_.push(read_bytes_[i]))
+            on_count_(found.value, found.kind);
 }
 
 // The decoder keeps what it had: bytes of a packet cut by the loss simply match nothing.

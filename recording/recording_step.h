@@ -62,6 +62,7 @@ private:
     local_clock clock_;
     std::uint32_t last_dpp_ = 0;
     std::uint64_t last_frame_timestamp_ = 0;
+    cv::Mat frame_; // the newest frame's copy, its memory kept from frame to frame
     std::string session_path_;
     std::chrono::steady_clock::time_point resume_at_{};
     bool disk_failed_ = false;

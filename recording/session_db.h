@@ -97,6 +97,7 @@ public:
 
 private:
     leveldb::DB& open_handle() const;
+    void encode_jpeg(const cv::Mat& image);
     void release_handle();
     void put_metadata(std::string_view key, const std::string& value);
     void put(leveldb::DB& handle, std::string_view key, const leveldb::Slice& value);
@@ -109,7 +110,11 @@ private:
     std::atomic<std::uint64_t> frames_written_{0};
     std::atomic<bool> open_{false};
     session_clock clock_;
-    // The writing thread's own: values stored since the open, and the durability state.
+    // The writing thread's own: buffers kept from frame to frame (a frame is megabytes, and fresh
+    // memory for each would cost page faults), values stored since the open, and the durability
+    // state.
+    std::vector<uchar> jpeg_;
+    leveldb::WriteBatch batch_;
     std::map<std::string, std::string, std::less<>> stored_metadata_;
     std::uint64_t last_sync_micros_ = 0;
     bool unsynced_writes_ = false;

@@ -21,12 +21,8 @@ leveldb::WriteOptions synchronised_write() {
     return options;
 }
 
-std::vector<uchar> encode_jpeg(const cv::Mat& image, const std::vector<int>& parameters) {
-    std::vector<uchar> jpeg;
-    // The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
-    if (!cv::imencode("*.jpeg", image, jpeg, parameters))
-        throw std::runtime_error("JPEG encoding of the frame failed.");
-    return jpeg;
+leveldb::Slice as_slice(const std::vector<uchar>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 } // namespace
 
@@ -100,26 +96,32 @@ std::wstring session_writer::session_code() const {
     return wide_text(find_value(*handle_, key_session).value_or(std::string()));
 }
 
+// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
+void session_writer::encode_jpeg(const cv::Mat& image) {
+    if (!cv::imencode("*.jpeg", image, jpeg_, jpeg_parameters_))
+        throw std::runtime_error("JPEG encoding of the frame failed.");
+}
+
 void session_writer::put_frame(const cv::Mat& image, std::uint32_t dpp) {
-    const std::vector<uchar> jpeg = encode_jpeg(image, jpeg_parameters_);
+    encode_jpeg(image);
     std::shared_lock lock(handle_lock_);
-    put(open_handle(), frame_key(dpp), {reinterpret_cast<const char*>(jpeg.data()), jpeg.size()});
+    put(open_handle(), frame_key(dpp), as_slice(jpeg_));
 }
 
 // One atomic batch: a failure leaves neither the range nor the time pointing at a missing frame.
 void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
-    const std::vector<uchar> jpeg = encode_jpeg(image, jpeg_parameters_);
+    encode_jpeg(image);
     const std::string key = frame_key(dpp);
-    leveldb::WriteBatch batch;
+    batch_.Clear();
     if (frames_written_ == 0) {
-        batch.Put(as_slice(key_dpp_start), key);
-        batch.Put(as_slice(key_time_start), format_unix_seconds(clock_()));
+        batch_.Put(as_slice(key_dpp_start), key);
+        batch_.Put(as_slice(key_time_start), format_unix_seconds(clock_()));
     }
-    batch.Put(as_slice(key_dpp_end), key);
-    batch.Put(as_slice(key_time_end), format_unix_seconds(clock_()));
-    batch.Put(key, {reinterpret_cast<const char*>(jpeg.data()), jpeg.size()});
+    batch_.Put(as_slice(key_dpp_end), key);
+    batch_.Put(as_slice(key_time_end), format_unix_seconds(clock_()));
+    batch_.Put(key, as_slice(jpeg_));
     std::shared_lock lock(handle_lock_);
-    write(open_handle(), batch);
+    write(open_handle(), batch_);
     ++frames_written_;
 }
 

@@ -76,6 +76,7 @@ public:
     // Closes every connection after reading its first request, as a broken server does.
     std::atomic<bool> hang_up{false};
     std::atomic<int> accepted{0};
+    std::atomic<int> requests{0};
 
 private:
     void accept() {
@@ -93,6 +94,7 @@ private:
             *socket, boost::asio::buffer(*request), [this, socket, request](auto error, auto) {
                 if (error || hang_up)
                     return;
+                ++requests;
                 auto reply = std::make_shared<coord_reply_bytes>(current_reply());
                 boost::asio::async_write(*socket, boost::asio::buffer(*reply),
                                          [this, socket, reply](auto e, auto) {
@@ -359,6 +361,18 @@ TEST_F(recorder_fixture, a_server_that_hangs_up_is_reconnected_calmly_with_one_r
     EXPECT_LE(server.accepted, 5) << "about one connection a second";
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"End of file"});
     EXPECT_EQ(count_of(owner.texts(EVT_THREAD_LOG_INFO), "Connect to coordinate server. Ok."), 1u);
+}
+
+// Each poll costs the recorder's thread about what a frame does.
+TEST_F(recorder_fixture, a_server_that_answers_at_once_is_polled_at_most_fifty_times_a_second) {
+    coordinate_server server;
+    server.set_reply(numbered(3));
+    start(odometer.path, server.port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 3)"));
+    const int before = server.requests;
+    std::this_thread::sleep_for(1s);
+    EXPECT_GE(server.requests - before, 20);
+    EXPECT_LE(server.requests - before, 52);
 }
 
 TEST_F(recorder_fixture, a_server_name_that_does_not_resolve_leaves_recording_going) {
