@@ -55,15 +55,15 @@ protected:
         std::filesystem::create_directory(root.path() + "/photos");
     }
 
-    tool_result run(const std::string& arguments) {
+    tool_result run(const std::string& arguments, const std::string& program = "tresvik-db") {
         const char* bin = std::getenv("TRESVIK_BIN");
         const std::filesystem::path folder =
             bin ? std::filesystem::path(bin)
                 : std::filesystem::read_symlink("/proc/self/exe").parent_path();
         const std::string err_file = root.path() + "/stderr.txt";
         const std::string command = "TZ=UTC LC_ALL=C.UTF-8 " +
-                                    shell_quoted((folder / "tresvik-db").string()) + " " +
-                                    arguments + " 2>" + shell_quoted(err_file);
+                                    shell_quoted((folder / program).string()) + " " + arguments +
+                                    " 2>" + shell_quoted(err_file);
         tool_result result;
         FILE* out = popen(command.c_str(), "r");
         char buffer[4096];
@@ -105,6 +105,33 @@ TEST_F(db_tool_test, list_json_gives_null_for_a_missing_dpp) {
               std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("\"dpp_start\": 100, \"dpp_end\": 400"), std::string::npos);
+}
+
+TEST_F(db_tool_test, list_shows_dpps_of_two_to_the_31_and_above_unsigned) {
+    temp_dir high_root;
+    write_raw_session(high_root.path() + "/high", {{"2147483648", jpeg_of(test_frame(1))},
+                                                   {"4294967294", jpeg_of(test_frame(2))},
+                                                   {"dpp_end", "4294967294"},
+                                                   {"dpp_start", "2147483648"},
+                                                   {"version", "1"}});
+    const tool_result result = run("list " + shell_quoted(high_root.path()));
+    EXPECT_NE(result.out.find("\t2147483648\t4294967294\t"), std::string::npos) << result.out;
+    const tool_result json = run("list --json " + shell_quoted(high_root.path()));
+    EXPECT_NE(json.out.find("\"dpp_start\": 2147483648, \"dpp_end\": 4294967294"),
+              std::string::npos)
+        << json.out;
+}
+
+TEST_F(db_tool_test, every_tool_answers_help_with_its_usage_on_standard_output) {
+    for (const char* program :
+         {"tresvik-db", "tresvik-camsim", "tresvik-coord-sim", "tresvik-odometer-sim"}) {
+        const tool_result result = run("--help", program);
+        std::string out = result.out;
+        std::transform(out.begin(), out.end(), out.begin(), ::tolower);
+        EXPECT_EQ(result.status, 0) << program;
+        EXPECT_NE(out.find("usage: " + std::string(program)), std::string::npos) << out;
+        EXPECT_EQ(result.err, "") << program;
+    }
 }
 
 TEST_F(db_tool_test, info_adds_the_frame_count) {
