@@ -203,3 +203,18 @@ TEST(odometer_sim, ends_cleanly_on_sigterm_and_sigint) {
         EXPECT_LT(clock_type::now() - sent, std::chrono::seconds(1));
     }
 }
+
+// The recorder's device name survives a restart of the simulator.
+TEST(odometer_sim, a_link_names_the_line_while_it_runs) {
+    const std::string link = testing::TempDir() + "odometer-link";
+    for (int run = 0; run < 2; ++run) {
+        sim_run sim({"--rate", "1", "--link", link});
+        EXPECT_EQ(sim.reader_path(), link);
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+        sim.signal(SIGTERM);
+        sim.wait_for_exit();
+        EXPECT_NE(access(link.c_str(), F_OK), 0) << "removed at the end";
+    }
+}

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <random>
 
@@ -57,6 +58,29 @@ private:
     std::uint64_t sent_ = 0;
 };
 
+// A link that names the pty's reader end for as long as the simulator runs.
+class reader_link {
+public:
+    reader_link(std::string path, const std::string& target) : path_(std::move(path)) {
+        if (path_.empty())
+            return;
+        std::error_code ignored;
+        if (std::filesystem::is_symlink(path_, ignored))
+            std::filesystem::remove(path_, ignored);
+        std::filesystem::create_symlink(target, path_);
+    }
+    ~reader_link() {
+        std::error_code ignored;
+        if (!path_.empty())
+            std::filesystem::remove(path_, ignored);
+    }
+    reader_link(const reader_link&) = delete;
+    reader_link& operator=(const reader_link&) = delete;
+
+private:
+    std::string path_;
+};
+
 void add_seconds(timespec& time, double seconds) {
     const long long nanos = time.tv_nsec + static_cast<long long>(seconds * 1e9);
     time.tv_sec += nanos / 1000000000;
@@ -105,7 +129,9 @@ int main(int argc, char** argv) {
         }
         auto line =
             options.pty ? line_output::open_pty() : line_output::open_device(options.device);
-        std::cout << "odometer on " << line->reader_path() << std::endl;
+        const reader_link link(options.link, line->reader_path());
+        std::cout << "odometer on " << (options.link.empty() ? line->reader_path() : options.link)
+                  << std::endl;
         run(options, *line);
         return 0;
     } catch (const usage_error& e) {

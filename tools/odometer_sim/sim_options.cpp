@@ -17,6 +17,9 @@ SIGTERM arrives.
 options:
   --pty                    make a pty pair instead of opening DEVICE; bytes the reader has not
                            taken wait in the pty (about 4 KB), the rest is dropped
+  --link PATH              with --pty: a symbolic link at PATH to the pty's reader end, made
+                           anew at start (an earlier link there is replaced) and removed at
+                           the end, so a restarted simulator comes back under the same name
   --format a|b|mixed       packet format A (4 bytes, low 24 bits of the count), B (7 bytes with
                            checksum) or both in turn (default a)
   --rate N                 packets per second (default 50)
@@ -89,6 +92,7 @@ using setter = std::function<void(sim_options&, const std::string&)>;
 const std::map<std::string, setter>& valued_options() {
     static const std::map<std::string, setter> options{
         {"format", [](sim_options& o, const std::string& v) { o.format = parse_format(v); }},
+        {"link", [](sim_options& o, const std::string& v) { o.link = v; }},
         {"rate",
          [](sim_options& o, const std::string& v) { o.rate = parse_rate("rate", v, 0.01, 1e6); }},
         {"speed",
@@ -156,5 +160,7 @@ sim_options parse_sim_options(const std::vector<std::string>& args) {
     }
     if (!options.help && options.pty == !options.device.empty())
         throw usage_error("give either --pty or a DEVICE");
+    if (!options.link.empty() && !options.pty)
+        throw usage_error("--link needs --pty");
     return options;
 }

@@ -12,6 +12,7 @@ enum class packet_format { a, b, mixed };
 struct sim_options {
     std::string device; // serial device to write to; empty with pty
     bool pty = false;   // make a pty pair and write to its master
+    std::string link;   // with pty: a symbolic link here names the pty's reader end
     packet_format format = packet_format::a;
     double rate = 50;   // packets per second
     double speed = 100; // counts per second at cruise
