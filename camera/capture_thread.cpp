@@ -1,5 +1,6 @@
 #include "camera/capture_thread.h"
 
+#include <atomic>
 #include <stdexcept>
 
 #include "camera/gige_receive.h"
@@ -63,13 +64,15 @@ wxThread::ExitCode capture_thread::Entry() {
     return code;
 }
 
-// A frame larger than the kernel lets a socket buffer loses packets whenever this thread is late;
-// the operator learns it once per capture, as an error row because frames will be lost.
+// A frame larger than the kernel lets a socket buffer may lose packets whenever this thread is
+// late. That is how a stock kernel is set up, not a fault of this capture, so the operator reads it
+// once per run as information; the flag is shared by every capture thread of the process.
 void capture_thread::warn_of_small_receive_buffer() {
+    static std::atomic<bool> warned{false};
     const auto frame_bytes = static_cast<std::uint64_t>(buffer_.frame_bytes());
     const std::string warning = receive_buffer_warning(read_rmem_max(), frame_bytes);
-    if (!warning.empty())
-        post(EVT_THREAD_LOG_ERROR, wxString::FromUTF8(warning));
+    if (!warning.empty() && !warned.exchange(true))
+        post(EVT_THREAD_LOG_INFO, wxString::FromUTF8(warning));
 }
 
 // False when an exit was asked for before the condition existed: nothing is started then.
