@@ -1,6 +1,7 @@
 #include "camera/capture_thread.h"
 
 #include <atomic>
+#include <limits>
 #include <stdexcept>
 
 #include "camera/gige_receive.h"
@@ -22,6 +23,17 @@ template <typename T> T buffer_info(STREAM_HANDLE stream, BUF_HANDLE buffer, int
     check(J_DataStream_GetBufferInfo(stream, buffer, item, &value, &size),
           "Error getting buffer info");
     return value;
+}
+
+// The camera's PayloadSize counts line padding and chunk data too, which a buffer of one frame
+// would cut off (the layer then drops the frame as incomplete). A camera that does not tell, or
+// tells less than a frame or more than a buffer can hold, gets buffers of one frame.
+std::uint32_t stream_buffer_size(CAM_HANDLE camera, std::int64_t frame_bytes) {
+    std::int64_t payload = 0;
+    if (J_Camera_GetValueInt64(camera, "PayloadSize", &payload) != J_ST_SUCCESS ||
+        payload < frame_bytes || payload > std::numeric_limits<std::uint32_t>::max())
+        payload = frame_bytes;
+    return static_cast<std::uint32_t>(payload);
 }
 
 std::uint64_t stream_info(STREAM_HANDLE stream, int item) {
@@ -96,7 +108,7 @@ bool capture_thread::set_up() {
 // Each block enters the map as soon as it is announced, so that a failure further on still revokes
 // it before freeing it.
 void capture_thread::announce_buffers() {
-    buffer_size_ = static_cast<std::uint32_t>(buffer_.frame_bytes());
+    buffer_size_ = stream_buffer_size(camera_, buffer_.frame_bytes());
     for (int i = 0; i < buffer_count; ++i) {
         std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[buffer_size_]);
         BUF_HANDLE handle = nullptr;
@@ -173,7 +185,7 @@ void capture_thread::handle_frame(std::uint64_t& frames) {
     if (rotate_)
         J_Image_Rotate(&image, J_ROTATE_180);
     if (image.pImageBuffer)
-        buffer_.store(image.pImageBuffer, buffer_size_, image.iTimeStamp);
+        buffer_.store(image.pImageBuffer, buffer_size_, image.iTimeStamp, image.iPaddingX);
     if (++frames % 10 == 0)
         post(EVT_THREAD_NEW_FRAME,
              wxString::Format("timestamp: %llu missing packets: %u queued buffers: %u",

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -226,6 +227,45 @@ TEST_F(capture_test, SixteenBitFramesAreConvertedToTheirHighByte) {
     ASSERT_EQ(image.total(), 32u);
     for (std::size_t i = 0; i < 32; ++i)
         EXPECT_EQ(image.data[i], 31 - i) << i;
+}
+
+// The camera is 8 x 4 Mono8: one frame is 32 bytes.
+TEST_F(capture_test, BuffersHoldThePayloadSizeOrAtLeastOneFrame) {
+    const struct {
+        std::optional<std::int64_t> payload_size; // none: the camera has no such feature
+        std::size_t buffer_bytes;
+    } cases[] = {
+        {std::nullopt, 32}, {56, 56}, {32, 32}, {31, 32}, {-1, 32}, {std::int64_t{1} << 32, 32},
+    };
+    for (const auto& c : cases) {
+        if (c.payload_size)
+            camera_.set_int("PayloadSize", *c.payload_size);
+        start();
+        ASSERT_TRUE(waiting());
+        EXPECT_EQ(fake_sdk::open_resources().announced_bytes,
+                  capture_thread::buffer_count * c.buffer_bytes)
+            << "PayloadSize " << c.payload_size.value_or(0);
+        stop();
+    }
+}
+
+// Each line of 8 pixels is followed by 4 padding bytes, and the frame by 8 bytes of chunk data.
+TEST_F(capture_test, PaddedLinesAreStoredWithoutTheirPadding) {
+    open_camera({"INT=>SD::padded", "Padded", "127.0.0.5", 8, 4, fake_sdk::mono8, 4});
+    camera_.set_int("PayloadSize", 4 * 12 + 8);
+    start();
+    ASSERT_TRUE(waiting());
+    std::vector<std::uint8_t> payload;
+    for (unsigned line = 0; line < 4; ++line) {
+        const std::vector<std::uint8_t> pixels = ramp(8, 8 * line + 1);
+        payload.insert(payload.end(), pixels.begin(), pixels.end());
+        payload.insert(payload.end(), 4, 0xEE);
+    }
+    payload.insert(payload.end(), 8, 0xCC);
+    deliver(payload, 1);
+    cv::Mat image;
+    grab_->buffer().copy_out(image);
+    EXPECT_EQ(std::vector<std::uint8_t>(image.data, image.data + 32), ramp(32, 1));
 }
 
 TEST_F(capture_test, OverlayIsTheSideReadWhenTheModeIsMade) {

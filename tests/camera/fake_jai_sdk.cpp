@@ -236,8 +236,9 @@ J_STATUS_TYPE buffer_item(const stream_state& stream, const buffer_state& buffer
         return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->setup.height));
     case BUFFER_INFO_XOFFSET:
     case BUFFER_INFO_YOFFSET:
-    case BUFFER_INFO_XPADDING:
         return put(value, size, std::uint32_t{0});
+    case BUFFER_INFO_XPADDING:
+        return put(value, size, stream.camera->camera->setup.line_padding);
     case BUFFER_INFO_BLOCKID:
         return put(value, size, buffer.block_id);
     case BUFFER_INFO_PIXELTYPE:
@@ -852,6 +853,8 @@ resources open_resources() {
     open.streams = s.streams.size();
     for (auto& [handle, stream] : s.streams) {
         open.announced_buffers += stream->buffers.size();
+        for (auto& [buffer, announced] : stream->buffers)
+            open.announced_bytes += announced->size;
         open.running_streams += stream->running ? 1 : 0;
     }
     open.conditions = s.conditions.size();

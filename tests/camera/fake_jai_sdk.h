@@ -55,6 +55,7 @@ struct camera_setup {
     std::int64_t width = 8;
     std::int64_t height = 4;
     std::int64_t pixel_format = mono8;
+    std::uint32_t line_padding = 0; // bytes after each line, as BUFFER_INFO_XPADDING reports
 };
 
 // One scripted camera, named by its id; a cheap value that stays valid until reset().
@@ -114,6 +115,7 @@ struct resources {
     std::size_t cameras = 0;
     std::size_t streams = 0;
     std::size_t announced_buffers = 0;
+    std::size_t announced_bytes = 0;
     std::size_t conditions = 0;
     std::size_t events = 0;
     std::size_t running_streams = 0;
