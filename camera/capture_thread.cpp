@@ -248,15 +248,24 @@ void capture_thread::release() {
         return;
     J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
     J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
-    for (auto& [handle, block] : buffers_) {
-        void* memory = nullptr;
-        void* private_data = nullptr;
-        J_DataStream_RevokeBuffer(stream_, handle, &memory, &private_data);
-        block.reset();
-    }
-    buffers_.clear();
+    revoke_buffers();
     J_DataStream_Close(stream_);
     stream_ = nullptr;
+    buffers_.clear(); // the layer uses no buffer memory once the stream is closed
+}
+
+// A block is freed only once the layer has let go of it: a buffer whose revoke fails may still be
+// written into, so its block stays in the map until the stream is closed.
+void capture_thread::revoke_buffers() {
+    for (auto entry = buffers_.begin(); entry != buffers_.end();) {
+        void* memory = nullptr;
+        void* private_data = nullptr;
+        if (J_DataStream_RevokeBuffer(stream_, entry->first, &memory, &private_data) ==
+            J_ST_SUCCESS)
+            entry = buffers_.erase(entry);
+        else
+            ++entry;
+    }
 }
 
 void capture_thread::close_condition() {

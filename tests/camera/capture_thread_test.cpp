@@ -268,6 +268,19 @@ TEST_F(capture_test, PaddedLinesAreStoredWithoutTheirPadding) {
     EXPECT_EQ(std::vector<std::uint8_t>(image.data, image.data + 32), ramp(32, 1));
 }
 
+// The fake reads the memory of the buffers still announced when the stream closes, so under
+// AddressSanitizer a block freed after its failed revoke ends the test.
+TEST_F(capture_test, ABlockWhoseRevokeFailsIsFreedOnlyAfterTheStreamIsClosed) {
+    start();
+    ASSERT_TRUE(waiting());
+    deliver(ramp(32, 0), 1);
+    fake_sdk::fail(step::revoke_buffer, 3, 2);
+    stop();
+    EXPECT_EQ(fake_sdk::count_calls("J_DataStream_RevokeBuffer"),
+              std::size_t{capture_thread::buffer_count});
+    expect_everything_released();
+}
+
 TEST_F(capture_test, OverlayIsTheSideReadWhenTheModeIsMade) {
     config_ = config_of("side=правый\n");
     start();

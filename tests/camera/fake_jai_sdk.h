@@ -11,9 +11,10 @@
 // A scripted, in-process camera layer for unit tests: linked instead of camera_sdk_aravis, it
 // implements every J_ function of camera/jai_sdk.h over process-wide state. Every J_ function and
 // every call below is thread-safe (one mutex), so a test may script frames and failures while a
-// capture thread calls the layer. Calls on unknown or closed handles, and releases out of order
-// (revoking a queued buffer of a running stream, closing a stream with buffers still announced),
-// return J_ST_ERROR and are noted as misuses.
+// capture thread calls the layer. Calls on unknown or closed handles, and revoking a queued buffer
+// of a running stream, return J_ST_ERROR and are noted as misuses. Closing a stream reads the
+// memory of the buffers still announced, as a layer may use it until then, so that
+// AddressSanitizer reports memory freed while the layer still held it.
 namespace fake_sdk {
 
 constexpr std::int64_t mono8 = 0x01080001;
@@ -44,6 +45,7 @@ enum class step {
     start_stream,
     acquisition_start,
     buffer_info,
+    revoke_buffer,
     stream_info,
     wait,
 };
