@@ -113,6 +113,15 @@ thread_cpu_list thread_cpu_table();
 // "busiest threads (CPU seconds): name seconds ..." of the first few.
 void print_busiest(const thread_cpu_list& threads);
 
+// Closes the factory it holds when it goes; enumerate_cameras may replace the handle meanwhile.
+struct factory_guard {
+    FACTORY_HANDLE handle = nullptr;
+    ~factory_guard() {
+        if (handle)
+            J_Factory_Close(handle);
+    }
+};
+
 // Waits up to the time for tresvik-camsim to be listed and returns its camera id; throws
 // std::runtime_error when none appears. The factory is reopened as enumerate_cameras does.
 std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within);

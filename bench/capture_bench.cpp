@@ -24,14 +24,6 @@ constexpr std::uint64_t frame_bytes = 1920 * 1200;
 // Frames before this are left out of the rate and the CPU share: the stream is still starting.
 constexpr auto warm_up = 2s;
 
-struct factory_guard {
-    FACTORY_HANDLE handle = nullptr;
-    ~factory_guard() {
-        if (handle)
-            J_Factory_Close(handle);
-    }
-};
-
 // What the benchmark sees at one moment of the capture.
 struct sample {
     stream_statistics statistics;

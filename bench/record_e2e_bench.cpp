@@ -30,14 +30,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct factory_guard {
-    FACTORY_HANDLE handle = nullptr;
-    ~factory_guard() {
-        if (handle)
-            J_Factory_Close(handle);
-    }
-};
-
 // The three simulators, started and ready; each is stopped when the object goes.
 struct peers {
     explicit peers(const std::string& bin);

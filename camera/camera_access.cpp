@@ -32,7 +32,8 @@ void reopen_factory(FACTORY_HANDLE& factory) {
     check(J_Factory_Open("", &factory), "Error opening JAI factory.");
 }
 
-std::uint32_t current_camera_count(FACTORY_HANDLE& factory) {
+// One network discovery: the slow step of an enumeration.
+std::uint32_t discover_cameras(FACTORY_HANDLE& factory) {
     reopen_factory(factory);
     bool changed = false;
     check(J_Factory_UpdateCameraList(factory, &changed), "Error updating camera list.");
@@ -41,8 +42,7 @@ std::uint32_t current_camera_count(FACTORY_HANDLE& factory) {
     return count;
 }
 
-std::string describe_camera_at(FACTORY_HANDLE factory, std::int32_t index) {
-    const std::string id = camera_id_at(factory, index);
+std::string describe_camera(FACTORY_HANDLE factory, const std::string& id) {
     const std::string model =
         camera_info(factory, id, CAM_INFO_MODELNAME, "Error getting camera model info.");
     const std::string address =
@@ -86,11 +86,11 @@ std::string camera_description(const std::string& model, const std::string& addr
 }
 
 camera_list enumerate_cameras(FACTORY_HANDLE& factory) {
+    const std::uint32_t count = discover_cameras(factory);
     camera_list cameras;
-    for (std::uint32_t i = 0; i < current_camera_count(factory); ++i) {
-        const auto index = static_cast<std::int32_t>(i);
-        const std::string id = camera_id_at(factory, index);
-        cameras.emplace(describe_camera_at(factory, index), id);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string id = camera_id_at(factory, static_cast<std::int32_t>(i));
+        cameras.emplace(describe_camera(factory, id), id);
     }
     return cameras;
 }

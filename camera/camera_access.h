@@ -39,9 +39,9 @@ std::string driver_tag(const std::string& camera_id);
 std::string camera_description(const std::string& model, const std::string& address,
                                const std::string& camera_id);
 
-// Reopens the factory (the new handle replaces the caller's) before every camera and once more at
-// the end, as the camera layer needs for a current list. Throws std::runtime_error with the text
-// of the step that failed; the caller keeps its previous list then.
+// Reopens the factory (the new handle replaces the caller's) and runs the camera layer's discovery
+// once, then reads every listed camera's id, model and address. Throws std::runtime_error with
+// the text of the step that failed; the caller keeps its previous list then.
 camera_list enumerate_cameras(FACTORY_HANDLE& factory);
 
 // The first description containing the driver text, else the first description; empty for an

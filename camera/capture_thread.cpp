@@ -1,5 +1,7 @@
 #include "camera/capture_thread.h"
 
+#include <atomic>
+#include <limits>
 #include <stdexcept>
 
 #include "camera/gige_receive.h"
@@ -21,6 +23,17 @@ template <typename T> T buffer_info(STREAM_HANDLE stream, BUF_HANDLE buffer, int
     check(J_DataStream_GetBufferInfo(stream, buffer, item, &value, &size),
           "Error getting buffer info");
     return value;
+}
+
+// The camera's PayloadSize counts line padding and chunk data too, which a buffer of one frame
+// would cut off (the layer then drops the frame as incomplete). A camera that does not tell, or
+// tells less than a frame or more than a buffer can hold, gets buffers of one frame.
+std::uint32_t stream_buffer_size(CAM_HANDLE camera, std::int64_t frame_bytes) {
+    std::int64_t payload = 0;
+    if (J_Camera_GetValueInt64(camera, "PayloadSize", &payload) != J_ST_SUCCESS ||
+        payload < frame_bytes || payload > std::numeric_limits<std::uint32_t>::max())
+        payload = frame_bytes;
+    return static_cast<std::uint32_t>(payload);
 }
 
 std::uint64_t stream_info(STREAM_HANDLE stream, int item) {
@@ -63,13 +76,15 @@ wxThread::ExitCode capture_thread::Entry() {
     return code;
 }
 
-// A frame larger than the kernel lets a socket buffer loses packets whenever this thread is late;
-// the operator learns it once per capture, as an error row because frames will be lost.
+// A frame larger than the kernel lets a socket buffer may lose packets whenever this thread is
+// late. That is how a stock kernel is set up, not a fault of this capture, so the operator reads it
+// once per run as information; the flag is shared by every capture thread of the process.
 void capture_thread::warn_of_small_receive_buffer() {
+    static std::atomic<bool> warned{false};
     const auto frame_bytes = static_cast<std::uint64_t>(buffer_.frame_bytes());
     const std::string warning = receive_buffer_warning(read_rmem_max(), frame_bytes);
-    if (!warning.empty())
-        post(EVT_THREAD_LOG_ERROR, wxString::FromUTF8(warning));
+    if (!warning.empty() && !warned.exchange(true))
+        post(EVT_THREAD_LOG_INFO, wxString::FromUTF8(warning));
 }
 
 // False when an exit was asked for before the condition existed: nothing is started then.
@@ -93,7 +108,7 @@ bool capture_thread::set_up() {
 // Each block enters the map as soon as it is announced, so that a failure further on still revokes
 // it before freeing it.
 void capture_thread::announce_buffers() {
-    buffer_size_ = static_cast<std::uint32_t>(buffer_.frame_bytes());
+    buffer_size_ = stream_buffer_size(camera_, buffer_.frame_bytes());
     for (int i = 0; i < buffer_count; ++i) {
         std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[buffer_size_]);
         BUF_HANDLE handle = nullptr;
@@ -170,7 +185,7 @@ void capture_thread::handle_frame(std::uint64_t& frames) {
     if (rotate_)
         J_Image_Rotate(&image, J_ROTATE_180);
     if (image.pImageBuffer)
-        buffer_.store(image.pImageBuffer, buffer_size_, image.iTimeStamp);
+        buffer_.store(image.pImageBuffer, buffer_size_, image.iTimeStamp, image.iPaddingX);
     if (++frames % 10 == 0)
         post(EVT_THREAD_NEW_FRAME,
              wxString::Format("timestamp: %llu missing packets: %u queued buffers: %u",
@@ -233,15 +248,24 @@ void capture_thread::release() {
         return;
     J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
     J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
-    for (auto& [handle, block] : buffers_) {
-        void* memory = nullptr;
-        void* private_data = nullptr;
-        J_DataStream_RevokeBuffer(stream_, handle, &memory, &private_data);
-        block.reset();
-    }
-    buffers_.clear();
+    revoke_buffers();
     J_DataStream_Close(stream_);
     stream_ = nullptr;
+    buffers_.clear(); // the layer uses no buffer memory once the stream is closed
+}
+
+// A block is freed only once the layer has let go of it: a buffer whose revoke fails may still be
+// written into, so its block stays in the map until the stream is closed.
+void capture_thread::revoke_buffers() {
+    for (auto entry = buffers_.begin(); entry != buffers_.end();) {
+        void* memory = nullptr;
+        void* private_data = nullptr;
+        if (J_DataStream_RevokeBuffer(stream_, entry->first, &memory, &private_data) ==
+            J_ST_SUCCESS)
+            entry = buffers_.erase(entry);
+        else
+            ++entry;
+    }
 }
 
 void capture_thread::close_condition() {

@@ -44,6 +44,7 @@ private:
     J_tIMAGE_INFO read_image_info(BUF_HANDLE buffer);
     void post_statistics();
     void release();
+    void revoke_buffers();
     void close_condition();
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text);
 
@@ -51,7 +52,8 @@ private:
     const CAM_HANDLE camera_;
     STREAM_HANDLE stream_ = nullptr;
     frame_buffer& buffer_;
-    // Announced buffer handle to its memory; each block lives until its buffer is revoked.
+    // Announced buffer handle to its memory; each block lives until its buffer is revoked, or, if
+    // the revoke fails, until the stream is closed.
     std::map<BUF_HANDLE, std::unique_ptr<std::uint8_t[]>> buffers_;
     std::uint32_t buffer_size_ = 0;
     // Written by this thread under exit_mutex_; read by request_exit under it too.

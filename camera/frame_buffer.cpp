@@ -90,13 +90,23 @@ std::int64_t frame_buffer::frame_bytes() const {
     return std::int64_t{bits_per_pixel} * height * width / 8;
 }
 
+// Without padding the image is one run of pixels, so that packed lines ending inside a byte go on
+// where the previous one ended; with padding each line is a run of whole bytes. Each run reads
+// only its own bytes, so neither the padding nor anything after the image comes in.
 void frame_buffer::store(const std::uint8_t* source, std::size_t source_size,
-                         std::uint64_t frame_timestamp) {
-    const std::size_t capacity = image.total();
-    const std::size_t whole_pixels = source_size * 8 / static_cast<std::size_t>(bits_per_pixel);
-    const std::size_t pixels = std::min(capacity, whole_pixels);
+                         std::uint64_t frame_timestamp, std::size_t line_padding) {
+    const auto bits = static_cast<std::size_t>(bits_per_pixel);
+    const std::size_t runs = line_padding == 0 || image.rows == 0 ? 1 : image.rows;
+    const std::size_t run_pixels = image.total() / runs;
+    const std::size_t run_bytes = (run_pixels * bits + 7) / 8;
+    const std::size_t stride = run_bytes + line_padding;
     std::unique_lock<std::shared_mutex> writer(lock);
-    convert(source, source_size, pixels, pixel_format, bits_per_pixel, image.data);
+    for (std::size_t run = 0; run < runs && run * stride < source_size; ++run) {
+        const std::size_t bytes = std::min(run_bytes, source_size - run * stride);
+        const std::size_t pixels = std::min(run_pixels, bytes * 8 / bits);
+        convert(source + run * stride, bytes, pixels, pixel_format, bits_per_pixel,
+                image.data + run * run_pixels);
+    }
     timestamp = frame_timestamp;
 }
 

@@ -9,12 +9,15 @@ constexpr std::uint64_t mebibyte = 1024 * 1024;
 std::string receive_buffer_warning(std::uint64_t rmem_max, std::uint64_t frame_bytes) {
     if (rmem_max == 0 || rmem_max >= frame_bytes)
         return {};
-    const std::uint64_t advised = (frame_bytes + mebibyte - 1) / mebibyte * mebibyte;
+    const std::string advised =
+        "net.core.rmem_max=" + std::to_string((frame_bytes + mebibyte - 1) / mebibyte * mebibyte);
     return "The kernel limits socket receive buffers to " + std::to_string(rmem_max) +
-           " bytes (net.core.rmem_max), less than one frame of " + std::to_string(frame_bytes) +
-           " bytes: frames may arrive incomplete. Raise the limit, for example with "
-           "\"sysctl -w net.core.rmem_max=" +
-           std::to_string(advised) + "\".";
+           " bytes (setting net.core.rmem_max), less than one frame of " +
+           std::to_string(frame_bytes) +
+           " bytes: frames may arrive incomplete when the computer is busy. To raise the limit, "
+           "run as root \"sysctl -w " +
+           advised + "\"; to keep it after a restart, add the line \"" + advised +
+           "\" to a file in /etc/sysctl.d/, for example /etc/sysctl.d/60-tresvik.conf.";
 }
 
 std::uint64_t read_rmem_max_from(const std::string& path) {

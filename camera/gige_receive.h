@@ -7,8 +7,8 @@
 // asks for a buffer of one frame; the kernel silently caps the request at net.core.rmem_max, and a
 // frame that does not fit loses packets whenever the receiving thread is late.
 
-// An English warning naming both sizes and the command that raises the limit; empty when the limit
-// holds a frame or is unknown (0).
+// An English notice naming both sizes, the setting, the command that raises it and how to keep it
+// raised; empty when the limit holds a frame or is unknown (0).
 std::string receive_buffer_warning(std::uint64_t rmem_max, std::uint64_t frame_bytes);
 
 // The kernel's net.core.rmem_max in bytes, 0 when it cannot be read (as on systems without /proc).

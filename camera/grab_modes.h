@@ -42,14 +42,17 @@ public:
     frame_buffer(const frame_buffer&) = delete;
     frame_buffer& operator=(const frame_buffer&) = delete;
 
-    // Bytes of one camera frame: bits per pixel x height x width / 8, as the stream's buffers hold.
+    // Bytes of the pixels of one camera frame: bits per pixel x height x width / 8, without the
+    // line padding and chunk data a camera may add.
     std::int64_t frame_bytes() const;
 
     // Capture thread: converts a camera frame to one byte per pixel and stores it together with its
     // timestamp under the exclusive lock. Formats wider than 8 bits keep the high 8 of their
-    // significant bits. Reads at most source_size bytes and writes only inside the image; pixels
-    // the source does not cover keep their old values.
-    void store(const std::uint8_t* source, std::size_t source_size, std::uint64_t frame_timestamp);
+    // significant bits. Each line of the source is followed by line_padding bytes, which are
+    // skipped. Reads at most source_size bytes and writes only inside the image; pixels the source
+    // does not cover keep their old values.
+    void store(const std::uint8_t* source, std::size_t source_size, std::uint64_t frame_timestamp,
+               std::size_t line_padding = 0);
 
     // Readers: a private copy of the newest image, and its timestamp, taken under the shared lock.
     std::uint64_t copy_out(cv::Mat& copy) const;

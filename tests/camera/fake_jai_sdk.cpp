@@ -236,8 +236,9 @@ J_STATUS_TYPE buffer_item(const stream_state& stream, const buffer_state& buffer
         return put(value, size, static_cast<std::uint32_t>(stream.camera->camera->setup.height));
     case BUFFER_INFO_XOFFSET:
     case BUFFER_INFO_YOFFSET:
-    case BUFFER_INFO_XPADDING:
         return put(value, size, std::uint32_t{0});
+    case BUFFER_INFO_XPADDING:
+        return put(value, size, stream.camera->camera->setup.line_padding);
     case BUFFER_INFO_BLOCKID:
         return put(value, size, buffer.block_id);
     case BUFFER_INFO_PIXELTYPE:
@@ -269,6 +270,14 @@ std::uint64_t stream_counter(const stream_state& stream, int item, bool* known) 
         *known = false;
         return 0;
     }
+}
+
+// A layer may write into an announced buffer until it is revoked or its stream is closed; reading
+// all of it lets AddressSanitizer report memory freed before then.
+void use_memory(const buffer_state& buffer) {
+    const auto* bytes = static_cast<const volatile std::uint8_t*>(buffer.memory);
+    for (std::uint32_t i = 0; i < buffer.size; ++i)
+        static_cast<void>(bytes[i]);
 }
 
 bool queued(const stream_state& stream, const buffer_state* buffer) {
@@ -603,6 +612,8 @@ J_STATUS_TYPE J_DataStream_RevokeBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer,
         return misuse("J_DataStream_RevokeBuffer: unknown buffer");
     if (found->running && queued(*found, announced))
         return misuse("J_DataStream_RevokeBuffer: buffer queued on a running stream");
+    if (failing(guard, fake_sdk::step::revoke_buffer))
+        return J_ST_ERROR;
     drop(found->input, announced);
     drop(found->output, announced);
     if (memory)
@@ -618,8 +629,8 @@ J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
     stream_state* found = find(state().streams, stream);
     if (!found)
         return misuse("J_DataStream_Close: unknown stream");
-    if (!found->buffers.empty())
-        misuse("J_DataStream_Close: buffers still announced");
+    for (auto& [handle, buffer] : found->buffers)
+        use_memory(*buffer);
     for (auto& [handle, event] : state().events)
         if (event->stream == found)
             event->stream = nullptr;
@@ -852,6 +863,8 @@ resources open_resources() {
     open.streams = s.streams.size();
     for (auto& [handle, stream] : s.streams) {
         open.announced_buffers += stream->buffers.size();
+        for (auto& [buffer, announced] : stream->buffers)
+            open.announced_bytes += announced->size;
         open.running_streams += stream->running ? 1 : 0;
     }
     open.conditions = s.conditions.size();

@@ -11,9 +11,10 @@
 // A scripted, in-process camera layer for unit tests: linked instead of camera_sdk_aravis, it
 // implements every J_ function of camera/jai_sdk.h over process-wide state. Every J_ function and
 // every call below is thread-safe (one mutex), so a test may script frames and failures while a
-// capture thread calls the layer. Calls on unknown or closed handles, and releases out of order
-// (revoking a queued buffer of a running stream, closing a stream with buffers still announced),
-// return J_ST_ERROR and are noted as misuses.
+// capture thread calls the layer. Calls on unknown or closed handles, and revoking a queued buffer
+// of a running stream, return J_ST_ERROR and are noted as misuses. Closing a stream reads the
+// memory of the buffers still announced, as a layer may use it until then, so that
+// AddressSanitizer reports memory freed while the layer still held it.
 namespace fake_sdk {
 
 constexpr std::int64_t mono8 = 0x01080001;
@@ -44,6 +45,7 @@ enum class step {
     start_stream,
     acquisition_start,
     buffer_info,
+    revoke_buffer,
     stream_info,
     wait,
 };
@@ -55,6 +57,7 @@ struct camera_setup {
     std::int64_t width = 8;
     std::int64_t height = 4;
     std::int64_t pixel_format = mono8;
+    std::uint32_t line_padding = 0; // bytes after each line, as BUFFER_INFO_XPADDING reports
 };
 
 // One scripted camera, named by its id; a cheap value that stays valid until reset().
@@ -114,6 +117,7 @@ struct resources {
     std::size_t cameras = 0;
     std::size_t streams = 0;
     std::size_t announced_buffers = 0;
+    std::size_t announced_bytes = 0;
     std::size_t conditions = 0;
     std::size_t events = 0;
     std::size_t running_streams = 0;

@@ -134,22 +134,50 @@ TEST(frame_buffer, LsbPackedTenBitFramesKeepTheHighEightBits) {
     EXPECT_EQ(pixels_of(buffer.image), (std::vector<std::uint8_t>{0xFF, 0x55}));
 }
 
+// Two lines each followed by padding bytes (0xEE) that must not show in the image.
+TEST(frame_buffer, PaddedLinesAreStoredWithoutTheirPadding) {
+    const struct {
+        std::int64_t format;
+        std::int64_t width;
+        std::size_t padding;
+        std::vector<std::uint8_t> source;
+        std::vector<std::uint8_t> pixels;
+    } cases[] = {
+        {fake_sdk::mono8, 3, 2, {1, 2, 3, 0xEE, 0xEE, 4, 5, 6, 0xEE, 0xEE}, {1, 2, 3, 4, 5, 6}},
+        {fake_sdk::mono16,
+         2,
+         3,
+         {0x01, 0x10, 0x02, 0x20, 0xEE, 0xEE, 0xEE, 0x03, 0x30, 0x04, 0x40, 0xEE, 0xEE, 0xEE},
+         {0x10, 0x20, 0x30, 0x40}},
+        {fake_sdk::mono12_packed,
+         3,
+         1,
+         {0xAB, 0x21, 0xCD, 0xEF, 0x03, 0xEE, 0x12, 0x21, 0x34, 0x56, 0x03, 0xEE},
+         {0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56}},
+    };
+    for (const auto& c : cases) {
+        frame_buffer buffer(geometry_of(c.width, 2, c.format));
+        buffer.store(c.source.data(), c.source.size(), 1, c.padding);
+        EXPECT_EQ(pixels_of(buffer.image), c.pixels) << c.format;
+    }
+}
+
 // Each source below is allocated at exactly its size, so AddressSanitizer reports any read past
 // it; the canary bytes after the image catch writes past the buffer.
 TEST(frame_buffer, ShortOrLongSourcesStayInsideBothBuffers) {
-    for (std::int64_t format : {fake_sdk::mono8, fake_sdk::mono16, fake_sdk::mono12_packed}) {
-        frame_buffer buffer(geometry_of(5, 3, format));
-        const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
-        buffer.image = guarded.colRange(0, 15).reshape(1, 3);
-        for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{1000}}) {
-            std::unique_ptr<std::uint8_t[]> source(new std::uint8_t[size + 1]);
-            std::memset(source.get(), 0xEE, size + 1);
-            buffer.store(source.get(), size, size);
-            EXPECT_EQ(buffer.timestamp, size);
+    for (std::int64_t format : {fake_sdk::mono8, fake_sdk::mono16, fake_sdk::mono12_packed})
+        for (std::size_t padding : {0, 3}) {
+            frame_buffer buffer(geometry_of(5, 3, format));
+            const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
+            buffer.image = guarded.colRange(0, 15).reshape(1, 3);
+            for (std::size_t size : {0, 7, 12, 1000}) {
+                std::vector<std::uint8_t> source(size, 0xEE);
+                buffer.store(source.data(), size, size, padding);
+                EXPECT_EQ(buffer.timestamp, size);
+            }
+            EXPECT_EQ(cv::countNonZero(guarded.colRange(15, 23) != 0x5A), 0) << format;
+            EXPECT_EQ(buffer.image.at<std::uint8_t>(2, 4), 0xEE) << format << " " << padding;
         }
-        EXPECT_EQ(cv::countNonZero(guarded.colRange(15, 23) != 0x5A), 0) << format;
-        EXPECT_EQ(buffer.image.at<std::uint8_t>(2, 4), 0xEE) << format;
-    }
 }
 
 TEST(frame_buffer, CopyOutGivesAPrivateCopyAndTheTimestamp) {

@@ -361,6 +361,7 @@ TEST_F(gige_camera_test, open_camera_reads_the_frame_geometry) {
     EXPECT_EQ(value_of("Width"), width);
     EXPECT_EQ(value_of("Height"), height);
     EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
+    EXPECT_EQ(value_of("PayloadSize"), width * height);
 }
 
 TEST_F(gige_camera_test, exposure_mode_takes_a_preset_and_refuses_an_unknown_value) {
@@ -388,6 +389,16 @@ TEST_F(gige_camera_test, stream_delivers_whole_frames_with_rising_timestamps) {
         stream.requeue(buffer);
     }
     EXPECT_GE(stream.counter(STREAM_INFO_NUM_DELIVERED), 5u);
+    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
+}
+
+// As the capture thread announces them when a camera's payload holds more than the pixels.
+TEST_F(gige_camera_test, buffers_larger_than_a_frame_receive_it_whole) {
+    open_only_camera();
+    capture_stream stream(camera, width * height + 4096, 4);
+    BUF_HANDLE buffer = stream.next_frame();
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(stream.info(buffer, BUFFER_INFO_SIZE, 4), width * height);
     EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 

@@ -18,6 +18,8 @@ TEST(receive_buffer_warning, names_both_sizes_and_the_remedy_when_a_frame_does_n
     EXPECT_NE(warning.find("212992"), std::string::npos);
     EXPECT_NE(warning.find("2457600"), std::string::npos);
     EXPECT_NE(warning.find("sysctl -w net.core.rmem_max=3145728"), std::string::npos);
+    EXPECT_NE(warning.find("line \"net.core.rmem_max=3145728\" to a file in /etc/sysctl.d/"),
+              std::string::npos);
 }
 
 TEST(receive_buffer_warning, is_empty_when_the_limit_is_unknown) {
