@@ -200,6 +200,8 @@ TEST_F(frame_fixture, exit_closes_the_window) {
 
 namespace {
 const char* const camera_id = "TL=>GevTL , INT=>SD , DEV=>cam1";
+// The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
+const char* const logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
 
 // One camera of 64 x 48 Mono8 pixels on the fake camera layer.
 struct one_camera {
@@ -245,8 +247,9 @@ TEST_F(camera_fixture, start_up_lists_and_opens_the_preferred_camera) {
     const std::string text = log_file_text();
     EXPECT_NE(text.find("JAI "), std::string::npos);
     EXPECT_NE(text.find("1 camera(s) detected"), std::string::npos);
-    EXPECT_NE(text.find(std::string("'blue'>") + camera_id + "</font>"), std::string::npos);
-    EXPECT_NE(text.find(std::string("Active camera selected: ") + camera_id), std::string::npos);
+    EXPECT_NE(text.find(std::string("'blue'>") + logged_camera_id + "</font>"), std::string::npos);
+    EXPECT_NE(text.find(std::string("Active camera selected: ") + logged_camera_id),
+              std::string::npos);
     auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
     EXPECT_TRUE(enabled(id_capture));
