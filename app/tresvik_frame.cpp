@@ -9,9 +9,13 @@
 #include <wx/utils.h>
 
 #include "app/tool_icons.h"
+#include "app/tresvik_app.h"
 #include "camera/exposure_modes.h"
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
+#include "recording/session_db.h"
+#include "service/data_service.h"
+#include "service/telemetry.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
 
@@ -19,6 +23,14 @@ namespace {
 constexpr const char* program_version = "650";
 // Wide enough for "<model> <address> [SocketDriver]".
 constexpr int camera_list_width = 360;
+
+template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread) {
+    if (!thread)
+        return;
+    thread->stop();
+    thread->Wait();
+    thread.reset();
+}
 
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
@@ -47,7 +59,7 @@ wxEND_EVENT_TABLE()
     // clang-format on
 
     tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
-                                 const wxPoint& pos, const wxSize& size)
+                                 const wxPoint& pos, const wxSize& size, const network_ports& ports)
     : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
       factory_(open_factory()) {
     bind_thread_events();
@@ -62,9 +74,12 @@ wxEND_EVENT_TABLE()
     build_toolbar();
     show_stored_exposure_mode();
     select_preferred_camera();
+    index_stored_write_path();
+    start_network_threads(ports);
 }
 
 tresvik_frame::~tresvik_frame() {
+    stop_network_threads();
     aui_manager_.UnInit();
     settings_.reset();
     grab_mode_.reset();
@@ -80,6 +95,7 @@ void tresvik_frame::bind_thread_events() {
     Bind(EVT_THREAD_RECORD_STATUS, &tresvik_frame::on_record_status, this);
     Bind(EVT_THREAD_LOG_ERROR, &tresvik_frame::on_log_error, this);
     Bind(EVT_THREAD_LOG_INFO, &tresvik_frame::on_log_info, this);
+    Bind(EVT_THREAD_SERVICE_DOWN, &tresvik_frame::on_service_down, this);
 }
 
 void tresvik_frame::build_menus() {
@@ -229,6 +245,33 @@ void tresvik_frame::select_preferred_camera() {
         select_camera(wxString(preferred.c_str(), *wxConvCurrent));
 }
 
+// Without the key nothing is scanned: the database list stays empty until the operator chooses.
+void tresvik_frame::index_stored_write_path() {
+    wxString root;
+    if (read_stored_write_path(*settings_, &root))
+        set_database_root(std::string(root.mb_str()),
+                          [](const std::string& message) { log_error(message.c_str()); });
+}
+
+// The telemetry socket is bound here: a failure leaves the constructor, and the program does not
+// start. The data service reports its own failure and the program goes on without it.
+void tresvik_frame::start_network_threads(const network_ports& ports) {
+    service_thread_ = std::make_unique<service_thread>(
+        this, ports.data_service_from_settings ? read_data_service_port(*settings_) : "0");
+    if (service_thread_->Run() != wxTHREAD_NO_ERROR)
+        service_thread_.reset();
+    telemetry_thread_ =
+        std::make_unique<telemetry_thread>(this, read_side(*settings_), ports.telemetry);
+    if (telemetry_thread_->Run() != wxTHREAD_NO_ERROR)
+        telemetry_thread_.reset();
+}
+
+// Telemetry first, then the data service, whose connections end before anything they read goes.
+void tresvik_frame::stop_network_threads() {
+    stop_and_delete(telemetry_thread_);
+    stop_and_delete(service_thread_);
+}
+
 void tresvik_frame::on_update_ui(wxUpdateUIEvent& event) {
     event.Enable(is_command_enabled(event.GetId(), current_command_state()));
 }
@@ -283,4 +326,11 @@ void tresvik_frame::on_log_error(wxThreadEvent& event) {
 
 void tresvik_frame::on_log_info(wxThreadEvent& event) {
     log_info(event.GetString());
+}
+
+// The box a failed worker gets, shown here on the GUI thread, where windows may be made.
+void tresvik_frame::on_service_down(wxThreadEvent& event) {
+    log_error(event.GetString());
+    if (auto* app = dynamic_cast<tresvik*>(wxTheApp))
+        app->OnUnhandledException();
 }

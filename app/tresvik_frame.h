@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include <wx/aui/aui.h>
@@ -17,13 +18,23 @@
 
 class log_viewer;
 
+// Where the network threads listen: on a car the telemetry's fixed port and the data service's
+// port from the settings. Tests that build several windows at once ask for free ports instead.
+struct network_ports {
+    std::uint16_t telemetry = 50000;
+    bool data_service_from_settings = true; // false: any free port
+};
+
+class service_thread;
+class telemetry_thread;
+
 // The main window and owner of nearly everything: the settings store, the log pane and the panes
 // of the live image and the recorded sessions. Its constructor is the program's start-up and its
 // destructor the shutdown. Worker threads reach it only through queued thread events. GUI thread.
 class tresvik_frame : public wxFrame {
 public:
     tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
-                  const wxSize& size);
+                  const wxSize& size, const network_ports& ports = {});
     ~tresvik_frame() override;
 
     // What the update-UI handler decides the enabled state from.
@@ -39,6 +50,9 @@ private:
     void update_camera_list();
     void select_camera(const wxString& description);
     void select_preferred_camera();
+    void index_stored_write_path();
+    void start_network_threads(const network_ports& ports);
+    void stop_network_threads();
 
     void on_exit(wxCommandEvent& event);
     void on_exposure_selected(wxCommandEvent& event);
@@ -55,6 +69,7 @@ private:
     void on_record_status(wxThreadEvent& event);
     void on_log_error(wxThreadEvent& event);
     void on_log_info(wxThreadEvent& event);
+    void on_service_down(wxThreadEvent& event);
 
     FACTORY_HANDLE factory_ = nullptr;
     wxAuiManager aui_manager_;
@@ -71,6 +86,8 @@ private:
     std::unique_ptr<wxFileConfig> settings_;
     // Set exactly while a capture runs; its threads end when it is released.
     std::shared_ptr<frame_source> grab_mode_;
+    std::unique_ptr<service_thread> service_thread_;
+    std::unique_ptr<telemetry_thread> telemetry_thread_;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -5,6 +5,7 @@ wxDEFINE_EVENT(EVT_THREAD_LOG_INFO, wxThreadEvent);
 wxDEFINE_EVENT(EVT_THREAD_NEW_FRAME, wxThreadEvent);
 wxDEFINE_EVENT(EVT_THREAD_STREAM_STATS, wxThreadEvent);
 wxDEFINE_EVENT(EVT_THREAD_RECORD_STATUS, wxThreadEvent);
+wxDEFINE_EVENT(EVT_THREAD_SERVICE_DOWN, wxThreadEvent);
 
 void post_thread_event(wxEvtHandler* owner, const wxEventTypeTag<wxThreadEvent>& type,
                        const wxString& text) {

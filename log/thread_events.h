@@ -16,6 +16,9 @@ wxDECLARE_EVENT(EVT_THREAD_LOG_INFO, wxThreadEvent);
 wxDECLARE_EVENT(EVT_THREAD_NEW_FRAME, wxThreadEvent);
 wxDECLARE_EVENT(EVT_THREAD_STREAM_STATS, wxThreadEvent);
 wxDECLARE_EVENT(EVT_THREAD_RECORD_STATUS, wxThreadEvent);
+// The data service could not start (its port is taken, for one); the text says why. The main
+// window reports it on the GUI thread, where windows may be shown, and goes on without it.
+wxDECLARE_EVENT(EVT_THREAD_SERVICE_DOWN, wxThreadEvent);
 
 // Queues a wxThreadEvent of the given type with the text to the owner; thread-safe, never
 // processed synchronously. A null owner drops the event (headless tools run workers without one).

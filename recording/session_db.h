@@ -16,6 +16,7 @@
 // each class below says.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -94,6 +95,9 @@ public:
     // The frame at or after the DPP decoded as 8-bit BGR; the not-found image with the DPP when
     // there is none, the value is no image, or the writer is closed.
     void read_current_frame(std::uint32_t dpp, cv::Mat& image) const;
+    // The stored bytes at or after the DPP's frame key, as read_current_frame would decode them;
+    // nothing when the writer is closed or no entry follows.
+    std::optional<std::string> current_frame_bytes(std::uint32_t dpp) const;
 
 private:
     leveldb::DB& open_handle() const;
@@ -212,7 +216,23 @@ extern session_index_entries session_index;
 // Rebuilds session_index from database_root (see scan_database_root).
 void refresh_session_index(const session_error_sink& report_error);
 
+// Takes session_index_lock exclusively, makes the folder the database root and rebuilds the index.
+void set_database_root(const std::string& root, const session_error_sink& report_error);
+
 // The first indexed session with exactly this code whose range holds the DPP (sessions without
 // frames never match) gives its frame at or after the DPP; otherwise, or when that value is no
 // image, the not-found image with code and DPP. Throws when the folder cannot be opened.
 void read_indexed_frame(const std::wstring& code, std::uint32_t dpp, cv::Mat& image);
+
+// The stored bytes that read_indexed_frame would decode; nothing when no indexed session matches.
+// The session is read through a handle kept open for the next request (reopening a database costs
+// milliseconds and writes to its folder), so any number of threads may ask at once. Throws when
+// the folder cannot be opened.
+std::optional<std::string> indexed_frame_bytes(const std::wstring& code, std::uint32_t dpp);
+
+// The handles kept open by indexed_frame_bytes hold their folders' locks. Hold session_index_lock
+// exclusively to close them all (refresh_session_index does, and so must anything that opens an
+// indexed folder itself); close_idle_session_handles, safe under the shared lock, closes those
+// unused for the given time.
+void close_session_handles();
+void close_idle_session_handles(std::chrono::steady_clock::duration idle);

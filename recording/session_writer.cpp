@@ -125,13 +125,15 @@ void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
     ++frames_written_;
 }
 
+std::optional<std::string> session_writer::current_frame_bytes(std::uint32_t dpp) const {
+    std::shared_lock lock(handle_lock_);
+    if (!handle_)
+        return std::nullopt;
+    return value_at_or_after(*handle_, frame_key(dpp));
+}
+
 void session_writer::read_current_frame(std::uint32_t dpp, cv::Mat& image) const {
-    std::optional<std::string> value;
-    {
-        std::shared_lock lock(handle_lock_);
-        if (handle_)
-            value = value_at_or_after(*handle_, frame_key(dpp));
-    }
+    const std::optional<std::string> value = current_frame_bytes(dpp);
     image = value ? decode_frame(*value) : cv::Mat();
     if (image.empty())
         image = not_found_image(dpp);

@@ -1,4 +1,9 @@
 #include <fstream>
+#include <shared_mutex>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
 #include <sstream>
@@ -14,7 +19,9 @@
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "log/thread_events.h"
+#include "recording/session_db.h"
 #include "tests/camera/fake_jai_sdk.h"
+#include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -30,7 +37,7 @@ struct frame_fixture : testing::Test {
 
     static tresvik_frame* make_frame() {
         return new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
-                                 wxDefaultSize);
+                                 wxDefaultSize, network_ports{0, false});
     }
     ~frame_fixture() override { delete frame; }
 
@@ -301,4 +308,56 @@ TEST_F(camera_fixture, capture_shows_frames_and_stop_ends_it) {
     EXPECT_FALSE(enabled(id_stop));
     EXPECT_TRUE(log_shows("Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
+}
+
+TEST_F(frame_fixture, a_stored_write_path_is_indexed_at_start_up) {
+    delete frame;
+    frame = nullptr;
+    temp_dir root;
+    write_raw_session(root.path() + "/2021.03.04 12.05.33",
+                      {{"session", "A7 : 12"}, {"version", "1"}});
+    std::ofstream(settings_path()) << "write_path=" << root.path() << "\n";
+    frame = make_frame();
+    std::shared_lock lock(session_index_lock);
+    EXPECT_EQ(database_root, root.path());
+    ASSERT_EQ(session_index.size(), 1u);
+    EXPECT_EQ(session_index[0].info.session_code, L"A7 : 12");
+}
+
+namespace {
+std::uint16_t free_udp_port() {
+    boost::asio::io_context events;
+    return boost::asio::ip::udp::socket(events, {boost::asio::ip::udp::v4(), 0})
+        .local_endpoint()
+        .port();
+}
+} // namespace
+
+// Another program on the data service's port costs the service, and nothing else.
+TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
+    delete frame;
+    frame = nullptr;
+    boost::asio::io_context events;
+    boost::asio::ip::tcp::acceptor taken(events, {boost::asio::ip::tcp::v4(), 0});
+    const unsigned port = taken.local_endpoint().port();
+    std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
+    const std::uint16_t telemetry = free_udp_port();
+    frame = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
+                              wxDefaultSize, network_ports{telemetry, true});
+    ASSERT_TRUE(fake_sdk::wait_until([&] {
+        wxTheApp->ProcessPendingEvents();
+        return log_shows(
+            wxString::Format("bind: Address already in use (data service port %u)", port)
+                .ToStdString());
+    }));
+    boost::asio::ip::udp::socket asker(events, {boost::asio::ip::udp::v4(), 0});
+    asker.send_to(boost::asio::buffer(std::string("<q command=\"status\"/>")),
+                  {boost::asio::ip::make_address("127.0.0.1"), telemetry});
+    ASSERT_TRUE(fake_sdk::wait_until([&] { return asker.available() > 0; }));
+    char reply[512] = {};
+    asker.receive(boost::asio::buffer(reply));
+    EXPECT_NE(std::string(reply).find("<subsystem name="), std::string::npos);
+    command(id_capture);
+    EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
+    command(id_stop);
 }

@@ -1,0 +1,102 @@
+#include "service/data_protocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr std::size_t first_text_size = 20;
+constexpr std::size_t second_text_size = 16;
+constexpr std::size_t long_dpp_offset = first_text_size + second_text_size;
+
+std::uint64_t read_little_endian(const unsigned char* bytes, std::size_t count) {
+    std::uint64_t value = 0;
+    for (std::size_t i = count; i-- > 0;)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+void write_little_endian(unsigned char* bytes, std::uint64_t value, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A text field ends at its first NUL, or at the end of the field when it holds none.
+std::string field_text(const unsigned char* field, std::size_t size) {
+    const unsigned char* end = std::find(field, field + size, 0);
+    return std::string(field, end);
+}
+
+frame_request short_form(const unsigned char* bytes) {
+    const std::uint64_t first = read_little_endian(bytes, 8);
+    const auto second = static_cast<std::uint32_t>(read_little_endian(bytes + 8, 4));
+    frame_request request;
+    request.live = second == 0;
+    if (!request.live)
+        request.session_code = hex_code_part(first) + " : " + hex_code_part(second);
+    request.dpp = static_cast<std::uint32_t>(read_little_endian(bytes + 12, 4));
+    return request;
+}
+
+frame_request long_form(const unsigned char* bytes) {
+    const std::string first = field_text(bytes, first_text_size);
+    const std::string second = field_text(bytes + first_text_size, second_text_size);
+    frame_request request;
+    request.live = second.empty();
+    if (!request.live)
+        request.session_code = first + " : " + second;
+    request.dpp = static_cast<std::uint32_t>(read_little_endian(bytes + long_dpp_offset, 4));
+    return request;
+}
+} // namespace
+
+std::optional<frame_request> parse_frame_request(const unsigned char* bytes, std::size_t size) {
+    if (size == short_request_size)
+        return short_form(bytes);
+    if (size == long_request_size)
+        return long_form(bytes);
+    return std::nullopt;
+}
+
+std::string hex_code_part(std::uint64_t value) {
+    if (value == 0)
+        return "0";
+    std::string digits;
+    for (; value != 0; value >>= 4)
+        digits.insert(digits.begin(), "0123456789abcdef"[value & 0xF]);
+    return "0x" + digits;
+}
+
+std::array<unsigned char, short_request_size>
+short_request(std::uint64_t first, std::uint32_t second, std::uint32_t dpp) {
+    std::array<unsigned char, short_request_size> bytes{};
+    write_little_endian(bytes.data(), first, 8);
+    write_little_endian(bytes.data() + 8, second, 4);
+    write_little_endian(bytes.data() + 12, dpp, 4);
+    return bytes;
+}
+
+std::vector<unsigned char> long_request(const std::string& first, const std::string& second,
+                                        std::uint32_t dpp) {
+    std::vector<unsigned char> bytes(long_request_size, 0);
+    std::memcpy(bytes.data(), first.data(), std::min(first.size(), first_text_size));
+    std::memcpy(bytes.data() + first_text_size, second.data(),
+                std::min(second.size(), second_text_size));
+    write_little_endian(bytes.data() + long_dpp_offset, dpp, 4);
+    return bytes;
+}
+
+std::optional<std::uint16_t> parse_service_port(const std::string& text) {
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(std::stoull(text));
+}
+
+void seal_response(std::vector<unsigned char>& response) {
+    write_little_endian(response.data(), response.size() - response_header_size,
+                        response_header_size);
+}
+
+std::uint32_t announced_length(const unsigned char* header) {
+    return static_cast<std::uint32_t>(read_little_endian(header, response_header_size));
+}

@@ -1,0 +1,176 @@
+#include "service/data_service.h"
+
+#include <algorithm>
+#include <thread>
+
+#include <boost/asio/post.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "recording/session_db.h"
+#include "service/client_connection.h"
+#include "service/data_service_internal.h"
+#include "service/frame_fetch.h"
+
+namespace {
+using boost::asio::ip::tcp;
+
+constexpr std::uint16_t default_port = 12600;
+// A moment without free descriptors or buffers passes; accepting at once again would spin.
+constexpr std::chrono::milliseconds resource_pause{100};
+// Read-only handles of indexed sessions stay open this long after their last request.
+constexpr std::chrono::seconds idle_session_time{5};
+
+bool is_about_resources(const boost::system::error_code& error) {
+    return error == boost::asio::error::no_descriptors ||
+           error == boost::asio::error::no_buffer_space || error == boost::asio::error::no_memory ||
+           error.value() == ENFILE;
+}
+
+std::size_t worker_count() {
+    return std::max(2u, std::thread::hardware_concurrency());
+}
+
+// On Windows the address-reuse option would let another program take a port in use; on POSIX it
+// only lets a restarted program listen again while connections of its last run linger in
+// TIME_WAIT, which would otherwise keep the service off for a minute.
+void allow_quick_restart(tcp::acceptor& acceptor) {
+#ifndef _WIN32
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+#endif
+}
+} // namespace
+
+service_thread::service_thread(wxEvtHandler* owner, const wxString& port_text)
+    : wxThread(wxTHREAD_JOINABLE),
+      service_(std::make_unique<data_service>(owner, std::string(port_text.utf8_str()))) {}
+
+service_thread::~service_thread() = default;
+
+void service_thread::stop() {
+    service_->stop();
+}
+
+wxThread::ExitCode service_thread::Entry() {
+    wxThread::SetNameForCurrent("data service");
+    if (service_->listen(port_))
+        service_->serve();
+    return nullptr;
+}
+
+data_service::data_service(wxEvtHandler* owner, std::string port_text)
+    : owner_(owner), port_text_(std::move(port_text)), acceptor_(events_), accept_pause_(events_),
+      idle_timer_(events_), log_(owner), workers_(worker_count()) {}
+
+data_service::~data_service() {
+    stopping_ = true;
+    workers_.join();
+}
+
+std::uint16_t data_service::configured_port() {
+    if (const std::optional<std::uint16_t> port = parse_service_port(port_text_))
+        return *port;
+    post_thread_event(owner_, EVT_THREAD_LOG_ERROR,
+                      "Data service port \"" + wxString::FromUTF8(port_text_) +
+                          "\" is not an unsigned decimal number; the service uses 12600.");
+    return default_port;
+}
+
+// Each step names itself in the error, as the operator needs to know what failed.
+bool data_service::listen(std::atomic<std::uint16_t>& port) {
+    const std::uint16_t wanted = configured_port();
+    const char* step = "open";
+    try {
+        acceptor_.open(tcp::v4());
+        allow_quick_restart(acceptor_);
+        step = "bind";
+        acceptor_.bind(tcp::endpoint(tcp::v4(), wanted));
+        step = "listen";
+        acceptor_.listen(boost::asio::socket_base::max_listen_connections);
+    } catch (const boost::system::system_error& e) {
+        post_thread_event(owner_, EVT_THREAD_SERVICE_DOWN,
+                          wxString::Format("%s: %s (data service port %u)", step,
+                                           from_locale_text(e.code().message()), unsigned(wanted)));
+        return false;
+    }
+    port = acceptor_.local_endpoint().port();
+    return true;
+}
+
+void data_service::serve() {
+    accept();
+    close_idle_sessions_later();
+    try {
+        events_.run();
+    } catch (const std::exception& e) {
+        post_thread_event(owner_, EVT_THREAD_SERVICE_DOWN, from_locale_text(e.what()));
+    }
+}
+
+void data_service::stop() {
+    stopping_ = true;
+    events_.stop();
+}
+
+void data_service::accept() {
+    acceptor_.async_accept([this](const boost::system::error_code& error, tcp::socket socket) {
+        on_accepted(error, std::move(socket));
+    });
+}
+
+// An accept error (a client that reset during the handshake, no free descriptor for a moment)
+// is reported and accepting goes on.
+void data_service::on_accepted(const boost::system::error_code& error, tcp::socket socket) {
+    if (error == boost::asio::error::operation_aborted)
+        return;
+    if (!error)
+        greet(std::move(socket));
+    else
+        log_.error(from_locale_text(error.message()));
+    if (!error || !is_about_resources(error))
+        return accept();
+    accept_pause_.expires_after(resource_pause);
+    accept_pause_.async_wait([this](const boost::system::error_code& e) {
+        if (e != boost::asio::error::operation_aborted)
+            accept();
+    });
+}
+
+// A client that is gone before its address could be read left nothing to serve.
+void data_service::greet(tcp::socket socket) {
+    boost::system::error_code error;
+    const tcp::endpoint peer = socket.remote_endpoint(error);
+    if (error)
+        return;
+    post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                      "Incoming connection from: " + peer.address().to_string());
+    auto connection = std::make_shared<client_connection>(std::move(socket), *this);
+    connections_.emplace(connection.get(), connection);
+    connection->start();
+}
+
+void data_service::fetch(const std::shared_ptr<client_connection>& connection,
+                         const frame_request& request) {
+    boost::asio::post(workers_, [this, connection, request] {
+        std::vector<unsigned char> response = fetch_response(request, [this](const std::string& e) {
+            if (!stopping_)
+                post_thread_event(owner_, EVT_THREAD_LOG_ERROR, from_locale_text(e));
+        });
+        boost::asio::post(events_, [connection, response = std::move(response)]() mutable {
+            connection->respond(std::move(response));
+        });
+    });
+}
+
+void data_service::forget(client_connection* connection) {
+    connections_.erase(connection);
+}
+
+void data_service::close_idle_sessions_later() {
+    idle_timer_.expires_after(std::chrono::seconds(1));
+    idle_timer_.async_wait([this](const boost::system::error_code& error) {
+        if (error == boost::asio::error::operation_aborted)
+            return;
+        boost::asio::post(workers_, [] { close_idle_session_handles(idle_session_time); });
+        close_idle_sessions_later();
+    });
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <wx/event.h>
+#include <wx/string.h>
+#include <wx/thread.h>
+
+class telemetry_responder;
+
+inline constexpr std::uint16_t telemetry_port = 50000;
+
+// Answers status queries of a supervising program: each UDP datagram on the port is read as a
+// small XML command and answered to its sender with the side this subsystem films and whether
+// it records (service/telemetry_reply.h). It sends nothing by itself. Runs its own event loop.
+//
+// Joinable; the main window makes it, calls Run(), and at shutdown stop(), Wait() and deletes it.
+class telemetry_thread : public wxThread {
+public:
+    // Opens the socket on 0.0.0.0 and the port (0: any free one, for tests) now, on the calling
+    // thread; throws boost::system::system_error naming "open" or "bind". The side is kept as it
+    // is now; recording() is asked for every query (default: current_session is open). The owner
+    // must outlive the thread.
+    telemetry_thread(wxEvtHandler* owner, const wxString& side, std::uint16_t port = telemetry_port,
+                     std::function<bool()> recording = {});
+    ~telemetry_thread() override;
+
+    // Any thread: the event loop ends; then Wait().
+    void stop();
+    std::uint16_t port() const;
+
+protected:
+    ExitCode Entry() override;
+
+private:
+    std::unique_ptr<telemetry_responder> responder_;
+};
