@@ -14,9 +14,9 @@
 
 #include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "tests/recording/raw_session.h"
-#include "tests/service/service_client.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -96,7 +96,7 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
         {long_request("A7", "13", 100), ""},
         {long_request("", "", 501), ""},
     };
-    service_client client(service->port());
+    data_client client(service->port());
     for (const auto& c : cases) {
         client.send(c.request);
         const auto response = client.response();
@@ -115,7 +115,7 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
 TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connection_goes_on) {
     session_writer holder; // holds the folder's lock, as a recording would
     holder.open(session);
-    service_client client(service->port());
+    data_client client(service->port());
     client.send(long_request("A7", "12", 100));
     EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
     ASSERT_FALSE(errors().empty());
@@ -129,7 +129,7 @@ TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connectio
 
 TEST_F(service_fixture, requests_of_any_other_size_close_the_connection_without_a_response) {
     for (std::size_t size : {15, 17, 32}) {
-        service_client client(service->port());
+        data_client client(service->port());
         client.send(std::vector<unsigned char>(size, 0));
         EXPECT_TRUE(client.closed_without_reply()) << size;
     }
@@ -138,7 +138,7 @@ TEST_F(service_fixture, requests_of_any_other_size_close_the_connection_without_
 }
 
 TEST_F(service_fixture, each_connection_is_greeted_and_its_end_reported) {
-    service_client(service->port()).close();
+    data_client(service->port()).close();
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_INFO, 2));
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO),
               (std::vector<wxString>{"Incoming connection from: 127.0.0.1", "Connection closed"}));
@@ -153,7 +153,7 @@ TEST_F(service_fixture, random_bytes_get_a_response_only_as_whole_requests) {
         std::vector<unsigned char> bytes(size);
         for (auto& byte : bytes)
             byte = static_cast<unsigned char>(random());
-        service_client client(service->port());
+        data_client client(service->port());
         client.send(bytes);
         if (size == 16 || size == 1024) {
             const auto response = client.response();
@@ -168,14 +168,14 @@ TEST_F(service_fixture, random_bytes_get_a_response_only_as_whole_requests) {
 // One client vanishes while its large response is being sent, another never reads: a third is
 // served all the same, and stopping with responses in flight touches nothing freed.
 TEST_F(service_fixture, clients_that_vanish_or_never_read_hold_up_no_one) {
-    std::vector<std::unique_ptr<service_client>> idle;
+    std::vector<std::unique_ptr<data_client>> idle;
     for (int i = 0; i < 3; ++i) {
-        idle.push_back(std::make_unique<service_client>(service->port()));
+        idle.push_back(std::make_unique<data_client>(service->port()));
         idle.back()->send(long_request("A7", "12", 200));
     }
     idle[0]->close();
     for (int i = 0; i < 3; ++i) {
-        service_client served(service->port());
+        data_client served(service->port());
         served.send(long_request("A7", "12", 100));
         ASSERT_TRUE(served.response(5s)) << i;
     }

@@ -6,24 +6,21 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "service/telemetry_reply.h"
 
 namespace {
-using boost::asio::ip::tcp;
 using boost::asio::ip::udp;
 
 struct fetch_options {
@@ -73,35 +70,29 @@ std::vector<unsigned char> request_of(const fetch_options& o) {
     return {bytes.begin(), bytes.end()};
 }
 
+std::string seconds_text(double seconds) {
+    std::ostringstream text;
+    text << seconds << " s";
+    return text.str();
+}
+
 // Runs the event loop until the operations finish or the time is up.
 void run_for(boost::asio::io_context& events, double seconds, const std::string& waiting_for) {
     events.run_for(milliseconds_of(seconds));
     if (!events.stopped())
-        throw client_failure("no " + waiting_for + " within " + std::to_string(seconds) + " s");
+        throw client_failure("no " + waiting_for + " within " + seconds_text(seconds));
 }
 
 std::vector<unsigned char> exchange(const fetch_options& o) {
-    boost::asio::io_context events;
-    tcp::socket socket(events);
-    boost::system::error_code error;
-    boost::asio::connect(socket, tcp::resolver(events).resolve(o.host, std::to_string(o.port)),
-                         error);
-    if (error)
-        throw client_failure("nothing listens at " + o.host + ":" + std::to_string(o.port) + ": " +
-                             error.message());
-    boost::asio::write(socket, boost::asio::buffer(request_of(o)));
-    std::vector<unsigned char> header(response_header_size), image;
-    boost::asio::async_read(socket, boost::asio::buffer(header), [&](auto e, std::size_t) {
-        if (e)
-            return (void)(error = e);
-        image.resize(announced_length(header.data()));
-        boost::asio::async_read(socket, boost::asio::buffer(image),
-                                [&](auto e2, auto) { error = e2; });
-    });
-    run_for(events, o.timeout, "response");
-    if (error)
-        throw client_failure("the connection closed without a whole response: " + error.message());
-    return image;
+    const std::vector<unsigned char> request = request_of(o); // a bad number is told first
+    data_client client(o.host, o.port);
+    client.send(request);
+    const auto response = client.response(
+        std::chrono::duration_cast<std::chrono::milliseconds>(milliseconds_of(o.timeout)));
+    if (!response)
+        throw client_failure("no whole response within " + seconds_text(o.timeout) +
+                             ": the connection closed or the time ran out");
+    return {response->begin() + response_header_size, response->end()};
 }
 
 int fetch(const fetch_options& o) {

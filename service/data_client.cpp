@@ -1,4 +1,6 @@
-#include "tests/service/service_client.h"
+#include "service/data_client.h"
+
+#include <stdexcept>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/read.hpp>
@@ -8,16 +10,20 @@
 
 using boost::asio::ip::tcp;
 
-service_client::service_client(std::uint16_t port) : socket_(events_) {
-    socket_.connect(tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+data_client::data_client(const std::string& host, std::uint16_t port) : socket_(events_) {
+    boost::system::error_code error;
+    boost::asio::connect(socket_, tcp::resolver(events_).resolve(host, std::to_string(port), error),
+                         error);
+    if (error)
+        throw std::runtime_error("nothing listens at " + host + ":" + std::to_string(port) + ": " +
+                                 error.message());
 }
 
-void service_client::send(const std::vector<unsigned char>& bytes) {
+void data_client::send(const std::vector<unsigned char>& bytes) {
     boost::asio::write(socket_, boost::asio::buffer(bytes));
 }
 
-std::optional<std::vector<unsigned char>>
-service_client::response(std::chrono::milliseconds limit) {
+std::optional<std::vector<unsigned char>> data_client::response(std::chrono::milliseconds limit) {
     std::vector<unsigned char> bytes(response_header_size);
     bool whole = false;
     boost::asio::async_read(socket_, boost::asio::buffer(bytes), [&](auto error, std::size_t) {
@@ -36,7 +42,7 @@ service_client::response(std::chrono::milliseconds limit) {
     return whole ? std::optional(bytes) : std::nullopt;
 }
 
-bool service_client::closed_without_reply(std::chrono::milliseconds limit) {
+bool data_client::closed_without_reply(std::chrono::milliseconds limit) {
     unsigned char byte = 0;
     boost::system::error_code result = boost::asio::error::timed_out;
     socket_.async_receive(boost::asio::buffer(&byte, 1),
@@ -46,7 +52,7 @@ bool service_client::closed_without_reply(std::chrono::milliseconds limit) {
     return result == boost::asio::error::eof || result == boost::asio::error::connection_reset;
 }
 
-void service_client::close() {
+void data_client::close() {
     boost::system::error_code ignored;
     socket_.close(ignored);
     events_.poll();

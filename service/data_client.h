@@ -1,19 +1,23 @@
 #pragma once
 
-// A client of the data service for tests: blocking calls with a time limit, so that a service
-// that does not answer fails the test instead of hanging it.
+// A client of the data service, for the client tool, the tests and the benchmark: blocking calls
+// with a time limit, so that a service that does not answer is reported instead of waited for.
+// One thread at a time.
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-class service_client {
+class data_client {
 public:
-    explicit service_client(std::uint16_t port);
+    // Throws std::runtime_error saying that nothing listens there, with the system's reason.
+    data_client(const std::string& host, std::uint16_t port);
+    explicit data_client(std::uint16_t port) : data_client("127.0.0.1", port) {}
 
     void send(const std::vector<unsigned char>& bytes);
     // The whole response (header and image), or nothing when the connection closed first or the
