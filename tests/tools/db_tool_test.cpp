@@ -123,8 +123,8 @@ TEST_F(db_tool_test, list_shows_dpps_of_two_to_the_31_and_above_unsigned) {
 }
 
 TEST_F(db_tool_test, every_tool_answers_help_with_its_usage_on_standard_output) {
-    for (const char* program :
-         {"tresvik-db", "tresvik-camsim", "tresvik-coord-sim", "tresvik-odometer-sim"}) {
+    for (const char* program : {"tresvik-db", "tresvik-camsim", "tresvik-coord-sim",
+                                "tresvik-odometer-sim", "tresvik-client"}) {
         const tool_result result = run("--help", program);
         std::string out = result.out;
         std::transform(out.begin(), out.end(), out.begin(), ::tolower);
