@@ -8,7 +8,9 @@
 #include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
+#include "recording/session_db.h"
 #include "tests/support/event_recorder.h"
+#include "tests/support/temp_home.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -119,6 +121,20 @@ TEST_F(telemetry_fixture, random_datagrams_never_stop_the_responder) {
     for (int i = 0; i < 300 && !(last && last->find("<subsystem") != std::string::npos); ++i)
         last = client.ask(thread->port(), status_query); // after the replies to the junk
     EXPECT_TRUE(last);
+}
+
+TEST(telemetry, the_status_word_follows_the_session_being_recorded) {
+    temp_dir root;
+    event_recorder owner;
+    telemetry_thread thread(&owner, L"левый", 0);
+    thread.Run();
+    sender client;
+    EXPECT_EQ(client.ask(thread.port(), "<q/>"), "Подвагонное видео (левый борт) - остановлен");
+    current_session.open(root.path() + "/s");
+    EXPECT_EQ(client.ask(thread.port(), "<q/>"), "Подвагонное видео (левый борт) - работает");
+    current_session.close();
+    thread.stop();
+    thread.Wait();
 }
 
 TEST(telemetry, a_taken_port_throws_the_bind_error) {
