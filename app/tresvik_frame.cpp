@@ -10,6 +10,8 @@
 
 #include "app/tool_icons.h"
 #include "app/tresvik_app.h"
+#include "app/tresvik_options.h"
+#include "browser/database_list.h"
 #include "camera/exposure_modes.h"
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
@@ -44,6 +46,11 @@ wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_MENU(id_capture, tresvik_frame::on_capture)
     EVT_MENU(id_capture_record, tresvik_frame::on_capture_record)
     EVT_MENU(id_stop, tresvik_frame::on_stop)
+    EVT_MENU(id_options, tresvik_frame::on_options)
+    EVT_MENU(id_update_databases, tresvik_frame::on_update_databases)
+    EVT_MENU(id_delete_database, tresvik_frame::on_delete_database)
+    EVT_MENU(id_replace_side, tresvik_frame::on_replace_side)
+    EVT_MENU(id_replace_session_code, tresvik_frame::on_replace_session_code)
     EVT_COMBOBOX(id_exposure_list, tresvik_frame::on_exposure_selected)
     EVT_COMBOBOX(id_camera_list, tresvik_frame::on_camera_selected)
     EVT_UPDATE_UI(id_options, tresvik_frame::on_update_ui)
@@ -127,8 +134,10 @@ void tresvik_frame::build_panes() {
                          fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
     log_pane_ = new log_viewer(this, log_file_);
     aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
-    database_list_ =
-        new wxListCtrl(this, id_database_list, wxDefaultPosition, wxDefaultSize, wxLC_REPORT);
+    database_list_ = new database_list(this);
+    prompts_ = std::make_unique<dialog_prompts>(this);
+    database_commands_ = std::make_unique<database_commands>(
+        *database_list_, *settings_, *prompts_, [](const wxString& text) { log_error(text); });
     aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
     aui_manager_.Update();
 }
@@ -174,7 +183,7 @@ command_state tresvik_frame::current_command_state() const {
     command_state state;
     state.capturing = grab_mode_ != nullptr;
     state.camera_open = camera_ != nullptr;
-    state.database_listed = database_list_->GetItemCount() > 0;
+    state.database_listed = database_list_->entry_count() > 0;
     state.database_selected = database_list_->GetSelectedItemCount() > 0;
     return state;
 }
@@ -248,9 +257,11 @@ void tresvik_frame::select_preferred_camera() {
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
 void tresvik_frame::index_stored_write_path() {
     wxString root;
-    if (read_stored_write_path(*settings_, &root))
-        set_database_root(std::string(root.mb_str()),
-                          [](const std::string& message) { log_error(message.c_str()); });
+    if (!read_stored_write_path(*settings_, &root))
+        return;
+    set_database_root(std::string(root.mb_str()),
+                      [](const std::string& message) { log_error(message.c_str()); });
+    database_commands_->refresh();
 }
 
 // The telemetry socket is bound here: a failure leaves the constructor, and the program does not
@@ -287,6 +298,40 @@ void tresvik_frame::on_capture_record(wxCommandEvent&) {
 
 void tresvik_frame::on_stop(wxCommandEvent&) {
     grab_mode_.reset();
+    database_commands_->refresh();
+}
+
+void tresvik_frame::use_prompts(std::unique_ptr<operator_prompts> prompts) {
+    prompts_ = std::move(prompts);
+    database_commands_ = std::make_unique<database_commands>(
+        *database_list_, *settings_, *prompts_, [](const wxString& text) { log_error(text); });
+}
+
+// The new write path takes effect for the list at once, for recording at the next start.
+void tresvik_frame::on_options(wxCommandEvent&) {
+    tresvik_options dialog(this, settings_.get());
+    if (!prompts_->run_modal(dialog))
+        return;
+    settings_->Flush();
+    set_database_root(std::string(read_write_path(*settings_).mb_str()),
+                      [](const std::string& message) { log_error(message.c_str()); });
+    database_commands_->refresh();
+}
+
+void tresvik_frame::on_update_databases(wxCommandEvent&) {
+    database_commands_->refresh();
+}
+
+void tresvik_frame::on_delete_database(wxCommandEvent&) {
+    database_commands_->delete_selected();
+}
+
+void tresvik_frame::on_replace_side(wxCommandEvent&) {
+    database_commands_->assign_side();
+}
+
+void tresvik_frame::on_replace_session_code(wxCommandEvent&) {
+    database_commands_->change_session_code();
 }
 
 // An event queued before Stop finds no capture and changes nothing.

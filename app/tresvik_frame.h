@@ -12,10 +12,12 @@
 #include <wx/panel.h>
 
 #include "app/command_ids.h"
+#include "browser/database_commands.h"
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
 #include "camera/recording_grab.h"
 
+class database_list;
 class log_viewer;
 
 // Where the network threads listen: on a car the telemetry's fixed port and the data service's
@@ -40,6 +42,9 @@ public:
     // What the update-UI handler decides the enabled state from.
     command_state current_command_state() const;
 
+    // Tests answer the dialogs of the commands in place of the operator.
+    void use_prompts(std::unique_ptr<operator_prompts> prompts);
+
 private:
     void bind_thread_events();
     void build_menus();
@@ -61,6 +66,11 @@ private:
     void on_capture(wxCommandEvent& event);
     void on_capture_record(wxCommandEvent& event);
     void on_stop(wxCommandEvent& event);
+    void on_options(wxCommandEvent& event);
+    void on_update_databases(wxCommandEvent& event);
+    void on_delete_database(wxCommandEvent& event);
+    void on_replace_side(wxCommandEvent& event);
+    void on_replace_session_code(wxCommandEvent& event);
     void draw_live_image();
     void on_update_ui(wxUpdateUIEvent& event);
 
@@ -78,12 +88,14 @@ private:
     wxComboBox* exposure_list_ = nullptr;
     log_viewer* log_pane_ = nullptr;
     wxPanel* camera_panel_ = nullptr;
-    wxListCtrl* database_list_ = nullptr;
+    database_list* database_list_ = nullptr;
     std::shared_ptr<JAI_Camera> camera_;
     wxString exposure_mode_;
     camera_list cameras_;
     wxArrayString camera_descriptions_;
     std::unique_ptr<wxFileConfig> settings_;
+    std::unique_ptr<operator_prompts> prompts_;
+    std::unique_ptr<database_commands> database_commands_;
     // Set exactly while a capture runs; its threads end when it is released.
     std::shared_ptr<frame_source> grab_mode_;
     std::unique_ptr<service_thread> service_thread_;

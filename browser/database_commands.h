@@ -1,0 +1,73 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <wx/config.h>
+#include <wx/dialog.h>
+#include <wx/string.h>
+#include <wx/window.h>
+
+class database_list;
+
+// What the database commands ask the operator. The toolkit's message box and text entry dialog
+// in the program; tests answer for the operator.
+class operator_prompts {
+public:
+    virtual ~operator_prompts() = default;
+    virtual bool confirm(const wxString& text, const wxString& caption) = 0;
+    // The text entered, or nothing when the dialog was cancelled.
+    virtual std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
+                                             const wxString& initial) = 0;
+    // Shows a modal dialog; true when it ended with OK.
+    virtual bool run_modal(wxDialog& dialog) = 0;
+};
+
+// The dialogs themselves, centred on the given window.
+class dialog_prompts : public operator_prompts {
+public:
+    explicit dialog_prompts(wxWindow* parent) : parent_(parent) {}
+    bool confirm(const wxString& text, const wxString& caption) override;
+    std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
+                                     const wxString& initial) override;
+    bool run_modal(wxDialog& dialog) override;
+
+private:
+    wxWindow* parent_;
+};
+
+// The commands of the menu "Обработка" on the database list's first selected row: delete the
+// session folder, assign the configured side, change the session code; each refreshes the list
+// afterwards, and each does nothing when no row is selected. GUI thread only.
+//
+// A folder the engine cannot open (held by another program) is not caught: the error reaches the
+// application's box, after the list has been refreshed, so list and program stay usable.
+class database_commands {
+public:
+    using error_row = std::function<void(const wxString& text)>;
+
+    database_commands(database_list& list, const wxConfigBase& settings, operator_prompts& prompts,
+                      error_row report);
+
+    void refresh();
+    void delete_selected();
+    void assign_side();
+    void change_session_code();
+
+private:
+    template <typename Edit> void edit_selected(Edit edit);
+
+    database_list& list_;
+    const wxConfigBase& settings_;
+    operator_prompts& prompts_;
+    error_row report_;
+};
+
+// Removes a session folder with everything in it. A symbolic link is removed, never followed,
+// so nothing outside the folder goes. Returns what could not be removed (empty on success).
+std::vector<std::string> remove_session_folder(const std::string& path);
+
+// True when the folder holds a session database (the engine's CURRENT file).
+bool holds_session_database(const std::string& path);

@@ -1,0 +1,42 @@
+#include "browser/database_list.h"
+
+#include <mutex>
+
+#include <wx/utils.h>
+
+#include "browser/database_cells.h"
+
+namespace {
+constexpr wxWindowID database_list_id = 3;
+}
+
+database_list::database_list(wxWindow* parent)
+    : wxListCtrl(parent, database_list_id, wxDefaultPosition, wxDefaultSize,
+                 wxLC_REPORT | wxLC_VIRTUAL) {
+    for (int column = 0; column < database_column_count; ++column)
+        InsertColumn(column, database_column_heading(column), wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE);
+}
+
+void database_list::refresh(const session_error_sink& report_error) {
+    const wxBusyCursor busy;
+    std::unique_lock lock(session_index_lock);
+    refresh_session_index(report_error);
+    entries_ = session_index;
+    SetItemCount(static_cast<long>(entries_.size()));
+    for (int column = 0; column < database_column_count; ++column)
+        SetColumnWidth(column, wxLIST_AUTOSIZE_USEHEADER);
+    Refresh();
+}
+
+std::string database_list::selected_path() const {
+    const long row = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (row < 0 || static_cast<std::size_t>(row) >= entries_.size())
+        return {};
+    return entries_[static_cast<std::size_t>(row)].path;
+}
+
+wxString database_list::OnGetItemText(long item, long column) const {
+    if (item < 0 || static_cast<std::size_t>(item) >= entries_.size())
+        return wxString();
+    return database_cell_text(entries_[static_cast<std::size_t>(item)].info, column);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include <wx/listctrl.h>
+
+#include "recording/session_db.h"
+
+// The pane "Данные": one row per session database under the database root, in the order the
+// session index holds them. A virtual list: it keeps its own copy of the index and formats a cell
+// only when the control asks, so any number of sessions costs the same to show. GUI thread only.
+class database_list : public wxListCtrl {
+public:
+    explicit database_list(wxWindow* parent);
+
+    // Rescans the database root and reloads the rows, all under session_index_lock held
+    // exclusively; a busy cursor shows meanwhile. Folders that are no session database are
+    // reported and left out.
+    void refresh(const session_error_sink& report_error);
+
+    // The folder of the first selected row; empty when none is selected.
+    std::string selected_path() const;
+    std::size_t entry_count() const { return entries_.size(); }
+
+protected:
+    wxString OnGetItemText(long item, long column) const override;
+
+private:
+    session_index_entries entries_;
+};
