@@ -11,6 +11,7 @@
 #include <wx/app.h>
 #include <wx/combobox.h>
 #include <wx/dir.h>
+#include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
@@ -18,6 +19,7 @@
 
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
+#include "app/tresvik_options.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
 #include "tests/camera/fake_jai_sdk.h"
@@ -304,7 +306,11 @@ TEST_F(camera_fixture, capture_shows_frames_and_stop_ends_it) {
         return frame->GetStatusBar()->GetStatusText(1).StartsWith("timestamp: 10 ");
     }));
     EXPECT_TRUE(frame->GetStatusBar()->GetStatusText(0).StartsWith("delivered: "));
+    temp_dir root; // a session recorded meanwhile shows once the capture stops
+    write_raw_session(root.path() + "/s", {{"version", "1"}});
+    set_database_root(root.path(), [](const std::string&) {});
     command(id_stop);
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl)->GetItemCount(), 1);
     EXPECT_FALSE(enabled(id_stop));
     EXPECT_TRUE(log_shows("Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
@@ -360,4 +366,43 @@ TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry
     command(id_capture);
     EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
     command(id_stop);
+}
+
+namespace {
+// Answers the options dialog: points "Каталог" at a folder and presses "Ok", or cancels.
+struct options_answer : operator_prompts {
+    std::optional<std::string> folder;
+    bool confirm(const wxString&, const wxString&) override { return false; }
+    std::optional<wxString> ask_text(const wxString&, const wxString&, const wxString&) override {
+        return std::nullopt;
+    }
+    bool run_modal(wxDialog& dialog) override {
+        if (!folder)
+            return false;
+        auto& options = dynamic_cast<tresvik_options&>(dialog);
+        options.grid()->SetPropertyValue("write_path", wxString(*folder));
+        options.accept();
+        return true;
+    }
+};
+} // namespace
+
+TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
+    temp_dir root;
+    write_raw_session(root.path() + "/s", {{"session", "A7 : 12"}, {"version", "1"}});
+    auto answer = std::make_unique<options_answer>();
+    options_answer& options = *answer;
+    frame->use_prompts(std::move(answer));
+    wxCommandEvent command(wxEVT_MENU, id_options);
+    frame->GetEventHandler()->ProcessEvent(command);
+    EXPECT_FALSE(std::ifstream(settings_path()).good()) << "cancelled: nothing written";
+    options.folder = root.path();
+    frame->GetEventHandler()->ProcessEvent(command);
+    const std::string stored = read_file(settings_path());
+    EXPECT_NE(stored.find("write_path=" + root.path()), std::string::npos) << stored;
+    EXPECT_NE(stored.find("data_service_port=12600"), std::string::npos) << "all ten, flushed";
+    auto* list = wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->GetItemCount(), 1);
+    EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
 }

@@ -1,0 +1,85 @@
+#include "app/tresvik_options.h"
+
+#include <gtest/gtest.h>
+#include <wx/fileconf.h>
+#include <wx/frame.h>
+#include <wx/sstream.h>
+#include <wx/utils.h>
+
+namespace {
+// The settings as the file holds them, one "key=value" line each, sorted.
+std::vector<wxString> lines_of(wxFileConfig& settings) {
+    wxStringOutputStream text;
+    settings.Save(text);
+    wxString content = text.GetString();
+    wxArrayString lines = wxSplit(content.Trim(), '\n');
+    lines.Sort();
+    return {lines.begin(), lines.end()};
+}
+
+struct options_fixture : testing::Test {
+    std::unique_ptr<wxFileConfig> stored;
+    std::unique_ptr<tresvik_options> dialog;
+
+    void open(const wxString& file_text = "") {
+        wxStringInputStream text(file_text);
+        stored = std::make_unique<wxFileConfig>(text);
+        dialog = std::make_unique<tresvik_options>(nullptr, stored.get());
+    }
+    wxFileConfig& settings() { return *stored; }
+    wxString shown(const char* key) const {
+        return dialog->grid()->GetPropertyByName(key)->GetDisplayedString();
+    }
+};
+} // namespace
+
+TEST_F(options_fixture, an_empty_configuration_shows_the_ten_defaults_and_ok_writes_them_all) {
+    open();
+    const std::pair<const char*, wxString> defaults[] = {
+        {"side", L"левый"},
+        {"driver", "SocketDriver"},
+        {"rotate180", L"Нет"},
+        {"show_scale", L"Да"},
+        {"scale", "0.8"},
+        {"write_path", wxGetUserHome()},
+        {"dpp_port", "COM1"},
+        {"coordinate_server_address", "127.0.0.1"},
+        {"coordinate_server_port", "12500"},
+        {"data_service_port", "12600"},
+    };
+    for (const auto& [key, text] : defaults)
+        EXPECT_EQ(shown(key), text) << key;
+    dialog->accept();
+    EXPECT_EQ(lines_of(settings()),
+              (std::vector<wxString>{
+                  "coordinate_server_address=127.0.0.1", "coordinate_server_port=12500",
+                  "data_service_port=12600", "dpp_port=COM1", "driver=SocketDriver", "rotate180=0",
+                  "scale=0.8", "show_scale=1", L"side=левый", "write_path=" + wxGetUserHome()}));
+}
+
+TEST_F(options_fixture, cancel_and_the_close_box_write_nothing) {
+    open("side=правый\n");
+    wxCommandEvent cancel(wxEVT_BUTTON, wxID_CANCEL);
+    dialog->GetEventHandler()->ProcessEvent(cancel);
+    dialog->Close();
+    EXPECT_EQ(lines_of(settings()), (std::vector<wxString>{L"side=правый"}));
+}
+
+TEST_F(options_fixture, a_side_in_capitals_matches_no_choice_and_is_written_empty) {
+    open(L"side=ЛЕВЫЙ\ndriver=SocketDriver\n");
+    EXPECT_EQ(shown("side"), "");
+    EXPECT_EQ(shown("driver"), "SocketDriver");
+    dialog->accept();
+    EXPECT_EQ(settings().Read("side", "unset"), "");
+}
+
+TEST_F(options_fixture, the_grid_takes_the_room_above_the_buttons) {
+    open();
+    dialog->SetSize(600, 400);
+    dialog->Layout();
+    const int small = dialog->grid()->GetSize().GetHeight();
+    dialog->SetSize(900, 700);
+    dialog->Layout();
+    EXPECT_EQ(dialog->grid()->GetSize().GetHeight(), small + 300);
+    EXPECT_EQ(dialog->grid()->GetSize().GetWidth(), dialog->GetClientSize().GetWidth() - 20);
+}

@@ -1,0 +1,185 @@
+#include "browser/database_commands.h"
+#include "browser/database_list.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <wx/fileconf.h>
+#include <wx/frame.h>
+#include <wx/sstream.h>
+
+#include "tests/recording/raw_session.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// Answers for the operator, and remembers what was asked.
+struct scripted_prompts : operator_prompts {
+    bool answer_yes = true;
+    std::optional<wxString> text_answer;
+    std::vector<wxString> asked;
+    bool confirm(const wxString& text, const wxString& caption) override {
+        asked.push_back(caption + ": " + text);
+        return answer_yes;
+    }
+    std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
+                                     const wxString& initial) override {
+        asked.push_back(caption + ": " + message + " [" + initial + "]");
+        return text_answer;
+    }
+    bool run_modal(wxDialog&) override { return false; }
+};
+
+// Three sessions written with plain leveldb under a scratch root, listed in a window.
+struct list_fixture : testing::Test {
+    temp_dir root;
+    wxStringInputStream no_file{""};
+    wxFileConfig settings{no_file};
+    scripted_prompts prompts;
+    std::vector<wxString> errors;
+    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "test");
+    database_list* list = new database_list(frame);
+    database_commands commands{*list, settings, prompts,
+                               [this](const wxString& text) { errors.push_back(text); }};
+
+    list_fixture() {
+        for (const char* name : {"a", "b", "c"})
+            write_raw_session(folder(name), {{"0000000001", "x"},
+                                             {"dpp_end", "0000000001"},
+                                             {"dpp_start", "0000000001"},
+                                             {"session", std::string("code-") + name},
+                                             {"side", "правый"},
+                                             {"version", "1"}});
+        set_database_root(root.path(), [](const std::string&) {});
+        commands.refresh();
+    }
+    ~list_fixture() override {
+        frame->Destroy();
+        set_database_root("", [](const std::string&) {});
+    }
+    std::string folder(const std::string& name) const { return root.path() + "/" + name; }
+    // Selects the rows of the named folders, in list order.
+    void select(std::initializer_list<const char*> names) {
+        for (long row = 0; row < list->GetItemCount(); ++row)
+            list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
+        for (const char* name : names)
+            list->SetItemState(row_of(name), wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    }
+    long row_of(const std::string& name) const {
+        for (long row = 0; row < list->GetItemCount(); ++row)
+            if (list->GetItemText(row, 0) == "code-" + name)
+                return row;
+        return -1;
+    }
+};
+} // namespace
+
+TEST_F(list_fixture, rows_follow_the_index_and_the_first_selected_row_is_acted_on) {
+    ASSERT_EQ(list->GetItemCount(), 3);
+    std::shared_lock lock(session_index_lock);
+    for (long row = 0; row < 3; ++row)
+        EXPECT_EQ(list->GetItemText(row, 0), session_index[row].info.session_code);
+    lock.unlock();
+    EXPECT_EQ(list->selected_path(), "");
+    select({"c", "a"});
+    const std::string topmost = row_of("a") < row_of("c") ? folder("a") : folder("c");
+    EXPECT_EQ(list->selected_path(), topmost);
+}
+
+TEST_F(list_fixture, delete_asks_and_removes_only_on_yes) {
+    select({"b"});
+    prompts.answer_yes = false;
+    commands.delete_selected();
+    EXPECT_TRUE(fs::exists(folder("b")));
+    EXPECT_EQ(list->GetItemCount(), 3);
+    ASSERT_EQ(prompts.asked.size(), 1u);
+    EXPECT_EQ(prompts.asked[0], L"Удаление данных: Данные в папке " + folder("b") +
+                                    L" будут удалены безвозвратно. Продолжить?");
+    prompts.answer_yes = true;
+    commands.delete_selected();
+    EXPECT_FALSE(fs::exists(folder("b")));
+    EXPECT_EQ(list->GetItemCount(), 2);
+    EXPECT_TRUE(errors.empty());
+}
+
+// A session folder that is a link to data elsewhere loses the link, never the data.
+TEST_F(list_fixture, delete_never_follows_a_link_out_of_the_folder) {
+    temp_dir elsewhere;
+    write_raw_session(elsewhere.path() + "/kept", {{"session", "code-linked"}, {"version", "1"}});
+    fs::create_directory_symlink(elsewhere.path() + "/kept", folder("linked"));
+    fs::create_directory_symlink(elsewhere.path(), folder("a") + "/outside");
+    commands.refresh();
+    select({"linked"});
+    commands.delete_selected();
+    select({"a"});
+    commands.delete_selected();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder("linked"))));
+    EXPECT_FALSE(fs::exists(folder("a")));
+    EXPECT_TRUE(fs::exists(elsewhere.path() + "/kept/CURRENT"));
+}
+
+TEST_F(list_fixture, a_removal_that_leaves_files_is_reported_with_them) {
+    const std::string stuck = folder("b") + "/CURRENT";
+    const int fd = open(stuck.c_str(), O_RDONLY);
+    int flags = FS_IMMUTABLE_FL;
+    if (ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
+        close(fd);
+        GTEST_SKIP() << "files cannot be made immutable here";
+    }
+    select({"b"});
+    commands.delete_selected();
+    flags = 0;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+    ASSERT_FALSE(errors.empty()); // the refresh then reports the folder that is left, too
+    EXPECT_TRUE(errors[0].Contains("could not be removed whole")) << errors[0];
+    EXPECT_TRUE(errors[0].Contains(stuck)) << errors[0];
+}
+
+TEST_F(list_fixture, side_comes_from_the_setting_and_the_code_from_the_operator) {
+    settings.Write("side", L"левый");
+    select({"a"});
+    commands.assign_side();
+    prompts.text_answer = wxString(L"Новый код");
+    commands.change_session_code();
+    select({"b"});
+    prompts.text_answer.reset();
+    commands.change_session_code();
+    select({"c"});
+    prompts.text_answer = wxString();
+    commands.change_session_code();
+    EXPECT_EQ(prompts.asked[0], L"Код сеанса: Введите новый код сеанса [code-a]");
+    const raw_entries a = read_raw_session(folder("a"));
+    EXPECT_EQ(a.at("side"), "левый");
+    EXPECT_EQ(a.at("session"), "Новый код");
+    EXPECT_EQ(read_raw_session(folder("b")).at("session"), "code-b") << "cancelled";
+    EXPECT_EQ(read_raw_session(folder("c")).at("session"), "") << "an empty code confirmed";
+    EXPECT_NE(row_of("b"), -1) << "the list was refreshed after each command";
+}
+
+// Opening it for writing would have made an empty database there.
+TEST_F(list_fixture, a_folder_gone_since_the_refresh_is_reported_and_not_recreated) {
+    select({"c"});
+    fs::remove_all(folder("c"));
+    commands.assign_side();
+    EXPECT_FALSE(fs::exists(folder("c")));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].Contains(folder("c")));
+    EXPECT_EQ(list->GetItemCount(), 2);
+}
+
+TEST_F(list_fixture, a_folder_held_elsewhere_goes_to_the_box_and_the_list_stays_usable) {
+    session_writer holder;
+    holder.open(folder("a"));
+    select({"a"});
+    EXPECT_THROW(commands.assign_side(), std::runtime_error);
+    EXPECT_EQ(list->GetItemCount(), 2) << "refreshed; the held folder is reported and left out";
+    holder.close();
+    commands.refresh();
+    EXPECT_EQ(list->GetItemCount(), 3);
+}
