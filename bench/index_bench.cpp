@@ -16,51 +16,6 @@ namespace {
 constexpr int sessions = 1000;
 constexpr int frames_per_session = 10;
 constexpr int rounds = 5;
-const char* const keys[] = {"session",  "orientation", "side",    "time_start",
-                            "time_end", "dpp_start",   "dpp_end", "version"};
-
-void make_sessions(const std::string& root) {
-    const cv::Mat frame = scene_frame(120, 160, 0);
-    for (int s = 0; s < sessions; ++s) {
-        session_writer writer;
-        writer.open(root + "/session " + std::to_string(s));
-        writer.set_session_code(L"A" + std::to_wstring(s) + L" : 1");
-        writer.set_orientation(L"0");
-        writer.set_side(L"левый");
-        for (int f = 0; f < frames_per_session; ++f)
-            writer.record_frame(frame, 100 + 10 * f);
-    }
-}
-
-// What any program must do to summarise one folder.
-std::uint64_t bare_summary(const std::string& path) {
-    leveldb::Options options;
-    leveldb::DB* raw = nullptr;
-    if (!leveldb::DB::Open(options, path, &raw).ok())
-        return 0;
-    const std::unique_ptr<leveldb::DB> db(raw);
-    const std::unique_ptr<leveldb::Iterator> cursor(db->NewIterator(leveldb::ReadOptions()));
-    std::uint64_t bytes = 0;
-    for (const char* key : keys) {
-        cursor->Seek(key);
-        if (cursor->Valid() && cursor->key() == key)
-            bytes += cursor->value().size();
-    }
-    const leveldb::Range range("0000000100", "0000000190");
-    std::uint64_t size = 0;
-    db->GetApproximateSizes(&range, 1, &size);
-    return bytes + size;
-}
-
-double bare_round(const std::string& root) {
-    const auto start = std::chrono::steady_clock::now();
-    std::uint64_t total = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(root))
-        if (entry.is_directory())
-            total += bare_summary(entry.path().string());
-    const double seconds = seconds_since(start);
-    return total > 0 ? seconds : -1;
-}
 
 double refresh_round() {
     const auto start = std::chrono::steady_clock::now();
@@ -70,16 +25,12 @@ double refresh_round() {
     return session_index.size() == sessions ? seconds : -1;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 } // namespace
 
 int main() {
     const scratch_folder root;
     const auto setup = std::chrono::steady_clock::now();
-    make_sessions(root.path());
+    make_sessions(root.path(), sessions, frames_per_session);
     database_root = root.path();
     // The first open of a folder after recording turns its log into a table; neither side
     // should pay for that in the timed rounds.
@@ -90,7 +41,7 @@ int main() {
     std::vector<double> bare;
     std::vector<double> refresh;
     for (int round = 0; round < rounds; ++round) {
-        bare.push_back(bare_round(root.path()));
+        bare.push_back(bare_index_round(root.path()));
         refresh.push_back(refresh_round());
     }
     const double bare_median = median(bare);

@@ -1,8 +1,13 @@
 #include "bench/session_bench_support.h"
 
+#include "recording/session_db.h"
+
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
+#include <leveldb/db.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -31,4 +36,54 @@ cv::Mat scene_frame(int rows, int cols, int offset) {
     cv::RNG(offset + 1).fill(noise, cv::RNG::NORMAL, 0, 4);
     cv::add(frame, noise, frame, cv::noArray(), CV_8U);
     return frame;
+}
+
+namespace {
+const char* const summary_keys[] = {"session",  "orientation", "side",    "time_start",
+                                    "time_end", "dpp_start",   "dpp_end", "version"};
+
+std::uint64_t bare_summary(const std::string& path) {
+    leveldb::Options options;
+    leveldb::DB* raw = nullptr;
+    if (!leveldb::DB::Open(options, path, &raw).ok())
+        return 0;
+    const std::unique_ptr<leveldb::DB> db(raw);
+    const std::unique_ptr<leveldb::Iterator> cursor(db->NewIterator(leveldb::ReadOptions()));
+    std::uint64_t bytes = 0;
+    for (const char* key : summary_keys) {
+        cursor->Seek(key);
+        if (cursor->Valid() && cursor->key() == key)
+            bytes += cursor->value().size();
+    }
+    const leveldb::Range range("0000000100", "0000000190");
+    std::uint64_t size = 0;
+    db->GetApproximateSizes(&range, 1, &size);
+    return bytes + size;
+}
+} // namespace
+
+void make_sessions(const std::string& root, int sessions, int frames_per_session) {
+    const cv::Mat frame = scene_frame(120, 160, 0);
+    for (int s = 0; s < sessions; ++s) {
+        session_writer writer;
+        writer.open(root + "/session " + std::to_string(s));
+        writer.set_session_code(L"A" + std::to_wstring(s) + L" : 1");
+        writer.set_orientation(L"0");
+        writer.set_side(L"левый");
+        for (int f = 0; f < frames_per_session; ++f)
+            writer.record_frame(frame, 100 + 10 * f);
+    }
+}
+
+double bare_index_round(const std::string& root) {
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        if (entry.is_directory() && bare_summary(entry.path().string()) == 0)
+            return -1;
+    return seconds_since(start);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }

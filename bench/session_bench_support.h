@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <opencv2/core/mat.hpp>
 
@@ -29,3 +30,14 @@ cv::Mat scene_frame(int rows, int cols, int offset);
 inline double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
+
+// Sessions named "session <n>" under the root, each with a code, orientation, side and the given
+// number of small frames.
+void make_sessions(const std::string& root, int sessions, int frames_per_session);
+
+// What any program must do to summarise every session folder under the root: open each with
+// plain leveldb, read the metadata keys through one iterator, ask for the frames' size, close it.
+// Seconds taken, or -1 when a folder could not be read.
+double bare_index_round(const std::string& root);
+
+double median(std::vector<double> values);

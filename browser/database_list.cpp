@@ -21,7 +21,11 @@ void database_list::refresh(const session_error_sink& report_error) {
     const wxBusyCursor busy;
     std::unique_lock lock(session_index_lock);
     refresh_session_index(report_error);
-    entries_ = session_index;
+    show(session_index);
+}
+
+void database_list::show(session_index_entries entries) {
+    entries_ = std::move(entries);
     SetItemCount(static_cast<long>(entries_.size()));
     for (int column = 0; column < database_column_count; ++column)
         SetColumnWidth(column, wxLIST_AUTOSIZE_USEHEADER);

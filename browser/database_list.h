@@ -18,6 +18,9 @@ public:
     // reported and left out.
     void refresh(const session_error_sink& report_error);
 
+    // Shows these entries in place of the rows shown now.
+    void show(session_index_entries entries);
+
     // The folder of the first selected row; empty when none is selected.
     std::string selected_path() const;
     std::size_t entry_count() const { return entries_.size(); }
