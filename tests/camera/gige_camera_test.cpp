@@ -25,6 +25,7 @@
 
 #include "camera/aravis_handles.h"
 #include "camera/jai_sdk.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -92,8 +93,10 @@ public:
         int out[2];
         if (pipe(out) != 0)
             return;
+        const pid_t test = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            die_with_parent(test);
             dup2(out[1], STDOUT_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
