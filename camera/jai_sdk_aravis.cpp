@@ -90,7 +90,8 @@ void release_objects(const std::vector<gpointer>& objects) {
 }
 
 // Whether the heartbeat still finds the control privilege ours; false for a device that has
-// none. Aravis's heartbeat thread clears the flag, never sets it, and this is a plain read of it.
+// none. A plain read of a flag that Aravis's heartbeat thread clears; only taking control again,
+// which this layer never does, would set it.
 bool holds_control(ArvCamera* arv) {
     ArvDevice* device = arv_camera_get_device(arv);
     return ARV_IS_GV_DEVICE(device) && arv_gv_device_is_controller(ARV_GV_DEVICE(device));
