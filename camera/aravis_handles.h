@@ -33,16 +33,21 @@ struct factory {
 // mode) and the capture thread (commands, stream creation) use the same camera: every access to
 // the device goes through feature_lock.
 //
-// lost is set, never cleared, once the camera no longer answers: by Aravis's heartbeat thread
-// ("control-lost") or by a control transaction that timed out. From then on control accesses fail
-// at once and releases that would talk to the device run in the background. The "control-lost"
-// handler holds its own share of the flag, as it may run after the camera object is gone.
+// The camera is unreachable once it no longer answers: a control transaction timed out (lost,
+// set by the thread that saw it, never cleared), or Aravis's heartbeat thread found it gone or its
+// control privilege taken, and cleared the device's controller flag. From then on control
+// accesses fail at once and releases that would talk to the device run in the background.
+//
+// The heartbeat is read rather than listened to: while it emits "control-lost" to a handler,
+// Aravis's heartbeat thread holds a reference to the device, and if every other one is dropped
+// meanwhile, that thread finalizes the device and joins itself. With no handler, it holds none.
 struct camera {
     ArvCamera* arv = nullptr; // owned
-    std::shared_ptr<std::atomic<bool>> lost = std::make_shared<std::atomic<bool>>(false);
+    bool controlled = false;  // the heartbeat watched the control privilege when it was opened
+    std::atomic<bool> lost{false};
     std::mutex feature_lock;
 
-    bool unreachable() const { return lost->load(); }
+    bool unreachable() const;
 };
 
 // Consumes error; true when there was one. A time-out marks the camera unreachable: Aravis has

@@ -89,28 +89,25 @@ void release_objects(const std::vector<gpointer>& objects) {
         g_object_unref(object);
 }
 
-// Runs on Aravis's heartbeat thread; data is the handler's own share of the camera's flag.
-void on_control_lost(ArvDevice*, gpointer data) {
-    (*static_cast<std::shared_ptr<std::atomic<bool>>*>(data))->store(true);
-}
-
-void drop_flag_share(gpointer data, GClosure*) {
-    delete static_cast<std::shared_ptr<std::atomic<bool>>*>(data);
-}
-
-void watch_control_lost(gige::camera& camera) {
-    g_signal_connect_data(device_of(&camera), "control-lost", G_CALLBACK(on_control_lost),
-                          new std::shared_ptr<std::atomic<bool>>(camera.lost), drop_flag_share,
-                          GConnectFlags(0));
+// Whether the heartbeat still finds the control privilege ours; false for a device that has
+// none. A plain read of a flag that Aravis's heartbeat thread clears; only taking control again,
+// which this layer never does, would set it.
+bool holds_control(ArvCamera* arv) {
+    ArvDevice* device = arv_camera_get_device(arv);
+    return ARV_IS_GV_DEVICE(device) && arv_gv_device_is_controller(ARV_GV_DEVICE(device));
 }
 
 } // namespace
+
+bool gige::camera::unreachable() const {
+    return lost.load() || (controlled && !holds_control(arv));
+}
 
 bool gige::failed(gige::camera& camera, GError* error) {
     if (error == nullptr)
         return false;
     if (g_error_matches(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_TIMEOUT))
-        camera.lost->store(true);
+        camera.lost.store(true);
     g_error_free(error);
     return true;
 }
@@ -216,7 +213,7 @@ J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_H
     }
     auto* opened = new gige::camera;
     opened->arv = arv;
-    watch_control_lost(*opened);
+    opened->controlled = holds_control(arv);
     *camera = opened;
     return J_ST_SUCCESS;
 }

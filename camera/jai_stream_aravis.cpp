@@ -225,7 +225,9 @@ void negotiate_packet_size(gige::camera& camera) {
     gige::failed(camera, error);
 }
 
-// After this no "new-buffer" handler runs with s, and Aravis holds none of its buffers.
+// After this no "new-buffer" handler runs with s, and Aravis holds none of its buffers. Nor does
+// the receiving thread hold the stream, as it would while emitting to a handler: finalizing the
+// stream on that thread would join it to itself.
 void detach(stream& s) {
     {
         std::lock_guard<std::mutex> hold(s.lock);

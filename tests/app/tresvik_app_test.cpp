@@ -14,6 +14,7 @@
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -52,8 +53,10 @@ public:
     explicit lock_holder(const std::string& home) {
         const std::string ready = home + "/holder-ready";
         const std::string name = (wxTheApp->GetAppName() + "-" + wxGetUserId()).ToStdString();
+        const pid_t test = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            die_with_parent(test);
             execl(TRESVIK_INSTANCE_HOLDER, TRESVIK_INSTANCE_HOLDER, name.c_str(), ready.c_str(),
                   nullptr);
             _exit(127);

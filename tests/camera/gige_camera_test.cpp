@@ -23,7 +23,9 @@
 
 #include <gtest/gtest.h>
 
+#include "camera/aravis_handles.h"
 #include "camera/jai_sdk.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -91,8 +93,10 @@ public:
         int out[2];
         if (pipe(out) != 0)
             return;
+        const pid_t test = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            die_with_parent(test);
             dup2(out[1], STDOUT_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
@@ -501,6 +505,20 @@ TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_se
     EXPECT_NE(J_Camera_CreateDataStream(camera, 0, &another), J_ST_SUCCESS);
     EXPECT_LT(milliseconds_since(start), 500);
     EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
+}
+
+// While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
+// the camera released meanwhile, that thread would finalize the device and join itself.
+TEST_F(gige_camera_test, an_open_camera_has_no_handler_on_its_device_signals) {
+    open_only_camera();
+    ArvDevice* device = arv_camera_get_device(static_cast<gige::camera*>(camera)->arv);
+    guint count = 0;
+    guint* signals = g_signal_list_ids(ARV_TYPE_DEVICE, &count);
+    ASSERT_GT(count, 0u);
+    for (guint i = 0; i < count; ++i)
+        EXPECT_FALSE(g_signal_has_handler_pending(device, signals[i], 0, FALSE))
+            << g_signal_name(signals[i]);
+    g_free(signals);
 }
 
 TEST_F(gige_camera_test, a_control_time_out_makes_the_rest_of_the_stop_sequence_prompt) {

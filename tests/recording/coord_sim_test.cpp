@@ -11,7 +11,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -20,9 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "recording/coordinate_protocol.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
-
-extern char** environ;
 
 namespace {
 using namespace std::chrono_literals;
@@ -46,15 +44,10 @@ public:
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output_path_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (failed)
-            pid_ = -1;
+        const pid_t test = getpid();
+        pid_ = fork();
+        if (pid_ == 0)
+            run_child(test, argv.data());
     }
 
     ~running_sim() {
@@ -108,6 +101,17 @@ public:
     }
 
 private:
+    // In the forked child: output to the file, then the simulator, dying with the test.
+    [[noreturn]] void run_child(pid_t test, char** argv) const {
+        die_with_parent(test);
+        const int output = open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0)
+            _exit(127);
+        close(output);
+        execv(argv[0], argv);
+        _exit(127);
+    }
+
     static int occurrences(const std::string& text, const std::string& part) {
         int count = 0;
         for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
+
 namespace {
 using clock_type = std::chrono::steady_clock;
 
@@ -27,8 +29,10 @@ public:
         const char* bin = std::getenv("TRESVIK_BIN");
         const std::string program = std::string(bin ? bin : "bin") + "/tresvik-odometer-sim";
         options.insert(options.begin(), {program, "--pty", "--seed", "7"});
+        const pid_t test = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            die_with_parent(test);
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             close(out[1]);

@@ -20,6 +20,7 @@
 #include "recording/odometer_decoder.h"
 #include "recording/write_thread.h"
 #include "tests/recording/raw_session.h"
+#include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -187,8 +188,10 @@ public:
         EXPECT_EQ(pipe(pipe_fds), 0);
         const std::string program = std::string(std::getenv("TRESVIK_BIN")) + "/tresvik-coord-sim";
         options.insert(options.begin(), {program, "--port", "0"});
+        const pid_t test = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            die_with_parent(test);
             dup2(pipe_fds[1], STDOUT_FILENO);
             std::vector<char*> argv;
             for (auto& option : options)
