@@ -245,12 +245,12 @@ private:
 // With no descriptor left, accepting fails; once some are free again, the service serves.
 TEST_F(service_fixture, accept_errors_pass_and_accepting_goes_on) {
     int client = -1;
-    bool reported = false;
     {
         descriptor_drought drought;
         client = raw_connect(service->port()); // the last descriptor: none left to accept with
-        reported = owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // nothing else while starved
     }
+    const bool reported = owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1);
     ASSERT_TRUE(reported);
     EXPECT_TRUE(errors()[0].Contains("Too many open files"));
     const auto request = long_request("A7", "12", 100);
