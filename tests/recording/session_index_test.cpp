@@ -89,52 +89,35 @@ TEST_F(session_index_test, a_root_without_sessions_gives_an_empty_index) {
     EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(session_index_test, indexed_frame_comes_from_the_first_session_whose_range_holds_the_dpp) {
-    const std::string first = add_session("first", "A : 1", {100, 200});
-    const std::string second = add_session("second", "A : 1", {150, 300});
-    session_index = {indexed(first), indexed(second)};
-    const std::tuple<std::uint32_t, cv::Mat> cases[] = {{100, frame_read_back(100)},
-                                                        {150, frame_read_back(200)},
-                                                        {200, frame_read_back(200)},
-                                                        {250, frame_read_back(300)}};
-    for (const auto& [dpp, expected] : cases) {
-        cv::Mat image;
-        read_indexed_frame(L"A : 1", dpp, image);
-        EXPECT_TRUE(same_image(image, expected)) << dpp;
-    }
-}
-
-TEST_F(session_index_test, unknown_code_or_dpp_outside_every_range_gives_not_found_with_code) {
-    session_index = {indexed(add_session("first", "A : 1", {100, 200}))};
-    const std::tuple<std::wstring, std::uint32_t> cases[] = {
-        {L"A : 1", 99}, {L"A : 1", 201}, {L"a : 1", 150}, {L"A : 1 ", 150}};
-    for (const auto& [code, dpp] : cases) {
-        cv::Mat image;
-        read_indexed_frame(code, dpp, image);
-        EXPECT_TRUE(same_image(image, not_found_image(code, dpp))) << dpp;
-    }
-}
-
-TEST_F(session_index_test, a_session_without_frames_never_matches) {
+// The first session with exactly the code whose range holds the DPP gives its frame at or after
+// the DPP; anything else (unknown code, outside every range, a session without frames, a value
+// that is no JPEG) gives the not-found picture with code and DPP.
+TEST_F(session_index_test, indexed_frames_come_from_the_first_matching_session) {
     const std::string empty = root.path() + "/empty";
     write_raw_session(empty, {{"session", "A : 1"}, {"version", "1"}});
-    const std::string last = add_session("last", "A : 1", {4294967295u});
-    session_index = {indexed(empty), indexed(last)};
-    cv::Mat image;
-    read_indexed_frame(L"A : 1", 4294967295u, image);
-    EXPECT_TRUE(same_image(image, frame_read_back(4294967295u)));
-}
-
-TEST_F(session_index_test, a_stored_value_that_is_no_jpeg_gives_not_found) {
-    const std::string path = root.path() + "/broken";
-    write_raw_session(path, {{"0000000010", "GIF89a"},
-                             {"dpp_end", "0000000010"},
-                             {"dpp_start", "0000000010"},
-                             {"session", "A : 1"}});
-    session_index = {indexed(path)};
-    cv::Mat image;
-    read_indexed_frame(L"A : 1", 10, image);
-    EXPECT_TRUE(same_image(image, not_found_image(L"A : 1", 10)));
+    const std::string broken = root.path() + "/broken";
+    write_raw_session(broken, {{"0000000010", "GIF89a"},
+                               {"dpp_end", "0000000010"},
+                               {"dpp_start", "0000000010"},
+                               {"session", "B : 1"}});
+    session_index = {indexed(empty), indexed(add_session("first", "A : 1", {100, 200})),
+                     indexed(add_session("second", "A : 1", {150, 300})),
+                     indexed(add_session("last", "A : 1", {4294967295u})), indexed(broken)};
+    const std::tuple<std::wstring, std::uint32_t, cv::Mat> cases[] = {
+        {L"A : 1", 100, frame_read_back(100)},
+        {L"A : 1", 150, frame_read_back(200)},
+        {L"A : 1", 250, frame_read_back(300)},
+        {L"A : 1", 4294967295u, frame_read_back(4294967295u)},
+        {L"A : 1", 99, not_found_image(L"A : 1", 99)},
+        {L"a : 1", 150, not_found_image(L"a : 1", 150)},
+        {L"A : 1 ", 150, not_found_image(L"A : 1 ", 150)},
+        {L"B : 1", 10, not_found_image(L"B : 1", 10)},
+    };
+    for (const auto& [code, dpp, expected] : cases) {
+        cv::Mat image;
+        read_indexed_frame(code, dpp, image);
+        EXPECT_TRUE(same_image(image, expected)) << dpp;
+    }
 }
 
 TEST_F(session_index_test, a_matching_session_held_by_the_recorder_throws) {

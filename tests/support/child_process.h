@@ -1,10 +1,43 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
+#include <string>
 #include <sys/types.h>
+#include <vector>
 
-// For a helper process just forked from a test, before it execs: the kernel kills it with SIGKILL
-// when the test process ends, so that a test that fails or crashes never leaves a helper behind
-// holding ctest's output. parent is the test's pid, taken before fork; a helper whose test ended
-// before the request was made exits at once. The signal comes when the forking thread ends, so
-// fork from a thread that lives as long as the helper should. Async-signal-safe.
+// A program a test starts: a simulator, a tool, a helper to kill. Its standard output comes
+// through a pipe, line by line. It is killed and reaped when the object goes, and the kernel
+// kills it when the test process dies, so no helper is ever left holding ctest's output.
+// One thread at a time; the thread that made it must outlive it (the kernel's parent-death
+// signal follows the forking thread).
+class child_process {
+public:
+    // arguments[0] is the program's path.
+    explicit child_process(std::vector<std::string> arguments);
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
+
+    // The next line of output without its newline; nothing at the end of the output or when the
+    // time runs out.
+    std::optional<std::string> line(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // The first line starting with the prefix, the prefix removed (others are passed over).
+    std::optional<std::string> line_after(const std::string& prefix);
+    void signal(int number);
+    // The status waitpid gives once the program has ended.
+    int wait();
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_;
+};
+
+// For a helper just forked by hand, before it execs: killed with SIGKILL when the test process
+// ends (exits at once if it already has). parent is the test's pid, taken before fork.
 void die_with_parent(pid_t parent);
+
+// A program built beside the tests (TRESVIK_BIN, else the test's own folder).
+std::string built_program(const std::string& name);
