@@ -84,52 +84,26 @@ TEST(recording_folder, an_existing_folder_is_never_reused) {
     EXPECT_EQ(free_session_path(root.path(), name), root.path() + "/" + name + " (3)");
 }
 
-TEST_F(step_fixture, first_count_opens_a_session_and_records_the_newest_frame) {
-    camera.next(10);
-    step.handle_dpp(10000, 7);
-    const std::string first = folder("2021.03.04 12.05.33");
-    EXPECT_TRUE(session.is_open());
-    EXPECT_EQ(session.frames_written(), 1u);
-    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "the first count is no reset";
-    session.close();
-    EXPECT_EQ(stored(first, "dpp_start"), "0000010000");
-    EXPECT_NE(stored(first, "0000010000"), "<missing>");
-}
-
-TEST_F(step_fixture, the_same_camera_frame_is_stored_once) {
-    camera.next(10);
-    step.handle_dpp(5, 4);
-    step.handle_dpp(6, 4);
-    EXPECT_EQ(session.frames_written(), 1u);
-    camera.next(20);
-    step.handle_dpp(6, 4);
-    EXPECT_EQ(session.frames_written(), 2u);
-    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).size(), 3u);
-}
-
-// Counts come far more often than frames; each frame is copied out of the camera's buffer once.
-TEST_F(step_fixture, a_camera_frame_is_copied_once_however_many_counts_find_it) {
-    camera.next(10);
-    for (std::uint32_t count = 1; count <= 30; ++count)
-        step.handle_dpp(count, 4);
-    EXPECT_EQ(camera.copies, 1);
-    camera.next(20);
-    step.handle_dpp(31, 4);
-    step.handle_dpp(32, 4);
-    EXPECT_EQ(camera.copies, 2);
-    EXPECT_EQ(session.frames_written(), 2u);
-}
-
-TEST_F(step_fixture, without_a_camera_frame_the_session_opens_but_nothing_is_stored) {
+// Counts come far more often than frames: each frame is copied out of the camera's buffer and
+// stored once, however many counts find it; a session opens with the first count even before a
+// frame, and its range starts with the first frame stored.
+TEST_F(step_fixture, each_new_camera_frame_is_copied_and_stored_once) {
     step.handle_dpp(100, 4);
     EXPECT_TRUE(session.is_open());
-    EXPECT_EQ(session.frames_written(), 0u);
     EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[4]: 100 Записано кадров: 0");
-    camera.next(1);
-    step.handle_dpp(101, 4);
+    camera.next(10);
+    for (std::uint32_t count = 101; count <= 130; ++count)
+        step.handle_dpp(count, 4);
+    camera.next(20);
+    step.handle_dpp(130, 7);
+    EXPECT_EQ(camera.copies, 2);
+    EXPECT_EQ(session.frames_written(), 2u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_RECORD_STATUS).back(), L"ДПП[7]: 130 Записано кадров: 2");
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "the first count is no reset";
     session.close();
-    EXPECT_EQ(stored(folder("2021.03.04 12.05.33"), "dpp_start"), "0000000101");
+    const std::string first = folder("2021.03.04 12.05.33");
+    EXPECT_EQ(stored(first, "dpp_start"), "0000000101");
+    EXPECT_EQ(stored(first, "dpp_end"), "0000000130");
 }
 
 TEST_F(step_fixture, a_lower_count_starts_a_new_session_beside_the_old_one) {

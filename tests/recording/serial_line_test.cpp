@@ -67,12 +67,12 @@ TEST(serial_line, device_path_maps_windows_names_keeps_absolute_paths_else_under
         EXPECT_EQ(serial_device_path(setting), path) << setting;
 }
 
-TEST(serial_line, open_applies_the_five_line_settings) {
+// Raw as a serial line must be: control characters and line ends pass unchanged.
+TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged) {
     pty_pair pty;
     boost::asio::io_context io;
     boost::asio::serial_port port(io);
     open_odometer_port(port, pty.slave_path());
-    ASSERT_TRUE(port.is_open());
     termios settings{};
     ASSERT_EQ(tcgetattr(port.native_handle(), &settings), 0);
     EXPECT_EQ(cfgetispeed(&settings), speed_t(B115200));
@@ -80,13 +80,6 @@ TEST(serial_line, open_applies_the_five_line_settings) {
     EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
     EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), tcflag_t(0));
-}
-
-TEST(serial_line, opened_port_reads_the_bytes_sent_unchanged) {
-    pty_pair pty;
-    boost::asio::io_context io;
-    boost::asio::serial_port port(io);
-    open_odometer_port(port, pty.slave_path());
     const std::array<std::uint8_t, 8> sent = {0x53, 0x04, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0xFF};
     ASSERT_EQ(write(pty.master, sent.data(), sent.size()), ssize_t(sent.size()));
     std::array<std::uint8_t, 8> received{};
@@ -94,12 +87,9 @@ TEST(serial_line, opened_port_reads_the_bytes_sent_unchanged) {
     EXPECT_EQ(received, sent);
 }
 
-TEST(serial_line, missing_device_error_names_open_and_the_reason) {
+TEST(serial_line, open_errors_name_open_and_the_reason) {
     EXPECT_EQ(open_error("/dev/tresvik-no-such-port"),
               std::string("open: ") + std::strerror(ENOENT));
-}
-
-TEST(serial_line, device_that_is_no_terminal_fails_to_open) {
     EXPECT_EQ(open_error("/dev/null"), std::string("open: ") + std::strerror(ENOTTY));
 }
 
