@@ -15,13 +15,10 @@ bool exists(const std::string& path) {
 }
 } // namespace
 
-TEST(settings, file_lies_in_the_config_folder_of_the_home_directory) {
+// A first start: the folder is made, no file is written, and every reader has its default.
+TEST(settings, a_first_start_has_every_default_and_writes_no_file) {
     temp_home home;
     EXPECT_EQ(settings_file_name().GetFullPath(), home.path() + "/Velmora3/config/.tresvik");
-}
-
-TEST(settings, every_reader_has_its_default_when_the_file_is_missing) {
-    temp_home home;
     const auto config = open_settings();
     EXPECT_EQ(read_side(*config), L"левый");
     EXPECT_EQ(read_side_for_startup_row(*config), L"не определен");
@@ -37,13 +34,8 @@ TEST(settings, every_reader_has_its_default_when_the_file_is_missing) {
     EXPECT_EQ(read_exposure_mode(*config), "Off");
     wxString path;
     EXPECT_FALSE(read_stored_write_path(*config, &path));
-}
-
-TEST(settings, opening_makes_the_folder_but_writes_no_file_until_a_key_is_stored) {
-    temp_home home;
-    open_settings().reset();
     EXPECT_TRUE(wxFileName::DirExists(home.path() + "/Velmora3/config"));
-    EXPECT_FALSE(exists(home.path() + "/Velmora3/config/.tresvik"));
+    EXPECT_FALSE(exists(settings_file_name().GetFullPath().ToStdString()));
 }
 
 TEST(settings, exposure_mode_reaches_the_file_when_the_store_is_destroyed) {
