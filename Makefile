@@ -1,7 +1,7 @@
 # The two commands of the README: `make run` and `make test`.
 JOBS := $(shell nproc)
 
-.PHONY: run test build bench demo
+.PHONY: run test build bench package
 
 build:
 	scripts/install.sh
@@ -16,3 +16,6 @@ test:
 
 bench: build
 	scripts/isolated.sh scripts/with-display.sh scripts/run-bench.sh
+
+package: build
+	cmake --build build --target package
