@@ -61,7 +61,8 @@ protected:
             bin ? std::filesystem::path(bin)
                 : std::filesystem::read_symlink("/proc/self/exe").parent_path();
         const std::string err_file = root.path() + "/stderr.txt";
-        const std::string command = "TZ=UTC LC_ALL=C.UTF-8 " +
+        // A simulator that took a bad option would run until stopped.
+        const std::string command = "TZ=UTC LC_ALL=C.UTF-8 timeout 20 " +
                                     shell_quoted((folder / program).string()) + " " + arguments +
                                     " 2>" + shell_quoted(err_file);
         tool_result result;
@@ -134,6 +135,27 @@ TEST_F(db_tool_test, every_tool_answers_help_with_its_usage_on_standard_output) 
     }
 }
 
+TEST_F(db_tool_test, every_tool_refuses_a_bad_command_line_in_one_line_with_status_2) {
+    const std::string cases[][3] = {
+        {"tresvik-db", "export " + shell_quoted(recorded) + " out --from -1", "--from"},
+        {"tresvik-db", "frame " + shell_quoted(recorded) + " 4294967296 out.png", "DPP"},
+        {"tresvik-camsim", "--fps 0", "--fps"},
+        {"tresvik-camsim", "--colour red", "--colour"},
+        {"tresvik-coord-sim", "--port 65536", "--port"},
+        {"tresvik-odometer-sim", "--pty --noise-rate 2", "--noise-rate"},
+        {"tresvik-odometer-sim", "--link x", "--link"},
+        {"tresvik-client", "status --timeout nan", "--timeout"},
+    };
+    for (const auto& [program, arguments, option] : cases) {
+        const tool_result result = run(arguments, program);
+        EXPECT_EQ(result.status, 2) << program << " " << arguments;
+        EXPECT_EQ(result.out, "") << program;
+        EXPECT_EQ(result.err.rfind(program + ": ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(option), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
 TEST_F(db_tool_test, info_adds_the_frame_count) {
     const tool_result result = run("info " + shell_quoted(recorded));
     EXPECT_EQ(result.status, 0) << result.err;
@@ -181,11 +203,11 @@ TEST_F(db_tool_test, failures_give_a_message_and_a_non_zero_exit) {
     const std::pair<std::string, std::string> cases[] = {
         {"info " + shell_quoted(root.path() + "/missing"), "no such folder"},
         {"info " + shell_quoted(root.path() + "/held"), "LOCK"},
-        {"frame " + shell_quoted(recorded) + " 12x out.png", "bad DPP"},
+        {"frame " + shell_quoted(recorded) + " 12x out.png", "DPP: not a whole number"},
         {"frame " + shell_quoted(recorded) + " 401 " + shell_quoted(output.path() + "/x.png"),
          "no frame"},
         {"list " + shell_quoted(root.path() + "/missing"), "no such folder"},
-        {"export " + shell_quoted(recorded) + " out --format gif", "unknown format"},
+        {"export " + shell_quoted(recorded) + " out --format gif", "--format: gif not in"},
         {"copy " + shell_quoted(recorded), "unknown command"}};
     for (const auto& [arguments, message] : cases) {
         const tool_result result = run(arguments);
