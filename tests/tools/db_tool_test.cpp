@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_db.h"
@@ -156,6 +157,32 @@ TEST_F(db_tool_test, every_tool_refuses_a_bad_command_line_in_one_line_with_stat
     }
 }
 
+// Every text, undecodable bytes too, gives a document that parses, each object with the fields
+// in their order.
+TEST_F(db_tool_test, list_and_info_json_parse) {
+    write_raw_session(root.path() + "/bytes", {{"side", "\xff"}, {"version", "1"}});
+    const auto list =
+        nlohmann::ordered_json::parse(run("list --json " + shell_quoted(root.path())).out);
+    ASSERT_EQ(list.size(), 3u);
+    const std::vector<std::string> fields = {"path",      "session",    "orientation",
+                                             "side",      "time_start", "time_end",
+                                             "dpp_start", "dpp_end",    "size"};
+    std::vector<std::string> sides;
+    for (const auto& session : list) {
+        std::vector<std::string> keys;
+        for (const auto& item : session.items())
+            keys.push_back(item.key());
+        EXPECT_EQ(keys, fields);
+        sides.push_back(session["side"]);
+    }
+    std::sort(sides.begin(), sides.end());
+    EXPECT_EQ(sides, (std::vector<std::string>{"левый", "правый", "\uFFFD"}));
+    const auto info = nlohmann::json::parse(run("info --json " + shell_quoted(recorded)).out);
+    EXPECT_EQ(info["session"], "A7 : 12");
+    EXPECT_EQ(info["dpp_start"], 100);
+    EXPECT_EQ(info["frames"], 4);
+}
+
 TEST_F(db_tool_test, info_adds_the_frame_count) {
     const tool_result result = run("info " + shell_quoted(recorded));
     EXPECT_EQ(result.status, 0) << result.err;
@@ -216,8 +243,20 @@ TEST_F(db_tool_test, failures_give_a_message_and_a_non_zero_exit) {
     }
 }
 
-TEST(session_rows, json_strings_escape_what_json_cannot_hold_raw) {
-    EXPECT_EQ(json_string(L"A \"7\" \\ 12"), "\"A \\\"7\\\" \\\\ 12\"");
-    EXPECT_EQ(json_string(L"левый\t"), "\"левый\\u0009\"");
-    EXPECT_EQ(json_string(wide_text("\xff")), "\"\\udcff\"");
+// Whatever a stored text holds, the JSON parses and gives the text back, undecodable bytes as
+// U+FFFD.
+TEST(session_rows, json_holds_any_text) {
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"A \"7\" \\ 12", "A \"7\" \\ 12"},
+        {L"левый\t\n\x01", "левый\t\n\x01"},
+        {wide_text("A7 \xff\xfe"), "A7 \uFFFD\uFFFD"},
+        {std::wstring{0xD83D, 0xDE00, 0xD83D}, "\U0001F600\uFFFD"}, // halves of 16-bit wchar_t
+    };
+    for (const auto& [text, utf8] : cases) {
+        session_index_entry entry;
+        entry.info.session_code = text;
+        const nlohmann::json object = nlohmann::json::parse(session_json(entry, 3));
+        EXPECT_EQ(object["session"], utf8);
+        EXPECT_EQ(object["frames"], 3);
+    }
 }
