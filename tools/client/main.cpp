@@ -103,8 +103,10 @@ int fetch(const fetch_options& o) {
     const std::vector<unsigned char> png = exchange(o);
     if (png.empty())
         throw client_failure("the service could produce no image (length 0)");
-    std::ofstream(o.output, std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    std::ofstream file(o.output, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    if (!file.flush())
+        throw client_failure(o.output + ": cannot write the file");
     const cv::Mat image = cv::imdecode(png, cv::IMREAD_UNCHANGED);
     std::cout << o.output << ": " << png.size() << " bytes, " << image.cols << " x " << image.rows
               << ", " << image.channels() << " channel(s)\n";
