@@ -6,6 +6,7 @@
 
 #include "tools/camsim/camsim_options.h"
 #include "tools/camsim/scene.h"
+#include "tools/common/command_line.h"
 
 namespace {
 
@@ -16,6 +17,12 @@ std::vector<std::uint8_t> frame_at(std::uint64_t start, double brightness = 1.0)
     std::vector<std::uint8_t> pixels(std::size_t{width} * height);
     scene_renderer(width, height).draw_mono8(pixels.data(), start, brightness);
     return pixels;
+}
+
+parse_outcome parse(const std::vector<std::string>& arguments, camsim_options& options) {
+    tool_app app("tresvik-camsim", "");
+    add_camsim_options(app, options);
+    return parse_arguments(app, arguments);
 }
 
 void expect_scene_at(const std::vector<std::uint8_t>& frame, std::uint64_t start) {
@@ -107,19 +114,20 @@ TEST(camsim_scene, brighter_presets_clip_at_white) {
 
 TEST(camsim_options, default_to_a_mono8_camera_on_127_0_0_1) {
     camsim_options options;
-    EXPECT_EQ(parse_camsim_options({}, options), "");
+    const parse_outcome outcome = parse({}, options);
+    EXPECT_EQ(outcome.error, "");
     EXPECT_EQ(options.address, "127.0.0.1");
     EXPECT_EQ(options.pixel_format, pixel_format_mono8);
-    EXPECT_FALSE(options.help);
+    EXPECT_FALSE(outcome.help);
 }
 
 TEST(camsim_options, read_both_separate_and_joined_values) {
     camsim_options options;
-    EXPECT_EQ(
-        parse_camsim_options({"--serial", "R7", "--width=640", "--height", "480", "--fps", "12.5",
-                              "--speed=3", "--pixel-format", "Mono16", "--address", "127.0.0.2"},
-                             options),
-        "");
+    EXPECT_EQ(parse({"--serial", "R7", "--width=640", "--height", "480", "--fps", "12.5",
+                     "--speed=3", "--pixel-format", "Mono16", "--address", "127.0.0.2"},
+                    options)
+                  .error,
+              "");
     EXPECT_EQ(options.serial, "R7");
     EXPECT_EQ(options.width, 640u);
     EXPECT_EQ(options.height, 480u);
@@ -132,32 +140,33 @@ TEST(camsim_options, read_both_separate_and_joined_values) {
 
 TEST(camsim_options, stamp_takes_no_value) {
     camsim_options options;
-    EXPECT_EQ(parse_camsim_options({"--stamp", "--width", "640"}, options), "");
+    EXPECT_EQ(parse({"--stamp", "--width", "640"}, options).error, "");
     EXPECT_TRUE(options.stamp);
     EXPECT_EQ(options.width, 640u);
 }
 
 TEST(camsim_options, refuse_an_address_off_loopback) {
     camsim_options options;
-    EXPECT_NE(parse_camsim_options({"--address", "203.0.113.10"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--address", "lo"}, options), "");
+    EXPECT_NE(parse({"--address", "203.0.113.10"}, options).error, "");
+    EXPECT_NE(parse({"--address", "lo"}, options).error, "");
 }
 
 TEST(camsim_options, refuse_values_out_of_range_or_unknown) {
     camsim_options options;
-    EXPECT_NE(parse_camsim_options({"--width", "0"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--height", "-5"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--fps", "fast"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--pixel-format", "RGB8"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--serial", "a-serial-too-long"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--colour", "red"}, options), "");
-    EXPECT_NE(parse_camsim_options({"--width"}, options), "");
+    EXPECT_NE(parse({"--width", "0"}, options).error, "");
+    EXPECT_NE(parse({"--height", "-5"}, options).error, "");
+    EXPECT_NE(parse({"--fps", "fast"}, options).error, "");
+    EXPECT_NE(parse({"--pixel-format", "RGB8"}, options).error, "");
+    EXPECT_NE(parse({"--serial", "a-serial-too-long"}, options).error, "");
+    EXPECT_NE(parse({"--colour", "red"}, options).error, "");
+    EXPECT_NE(parse({"--width"}, options).error, "");
 }
 
 TEST(camsim_options, help_is_noted) {
     camsim_options options;
-    EXPECT_EQ(parse_camsim_options({"--help"}, options), "");
-    EXPECT_TRUE(options.help);
+    const parse_outcome outcome = parse({"--help"}, options);
+    EXPECT_EQ(outcome.error, "");
+    EXPECT_TRUE(outcome.help);
 }
 
 } // namespace

@@ -86,6 +86,12 @@ TEST_F(client_tool_fixture, fetch_fails_clearly_when_there_is_no_image) {
     EXPECT_EQ(bad.status, 2) << bad.out;
 }
 
+TEST_F(client_tool_fixture, fetch_fails_when_the_png_cannot_be_written) {
+    const run_result result = client("fetch" + port() + "A7 12 100 " + root.path() + "/no/x.png");
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_NE(result.out.find("/no/x.png: cannot write the file"), std::string::npos) << result.out;
+}
+
 TEST(client_tool, status_prints_the_reply_or_fails_without_one) {
     event_recorder owner;
     telemetry_thread telemetry(&owner, L"левый", 0, [] { return true; });

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_db.h"
@@ -61,7 +62,8 @@ protected:
             bin ? std::filesystem::path(bin)
                 : std::filesystem::read_symlink("/proc/self/exe").parent_path();
         const std::string err_file = root.path() + "/stderr.txt";
-        const std::string command = "TZ=UTC LC_ALL=C.UTF-8 " +
+        // A simulator that took a bad option would run until stopped.
+        const std::string command = "TZ=UTC LC_ALL=C.UTF-8 timeout 20 " +
                                     shell_quoted((folder / program).string()) + " " + arguments +
                                     " 2>" + shell_quoted(err_file);
         tool_result result;
@@ -134,6 +136,53 @@ TEST_F(db_tool_test, every_tool_answers_help_with_its_usage_on_standard_output) 
     }
 }
 
+TEST_F(db_tool_test, every_tool_refuses_a_bad_command_line_in_one_line_with_status_2) {
+    const std::string cases[][3] = {
+        {"tresvik-db", "export " + shell_quoted(recorded) + " out --from -1", "--from"},
+        {"tresvik-db", "frame " + shell_quoted(recorded) + " 4294967296 out.png", "DPP"},
+        {"tresvik-camsim", "--fps 0", "--fps"},
+        {"tresvik-camsim", "--colour red", "--colour"},
+        {"tresvik-coord-sim", "--port 65536", "--port"},
+        {"tresvik-odometer-sim", "--pty --noise-rate 2", "--noise-rate"},
+        {"tresvik-odometer-sim", "--link x", "--link"},
+        {"tresvik-client", "status --timeout nan", "--timeout"},
+    };
+    for (const auto& [program, arguments, option] : cases) {
+        const tool_result result = run(arguments, program);
+        EXPECT_EQ(result.status, 2) << program << " " << arguments;
+        EXPECT_EQ(result.out, "") << program;
+        EXPECT_EQ(result.err.rfind(program + ": ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(option), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+// Every text, undecodable bytes too, gives a document that parses, each object with the fields
+// in their order.
+TEST_F(db_tool_test, list_and_info_json_parse) {
+    write_raw_session(root.path() + "/bytes", {{"side", "\xff"}, {"version", "1"}});
+    const auto list =
+        nlohmann::ordered_json::parse(run("list --json " + shell_quoted(root.path())).out);
+    ASSERT_EQ(list.size(), 3u);
+    const std::vector<std::string> fields = {"path",      "session",    "orientation",
+                                             "side",      "time_start", "time_end",
+                                             "dpp_start", "dpp_end",    "size"};
+    std::vector<std::string> sides;
+    for (const auto& session : list) {
+        std::vector<std::string> keys;
+        for (const auto& item : session.items())
+            keys.push_back(item.key());
+        EXPECT_EQ(keys, fields);
+        sides.push_back(session["side"]);
+    }
+    std::sort(sides.begin(), sides.end());
+    EXPECT_EQ(sides, (std::vector<std::string>{"левый", "правый", "\uFFFD"}));
+    const auto info = nlohmann::json::parse(run("info --json " + shell_quoted(recorded)).out);
+    EXPECT_EQ(info["session"], "A7 : 12");
+    EXPECT_EQ(info["dpp_start"], 100);
+    EXPECT_EQ(info["frames"], 4);
+}
+
 TEST_F(db_tool_test, info_adds_the_frame_count) {
     const tool_result result = run("info " + shell_quoted(recorded));
     EXPECT_EQ(result.status, 0) << result.err;
@@ -181,11 +230,11 @@ TEST_F(db_tool_test, failures_give_a_message_and_a_non_zero_exit) {
     const std::pair<std::string, std::string> cases[] = {
         {"info " + shell_quoted(root.path() + "/missing"), "no such folder"},
         {"info " + shell_quoted(root.path() + "/held"), "LOCK"},
-        {"frame " + shell_quoted(recorded) + " 12x out.png", "bad DPP"},
+        {"frame " + shell_quoted(recorded) + " 12x out.png", "DPP: not a whole number"},
         {"frame " + shell_quoted(recorded) + " 401 " + shell_quoted(output.path() + "/x.png"),
          "no frame"},
         {"list " + shell_quoted(root.path() + "/missing"), "no such folder"},
-        {"export " + shell_quoted(recorded) + " out --format gif", "unknown format"},
+        {"export " + shell_quoted(recorded) + " out --format gif", "--format: gif not in"},
         {"copy " + shell_quoted(recorded), "unknown command"}};
     for (const auto& [arguments, message] : cases) {
         const tool_result result = run(arguments);
@@ -194,8 +243,20 @@ TEST_F(db_tool_test, failures_give_a_message_and_a_non_zero_exit) {
     }
 }
 
-TEST(session_rows, json_strings_escape_what_json_cannot_hold_raw) {
-    EXPECT_EQ(json_string(L"A \"7\" \\ 12"), "\"A \\\"7\\\" \\\\ 12\"");
-    EXPECT_EQ(json_string(L"левый\t"), "\"левый\\u0009\"");
-    EXPECT_EQ(json_string(wide_text("\xff")), "\"\\udcff\"");
+// Whatever a stored text holds, the JSON parses and gives the text back, undecodable bytes as
+// U+FFFD.
+TEST(session_rows, json_holds_any_text) {
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"A \"7\" \\ 12", "A \"7\" \\ 12"},
+        {L"левый\t\n\x01", "левый\t\n\x01"},
+        {wide_text("A7 \xff\xfe"), "A7 \uFFFD\uFFFD"},
+        {std::wstring{0xD83D, 0xDE00, 0xD83D}, "\U0001F600\uFFFD"}, // halves of 16-bit wchar_t
+    };
+    for (const auto& [text, utf8] : cases) {
+        session_index_entry entry;
+        entry.info.session_code = text;
+        const nlohmann::json object = nlohmann::json::parse(session_json(entry, 3));
+        EXPECT_EQ(object["session"], utf8);
+        EXPECT_EQ(object["frames"], 3);
+    }
 }

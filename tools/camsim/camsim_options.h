@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-// Command line of tresvik-camsim. Pure.
+// Command line of tresvik-camsim.
+
+namespace CLI {
+class App;
+}
 
 constexpr std::uint32_t pixel_format_mono8 = 0x01080001;
 constexpr std::uint32_t pixel_format_mono16 = 0x01100007;
@@ -18,15 +21,10 @@ struct camsim_options {
     std::uint32_t speed = 16; // pixels the scene moves per frame
     std::uint32_t pixel_format = pixel_format_mono8;
     bool stamp = false; // draw each frame's number (frame_stamp.h) into its top-left corner
-    bool help = false;
 };
 
-// Reads "--name value" and "--name=value" arguments (the program name excluded). Returns an
-// English error text, empty on success.
-std::string parse_camsim_options(const std::vector<std::string>& arguments,
-                                 camsim_options& options);
-
-std::string camsim_usage();
+// The options, read into options by the app's parse (tools/common/command_line.h).
+void add_camsim_options(CLI::App& app, camsim_options& options);
 
 // Whether text is a dotted IPv4 address in 127.0.0.0/8: the simulator answers on loopback only.
 bool is_loopback_address(const std::string& text);

@@ -15,12 +15,14 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include <opencv2/core/mat.hpp>
 
 #include "tools/camsim/camsim_options.h"
 #include "tools/camsim/frame_stamp.h"
 #include "tools/camsim/scene.h"
+#include "tools/common/command_line.h"
 
 namespace {
 
@@ -166,16 +168,12 @@ int run(const camsim_options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tool_app app("tresvik-camsim",
+                 "A GigE Vision camera on loopback that films the track under a moving car.");
+    app.footer("Stops cleanly on SIGINT or SIGTERM.");
     camsim_options options;
-    const std::string error =
-        parse_camsim_options(std::vector<std::string>(argv + 1, argv + argc), options);
-    if (!error.empty()) {
-        std::cerr << "tresvik-camsim: " << error << "\n" << camsim_usage();
-        return 2;
-    }
-    if (options.help) {
-        std::cout << camsim_usage();
-        return 0;
-    }
+    add_camsim_options(app, options);
+    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
+        return *status;
     return run(options);
 }

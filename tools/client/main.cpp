@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -19,6 +18,7 @@
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "service/telemetry_reply.h"
+#include "tools/common/command_line.h"
 
 namespace {
 using boost::asio::ip::udp;
@@ -30,6 +30,7 @@ struct fetch_options {
     std::string first, second, output;
     std::uint32_t dpp = 0;
     double timeout = 10;
+    std::vector<unsigned char> request; // made once the command line is read
 };
 
 struct status_options {
@@ -38,6 +39,10 @@ struct status_options {
     std::string command = "status";
     double timeout = 2;
 };
+
+// Whole milliseconds, and no more than a day: the waits are counted in milliseconds.
+constexpr double min_timeout = 0.001;
+constexpr double max_timeout = 86400;
 
 // What the operator is told before exit status 1.
 struct client_failure : std::runtime_error {
@@ -84,9 +89,8 @@ void run_for(boost::asio::io_context& events, double seconds, const std::string&
 }
 
 std::vector<unsigned char> exchange(const fetch_options& o) {
-    const std::vector<unsigned char> request = request_of(o); // a bad number is told first
     data_client client(o.host, o.port);
-    client.send(request);
+    client.send(o.request);
     const auto response = client.response(
         std::chrono::duration_cast<std::chrono::milliseconds>(milliseconds_of(o.timeout)));
     if (!response)
@@ -99,8 +103,10 @@ int fetch(const fetch_options& o) {
     const std::vector<unsigned char> png = exchange(o);
     if (png.empty())
         throw client_failure("the service could produce no image (length 0)");
-    std::ofstream(o.output, std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    std::ofstream file(o.output, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    if (!file.flush())
+        throw client_failure(o.output + ": cannot write the file");
     const cv::Mat image = cv::imdecode(png, cv::IMREAD_UNCHANGED);
     std::cout << o.output << ": " << png.size() << " bytes, " << image.cols << " x " << image.rows
               << ", " << image.channels() << " channel(s)\n";
@@ -126,56 +132,49 @@ int status(const status_options& o) {
 void add_fetch(CLI::App& app, fetch_options& o) {
     CLI::App* fetch_command = app.add_subcommand("fetch", "fetch one frame and save it as PNG");
     fetch_command->add_option("--host", o.host, "data service host")->capture_default_str();
-    fetch_command->add_option("--port", o.port, "data service port")->capture_default_str();
+    add_number(*fetch_command, "--port", o.port, 0, 65535, "data service port");
     fetch_command->add_flag("--short", o.short_form,
-                            "send the 16-byte request: FIRST and SECOND are numbers (decimal or 0x "
-                            "hexadecimal)");
-    fetch_command->add_option("--timeout", o.timeout, "seconds to wait for the response")
-        ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+                            "send the 16-byte request: FIRST and SECOND are numbers\n"
+                            "(decimal or 0x hexadecimal)");
+    add_number(*fetch_command, "--timeout", o.timeout, min_timeout, max_timeout,
+               "seconds to wait for the response");
     fetch_command->add_option("FIRST", o.first, "first part of the session code")->required();
     fetch_command
         ->add_option("SECOND", o.second, "second part; empty (or 0) asks for the live session")
         ->required();
-    fetch_command->add_option("DPP", o.dpp, "odometer count of the frame")->required();
+    add_number(*fetch_command, "DPP", o.dpp, 0, UINT32_MAX, "odometer count of the frame")
+        ->required();
     fetch_command->add_option("OUT", o.output, "PNG file to write")->required();
+    // A --short code that is no number is a fault of the command line.
+    fetch_command->callback([&o] { o.request = request_of(o); });
 }
 
 void add_status(CLI::App& app, status_options& o) {
     CLI::App* status_command = app.add_subcommand("status", "ask the telemetry responder");
     status_command->add_option("--host", o.host, "telemetry host")->capture_default_str();
-    status_command->add_option("--port", o.port, "telemetry port")->capture_default_str();
+    add_number(*status_command, "--port", o.port, 0, 65535, "telemetry port");
     status_command->add_option("--command", o.command, "the query's command attribute")
         ->capture_default_str();
-    status_command->add_option("--timeout", o.timeout, "seconds to wait for the reply")
-        ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+    add_number(*status_command, "--timeout", o.timeout, min_timeout, max_timeout,
+               "seconds to wait for the reply");
 }
 } // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    CLI::App app("tresvik-client: fetches frames from the recorder's data service and asks its "
-                 "telemetry responder for the status.",
-                 "tresvik-client");
+    tool_app app("tresvik-client", "tresvik-client: fetches frames from the recorder's data "
+                                   "service and asks its telemetry responder for the status.");
     app.require_subcommand(1);
     fetch_options fetch_settings;
     status_options status_settings;
     add_fetch(app, fetch_settings);
     add_status(app, status_settings);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int shown = app.exit(e); // help and its kind exit 0, a bad command line 2
-        return shown == 0 ? 0 : 2;
-    }
+    if (const std::optional<int> exit_status = parse_or_exit_status(app, argc, argv))
+        return *exit_status;
     try {
         if (app.got_subcommand("fetch"))
             return fetch(fetch_settings);
         return status(status_settings);
-    } catch (const CLI::Error& e) {
-        app.exit(e);
-        return 2;
     } catch (const std::exception& e) {
         std::cerr << "tresvik-client: " << e.what() << '\n';
         return 1;

@@ -3,9 +3,11 @@
 #include <csignal>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include <boost/asio/signal_set.hpp>
 
+#include "tools/common/command_line.h"
 #include "tools/coord_sim/coord_sim_server.h"
 
 namespace {
@@ -26,12 +28,14 @@ void wait_for_signal(boost::asio::signal_set& signals, boost::asio::io_context& 
 } // namespace
 
 int main(int argc, char** argv) {
+    tool_app app("tresvik-coord-sim", "A coordinate server for tests: answers each 64-byte request "
+                                      "with a 1024-byte reply.");
+    app.footer("SIGUSR1 starts a new session; SIGINT or SIGTERM end the server.");
+    sim_options options;
+    add_sim_options(app, options);
+    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
+        return *status;
     try {
-        const sim_options options = parse_sim_options({argv + 1, argv + argc});
-        if (options.help) {
-            std::cout << sim_usage;
-            return 0;
-        }
         boost::asio::io_context io;
         // Installed before the listening line, so a signal sent after it is never fatal.
         boost::asio::signal_set signals(io, SIGINT, SIGTERM, SIGUSR1);

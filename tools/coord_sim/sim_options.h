@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 struct sim_options {
     std::string address = "127.0.0.1";
     // 0 lets the system choose; the listening line names the port taken.
@@ -28,10 +32,7 @@ struct sim_options {
     bool split_replies = false;
     // The bytes a client must ignore carry random values instead of zeros.
     bool garbage = false;
-    bool help = false;
 };
 
-// Throws std::invalid_argument naming the offending option.
-sim_options parse_sim_options(const std::vector<std::string>& arguments);
-
-extern const char* const sim_usage;
+// The options, read into options by the app's parse (tools/common/command_line.h).
+void add_sim_options(CLI::App& app, sim_options& options);

@@ -3,76 +3,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
+#include <limits>
 
 #include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
 
 #include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
-
-const char* const usage_text =
-    "usage: tresvik-db list ROOT [--json]\n"
-    "       tresvik-db info PATH [--json]\n"
-    "       tresvik-db frame PATH DPP OUT.png\n"
-    "       tresvik-db export PATH OUTDIR [--from DPP] [--to DPP] [--format png|jpg]\n"
-    "\n"
-    "list    one line per session under ROOT: path, session code, orientation, side,\n"
-    "        start time, end time, DPP start, DPP end, size in bytes (tab-separated;\n"
-    "        \"-\" for a session without frames). Folders that are no readable session\n"
-    "        are reported on standard error and skipped.\n"
-    "info    the same for one session folder, plus its frame count.\n"
-    "frame   saves the frame at or after DPP as an image file (BGR, as recorded).\n"
-    "export  one file per frame in OUTDIR, named by its frame key; jpg writes the\n"
-    "        stored JPEG bytes unchanged. Frames whose value is no image are\n"
-    "        reported and skipped, and the exit status is then 1.\n";
 
 namespace {
 namespace fs = std::filesystem;
-
-struct command_shape {
-    std::size_t operands;
-    bool takes_json;
-    bool takes_range;
-};
-
-const std::map<std::string, command_shape> command_shapes = {
-    {"list", {1, true, false}},
-    {"info", {1, true, false}},
-    {"frame", {3, false, false}},
-    {"export", {2, false, true}},
-};
-
-std::uint32_t dpp_argument(const std::string& text) {
-    try {
-        return parse_dpp_argument(text);
-    } catch (const std::invalid_argument& e) {
-        throw usage_error(std::string("bad DPP: ") + e.what());
-    }
-}
-
-// Takes the value of an option that needs one; moves the index past it.
-const std::string& option_value(const std::vector<std::string>& arguments, std::size_t& i) {
-    if (i + 1 >= arguments.size())
-        throw usage_error(arguments[i] + " needs a value");
-    return arguments[++i];
-}
-
-void parse_option(const std::vector<std::string>& arguments, std::size_t& i, command_line& line) {
-    const command_shape& shape = command_shapes.at(line.command);
-    const std::string& option = arguments[i];
-    if (option == "--json" && shape.takes_json)
-        line.json = true;
-    else if (option == "--from" && shape.takes_range)
-        line.from = dpp_argument(option_value(arguments, i));
-    else if (option == "--to" && shape.takes_range)
-        line.to = dpp_argument(option_value(arguments, i));
-    else if (option == "--format" && shape.takes_range)
-        line.format = option_value(arguments, i);
-    else
-        throw usage_error("unknown option for " + line.command + ": " + option);
-}
 
 void require_folder(const std::string& path) {
     std::error_code error;
@@ -97,31 +39,69 @@ std::string cursor_key(const leveldb::Iterator& cursor) {
 bool on_frame(const leveldb::Iterator& cursor) {
     return cursor.Valid() && is_frame_key(cursor_key(cursor));
 }
+
+CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
+                      const std::string& description) {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->parse_complete_callback([&line, name] { line.command = name; });
+    return command;
+}
+
+void add_session_folder(CLI::App& command, command_line& line) {
+    command.add_option("PATH", line.path, "a session folder")->required();
+}
+
+CLI::Option* add_dpp(CLI::App& command, const std::string& name, std::uint32_t& dpp,
+                     const std::string& description) {
+    return add_number(command, name, dpp, 0, std::numeric_limits<std::uint32_t>::max(), description)
+        ->type_name("DPP");
+}
+
+void add_export(CLI::App& app, command_line& line) {
+    CLI::App* command =
+        add_command(app, line, "export",
+                    "one file per frame in OUTDIR, named by its frame key; jpg writes the\n"
+                    "stored JPEG bytes unchanged. Frames whose value is no image are\n"
+                    "reported and skipped, and the exit status is then 1.");
+    add_session_folder(*command, line);
+    command->add_option("OUTDIR", line.output, "the folder to write to")->required();
+    add_dpp(*command, "--from", line.from, "the first DPP of the range");
+    add_dpp(*command, "--to", line.to, "the last DPP of the range");
+    add_choice(*command, "--format", line.format, {{"png", "png"}, {"jpg", "jpg"}},
+               "image file format");
+    command->callback([&line] {
+        if (line.from > line.to)
+            throw CLI::ValidationError("--from is above --to");
+    });
+}
 } // namespace
 
-command_line parse_command_line(const std::vector<std::string>& arguments) {
-    if (arguments.empty() || command_shapes.count(arguments[0]) == 0)
-        throw usage_error(arguments.empty() ? "no command" : "unknown command: " + arguments[0]);
-    command_line line;
-    line.command = arguments[0];
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        if (arguments[i].size() > 2 && arguments[i].compare(0, 2, "--") == 0)
-            parse_option(arguments, i, line);
-        else
-            line.operands.push_back(arguments[i]);
-    }
-    if (line.operands.size() != command_shapes.at(line.command).operands)
-        throw usage_error("wrong number of operands for " + line.command);
-    if (line.format != "png" && line.format != "jpg")
-        throw usage_error("unknown format: " + line.format);
-    if (line.from && line.to && *line.from > *line.to)
-        throw usage_error("--from is above --to");
-    return line;
+void add_db_commands(CLI::App& app, command_line& line) {
+    app.require_subcommand(1);
+    CLI::App* list =
+        add_command(app, line, "list",
+                    "one line per session under ROOT: path, session code, orientation, side,\n"
+                    "start time, end time, DPP start, DPP end, size in bytes (tab-separated;\n"
+                    "\"-\" for a session without frames). Folders that are no readable session\n"
+                    "are reported on standard error and skipped.");
+    list->add_option("ROOT", line.path, "the folder that holds the sessions")->required();
+    list->add_flag("--json", line.json, "a JSON array of objects with the same fields");
+    CLI::App* info =
+        add_command(app, line, "info", "the same for one session folder, plus its frame count.");
+    add_session_folder(*info, line);
+    info->add_flag("--json", line.json, "a JSON object");
+    CLI::App* frame = add_command(app, line, "frame",
+                                  "saves the frame at or after DPP as an image file (BGR, as "
+                                  "recorded).");
+    add_session_folder(*frame, line);
+    add_dpp(*frame, "DPP", line.dpp, "the odometer count")->required();
+    frame->add_option("OUT.png", line.output, "the image file to write")->required();
+    add_export(app, line);
 }
 
 namespace {
 int list_sessions(const command_line& line) {
-    const std::string& root = line.operands[0];
+    const std::string& root = line.path;
     require_folder(root);
     const auto entries = scan_database_root(root, [](const std::string& message) {
         std::cerr << "tresvik-db: skipped: " << message << '\n';
@@ -147,7 +127,7 @@ std::uint64_t count_frames(session_reader& reader) {
 }
 
 int show_info(const command_line& line) {
-    const auto reader = open_session(line.operands[0]);
+    const auto reader = open_session(line.path);
     const session_index_entry entry{reader->info(), reader->path()};
     const std::uint64_t frames = count_frames(*reader);
     if (line.json) {
@@ -173,16 +153,15 @@ void write_image(const std::string& file, const cv::Mat& image) {
 }
 
 int save_frame(const command_line& line) {
-    const std::uint32_t dpp = dpp_argument(line.operands[1]);
-    const auto reader = open_session(line.operands[0]);
-    reader->seek_frame(dpp);
+    const auto reader = open_session(line.path);
+    reader->seek_frame(line.dpp);
     cv::Mat image;
     if (on_frame(reader->current_cursor()))
         reader->read_frame_at_cursor(image);
     if (image.empty())
-        throw std::runtime_error("no frame at or after DPP " + std::to_string(dpp) + " in " +
-                                 line.operands[0]);
-    write_image(line.operands[2], image);
+        throw std::runtime_error("no frame at or after DPP " + std::to_string(line.dpp) + " in " +
+                                 line.path);
+    write_image(line.output, image);
     std::cout << cursor_key(reader->current_cursor()) << '\n';
     return 0;
 }
@@ -255,12 +234,12 @@ struct export_counts {
 
 export_counts export_range(session_reader& reader, const fs::path& folder,
                            const command_line& line) {
-    const std::string last_key = frame_key(line.to.value_or(missing_dpp));
+    const std::string last_key = frame_key(line.to);
     export_counts counts;
     progress_line progress;
     leveldb::Iterator& cursor = reader.current_cursor();
-    for (reader.seek_frame(line.from.value_or(0));
-         on_frame(cursor) && cursor_key(cursor) <= last_key; cursor.Next()) {
+    for (reader.seek_frame(line.from); on_frame(cursor) && cursor_key(cursor) <= last_key;
+         cursor.Next()) {
         if (export_frame(reader, folder, line.format)) {
             progress.update(++counts.exported, cursor_key(cursor));
         } else {
@@ -272,8 +251,8 @@ export_counts export_range(session_reader& reader, const fs::path& folder,
 }
 
 int export_frames(const command_line& line) {
-    const auto reader = open_session(line.operands[0]);
-    const fs::path folder = line.operands[1];
+    const auto reader = open_session(line.path);
+    const fs::path folder = line.output;
     fs::create_directories(folder);
     const export_counts counts = export_range(*reader, folder, line);
     std::cout << "exported " << counts.exported << " frames to " << folder.string() << '\n';

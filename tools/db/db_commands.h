@@ -4,28 +4,26 @@
 // standard error, returns the exit status, and throws on failure (main prints the text).
 
 #include <cstdint>
-#include <optional>
-#include <stdexcept>
+#include <limits>
 #include <string>
-#include <vector>
 
-// A command line that does not fit the usage: exit status 2 with the usage text.
-class usage_error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace CLI {
+class App;
+}
 
 struct command_line {
     std::string command;
-    std::vector<std::string> operands;
+    std::string path; // ROOT for list, the session folder for the others
+    std::uint32_t dpp = 0;
+    std::string output; // OUT.png for frame, OUTDIR for export
     bool json = false;
-    std::optional<std::uint32_t> from;
-    std::optional<std::uint32_t> to;
+    std::uint32_t from = 0;
+    std::uint32_t to = std::numeric_limits<std::uint32_t>::max();
     std::string format = "png";
 };
 
-extern const char* const usage_text;
-
-command_line parse_command_line(const std::vector<std::string>& arguments);
+// The commands with their operands and options, read into line by the app's parse
+// (tools/common/command_line.h).
+void add_db_commands(CLI::App& app, command_line& line);
 
 int run_command(const command_line& line);

@@ -1,6 +1,6 @@
 #include "tools/db/session_rows.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "recording/session_format.h"
 
@@ -32,13 +32,43 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-std::string json_dpp(std::uint32_t dpp) {
-    return dpp == missing_dpp ? "null" : std::to_string(dpp);
+using json = nlohmann::ordered_json;
+
+json json_dpp(std::uint32_t dpp) {
+    return dpp == missing_dpp ? json() : json(dpp);
 }
 
-// Lone surrogates (escaped bytes, or halves on 16-bit wchar_t platforms) cannot be UTF-8.
-bool needs_unicode_escape(char32_t c) {
-    return c < 0x20 || (c >= 0xD800 && c < 0xE000);
+bool is_surrogate(char32_t c) {
+    return c >= 0xD800 && c < 0xE000;
+}
+
+// A pair of UTF-16 halves, as 16-bit wchar_t platforms hold characters above U+FFFF.
+bool is_surrogate_pair(char32_t high, char32_t low) {
+    return high >= 0xD800 && high < 0xDC00 && low >= 0xDC00 && low < 0xE000;
+}
+
+// What cannot be UTF-8 becomes U+FFFD, so that every JSON parser reads the document: bytes that
+// did not decode in the locale (see wide_text) and lone surrogates.
+std::string utf8_text(const std::wstring& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<char32_t>(text[i]);
+        if (i + 1 < text.size() && is_surrogate_pair(c, static_cast<char32_t>(text[i + 1])))
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
+        else if (is_surrogate(c) || c > 0x10FFFF)
+            c = 0xFFFD;
+        append_utf8(bytes, c);
+    }
+    return bytes;
+}
+
+// One object per line, as the tool has always printed it for line-oriented scripts; keys and
+// values are written by the JSON library.
+std::string json_line(const json& object) {
+    std::string line;
+    for (const auto& [key, value] : object.items())
+        line += (line.empty() ? "{" : ", ") + json(key).dump() + ": " + value.dump();
+    return line + "}";
 }
 } // namespace
 
@@ -69,34 +99,14 @@ std::string session_row(const session_index_entry& entry) {
 
 std::string session_json(const session_index_entry& entry, std::optional<std::uint64_t> frames) {
     const session_info& info = entry.info;
-    std::string json = "{\"path\": " + json_string(wide_text(entry.path)) +
-                       ", \"session\": " + json_string(info.session_code) +
-                       ", \"orientation\": " + json_string(info.orientation) +
-                       ", \"side\": " + json_string(info.side) +
-                       ", \"time_start\": " + json_string(info.start_time) +
-                       ", \"time_end\": " + json_string(info.end_time) +
-                       ", \"dpp_start\": " + json_dpp(info.dpp_start) +
-                       ", \"dpp_end\": " + json_dpp(info.dpp_end) +
-                       ", \"size\": " + std::to_string(info.size);
+    const json values = json::array({utf8_text(wide_text(entry.path)), utf8_text(info.session_code),
+                                     utf8_text(info.orientation), utf8_text(info.side),
+                                     utf8_text(info.start_time), utf8_text(info.end_time),
+                                     json_dpp(info.dpp_start), json_dpp(info.dpp_end), info.size});
+    json object;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        object[session_field_names[i]] = values[i];
     if (frames)
-        json += ", \"frames\": " + std::to_string(*frames);
-    return json + "}";
-}
-
-std::string json_string(const std::wstring& text) {
-    std::string json = "\"";
-    for (wchar_t wide : text) {
-        const auto c = static_cast<char32_t>(wide);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (needs_unicode_escape(c)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            json += escape;
-        } else {
-            append_utf8(json, c);
-        }
-    }
-    return json + "\"";
+        object["frames"] = *frames;
+    return json_line(object);
 }

@@ -22,11 +22,8 @@ std::vector<std::string> session_fields(const session_index_entry& entry);
 // The fields separated by tabs.
 std::string session_row(const session_index_entry& entry);
 
-// One JSON object with the same fields; a missing DPP is null. The frame count is added when
-// given.
+// One JSON object with the same fields on one line, `{"path": "...", "session": ...}`; a
+// missing DPP is null, texts are UTF-8 with U+FFFD for bytes that did not decode in the locale.
+// The frame count is added when given.
 std::string session_json(const session_index_entry& entry,
                          std::optional<std::uint64_t> frames = std::nullopt);
-
-// A JSON string literal in UTF-8. Bytes that did not decode in the locale (see wide_text) are
-// written as the escapes \udc80 ... \udcff.
-std::string json_string(const std::wstring& text);

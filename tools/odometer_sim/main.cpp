@@ -5,9 +5,11 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <random>
 
 #include "recording/odometer_decoder.h"
+#include "tools/common/command_line.h"
 #include "tools/odometer_sim/line_output.h"
 #include "tools/odometer_sim/sim_options.h"
 
@@ -121,12 +123,15 @@ void run(const sim_options& options, line_output& line) {
 
 int main(int argc, char** argv) {
     install_stop_handlers();
+    tool_app app("tresvik-odometer-sim",
+                 "Sends odometer packets to a serial line: to DEVICE or, with --pty, to a new\n"
+                 "pseudo-terminal pair whose other end is printed as \"odometer on /dev/pts/N\".\n"
+                 "Runs until the profile ends, --duration passes, or SIGINT or SIGTERM arrives.");
+    sim_options options;
+    add_sim_options(app, options);
+    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
+        return *status;
     try {
-        const sim_options options = parse_sim_options({argv + 1, argv + argc});
-        if (options.help) {
-            std::cout << usage_text;
-            return 0;
-        }
         auto line =
             options.pty ? line_output::open_pty() : line_output::open_device(options.device);
         const reader_link link(options.link, line->reader_path());
@@ -134,9 +139,6 @@ int main(int argc, char** argv) {
                   << std::endl;
         run(options, *line);
         return 0;
-    } catch (const usage_error& e) {
-        std::cerr << "tresvik-odometer-sim: " << e.what() << "\n\n" << usage_text;
-        return 2;
     } catch (const std::exception& e) {
         std::cerr << "tresvik-odometer-sim: " << e.what() << '\n';
         return 1;

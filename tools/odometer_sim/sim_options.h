@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tools/odometer_sim/speed_profile.h"
+
+namespace CLI {
+class App;
+}
 
 enum class packet_format { a, b, mixed };
 
@@ -22,15 +26,8 @@ struct sim_options {
     double duration = -1; // seconds; negative: until the profile ends or a signal
     double noise_rate = 0;
     double bad_checksum_rate = 0;
-    std::uint64_t seed = 0;
-    bool help = false;
+    std::uint64_t seed = std::random_device{}(); // unless --seed gives one
 };
 
-struct usage_error : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-extern const char* const usage_text;
-
-// Throws usage_error for unknown options, missing or malformed values.
-sim_options parse_sim_options(const std::vector<std::string>& args);
+// The options and DEVICE, read into options by the app's parse (tools/common/command_line.h).
+void add_sim_options(CLI::App& app, sim_options& options);

@@ -1,0 +1,76 @@
+#include "tools/common/command_line.h"
+
+#include <cstdint>
+
+#include <gtest/gtest.h>
+
+namespace {
+struct numbers {
+    std::uint32_t width = 1024;
+    double rate = 50;
+    char format = 'a';
+};
+
+// A small tool: a whole number, a real one and a choice.
+struct sample_tool : tool_app {
+    numbers values;
+    sample_tool() : tool_app("sample", "") {
+        add_number(*this, "--width", values.width, 8, 8192, "frame width");
+        add_number(*this, "--rate", values.rate, 0.01, 1e6, "packets per second");
+        add_choice(*this, "--format", values.format, {{"a", 'a'}, {"b", 'b'}}, "format");
+    }
+};
+} // namespace
+
+TEST(command_line, reads_decimal_numbers_in_range_and_names_the_option_otherwise) {
+    const struct {
+        const char* option;
+        const char* text;
+        double value; // 0: refused
+    } cases[] = {
+        {"--width", "640", 640},  {"--width", "010", 10},    {"--width", "+16", 16},
+        {"--width", "1e3", 1000}, {"--width", "8192", 8192}, {"--width", "8193", 0},
+        {"--width", "7", 0},      {"--width", "12.5", 0},    {"--width", "0x10", 0},
+        {"--width", "", 0},       {"--rate", "0.5", 0.5},    {"--rate", "1e6", 1e6},
+        {"--rate", "0", 0},       {"--rate", "nan", 0},      {"--rate", "inf", 0},
+        {"--rate", "1e400", 0},   {"--rate", "+-1", 0},      {"--rate", "2,5", 0},
+    };
+    for (const auto& c : cases) {
+        sample_tool tool;
+        const parse_outcome outcome = parse_arguments(tool, {c.option, c.text});
+        const double read =
+            c.option == std::string("--width") ? tool.values.width : tool.values.rate;
+        if (c.value != 0) {
+            EXPECT_EQ(outcome.error, "") << c.text;
+            EXPECT_EQ(read, c.value) << c.text;
+        } else {
+            EXPECT_EQ(outcome.error.rfind(std::string(c.option) + ": ", 0), 0u)
+                << c.text << ": " << outcome.error;
+        }
+    }
+}
+
+TEST(command_line, the_last_of_repeated_options_counts) {
+    sample_tool tool;
+    EXPECT_EQ(parse_arguments(tool, {"--width", "16", "--format", "b", "--width=32"}).error, "");
+    EXPECT_EQ(tool.values.width, 32u);
+    EXPECT_EQ(tool.values.format, 'b');
+}
+
+TEST(command_line, help_shows_each_value_range_and_default) {
+    sample_tool tool;
+    EXPECT_TRUE(parse_arguments(tool, {"--rate", "1", "--help"}).help);
+    const std::string usage = tool.help();
+    for (const char* line : {"--width N", "frame width, 8 to 8192 (default 1024)\n", "--rate X",
+                             "packets per second, 0.01 to 1000000 (default 50)\n", "--format a|b",
+                             "format (default a)\n"})
+        EXPECT_NE(usage.find(line), std::string::npos) << line << " in\n" << usage;
+}
+
+TEST(command_line, names_the_word_that_is_no_command) {
+    tool_app app("sample", "");
+    app.add_subcommand("list", "");
+    app.require_subcommand(1);
+    EXPECT_EQ(parse_arguments(app, {"copy", "x"}).error, "unknown command: copy");
+    EXPECT_EQ(parse_arguments(app, {}).error, "no command given");
+}
