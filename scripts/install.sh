@@ -9,7 +9,7 @@ packages=(
   libleveldb-dev libsnappy-dev libaravis-dev libusb-1.0-0-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth openbox x11-utils xdotool imagemagick iproute2 util-linux
-  libdeflate-dev libcli11-dev nlohmann-json3-dev help2man dpkg-dev
+  libdeflate-dev help2man dpkg-dev
 )
 
 missing=()

@@ -5,7 +5,7 @@ set -euo pipefail
 build=$1
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-(cd "$build" && cpack -G DEB -B "$scratch/out" >/dev/null)
+(cd "$build" && cpack -G DEB -D CPACK_DEBIAN_COMPRESSION_TYPE=none -B "$scratch/out" >/dev/null)
 deb=$(ls "$scratch"/out/tresvik_*.deb)
 info=$(dpkg-deb -I "$deb")
 for needed in "Package: tresvik" "Depends:" "libleveldb" "libwx" "libaravis"; do
@@ -17,5 +17,5 @@ for file in usr/bin/tresvik usr/share/applications/tresvik.desktop usr/share/tre
   [ -e "$scratch/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
 help=$("$scratch/root/usr/bin/tresvik-db" --help)
-grep -q "usage: tresvik-db" <<<"$help" || { echo "tresvik-db --help from the package: $help"; exit 1; }
+grep -qi "usage: tresvik-db" <<<"$help" || { echo "tresvik-db --help from the package: $help"; exit 1; }
 echo "package ok: $(basename "$deb")"

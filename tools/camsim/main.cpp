@@ -120,10 +120,15 @@ void configure(ArvFakeCamera* camera, const camsim_options& options, scene_state
     arv_fake_camera_set_fill_pattern(camera, fill_scene, &state);
 }
 
+// Beside the program in the build tree; under share/tresvik when installed.
 std::filesystem::path genicam_file() {
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return self.parent_path() / "tresvik-camsim.xml";
+    const std::filesystem::path folder =
+        std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    const std::filesystem::path beside = folder / "tresvik-camsim.xml";
+    if (std::filesystem::exists(beside, error))
+        return beside;
+    return folder.parent_path() / "share" / "tresvik" / "tresvik-camsim.xml";
 }
 
 int fail(const std::string& text) {
