@@ -42,11 +42,14 @@ private:
     }
 };
 
-// CLI11 says only that a command is required; name the word that is none.
+// CLI11 says only that a command is required; name the word that is none, or the option that
+// came where a command was due.
 std::string command_missing(const std::vector<std::string>& arguments) {
     const auto word = std::find_if(arguments.begin(), arguments.end(),
                                    [](const std::string& argument) { return argument[0] != '-'; });
-    return word == arguments.end() ? "no command given" : "unknown command: " + *word;
+    if (word != arguments.end())
+        return "unknown command: " + *word;
+    return arguments.empty() ? "no command given" : "no command given before " + arguments.front();
 }
 
 std::string in_quotes(const std::string& text) {
