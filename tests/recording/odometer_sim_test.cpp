@@ -1,10 +1,8 @@
 #include "recording/odometer_decoder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -16,209 +14,84 @@
 
 #include "tests/support/child_process.h"
 
+// The simulator as the recorder's peer: what it sends decodes to the profile asked for, its link
+// names the line while it runs, and bad options are refused.
 namespace {
 using clock_type = std::chrono::steady_clock;
 
-// One run of tresvik-odometer-sim with --pty: the child, its stdout, and the pty end it names.
-class sim_run {
-public:
-    explicit sim_run(std::vector<std::string> options) {
-        int out[2];
-        if (pipe(out) != 0)
-            throw std::runtime_error("pipe");
-        const char* bin = std::getenv("TRESVIK_BIN");
-        const std::string program = std::string(bin ? bin : "bin") + "/tresvik-odometer-sim";
-        options.insert(options.begin(), {program, "--pty", "--seed", "7"});
-        const pid_t test = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            die_with_parent(test);
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            for (std::string& option : options)
-                argv.push_back(option.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        stdout_ = out[0];
-    }
-    ~sim_run() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(stdout_);
-    }
+child_process simulator(std::vector<std::string> options) {
+    options.insert(options.begin(), {built_program("tresvik-odometer-sim"), "--seed", "7"});
+    return child_process(options);
+}
 
-    // The path announced in "odometer on PATH".
-    std::string reader_path() {
-        std::string line;
-        char c;
-        while (read(stdout_, &c, 1) == 1 && c != '\n')
-            line += c;
-        const std::string prefix = "odometer on ";
-        return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : "";
-    }
-
-    int wait_for_exit() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-
-    void signal(int number) { kill(pid_, number); }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-};
-
-// Everything the simulator sends until it exits and the pty hangs up, or until the deadline.
-std::vector<std::uint8_t> read_line_until_hangup(const std::string& path, double seconds) {
+// Every count the simulator sends until it exits and the pty hangs up.
+std::vector<std::uint32_t> counts_until_hangup(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY);
-    if (fd < 0)
-        return {};
-    std::vector<std::uint8_t> received;
-    const auto deadline = clock_type::now() + std::chrono::duration<double>(seconds);
-    while (clock_type::now() < deadline) {
+    odometer_decoder decoder;
+    std::vector<std::uint32_t> counts;
+    for (const auto deadline = clock_type::now() + std::chrono::seconds(20);
+         fd >= 0 && clock_type::now() < deadline;) {
         pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 100) <= 0)
-            continue;
         std::uint8_t chunk[256];
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got <= 0)
+        ssize_t got = 0;
+        if (poll(&entry, 1, 100) > 0 && (got = read(fd, chunk, sizeof chunk)) <= 0)
             break;
-        received.insert(received.end(), chunk, chunk + got);
+        for (ssize_t i = 0; i < got; ++i)
+            for (const odometer_count& count : decoder.push(chunk[i]))
+                counts.push_back(count.value);
     }
     close(fd);
-    return received;
-}
-
-std::vector<odometer_count> decode(const std::vector<std::uint8_t>& stream) {
-    odometer_decoder decoder;
-    std::vector<odometer_count> found;
-    for (std::uint8_t byte : stream)
-        for (const odometer_count& count : decoder.push(byte))
-            found.push_back(count);
-    return found;
-}
-
-std::vector<std::uint32_t> values(const std::vector<odometer_count>& counts) {
-    std::vector<std::uint32_t> result;
-    for (const odometer_count& count : counts)
-        result.push_back(count.value);
-    return result;
-}
-
-std::vector<odometer_count> run_and_decode(const std::vector<std::string>& options) {
-    sim_run sim(options);
-    const std::string path = sim.reader_path();
-    EXPECT_FALSE(path.empty());
-    const auto received = read_line_until_hangup(path, 20);
-    const int status = sim.wait_for_exit();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    return decode(received);
+    return counts;
 }
 } // namespace
 
-TEST(odometer_sim, cruise_sends_rising_counts_from_the_start_value) {
-    const auto counts = run_and_decode({"--format", "a", "--rate", "200", "--speed", "2000",
-                                        "--start", "1000", "--profile", "cruise:0.5s"});
-    ASSERT_GE(counts.size(), 90u);
-    const auto seen = values(counts);
-    EXPECT_EQ(seen.front(), 1000u);
-    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) == seen.end());
-    EXPECT_TRUE(std::all_of(counts.begin(), counts.end(), [](auto c) { return c.kind == 4; }));
-}
-
-TEST(odometer_sim, reverse_sends_falling_counts) {
-    const auto counts =
-        run_and_decode({"--format", "b", "--rate", "200", "--speed", "2000", "--start", "50000",
-                        "--profile", "cruise:0.3s,reverse:0.3s"});
-    ASSERT_GE(counts.size(), 100u);
-    const auto seen = values(counts);
+// Cruise rises from the start, stop repeats, reverse falls, reset returns to the start.
+TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
+    child_process sim =
+        simulator({"--pty", "--format", "mixed", "--rate", "200", "--speed", "2000", "--start",
+                   "5000", "--profile", "cruise:0.3s,stop:0.3s,reverse:0.3s,reset,cruise:0.2s"});
+    const auto path = sim.line_after("odometer on ");
+    ASSERT_TRUE(path);
+    const std::vector<std::uint32_t> seen = counts_until_hangup(*path);
+    EXPECT_EQ(sim.wait(), 0);
+    ASSERT_GE(seen.size(), 180u);
+    EXPECT_EQ(seen.front(), 5000u);
     const auto top = std::max_element(seen.begin(), seen.end());
-    EXPECT_GT(*top, 50000u);
-    EXPECT_GT(top - seen.begin(), 40);
-    EXPECT_GT(seen.end() - top, 40);
-    EXPECT_TRUE(std::adjacent_find(top, seen.end(), std::less_equal<>()) == seen.end());
-    EXPECT_TRUE(std::all_of(counts.begin(), counts.end(), [](auto c) { return c.kind == 7; }));
+    EXPECT_GE(std::count(seen.begin(), seen.end(), *top), 50) << "stop repeats the count";
+    const auto reset = std::find(top, seen.end(), 5000u);
+    ASSERT_NE(reset, seen.end()) << "the reset goes back to the start";
+    EXPECT_LT(*(reset - 1), *top) << "reverse fell before the reset";
+    EXPECT_TRUE(std::is_sorted(seen.begin(), top + 1));
+    EXPECT_TRUE(std::is_sorted(reset, seen.end()));
 }
 
-TEST(odometer_sim, stop_repeats_the_count) {
-    const auto seen = values(run_and_decode({"--rate", "200", "--speed", "2000", "--start", "7",
-                                             "--profile", "cruise:0.2s,stop:0.3s"}));
-    ASSERT_GE(seen.size(), 90u);
-    EXPECT_GT(seen.back(), 7u);
-    EXPECT_GE(std::count(seen.begin(), seen.end(), seen.back()), 55);
-}
-
-TEST(odometer_sim, reset_goes_back_to_the_start_value) {
-    const auto counts =
-        run_and_decode({"--format", "mixed", "--rate", "200", "--speed", "2000", "--start", "5000",
-                        "--profile", "cruise:0.3s,reset,cruise:0.3s"});
-    const auto seen = values(counts);
-    ASSERT_GE(seen.size(), 100u);
-    const auto drop = std::adjacent_find(seen.begin(), seen.end(), std::greater<>());
-    ASSERT_NE(drop, seen.end());
-    EXPECT_EQ(*(drop + 1), 5000u);
-    EXPECT_GT(drop - seen.begin(), 40);
-    EXPECT_TRUE(std::adjacent_find(drop + 1, seen.end(), std::greater<>()) == seen.end());
-    EXPECT_GT(std::count_if(counts.begin(), counts.end(), [](auto c) { return c.kind == 4; }), 40);
-    EXPECT_GT(std::count_if(counts.begin(), counts.end(), [](auto c) { return c.kind == 7; }), 40);
-}
-
-TEST(odometer_sim, wrong_checksums_decode_to_nothing) {
-    sim_run sim({"--format", "b", "--rate", "200", "--start", "1000", "--duration", "0.5",
-                 "--bad-checksum-rate", "1.0"});
-    const auto received = read_line_until_hangup(sim.reader_path(), 20);
-    EXPECT_EQ(sim.wait_for_exit(), 0);
-    EXPECT_GE(received.size(), 7u * 90);
-    EXPECT_EQ(decode(received).size(), 0u);
-}
-
-// Random noise may form a format A packet by chance, as on a real line; format B ones need their
-// checksum.
-TEST(odometer_sim, noise_leaves_the_counts_decodable) {
-    std::vector<std::uint32_t> seen;
-    for (const odometer_count& count :
-         run_and_decode({"--format", "b", "--rate", "200", "--speed", "2000", "--start", "1000",
-                         "--duration", "0.5", "--noise-rate", "0.5"}))
-        if (count.kind == 7)
-            seen.push_back(count.value);
-    ASSERT_GE(seen.size(), 90u);
-    EXPECT_EQ(seen.front(), 1000u);
-    EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) == seen.end());
-}
-
-TEST(odometer_sim, ends_cleanly_on_sigterm_and_sigint) {
-    for (int number : {SIGTERM, SIGINT}) {
-        sim_run sim({"--rate", "1"});
-        ASSERT_FALSE(sim.reader_path().empty());
-        const auto sent = clock_type::now();
-        sim.signal(number);
-        const int status = sim.wait_for_exit();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_LT(clock_type::now() - sent, std::chrono::seconds(1));
-    }
-}
-
-// The recorder's device name survives a restart of the simulator.
+// The recorder's device name survives a restart of the simulator; SIGTERM ends it at once.
 TEST(odometer_sim, a_link_names_the_line_while_it_runs) {
     const std::string link = testing::TempDir() + "odometer-link";
     for (int run = 0; run < 2; ++run) {
-        sim_run sim({"--rate", "1", "--link", link});
-        EXPECT_EQ(sim.reader_path(), link);
+        child_process sim = simulator({"--pty", "--rate", "1", "--link", link});
+        EXPECT_EQ(sim.line_after("odometer on "), link);
         char target[256] = {};
         ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
         EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
-        sim.signal(SIGTERM);
-        sim.wait_for_exit();
+        const auto sent = clock_type::now();
+        sim.signal(run == 0 ? SIGTERM : SIGINT);
+        EXPECT_EQ(sim.wait(), 0);
+        EXPECT_LT(clock_type::now() - sent, std::chrono::seconds(1));
         EXPECT_NE(access(link.c_str(), F_OK), 0) << "removed at the end";
+    }
+}
+
+TEST(odometer_sim, bad_options_are_refused_with_status_2) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--pty", "--rate", "0"},
+          {"--pty", "--format", "c"},
+          {"--link", "/tmp/x"},
+          {"--pty", "--profile", "cruise,stop:1s"},
+          {"/dev/null", "--pty"},
+          {"--pty", "--bogus"}}) {
+        child_process sim = simulator(options);
+        const int status = sim.wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << options[1] << " " << status;
     }
 }
