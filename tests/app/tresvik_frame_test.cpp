@@ -22,6 +22,7 @@
 #include "app/tresvik_options.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
+#include "tests/browser/scripted_prompts.h"
 #include "tests/camera/fake_jai_sdk.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
@@ -368,35 +369,21 @@ TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry
     command(id_stop);
 }
 
-namespace {
-// Answers the options dialog: points "Каталог" at a folder and presses "Ok", or cancels.
-struct options_answer : operator_prompts {
-    std::optional<std::string> folder;
-    bool confirm(const wxString&, const wxString&) override { return false; }
-    std::optional<wxString> ask_text(const wxString&, const wxString&, const wxString&) override {
-        return std::nullopt;
-    }
-    bool run_modal(wxDialog& dialog) override {
-        if (!folder)
-            return false;
-        auto& options = dynamic_cast<tresvik_options&>(dialog);
-        options.grid()->SetPropertyValue("write_path", wxString(*folder));
-        options.accept();
-        return true;
-    }
-};
-} // namespace
-
 TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
     temp_dir root;
     write_raw_session(root.path() + "/s", {{"session", "A7 : 12"}, {"version", "1"}});
-    auto answer = std::make_unique<options_answer>();
-    options_answer& options = *answer;
+    auto answer = std::make_unique<scripted_prompts>();
+    scripted_prompts& prompts = *answer;
     frame->use_prompts(std::move(answer));
     wxCommandEvent command(wxEVT_MENU, id_options);
     frame->GetEventHandler()->ProcessEvent(command);
     EXPECT_FALSE(std::ifstream(settings_path()).good()) << "cancelled: nothing written";
-    options.folder = root.path();
+    prompts.modal = [&](wxDialog& dialog) { // points "Каталог" at the folder and presses "Ok"
+        auto& options = dynamic_cast<tresvik_options&>(dialog);
+        options.grid()->SetPropertyValue("write_path", wxString(root.path()));
+        options.accept();
+        return true;
+    };
     frame->GetEventHandler()->ProcessEvent(command);
     const std::string stored = read_file(settings_path());
     EXPECT_NE(stored.find("write_path=" + root.path()), std::string::npos) << stored;
