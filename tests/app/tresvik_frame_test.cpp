@@ -20,6 +20,7 @@
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
+#include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
 #include "tests/browser/scripted_prompts.h"
@@ -392,4 +393,40 @@ TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
+}
+
+// The data service holds the session open beforehand (a client fetched a frame); the viewer
+// takes it over.
+TEST_F(frame_fixture, view_opens_the_selected_session_with_the_ruler_from_the_settings) {
+    delete frame;
+    temp_dir root;
+    write_raw_session(root.path() + "/s", {{"0000000007", jpeg_of(test_frame(1))},
+                                           {"dpp_end", "0000000007"},
+                                           {"dpp_start", "0000000007"},
+                                           {"session", "A7 : 12"}});
+    std::ofstream(settings_path()) << "write_path=" << root.path() << "\nscale=1.5\nshow_scale=0\n";
+    frame = make_frame();
+    {
+        std::shared_lock lock(session_index_lock);
+        ASSERT_TRUE(indexed_frame_bytes(L"A7 : 12", 7));
+    }
+    auto answer = std::make_unique<scripted_prompts>();
+    std::vector<std::string> shown;
+    answer->modal = [&](wxDialog& dialog) {
+        const VImagePanel& panel = dynamic_cast<viewer_dialog&>(dialog).panel();
+        shown.push_back(std::to_string(panel.ruler_scale()) + (panel.ruler_visible() ? " on" : ""));
+        return true;
+    };
+    frame->use_prompts(std::move(answer));
+    auto enabled = [&] {
+        frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+        return frame->GetMenuBar()->IsEnabled(id_view_database);
+    };
+    EXPECT_FALSE(enabled()) << "no row selected";
+    wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl)
+        ->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    ASSERT_TRUE(enabled());
+    wxCommandEvent view(wxEVT_MENU, id_view_database);
+    frame->GetEventHandler()->ProcessEvent(view);
+    EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
 }
