@@ -11,6 +11,8 @@
 #include "recording/session_format.h"
 
 namespace {
+constexpr std::uint64_t stitch_seed = 0xffffffff; // the generator's own default start
+
 // The frame under the cursor; empty when it stands on no frame key or its value is no image.
 cv::Mat frame_under(const leveldb::Iterator& cursor) {
     if (!cursor.Valid() || !is_frame_key(as_view(cursor.key())))
@@ -53,6 +55,9 @@ void equalize_frame(cv::Mat& image) {
 stitch_outcome stitch_and_save(leveldb::DB& handle, const std::string& key,
                                const std::string& path) {
     const std::vector<cv::Mat> frames = frames_around(handle, key);
+    // The stitcher draws from the calling thread's random generator; a fixed start makes the same
+    // frames give the same image on any thread, whatever was stitched before.
+    cv::theRNG().state = stitch_seed;
     cv::Mat stitched;
     const cv::Ptr<cv::Stitcher> stitcher = cv::Stitcher::create(cv::Stitcher::SCANS);
     stitch_outcome outcome;
