@@ -13,19 +13,13 @@ struct scripted_prompts : operator_prompts {
     std::optional<wxString> text_answer;
     std::optional<wxString> save_path;
     std::function<bool(wxDialog&)> modal; // none: every modal dialog is cancelled
-    std::function<void(int done)> on_progress;
     std::vector<wxString> asked;
     std::vector<wxString> progress;
-    std::function<void()> cancel;
 
     struct recorded_progress : progress_view {
         scripted_prompts& prompts;
         explicit recorded_progress(scripted_prompts& p) : prompts(p) {}
-        void update(int done, const wxString& text) override {
-            prompts.progress.push_back(text);
-            if (prompts.on_progress)
-                prompts.on_progress(done);
-        }
+        void update(int, const wxString& text) override { prompts.progress.push_back(text); }
     };
 
     bool confirm(const wxString& text, const wxString& caption) override {
@@ -45,9 +39,8 @@ struct scripted_prompts : operator_prompts {
     }
     std::unique_ptr<progress_view> show_progress(wxWindow*, const wxString& title,
                                                  const wxString& text, int,
-                                                 std::function<void()> cancel_job) override {
+                                                 std::function<void()>) override {
         progress.push_back(title + ": " + text);
-        cancel = std::move(cancel_job);
         return std::make_unique<recorded_progress>(*this);
     }
 };
