@@ -33,9 +33,11 @@ save_plan plan_save(const session_reader& reader) {
     for (cursor->Seek(reader.current_cursor().key());
          cursor->Valid() && plan.keys.size() <= saved_files; cursor->Next()) {
         std::string key = cursor->key().ToString();
-        if (!is_frame_key(key) || key > last)
+        if (!is_frame_key(key))
             break;
-        plan.keys.push_back(std::move(key));
+        plan.keys.push_back(key);
+        if (!(key < last)) // the cursor steps on only while it stands before the end cursor
+            break;
     }
     return plan;
 }

@@ -19,8 +19,9 @@ class session_reader;
 inline constexpr std::size_t saved_files = 100;
 
 // The frame keys that one save stands for: consecutive frame keys from the reader's current
-// cursor up to the end cursor's, one more than the files written where there are that many,
-// because after the last file the cursor steps on once more.
+// cursor up to the end cursor's (at least the current one, also where a damaged session ends
+// before it), one more than the files written where there are that many, because after the last
+// file the cursor steps on once more.
 struct save_plan {
     std::vector<std::string> keys;
 

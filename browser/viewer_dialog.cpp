@@ -1,7 +1,6 @@
 #include "browser/viewer_dialog.h"
 
 #include <wx/button.h>
-#include <wx/display.h>
 #include <wx/sizer.h>
 
 #include "browser/frame_stitching.h"

@@ -129,6 +129,13 @@ TEST(save_plan, covers_100_files_and_leaves_the_cursor_where_a_sequential_save_w
         EXPECT_EQ(plan.cursor_after(plan.files()), frame_key(c.cursor)) << c.from;
         EXPECT_EQ(plan.cursor_after(0), frame_key(c.from)) << "cancelled before the first file";
     }
+    // Two sessions in one folder: the range ends before the first frame, which is still saved.
+    write_raw_session(dir.path() + "/odd", {{frame_key(7), "x"},
+                                            {frame_key(120), "x"},
+                                            {"dpp_start", frame_key(120)},
+                                            {"dpp_end", frame_key(7)}});
+    EXPECT_EQ(plan_save(session_reader(dir.path() + "/odd")).keys,
+              std::vector<std::string>{frame_key(120)});
 }
 
 TEST(save_plan, names_keep_the_folder_and_an_extension_that_can_be_written) {
