@@ -13,7 +13,6 @@ bool is_command_enabled(int id, const command_state& state) {
     case id_stop:
         return state.capturing;
     case id_view_database:
-        return false; // the viewer is not part of the program yet
     case id_delete_database:
         return !state.capturing && state.database_listed && state.database_selected;
     default:

@@ -48,6 +48,7 @@ wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_MENU(id_stop, tresvik_frame::on_stop)
     EVT_MENU(id_options, tresvik_frame::on_options)
     EVT_MENU(id_update_databases, tresvik_frame::on_update_databases)
+    EVT_MENU(id_view_database, tresvik_frame::on_view_database)
     EVT_MENU(id_delete_database, tresvik_frame::on_delete_database)
     EVT_MENU(id_replace_side, tresvik_frame::on_replace_side)
     EVT_MENU(id_replace_session_code, tresvik_frame::on_replace_session_code)
@@ -320,6 +321,10 @@ void tresvik_frame::on_options(wxCommandEvent&) {
 
 void tresvik_frame::on_update_databases(wxCommandEvent&) {
     database_commands_->refresh();
+}
+
+void tresvik_frame::on_view_database(wxCommandEvent&) {
+    database_commands_->view_selected();
 }
 
 void tresvik_frame::on_delete_database(wxCommandEvent&) {

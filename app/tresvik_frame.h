@@ -68,6 +68,7 @@ private:
     void on_stop(wxCommandEvent& event);
     void on_options(wxCommandEvent& event);
     void on_update_databases(wxCommandEvent& event);
+    void on_view_database(wxCommandEvent& event);
     void on_delete_database(wxCommandEvent& event);
     void on_replace_side(wxCommandEvent& event);
     void on_replace_session_code(wxCommandEvent& event);

@@ -3,10 +3,13 @@
 #include <filesystem>
 #include <mutex>
 
+#include <wx/filedlg.h>
 #include <wx/msgdlg.h>
+#include <wx/progdlg.h>
 #include <wx/textdlg.h>
 
 #include "browser/database_list.h"
+#include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
 #include "settings/settings.h"
@@ -35,6 +38,42 @@ void release_service_handles() {
     std::unique_lock lock(session_index_lock);
     close_session_handles();
 }
+
+// Opened under the lock, so that the data service cannot take the folder back in between.
+std::unique_ptr<session_reader> open_released(const std::string& path) {
+    std::unique_lock lock(session_index_lock);
+    close_session_handles();
+    return std::make_unique<session_reader>(path);
+}
+
+// The toolkit's progress dialog, which tells of a cancel only when it is next updated; the
+// operator's click is passed on at once instead, so a running job can stop without waiting.
+class progress_dialog_view : public progress_view {
+public:
+    progress_dialog_view(wxWindow* parent, const wxString& title, const wxString& text, int maximum,
+                         std::function<void()> cancel)
+        : dialog_(title, text, maximum, parent,
+                  wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_AUTO_HIDE | wxPD_ELAPSED_TIME |
+                      wxPD_REMAINING_TIME),
+          cancel_(std::move(cancel)) {
+        dialog_.Bind(wxEVT_BUTTON, &progress_dialog_view::on_cancel<wxCommandEvent>, this,
+                     wxID_CANCEL);
+        dialog_.Bind(wxEVT_CLOSE_WINDOW, &progress_dialog_view::on_cancel<wxCloseEvent>, this);
+    }
+    void update(int done, const wxString& text) override {
+        if (!dialog_.Update(done, text))
+            cancel_();
+    }
+
+private:
+    template <typename Event> void on_cancel(Event& event) {
+        cancel_();
+        event.Skip(); // the dialog shows that it is cancelling
+    }
+
+    wxProgressDialog dialog_;
+    std::function<void()> cancel_;
+};
 } // namespace
 
 bool dialog_prompts::confirm(const wxString& text, const wxString& caption) {
@@ -53,12 +92,39 @@ bool dialog_prompts::run_modal(wxDialog& dialog) {
     return dialog.ShowModal() == wxID_OK;
 }
 
+std::optional<wxString> dialog_prompts::ask_save_path(wxWindow* parent, const wxString& message,
+                                                      const wxString& name,
+                                                      const wxString& wildcard) {
+    wxFileDialog dialog(parent, message, wxEmptyString, name, wildcard,
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() != wxID_OK)
+        return std::nullopt;
+    return dialog.GetPath();
+}
+
+std::unique_ptr<progress_view> dialog_prompts::show_progress(wxWindow* parent,
+                                                             const wxString& title,
+                                                             const wxString& text, int maximum,
+                                                             std::function<void()> cancel) {
+    return std::make_unique<progress_dialog_view>(parent, title, text, maximum, std::move(cancel));
+}
+
 database_commands::database_commands(database_list& list, const wxConfigBase& settings,
                                      operator_prompts& prompts, error_row report)
     : list_(list), settings_(settings), prompts_(prompts), report_(std::move(report)) {}
 
 void database_commands::refresh() {
     list_.refresh([this](const std::string& message) { report_(from_locale_text(message)); });
+}
+
+// Not refreshed afterwards: viewing changes nothing.
+void database_commands::view_selected() {
+    const std::string path = list_.selected_path();
+    if (path.empty())
+        return;
+    viewer_dialog viewer(wxGetTopLevelParent(&list_), open_released(path), prompts_, report_);
+    viewer.panel().set_ruler(read_scale(settings_), read_show_scale(settings_));
+    prompts_.run_modal(viewer);
 }
 
 void database_commands::delete_selected() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,8 +13,15 @@
 
 class database_list;
 
-// What the database commands ask the operator. The toolkit's message box and text entry dialog
-// in the program; tests answer for the operator.
+// The progress of a long job as the operator sees it, gone when the object is destroyed.
+class progress_view {
+public:
+    virtual ~progress_view() = default;
+    virtual void update(int done, const wxString& text) = 0;
+};
+
+// What the database commands and the viewer ask the operator. The toolkit's dialogs in the
+// program; tests answer for the operator.
 class operator_prompts {
 public:
     virtual ~operator_prompts() = default;
@@ -23,6 +31,15 @@ public:
                                              const wxString& initial) = 0;
     // Shows a modal dialog; true when it ended with OK.
     virtual bool run_modal(wxDialog& dialog) = 0;
+    // The file chosen to save to, or nothing when the dialog was cancelled.
+    virtual std::optional<wxString> ask_save_path(wxWindow* parent, const wxString& message,
+                                                  const wxString& name,
+                                                  const wxString& wildcard) = 0;
+    // Shows progress from 0 to the maximum, while every other window waits; cancel is called on
+    // the GUI thread when the operator cancels.
+    virtual std::unique_ptr<progress_view> show_progress(wxWindow* parent, const wxString& title,
+                                                         const wxString& text, int maximum,
+                                                         std::function<void()> cancel) = 0;
 };
 
 // The dialogs themselves, centred on the given window.
@@ -33,17 +50,24 @@ public:
     std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
                                      const wxString& initial) override;
     bool run_modal(wxDialog& dialog) override;
+    std::optional<wxString> ask_save_path(wxWindow* parent, const wxString& message,
+                                          const wxString& name, const wxString& wildcard) override;
+    std::unique_ptr<progress_view> show_progress(wxWindow* parent, const wxString& title,
+                                                 const wxString& text, int maximum,
+                                                 std::function<void()> cancel) override;
 
 private:
     wxWindow* parent_;
 };
 
-// The commands of the menu "Обработка" on the database list's first selected row: delete the
-// session folder, assign the configured side, change the session code; each refreshes the list
-// afterwards, and each does nothing when no row is selected. GUI thread only.
+// The commands of the menu "Обработка" on the database list's first selected row: view the
+// session, delete its folder, assign the configured side, change the session code; all but the
+// viewer refresh the list afterwards, and each does nothing when no row is selected. GUI thread
+// only.
 //
 // A folder the engine cannot open (held by another program) is not caught: the error reaches the
-// application's box, after the list has been refreshed, so list and program stay usable.
+// application's box, after the list has been refreshed where a command changes a session, so list
+// and program stay usable.
 class database_commands {
 public:
     using error_row = std::function<void(const wxString& text)>;
@@ -52,6 +76,8 @@ public:
                       error_row report);
 
     void refresh();
+    // The viewer, modal, with the ruler from the settings "scale" and "show_scale".
+    void view_selected();
     void delete_selected();
     void assign_side();
     void change_session_code();

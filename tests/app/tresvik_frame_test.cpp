@@ -20,8 +20,10 @@
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
+#include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
+#include "tests/browser/scripted_prompts.h"
 #include "tests/camera/fake_jai_sdk.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
@@ -368,35 +370,21 @@ TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry
     command(id_stop);
 }
 
-namespace {
-// Answers the options dialog: points "Каталог" at a folder and presses "Ok", or cancels.
-struct options_answer : operator_prompts {
-    std::optional<std::string> folder;
-    bool confirm(const wxString&, const wxString&) override { return false; }
-    std::optional<wxString> ask_text(const wxString&, const wxString&, const wxString&) override {
-        return std::nullopt;
-    }
-    bool run_modal(wxDialog& dialog) override {
-        if (!folder)
-            return false;
-        auto& options = dynamic_cast<tresvik_options&>(dialog);
-        options.grid()->SetPropertyValue("write_path", wxString(*folder));
-        options.accept();
-        return true;
-    }
-};
-} // namespace
-
 TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
     temp_dir root;
     write_raw_session(root.path() + "/s", {{"session", "A7 : 12"}, {"version", "1"}});
-    auto answer = std::make_unique<options_answer>();
-    options_answer& options = *answer;
+    auto answer = std::make_unique<scripted_prompts>();
+    scripted_prompts& prompts = *answer;
     frame->use_prompts(std::move(answer));
     wxCommandEvent command(wxEVT_MENU, id_options);
     frame->GetEventHandler()->ProcessEvent(command);
     EXPECT_FALSE(std::ifstream(settings_path()).good()) << "cancelled: nothing written";
-    options.folder = root.path();
+    prompts.modal = [&](wxDialog& dialog) { // points "Каталог" at the folder and presses "Ok"
+        auto& options = dynamic_cast<tresvik_options&>(dialog);
+        options.grid()->SetPropertyValue("write_path", wxString(root.path()));
+        options.accept();
+        return true;
+    };
     frame->GetEventHandler()->ProcessEvent(command);
     const std::string stored = read_file(settings_path());
     EXPECT_NE(stored.find("write_path=" + root.path()), std::string::npos) << stored;
@@ -405,4 +393,33 @@ TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
+}
+
+// The data service holds the session open beforehand (a client fetched a frame); the viewer
+// takes it over.
+TEST_F(frame_fixture, view_opens_the_selected_session_with_the_ruler_from_the_settings) {
+    delete frame;
+    temp_dir root;
+    write_raw_session(root.path() + "/s", {{"0000000007", jpeg_of(test_frame(1))},
+                                           {"dpp_end", "0000000007"},
+                                           {"dpp_start", "0000000007"},
+                                           {"session", "A7 : 12"}});
+    std::ofstream(settings_path()) << "write_path=" << root.path() << "\nscale=1.5\nshow_scale=0\n";
+    frame = make_frame();
+    std::shared_lock lock(session_index_lock);
+    ASSERT_TRUE(indexed_frame_bytes(L"A7 : 12", 7));
+    lock.unlock();
+    auto answer = std::make_unique<scripted_prompts>();
+    std::vector<std::string> shown;
+    answer->modal = [&](wxDialog& dialog) {
+        const VImagePanel& panel = dynamic_cast<viewer_dialog&>(dialog).panel();
+        shown.push_back(std::to_string(panel.ruler_scale()) + (panel.ruler_visible() ? " on" : ""));
+        return true;
+    };
+    frame->use_prompts(std::move(answer));
+    wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl)
+        ->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    wxCommandEvent view(wxEVT_MENU, id_view_database);
+    frame->GetEventHandler()->ProcessEvent(view);
+    EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
 }

@@ -12,28 +12,12 @@
 #include <wx/frame.h>
 #include <wx/sstream.h>
 
+#include "tests/browser/scripted_prompts.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-// Answers for the operator, and remembers what was asked.
-struct scripted_prompts : operator_prompts {
-    bool answer_yes = true;
-    std::optional<wxString> text_answer;
-    std::vector<wxString> asked;
-    bool confirm(const wxString& text, const wxString& caption) override {
-        asked.push_back(caption + ": " + text);
-        return answer_yes;
-    }
-    std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
-                                     const wxString& initial) override {
-        asked.push_back(caption + ": " + message + " [" + initial + "]");
-        return text_answer;
-    }
-    bool run_modal(wxDialog&) override { return false; }
-};
 
 // Three sessions written with plain leveldb under a scratch root, listed in a window.
 struct list_fixture : testing::Test {

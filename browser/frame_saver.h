@@ -1,0 +1,74 @@
+#pragma once
+
+// The viewer's "Сохранить кадр" off the GUI thread (wxBase only): a hundred stitches take
+// minutes, so a worker does them while the window stays responsive and the operator may cancel.
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <leveldb/db.h>
+#include <wx/event.h>
+#include <wx/string.h>
+
+class session_reader;
+
+// How many files one save writes at the most.
+inline constexpr std::size_t saved_files = 100;
+
+// The frame keys that one save stands for: consecutive frame keys from the reader's current
+// cursor up to the end cursor's (at least the current one, also where a damaged session ends
+// before it), one more than the files written where there are that many, because after the last
+// file the cursor steps on once more.
+struct save_plan {
+    std::vector<std::string> keys;
+
+    std::size_t files() const { return keys.size() < saved_files ? keys.size() : saved_files; }
+    // Where the current cursor stands once this many files are done: on the next key, or on the
+    // last frame, which it never passes.
+    const std::string& cursor_after(std::size_t done) const {
+        return keys[done < keys.size() ? done : keys.size() - 1];
+    }
+};
+save_plan plan_save(const session_reader& reader);
+
+// The chosen path with the key as its file name; folder and extension stay, except that an
+// extension the imaging library cannot write (or none) becomes ".png", the type offered.
+wxString saved_frame_path(const wxString& chosen, const std::string& key);
+
+// Ids of the wxEVT_THREAD events queued to the owner. A step carries the number of files done
+// (GetInt) and the error row of the last one (GetString, empty when it went well); the end
+// carries the number of files done, fewer than asked when cancelled.
+enum frame_saver_event : int { id_save_step = 20, id_save_end = 21 };
+
+struct save_item {
+    std::string key;
+    std::string path; // narrow, in the current locale
+};
+
+// Stitches and saves each item in order on its own thread, which touches no window: it queues
+// one step event per file and an end event to the owner. Both the owner and the handle must
+// outlive the saver. GUI thread: construction, cancel, destruction.
+class frame_saver {
+public:
+    frame_saver(wxEvtHandler* owner, leveldb::DB& handle, std::vector<save_item> items);
+    // Cancels and waits, at most for the stitch under way.
+    ~frame_saver();
+    frame_saver(const frame_saver&) = delete;
+    frame_saver& operator=(const frame_saver&) = delete;
+
+    // No further item is begun; thread-safe.
+    void cancel() { cancelled_ = true; }
+
+private:
+    void run();
+    void post(int id, std::size_t done, const wxString& text);
+
+    wxEvtHandler* owner_;
+    leveldb::DB& handle_;
+    std::vector<save_item> items_;
+    std::atomic<bool> cancelled_{false};
+    std::thread worker_; // last: starts once everything above is in place
+};

@@ -1,0 +1,148 @@
+#include "browser/frame_saver.h"
+#include "browser/frame_stitching.h"
+
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "recording/session_db.h"
+#include "recording/session_format.h"
+#include "tests/recording/raw_session.h"
+#include "tests/support/event_recorder.h"
+#include "tests/support/temp_home.h"
+#include "tools/camsim/scene.h"
+
+namespace {
+#ifdef __SANITIZE_THREAD__
+// The imaging library hands its stitching stages to TBB's pool, which is not built with the
+// sanitizer and synchronises in ways it cannot see; without the pool the reports are about our
+// own threads only.
+const bool imaging_on_the_calling_thread = (cv::setNumThreads(0), true);
+#endif
+
+struct stitching : testing::Test {
+    temp_dir dir;
+    std::string out(const std::string& name) const { return dir.path() + "/" + name; }
+    // Frames at DPP 10, 20, ... of the simulated track passing 80 pixels a frame, or of a plain
+    // surface; small, as stitching is slow under the sanitizers.
+    std::unique_ptr<session_reader> session(int frames, bool featureless = false) {
+        raw_entries entries{{"dpp_start", frame_key(10)}, {"dpp_end", frame_key(10 * frames)}};
+        for (int i = 1; i <= frames; ++i) {
+            cv::Mat frame(240, 320, CV_8UC1, cv::Scalar(128));
+            if (!featureless)
+                scene_renderer(320, 240).draw_mono8(frame.data, 80 * i, 1.0);
+            entries[frame_key(10 * i)] = jpeg_of(frame);
+        }
+        const std::string path = out(std::to_string(frames) + (featureless ? " plain" : ""));
+        write_raw_session(path, entries);
+        return std::make_unique<session_reader>(path);
+    }
+};
+
+bool is_png(const std::string& path) {
+    return read_file(path).rfind("\x89PNG", 0) == 0;
+}
+} // namespace
+
+// The first and the last frame are joined with their one neighbour; a frame alone, or frames of a
+// surface without features, give the error row; a path that cannot be written, too.
+TEST_F(stitching, a_frame_is_joined_with_the_neighbours_that_exist_or_an_error_row_says_why) {
+    const auto three = session(3), one = session(1), plain = session(3, true);
+    const std::string unstitched = "Can't stitch images, error code = ";
+    const struct {
+        const session_reader& reader;
+        std::uint32_t dpp;
+        std::string name, error;
+    } cases[] = {
+        {*three, 20, "middle.png", ""},
+        {*three, 10, "first.png", ""},
+        {*three, 30, "last.png", ""},
+        {*three, 20, "", ""},
+        {*one, 10, "alone.png", unstitched + "1"},
+        {*plain, 20, "plain.png", unstitched + "1"},
+        {*three, 20, "missing/x.png", "Can't write the stitched image " + out("missing/x.png")}};
+    for (const auto& c : cases) {
+        const std::string path = c.name.empty() ? "" : out(c.name);
+        const auto error =
+            stitch_error_text(stitch_and_save(c.reader.handle(), frame_key(c.dpp), path), path);
+        EXPECT_EQ(error.value_or(""), c.error) << c.name;
+        EXPECT_EQ(is_png(path), !c.name.empty() && c.error.empty()) << c.name;
+    }
+    EXPECT_GT(cv::imread(out("middle.png")).cols, 320 + 80) << "three frames, not two";
+    three->seek_frame(20);
+    std::thread([&] {
+        cv::theRNG().state = 12345; // as if other stitches had drawn from it
+        stitch_and_save(*three, out("again.png"));
+    }).join();
+    EXPECT_EQ(read_file(out("again.png")), read_file(out("middle.png")))
+        << "the same image on any thread, whatever was stitched there before";
+}
+
+TEST(equalize_frame, spreads_a_dark_frame_over_the_whole_range) {
+    cv::Mat frame(64, 64, CV_8UC3);
+    for (int y = 0; y < 64; ++y)
+        frame.row(y).setTo(cv::Scalar::all(10 + y / 2));
+    equalize_frame(frame);
+    double low = 0, high = 0;
+    cv::minMaxLoc(frame.reshape(1), &low, &high);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 255);
+    std::vector<cv::Mat> channels;
+    cv::split(frame, channels);
+    EXPECT_EQ(cv::norm(channels[0], channels[2], cv::NORM_INF), 0);
+}
+
+// Stitches take seconds: a cancel lets the one under way end and begins no other.
+TEST_F(stitching, a_cancelled_saver_ends_after_the_stitch_under_way) {
+    const auto reader = session(3);
+    const std::vector<save_item> items(3, {frame_key(20), out("middle.png")});
+    event_recorder owner;
+    int done = -1; // files done when the saver ended
+    owner.Bind(wxEVT_THREAD, [&](wxThreadEvent& event) {
+        if (event.GetId() == id_save_end)
+            done = event.GetInt();
+    });
+    frame_saver saver(&owner, reader->handle(), items);
+    saver.cancel();
+    ASSERT_TRUE(owner.pump_until([&] { return done >= 0; }));
+    EXPECT_LE(done, 1);
+}
+
+TEST(save_plan, covers_100_files_and_leaves_the_cursor_where_a_sequential_save_would) {
+    temp_dir dir;
+    raw_entries entries{{"dpp_start", frame_key(0)}, {"dpp_end", frame_key(149)}};
+    for (std::uint32_t dpp = 0; dpp < 150; ++dpp)
+        entries[frame_key(dpp)] = "x";
+    write_raw_session(dir.path() + "/s", entries);
+    session_reader reader(dir.path() + "/s");
+    const struct {
+        std::uint32_t from;
+        std::size_t files;
+        std::uint32_t cursor;
+    } cases[] = {{0, 100, 100}, {49, 100, 149}, {140, 10, 149}, {149, 1, 149}};
+    for (const auto& c : cases) {
+        reader.seek_frame(c.from);
+        const save_plan plan = plan_save(reader);
+        EXPECT_EQ(plan.files(), c.files) << c.from;
+        EXPECT_EQ(plan.cursor_after(plan.files()), frame_key(c.cursor)) << c.from;
+        EXPECT_EQ(plan.cursor_after(0), frame_key(c.from)) << "cancelled before the first file";
+    }
+    // Two sessions in one folder: the range ends before the first frame, which is still saved.
+    write_raw_session(dir.path() + "/odd", {{frame_key(7), "x"},
+                                            {frame_key(120), "x"},
+                                            {"dpp_start", frame_key(120)},
+                                            {"dpp_end", frame_key(7)}});
+    EXPECT_EQ(plan_save(session_reader(dir.path() + "/odd")).keys,
+              std::vector<std::string>{frame_key(120)});
+}
+
+TEST(save_plan, names_keep_the_folder_and_an_extension_that_can_be_written) {
+    const char* const cases[][2] = {{"/d/x.png", "/d/0000000007.png"},
+                                    {"/d/x.jpg", "/d/0000000007.jpg"},
+                                    {"/d/x", "/d/0000000007.png"},
+                                    {"/d/x.txt", "/d/0000000007.png"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(saved_frame_path(c[0], frame_key(7)), c[1]);
+}

@@ -1,0 +1,148 @@
+#include "browser/viewer_dialog.h"
+
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <wx/app.h>
+#include <wx/dcmemory.h>
+#include <wx/frame.h>
+
+#include "recording/session_format.h"
+#include "tests/browser/scripted_prompts.h"
+#include "tests/browser/whole_frame_drawing.h"
+#include "tests/recording/raw_session.h"
+#include "tests/support/temp_home.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+struct viewer_fixture : testing::Test {
+    temp_dir dir;
+    scripted_prompts prompts;
+    std::vector<wxString> errors;
+    wxFrame* window = new wxFrame(nullptr, wxID_ANY, "test");
+    viewer_dialog* viewer = nullptr;
+    ~viewer_fixture() override {
+        delete viewer;
+        window->Destroy();
+    }
+
+    // Frames of noise, which do not stitch: a save writes an error row for each.
+    void open(std::initializer_list<std::uint32_t> dpps) {
+        raw_entries entries{{"dpp_start", frame_key(*dpps.begin())},
+                            {"dpp_end", frame_key(*(dpps.end() - 1))}};
+        for (std::uint32_t dpp : dpps)
+            entries[frame_key(dpp)] = jpeg_of(test_frame(dpp));
+        write_raw_session(dir.path() + "/s", entries);
+        viewer =
+            new viewer_dialog(window, std::make_unique<session_reader>(dir.path() + "/s"), prompts,
+                              [this](const wxString& text) { errors.push_back(text); });
+    }
+    void go_to(double dpp) {
+        wxSpinDoubleEvent event(wxEVT_SPINCTRLDOUBLE, 17, dpp);
+        viewer->GetEventHandler()->ProcessEvent(event);
+    }
+    bool shows(std::uint32_t dpp) const {
+        return same_image(viewer->frame(), decoded(jpeg_of(test_frame(dpp))));
+    }
+    void save() {
+        wxCommandEvent press(wxEVT_BUTTON, 18);
+        viewer->GetEventHandler()->ProcessEvent(press);
+        for (int wait = 0; viewer->saving() && wait < 30000; ++wait) {
+            wxTheApp->ProcessPendingEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    std::string cursor_key() const { return viewer->reader().current_cursor().key().ToString(); }
+};
+
+wxImage drawn(const std::function<void(wxDC&)>& draw) {
+    wxBitmap bitmap(200, 150);
+    wxMemoryDC dc(bitmap);
+    draw(dc);
+    dc.SelectObject(wxNullBitmap);
+    return bitmap.ConvertToImage();
+}
+
+// Pixels of a that b holds neither at the same place nor, with reach 1, at one of the eight
+// around: at a fractional zoom the toolkit's fixed-point scaling puts some boundaries between
+// frame pixels one window pixel off.
+int mismatches(const wxImage& a, const wxImage& b, int reach) {
+    const cv::Mat one(150, 200, CV_8UC3, a.GetData()), other(150, 200, CV_8UC3, b.GetData());
+    cv::Mat unlike = cv::Mat::ones(one.size(), CV_8U), moved, difference, equal;
+    for (int dy = -reach; dy <= reach; ++dy)
+        for (int dx = -reach; dx <= reach; ++dx) {
+            cv::warpAffine(other, moved, cv::Matx23d(1, 0, dx, 0, 1, dy), other.size(),
+                           cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+            cv::absdiff(one, moved, difference);
+            cv::inRange(difference, cv::Scalar::all(0), cv::Scalar::all(0), equal);
+            unlike.setTo(0, equal);
+        }
+    return cv::countNonZero(unlike);
+}
+} // namespace
+
+// Frame, ruler and black around them land on the same window pixels as the whole frame drawn
+// through the context's scale, after each wheel turn, drag and pointer movement.
+TEST_F(viewer_fixture, the_panel_paints_what_the_whole_frame_drawing_paints) {
+    auto* panel = new VImagePanel(window);
+    panel->SetSize(200, 150);
+    cv::Mat frame(48, 64, CV_8UC3);
+    cv::randu(frame, 0, 256);
+    panel->set_frame(frame);
+    const struct {
+        wxEventType type;
+        int x, y, rotation;
+        bool left;
+    } steps[] = {{wxEVT_MOTION, 120, 100, 0, false},  {wxEVT_MOUSEWHEEL, 0, 0, 120, false},
+                 {wxEVT_LEFT_DOWN, 10, 10, 0, true},  {wxEVT_MOTION, 3, 17, 0, true},
+                 {wxEVT_MOUSEWHEEL, 0, 0, 60, false}, {wxEVT_MOTION, -20, -9, 0, true},
+                 {wxEVT_MOUSEWHEEL, 0, 0, 840, false}};
+    for (const auto& step : steps) {
+        wxMouseEvent event(step.type);
+        event.m_x = step.x, event.m_y = step.y, event.m_leftDown = step.left;
+        event.m_wheelRotation = step.rotation, event.m_wheelDelta = 120;
+        panel->GetEventHandler()->ProcessEvent(event);
+        const double zoom = panel->view().zoom;
+        EXPECT_EQ(mismatches(drawn([&](wxDC& dc) { panel->paint(dc); }), drawn([&](wxDC& dc) {
+                                 draw_whole_frame(dc, frame, panel->view(), 0.8, true);
+                             }),
+                             zoom == int(zoom) ? 0 : 1),
+                  0)
+            << "zoom " << zoom;
+    }
+    EXPECT_EQ(panel->view().zoom, 9.5);
+}
+
+TEST_F(viewer_fixture, opens_at_the_first_frame_over_the_range_in_steps_of_5) {
+    open({1000, 1003, 1005, 1010, 1012});
+    const wxSpinCtrlDouble& dpp = viewer->dpp_control();
+    EXPECT_EQ(std::vector({dpp.GetMin(), dpp.GetMax(), dpp.GetIncrement(), dpp.GetValue()}),
+              std::vector({1000.0, 1012.0, 5.0, 1000.0}));
+    EXPECT_TRUE(shows(1000));
+    for (auto [chosen, shown] : {std::pair{1001.0, 1003u}, {1006.9, 1010u}, {1012.0, 1012u}}) {
+        go_to(chosen);
+        EXPECT_TRUE(shows(shown)) << chosen;
+    }
+}
+
+TEST_F(viewer_fixture, saving_near_the_end_stops_the_cursor_on_the_last_frame) {
+    open({1000, 1003, 1005, 1010, 1012});
+    go_to(1010);
+    fs::create_directory(dir.path() + "/out");
+    prompts.save_path = dir.path() + "/out/any.png";
+    save();
+    const auto written = std::distance(fs::directory_iterator(dir.path() + "/out"), {});
+    EXPECT_EQ(written + errors.size(), 2u) << "each file is written or reported";
+    save();
+    EXPECT_EQ(prompts.asked, std::vector<wxString>({
+                                 L"Сохранить файл: 0000001010.png Файлы png (*.png)|*.png",
+                                 L"Сохранить файл: 0000001012.png Файлы png (*.png)|*.png",
+                             }));
+    EXPECT_EQ(prompts.progress[0], L"Сохранить кадр: Файл 1 из 2");
+    EXPECT_EQ(prompts.progress[1], L"Файл 2 из 2");
+    EXPECT_EQ(cursor_key(), "0000001012");
+    EXPECT_TRUE(shows(1010)) << "the shown frame stays";
+}
