@@ -314,6 +314,19 @@ TEST_F(capture_test, an_exit_requested_during_set_up_ends_the_thread) {
     EXPECT_TRUE(events_.strings(EVT_THREAD_STREAM_STATS).empty());
 }
 
+// Exit requests land wherever set-up or the first wait has got to.
+TEST_F(capture_test, quick_starts_and_stops_release_everything) {
+    for (int round = 0; round < 50; ++round) {
+        if (round % 2 == 0)
+            start();
+        else
+            ASSERT_TRUE(started());
+        grab_.reset();
+        expect_released();
+    }
+    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
+}
+
 // The test thread sends uniform frames whose value is their timestamp as fast as buffers come
 // back, while a reader copies the frame buffer: every copy must be one whole frame.
 TEST_F(capture_test, readers_of_a_running_capture_never_see_a_half_written_frame) {
