@@ -16,8 +16,8 @@
 #include "camera/gige_layer_util.h"
 
 namespace {
-// Handles are the addresses of the objects owned here, so a stale handle is
-// found missing instead of dereferenced.
+// Handles are the addresses of the objects owned here, so a stale handle is found missing instead
+// of dereferenced.
 template <typename T> using handle_map = std::map<void*, std::unique_ptr<T>>;
 
 struct camera_state {
@@ -75,8 +75,7 @@ layer& state() {
 
 using lock = std::unique_lock<std::mutex>;
 
-// One J_ call under the layer's mutex: recorded, and held while a hold is set
-// on it.
+// One J_ call under the layer's mutex: recorded, and held while a hold is set on it.
 class call {
 public:
     explicit call(std::string text) : guard_(layer_mutex), text_(std::move(text)) {
@@ -109,8 +108,8 @@ public:
         return nullptr;
     }
 
-    // The action's status, or success when it has none, on the object of a known
-    // handle; an error when the call is scripted to fail.
+    // The action's status, or success when it has none, on the object of a known handle; an error
+    // when the call is scripted to fail.
     template <typename T, typename Action>
     J_STATUS_TYPE on(handle_map<T>& handles, void* handle, Action action) {
         T* found = find(handles, handle);
@@ -171,8 +170,7 @@ void drop(std::deque<buffer_state*>& queue, const buffer_state* buffer) {
     queue.erase(std::remove(queue.begin(), queue.end(), buffer), queue.end());
 }
 
-// The value in the width the camera layer documents for the item; another size
-// is an error.
+// The value in the width the camera layer documents for the item; another size is an error.
 J_STATUS_TYPE put(void* value, std::uint32_t* size, std::uint64_t content, std::uint32_t width) {
     if (*size != width)
         return J_ST_ERROR;

@@ -8,15 +8,13 @@
 
 #include "camera/jai_sdk.h"
 
-// A scripted, in-process camera layer for unit tests, linked instead of
-// camera_sdk_aravis. Each J_ call is recorded as text: the function's name,
-// then its node, item, selector or time-out when it has one
-// ("J_Camera_GetValueInt64 Width", "J_DataStream_FlushQueue 1"); failures and
-// holds are keyed by that text. Everything is thread-safe (one mutex), so a
-// test may script while a capture thread calls the layer. A call on an unknown
-// handle, or out of order, fails the running test. Closing a stream reads the
-// memory of the buffers still announced, as a layer may use it until then, so
-// that AddressSanitizer reports memory freed too early.
+// A scripted, in-process camera layer for unit tests, linked instead of camera_sdk_aravis. Each J_
+// call is recorded as text: the function's name, then its node, item, selector or time-out when it
+// has one ("J_Camera_GetValueInt64 Width", "J_DataStream_FlushQueue 1"); failures and holds are
+// keyed by that text. Everything is thread-safe (one mutex), so a test may script while a capture
+// thread calls the layer. A call on an unknown handle, or out of order, fails the running test.
+// Closing a stream reads the memory of the buffers still announced, as a layer may use it until
+// then, so that AddressSanitizer reports memory freed too early.
 namespace fake_sdk {
 
 constexpr std::int64_t mono8 = 0x01080001;
@@ -40,9 +38,8 @@ public:
     explicit fake_camera(std::string id) : id_(std::move(id)) {}
     const std::string& id() const { return id_; }
 
-    // Fills the next queued buffer with the pixels (cut to its size) and signals
-    // the registered condition. False while the camera is not acquiring or no
-    // buffer is queued.
+    // Fills the next queued buffer with the pixels (cut to its size) and signals the registered
+    // condition. False while the camera is not acquiring or no buffer is queued.
     bool deliver_frame(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
                        std::uint32_t missing_packets = 0) const;
     void set_int(const std::string& node, std::int64_t value) const;
@@ -56,21 +53,18 @@ private:
     std::string id_;
 };
 
-// Forgets every camera, handle, script and record. Nothing may be using the
-// layer.
+// Forgets every camera, handle, script and record. Nothing may be using the layer.
 void reset();
 fake_camera add_camera(const camera_setup& setup);
 
 // The call fails once, after `skip` further calls of it have succeeded.
 void fail(const std::string& call, unsigned skip = 0);
-// The next such call blocks inside the layer until release_hold(); held() tells
-// it is there.
+// The next such call blocks inside the layer until release_hold(); held() tells it is there.
 void hold(const std::string& call);
 bool held();
 void release_hold();
-// The next wait returns this status and result at once. Waits time out only
-// when scripted; one that nothing ends within 20 s fails the test, so that a
-// lost exit request does not hang it.
+// The next wait returns this status and result at once. Waits time out only when scripted; one that
+// nothing ends within 20 s fails the test, so that a lost exit request does not hang it.
 void script_wait(std::uint32_t result, J_STATUS_TYPE status = J_ST_SUCCESS);
 
 std::vector<std::string> calls();
@@ -88,8 +82,7 @@ struct resources {
 };
 resources open_resources();
 
-// Polls the predicate (which may call this API) until it holds or the deadline
-// passes.
+// Polls the predicate (which may call this API) until it holds or the deadline passes.
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
