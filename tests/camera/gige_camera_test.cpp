@@ -55,19 +55,11 @@ bool enter_private_loopback() {
 class camsim_process {
 public:
     explicit camsim_process(std::vector<std::string> options = {}) {
-        const char* bin = std::getenv("TRESVIK_BIN");
-        std::vector<std::string> arguments = {std::string(bin ? bin : ".") + "/tresvik-camsim",
-                                              "--width",
-                                              "320",
-                                              "--height",
-                                              "240",
-                                              "--fps",
-                                              "50",
-                                              "--speed",
-                                              "8",
-                                              "--serial",
-                                              "T1"};
+        std::vector<std::string> arguments = {"--width", "320",     "--height", "240",      "--fps",
+                                              "50",      "--speed", "8",        "--serial", "T1"};
         arguments.insert(arguments.end(), options.begin(), options.end());
+        const char* bin = std::getenv("TRESVIK_BIN");
+        arguments.insert(arguments.begin(), std::string(bin ? bin : ".") + "/tresvik-camsim");
         std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());
