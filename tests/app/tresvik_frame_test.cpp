@@ -277,7 +277,7 @@ TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
     pick_exposure("ContinuousPreset2");
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
     EXPECT_NE(log_file_text().find("Exposure mode selected: ContinuousPreset2"), std::string::npos);
-    fake_sdk::fail(fake_sdk::step::set_exposure);
+    fake_sdk::fail("J_Camera_SetValueString ExposureMode");
     EXPECT_THROW(pick_exposure("ContinuousPreset5"), std::runtime_error);
     delete frame;
     frame = nullptr;
@@ -288,7 +288,7 @@ TEST_F(camera_fixture, updating_the_list_reopens_the_camera_still_listed) {
     command(id_update_cameras);
     EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
     EXPECT_TRUE(enabled(id_capture));
-    fake_sdk::fail(fake_sdk::step::camera_count);
+    fake_sdk::fail("J_Factory_GetNumOfCameras");
     command(id_update_cameras);
     EXPECT_NE(log_file_text().find("'red'>Error getting number of cameras."), std::string::npos);
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 1u);

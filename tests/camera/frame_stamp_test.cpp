@@ -38,27 +38,17 @@ TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track) {
     }
 }
 
-TEST(frame_stamp, is_not_found_in_frames_without_one) {
-    EXPECT_EQ(read_frame_stamp(through_jpeg(scene_frame(0))), std::nullopt);
-    EXPECT_EQ(read_frame_stamp(cv::Mat(height, width, CV_8UC1, cv::Scalar(0))), std::nullopt);
-    EXPECT_EQ(read_frame_stamp(cv::Mat(height, width, CV_8UC1, cv::Scalar(255))), std::nullopt);
-}
-
-TEST(frame_stamp, a_cell_matching_its_partner_spoils_the_stamp) {
-    cv::Mat frame = scene_frame(0);
-    ASSERT_TRUE(draw_frame_stamp(frame, 77));
-    frame(cv::Rect(20 * frame_stamp_cell, frame_stamp_cell, frame_stamp_cell, frame_stamp_cell))
-        .copyTo(frame(cv::Rect(20 * frame_stamp_cell, 0, frame_stamp_cell, frame_stamp_cell)));
-    EXPECT_EQ(read_frame_stamp(frame), std::nullopt);
-}
-
-TEST(frame_stamp, a_wrong_marker_spoils_the_stamp) {
-    cv::Mat frame = scene_frame(0);
-    ASSERT_TRUE(draw_frame_stamp(frame, 77));
-    cv::Mat marker = frame(cv::Rect(0, 0, frame_stamp_cell, frame_stamp_height));
-    cv::Mat inverted = 255 - marker;
-    inverted.copyTo(marker);
-    EXPECT_EQ(read_frame_stamp(frame), std::nullopt);
+TEST(frame_stamp, a_cell_matching_its_partner_or_a_wrong_marker_spoils_it) {
+    const int cell = frame_stamp_cell;
+    cv::Mat partner_copied = scene_frame(0), marker_inverted;
+    ASSERT_TRUE(draw_frame_stamp(partner_copied, 77));
+    partner_copied.copyTo(marker_inverted);
+    partner_copied(cv::Rect(20 * cell, cell, cell, cell))
+        .copyTo(partner_copied(cv::Rect(20 * cell, 0, cell, cell)));
+    cv::Mat marker = marker_inverted(cv::Rect(0, 0, cell, frame_stamp_height));
+    cv::bitwise_not(marker, marker);
+    EXPECT_EQ(read_frame_stamp(partner_copied), std::nullopt);
+    EXPECT_EQ(read_frame_stamp(marker_inverted), std::nullopt);
 }
 
 TEST(frame_stamp, sixteen_bit_frames_carry_it_in_their_high_byte) {
@@ -69,16 +59,19 @@ TEST(frame_stamp, sixteen_bit_frames_carry_it_in_their_high_byte) {
     EXPECT_EQ(read_frame_stamp(narrow), 4242u);
 }
 
-TEST(frame_stamp, frames_too_small_or_of_other_types_are_left_alone) {
-    cv::Mat narrow(frame_stamp_height, frame_stamp_width - 1, CV_8UC1, cv::Scalar(9));
-    EXPECT_FALSE(draw_frame_stamp(narrow, 5));
-    EXPECT_EQ(cv::countNonZero(narrow != 9), 0);
-    cv::Mat low(frame_stamp_height - 1, frame_stamp_width, CV_8UC1, cv::Scalar(9));
-    EXPECT_FALSE(draw_frame_stamp(low, 5));
-    cv::Mat colour(64, frame_stamp_width, CV_8UC3, cv::Scalar(9, 9, 9));
-    EXPECT_FALSE(draw_frame_stamp(colour, 5));
-    EXPECT_EQ(read_frame_stamp(colour), std::nullopt);
+TEST(frame_stamp, frames_without_one_or_unfit_for_one_have_none) {
+    EXPECT_EQ(read_frame_stamp(through_jpeg(scene_frame(0))), std::nullopt);
+    EXPECT_EQ(read_frame_stamp(cv::Mat(height, width, CV_8UC1, cv::Scalar(0))), std::nullopt);
+    EXPECT_EQ(read_frame_stamp(cv::Mat(height, width, CV_8UC1, cv::Scalar(255))), std::nullopt);
     EXPECT_EQ(read_frame_stamp(cv::Mat()), std::nullopt);
+    cv::Mat unfit[] = {cv::Mat(frame_stamp_height, frame_stamp_width - 1, CV_8UC1, cv::Scalar(9)),
+                       cv::Mat(frame_stamp_height - 1, frame_stamp_width, CV_8UC1, cv::Scalar(9)),
+                       cv::Mat(64, frame_stamp_width, CV_8UC3, cv::Scalar(9, 9, 9))};
+    for (cv::Mat& image : unfit) {
+        EXPECT_FALSE(draw_frame_stamp(image, 5));
+        EXPECT_EQ(cv::countNonZero(image.reshape(1) != 9), 0);
+        EXPECT_EQ(read_frame_stamp(image), std::nullopt);
+    }
 }
 
 } // namespace

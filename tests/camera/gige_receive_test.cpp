@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -8,9 +7,10 @@
 
 namespace {
 
-TEST(receive_buffer_warning, is_empty_when_the_limit_holds_a_frame) {
+TEST(receive_buffer_warning, is_empty_while_the_limit_holds_a_frame_or_is_unknown) {
     EXPECT_EQ(receive_buffer_warning(4194304, 4194304), "");
     EXPECT_EQ(receive_buffer_warning(8388608, 2457600), "");
+    EXPECT_EQ(receive_buffer_warning(0, 2457600), "");
 }
 
 TEST(receive_buffer_warning, names_both_sizes_and_the_remedy_when_a_frame_does_not_fit) {
@@ -22,29 +22,13 @@ TEST(receive_buffer_warning, names_both_sizes_and_the_remedy_when_a_frame_does_n
               std::string::npos);
 }
 
-TEST(receive_buffer_warning, is_empty_when_the_limit_is_unknown) {
-    EXPECT_EQ(receive_buffer_warning(0, 2457600), "");
-}
-
-class rmem_file : public testing::Test {
-protected:
-    std::string write(const std::string& text) {
-        const std::string path = folder.path() + "/rmem_max";
-        std::ofstream(path) << text;
-        return path;
-    }
+TEST(read_rmem_max_from, gives_the_number_in_the_file_or_0) {
     temp_dir folder;
-};
-
-TEST_F(rmem_file, gives_the_number_in_the_file) {
-    EXPECT_EQ(read_rmem_max_from(write("4194304\n")), 4194304u);
-}
-
-TEST_F(rmem_file, gives_0_for_a_file_without_a_number) {
-    EXPECT_EQ(read_rmem_max_from(write("unlimited\n")), 0u);
-}
-
-TEST_F(rmem_file, gives_0_for_a_missing_file) {
+    const std::string path = folder.path() + "/rmem_max";
+    std::ofstream(path) << "4194304\n";
+    EXPECT_EQ(read_rmem_max_from(path), 4194304u);
+    std::ofstream(path) << "unlimited\n";
+    EXPECT_EQ(read_rmem_max_from(path), 0u);
     EXPECT_EQ(read_rmem_max_from(folder.path() + "/none"), 0u);
 }
 
