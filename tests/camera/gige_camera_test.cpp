@@ -55,50 +55,39 @@ bool enter_private_loopback() {
 class camsim_process {
 public:
     explicit camsim_process(std::vector<std::string> options = {}) {
-        std::vector<std::string> arguments = {"--width", "320",     "--height", "240",      "--fps",
-                                              "50",      "--speed", "8",        "--serial", "T1"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        const char* bin = std::getenv("TRESVIK_BIN");
-        arguments.insert(arguments.begin(), std::string(bin ? bin : ".") + "/tresvik-camsim");
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (!isolated || pipe(out) != 0)
+        if (!isolated)
             return;
-        const pid_t test = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            die_with_parent(test);
-            dup2(out[1], STDOUT_FILENO);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        FILE* output = fdopen(out[0], "r");
-        char line[256];
-        while (!ready_ && std::fgets(line, sizeof line, output))
-            ready_ = std::strstr(line, "ready") != nullptr;
-        std::fclose(output);
+        std::vector<std::string> arguments = {built_program("tresvik-camsim"),
+                                              "--width",
+                                              "320",
+                                              "--height",
+                                              "240",
+                                              "--fps",
+                                              "50",
+                                              "--speed",
+                                              "8",
+                                              "--serial",
+                                              "T1"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        process_.emplace(arguments);
+        ready_ = process_->line_after("tresvik-camsim ready").has_value();
     }
     ~camsim_process() { stop(SIGTERM); }
-    camsim_process(const camsim_process&) = delete;
-    camsim_process& operator=(const camsim_process&) = delete;
 
     bool ready() const { return ready_; }
 
     // Ends the process with the signal and reaps it; returns its wait status.
     int stop(int signal_number) {
-        int status = -1;
-        if (pid_ > 0 && kill(pid_, signal_number) == 0)
-            waitpid(pid_, &status, 0);
-        pid_ = -1;
+        if (!process_)
+            return -1;
+        process_->signal(signal_number);
+        const int status = process_->wait();
+        process_.reset();
         return status;
     }
 
 private:
-    pid_t pid_ = -1;
+    std::optional<child_process> process_;
     bool ready_ = false;
 };
 
