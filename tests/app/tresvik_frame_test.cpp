@@ -68,60 +68,12 @@ struct menu_entry {
 };
 } // namespace
 
-TEST_F(frame_fixture, menus_hold_their_commands_in_order) {
-    const wxMenuBar* bar = frame->GetMenuBar();
-    ASSERT_EQ(bar->GetMenuCount(), 3u);
-    EXPECT_EQ(bar->GetMenuLabelText(0), L"Файл");
-    EXPECT_EQ(bar->GetMenuLabelText(1), L"Камера");
-    EXPECT_EQ(bar->GetMenuLabelText(2), L"Обработка");
-    const menu_entry entries[] = {
-        {0, id_options, L"Настройки"},
-        {0, id_exit, L"Выход"},
-        {1, id_capture, L"Захват"},
-        {1, id_capture_record, L"Захват и запись"},
-        {1, id_stop, L"Остановить"},
-        {1, id_update_cameras, L"Обновить список камер"},
-        {2, id_update_databases, L"Обновить список баз"},
-        {2, id_view_database, L"Просмотр базы"},
-        {2, id_delete_database, L"Удаление базы"},
-        {2, id_replace_side, L"Заменить борт"},
-        {2, id_replace_session_code, L"Заменить код сеанса"},
-    };
-    size_t position[3] = {0, 0, 0};
-    for (const auto& entry : entries) {
-        const wxMenuItem* item =
-            bar->GetMenu(entry.menu)->FindItemByPosition(position[entry.menu]++);
-        EXPECT_EQ(item->GetId(), entry.id);
-        EXPECT_EQ(item->GetItemLabelText(), entry.label);
-        EXPECT_TRUE(item->GetHelp().empty());
-    }
-    for (int m = 0; m < 3; ++m)
-        EXPECT_EQ(bar->GetMenu(m)->GetMenuItemCount(), position[m]);
-}
-
-TEST_F(frame_fixture, toolbar_has_three_tools_and_the_two_lists) {
-    const wxToolBar* bar = frame->GetToolBar();
-    const int tools[] = {id_capture, id_options, id_exit};
-    const wchar_t* labels[] = {L"Камера", L"Настройки", L"Выход"};
-    for (int i = 0; i < 3; ++i) {
-        const wxToolBarToolBase* tool = bar->GetToolByPos(i);
-        EXPECT_EQ(tool->GetId(), tools[i]);
-        EXPECT_EQ(tool->GetLabel(), labels[i]);
-        EXPECT_EQ(tool->GetNormalBitmap().GetSize(), wxSize(24, 24));
-    }
-    auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
-    auto* exposures = wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox);
-    ASSERT_NE(cameras, nullptr);
-    ASSERT_NE(exposures, nullptr);
-    EXPECT_EQ(exposures->GetCount(), 10u);
-    EXPECT_EQ(exposures->GetString(0), "Off");
-    EXPECT_EQ(exposures->GetString(9), "ContinuousPreset9");
-    EXPECT_EQ(exposures->GetValue(), "Off");
-    EXPECT_EQ(frame->GetStatusBar()->GetFieldsCount(), 4);
-}
-
-TEST_F(frame_fixture, log_file_starts_with_header_and_start_up_rows_in_order) {
+// A first start with no camera and no settings file: the header, the start-up rows in order, the
+// zero count, and nothing written to the settings.
+TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_settings) {
     const std::string text = log_file_text();
+    EXPECT_NE(text.find("0 camera(s) detected"), std::string::npos);
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
     EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
     const std::string rows[] = {
         "Начало работы. Версия: 650",
@@ -136,9 +88,6 @@ TEST_F(frame_fixture, log_file_starts_with_header_and_start_up_rows_in_order) {
         EXPECT_NE(found, std::string::npos) << row;
         at = found;
     }
-}
-
-TEST_F(frame_fixture, nothing_is_written_to_the_settings_file_unless_stored) {
     delete frame;
     frame = nullptr;
     EXPECT_FALSE(std::ifstream(settings_path()).good());
@@ -266,11 +215,6 @@ TEST_F(camera_fixture, start_up_lists_and_opens_the_preferred_camera) {
     EXPECT_TRUE(enabled(id_capture));
     EXPECT_TRUE(enabled(id_capture_record));
     EXPECT_FALSE(enabled(id_stop));
-}
-
-TEST_F(frame_fixture, no_camera_gives_a_zero_count_and_no_capture) {
-    EXPECT_NE(log_file_text().find("0 camera(s) detected"), std::string::npos);
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
 }
 
 TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
