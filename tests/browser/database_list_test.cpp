@@ -75,36 +75,29 @@ TEST_F(list_fixture, rows_follow_the_index_and_the_first_selected_row_is_acted_o
     EXPECT_EQ(list->selected_path(), topmost);
 }
 
-TEST_F(list_fixture, delete_asks_and_removes_only_on_yes) {
-    select({"b"});
-    prompts.answer_yes = false;
-    commands.delete_selected();
-    EXPECT_TRUE(fs::exists(folder("b")));
-    EXPECT_EQ(list->GetItemCount(), 3);
-    ASSERT_EQ(prompts.asked.size(), 1u);
-    EXPECT_EQ(prompts.asked[0], L"Удаление данных: Данные в папке " + folder("b") +
-                                    L" будут удалены безвозвратно. Продолжить?");
-    prompts.answer_yes = true;
-    commands.delete_selected();
-    EXPECT_FALSE(fs::exists(folder("b")));
-    EXPECT_EQ(list->GetItemCount(), 2);
-    EXPECT_TRUE(errors.empty());
-}
-
-// A session folder that is a link to data elsewhere loses the link, never the data.
-TEST_F(list_fixture, delete_never_follows_a_link_out_of_the_folder) {
+// Only a yes removes; a session folder that is a link to data elsewhere, or a link inside a
+// folder, loses the link, never the data.
+TEST_F(list_fixture, delete_asks_and_never_follows_a_link_out_of_the_folder) {
     temp_dir elsewhere;
     write_raw_session(elsewhere.path() + "/kept", {{"session", "code-linked"}, {"version", "1"}});
     fs::create_directory_symlink(elsewhere.path() + "/kept", folder("linked"));
     fs::create_directory_symlink(elsewhere.path(), folder("a") + "/outside");
     commands.refresh();
-    select({"linked"});
-    commands.delete_selected();
     select({"a"});
+    prompts.answer_yes = false;
+    commands.delete_selected();
+    EXPECT_TRUE(fs::exists(folder("a")));
+    EXPECT_EQ(prompts.asked.at(0), L"Удаление данных: Данные в папке " + folder("a") +
+                                       L" будут удалены безвозвратно. Продолжить?");
+    prompts.answer_yes = true;
+    commands.delete_selected();
+    select({"linked"});
     commands.delete_selected();
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder("linked"))));
     EXPECT_FALSE(fs::exists(folder("a")));
     EXPECT_TRUE(fs::exists(elsewhere.path() + "/kept/CURRENT"));
+    EXPECT_EQ(list->GetItemCount(), 2);
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(list_fixture, a_removal_that_leaves_files_is_reported_with_them) {
