@@ -1,92 +1,94 @@
 #include <clocale>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
 #include <gtest/gtest.h>
 
+#include "log/log_files.h"
 #include "log/log_format.h"
+#include "log/log_viewer.h"
 #include "log/repeat_limiter.h"
 #include "log/thread_events.h"
+#include "tests/support/temp_home.h"
 
-namespace {
-std::tm sample_time() {
-    std::tm t{};
-    t.tm_mday = 5;
-    t.tm_mon = 11;
-    t.tm_year = 2026 - 1900;
-    t.tm_hour = 4;
-    t.tm_min = 3;
-    t.tm_sec = 7;
-    return t;
-}
-} // namespace
-
-TEST(log_format, time_is_zero_padded_day_month_year_and_24_hour_clock) {
-    EXPECT_EQ(format_log_time(sample_time()), L"05.12.2026 04:03:07");
-    std::tm late = sample_time();
-    late.tm_hour = 23;
-    EXPECT_EQ(format_log_time(late), L"05.12.2026 23:03:07");
-}
-
-TEST(log_format, error_and_information_rows_differ_only_in_colour) {
-    EXPECT_EQ(format_log_row(log_level::info, sample_time(), L"Начало работы"),
+// A message is text, not markup: a session code or camera name holding '<' or '&' shows as it is.
+TEST(log_format, a_row_is_the_time_and_the_message_as_text_in_the_level_colour) {
+    std::tm time{};
+    strptime("2026-12-05 04:03:07", "%Y-%m-%d %H:%M:%S", &time);
+    EXPECT_EQ(format_log_row(log_level::info, time, L"Начало работы"),
               L"<tr>\n<td>05.12.2026 04:03:07</td>\n"
               L"<td> <font color='blue'>Начало работы</font></td>\n</tr>\n");
-    EXPECT_EQ(format_log_row(log_level::error, sample_time(), L"x"),
-              L"<tr>\n<td>05.12.2026 04:03:07</td>\n"
-              L"<td> <font color='red'>x</font></td>\n</tr>\n");
+    time.tm_hour = 23;
+    EXPECT_EQ(format_log_row(log_level::error, time, L"<b>A7</b> & co"),
+              L"<tr>\n<td>05.12.2026 23:03:07</td>\n"
+              L"<td> <font color='red'>&lt;b&gt;A7&lt;/b&gt; &amp; co</font></td>\n</tr>\n");
 }
 
-TEST(log_format, a_message_is_text_not_markup) {
-    const std::wstring row = format_log_row(log_level::info, sample_time(), L"<b>A7</b> & co");
-    EXPECT_NE(row.find(L"'blue'>&lt;b&gt;A7&lt;/b&gt; &amp; co</font>"), std::wstring::npos);
-}
-
-TEST(log_format, file_name_joins_seconds_and_process_id) {
-    EXPECT_EQ(log_file_name(1764912000, 4312), "tresvik[17649120004312].html");
-    EXPECT_EQ(log_file_name(1764912000, 4313), "tresvik[17649120004313].html");
-    EXPECT_EQ(log_file_name((std::int64_t{1} << 32) + 5, 1), "tresvik[51].html");
-}
-
-TEST(log_format, file_name_pattern_has_literal_brackets) {
-    const struct {
-        const char* name;
-        bool matches;
-    } cases[] = {
-        {"tresvik[17649120004312].html", true},
-        {"tresvik[].html", true},
-        {"tresvik[a b].html", true},
-        {"tresvik17649120004312.html", false},
-        {"Tresvik[1].html", false},
-        {"tresvik[1].htm", false},
-        {"tresvik[1].html.bak", false},
-        {"old-tresvik[1].html", false},
-        {"tresvik[1.html", false},
-        {"tresvik1].html", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(is_log_file_name(c.name), c.matches) << c.name;
-}
-
-TEST(log_format, seven_days_exactly_is_kept_one_second_more_expires) {
-    const std::int64_t now = 1764912000;
-    EXPECT_FALSE(is_expired_log(now, now - 604800));
-    EXPECT_TRUE(is_expired_log(now, now - 604801));
-    EXPECT_FALSE(is_expired_log(now, now));
-    EXPECT_FALSE(is_expired_log(now, now + 3600));
-}
-
-TEST(log_format, narrow_text_invalid_in_the_locale_is_widened_byte_by_byte) {
+// Text that is not valid in the locale is widened byte by byte, so it still shows; what the
+// locale cannot represent is written as '?'.
+TEST(log_format, locale_text_both_ways) {
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     EXPECT_EQ(from_locale_text("Борт"), wxString::FromUTF8("Борт"));
     EXPECT_EQ(from_locale_text("open: \xC2\xFF\xFE.bin"),
               wxString(L"open: \u00C2\u00FF\u00FE.bin"));
     EXPECT_EQ(from_locale_text(""), wxString());
-}
-
-TEST(log_format, locale_text_is_utf8_in_a_utf8_locale_and_marks_what_cannot_be_shown) {
-    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     EXPECT_EQ(to_locale_text(L"Борт: левый"), "Борт: левый");
     std::setlocale(LC_CTYPE, "C");
     EXPECT_EQ(to_locale_text(L"Борт 1"), "???? 1");
     std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+// Files named "tresvik[*].html" (literal brackets) go once older than seven days; exactly seven
+// days, other names and folders stay.
+TEST(log_files, old_logs_go_and_everything_else_stays) {
+    EXPECT_EQ(log_file_name(1764912000, 4312), "tresvik[17649120004312].html");
+    EXPECT_EQ(log_file_name((std::int64_t{1} << 32) + 5, 1), "tresvik[51].html");
+    temp_dir folder;
+    const std::time_t now = 1764912000;
+    const struct {
+        const char* name;
+        std::time_t age;
+        bool removed;
+    } files[] = {
+        {"tresvik[1].html", 604800, false},      {"tresvik[2].html", 604801, true},
+        {"tresvik[].html", 604801, true},        {"tresvik[a b].html", 9999999, true},
+        {"tresvik[3].html", -3600, false},       {"tresvik17649120004312.html", 9999999, false},
+        {"Tresvik[1].html", 9999999, false},     {"tresvik[1].htm", 9999999, false},
+        {"tresvik[1].html.bak", 9999999, false}, {"old-tresvik[1].html", 9999999, false},
+        {"tresvik[1.html", 9999999, false},      {"tresvik1].html", 9999999, false},
+        {".tresvik[4].html", 9999999, false},
+    };
+    for (const auto& file : files) {
+        const std::string path = folder.path() + "/" + file.name;
+        std::ofstream(path) << "x";
+        const utimbuf times{now - file.age, now - file.age};
+        ASSERT_EQ(utime(path.c_str(), &times), 0);
+    }
+    ASSERT_EQ(mkdir((folder.path() + "/tresvik[5].html").c_str(), 0777), 0);
+    remove_expired_logs(folder.path(), now);
+    for (const auto& file : files)
+        EXPECT_EQ(access((folder.path() + "/" + file.name).c_str(), F_OK) != 0, file.removed)
+            << file.name;
+    EXPECT_EQ(access((folder.path() + "/tresvik[5].html").c_str(), F_OK), 0);
+}
+
+TEST(log_files, the_log_file_lies_in_the_home_log_folder_or_its_folder_is_reported) {
+    temp_home home;
+    const wxFileName file = prepare_log_file();
+    EXPECT_EQ(file.GetPath(), home.path() + "/Velmora3/log");
+    EXPECT_TRUE(file.GetFullName().EndsWith(wxString::Format("%d].html", int(getpid()))));
+    EXPECT_TRUE(wxFileName::DirExists(file.GetPath()));
+    temp_home other;
+    std::ofstream(other.path() + "/Velmora3") << "a file where the folder should be";
+    try {
+        prepare_log_file();
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Не удается создать папку с файлами журналов [" +
+                                             other.path() + "/Velmora3/log]");
+    }
 }
 
 TEST(repeat_limiter, the_same_text_passes_once_a_minute_and_other_texts_apart) {

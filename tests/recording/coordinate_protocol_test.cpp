@@ -17,6 +17,14 @@ coord_reply reply_of(std::int64_t mode, std::uint32_t number, std::string a, std
     reply.text_b = std::move(b);
     return reply;
 }
+
+coord_reply numbered(std::uint32_t number) {
+    return reply_of(1, number, "CX", std::to_string(number));
+}
+
+coord_reply named(const std::string& name, const std::string& a = "CX") {
+    return reply_of(0, 9, a, name);
+}
 } // namespace
 
 TEST(coordinate_protocol, request_is_the_fixed_64_bytes) {
@@ -28,7 +36,7 @@ TEST(coordinate_protocol, request_is_the_fixed_64_bytes) {
 }
 
 // Offsets are written out here, not taken from the code under test; bytes outside the fields
-// (filled with 0x55) are ignored.
+// (filled with 0x55) are ignored. A text without NUL ends with its field.
 TEST(coordinate_protocol, reply_fields_sit_little_endian_at_their_offsets) {
     coord_reply_bytes background;
     background.fill(0x55);
@@ -44,140 +52,51 @@ TEST(coordinate_protocol, reply_fields_sit_little_endian_at_their_offsets) {
     EXPECT_EQ(back.mode, -5);
     EXPECT_TRUE(back.numbered());
     EXPECT_EQ(back.session_number, 0x01020304u);
-    EXPECT_EQ(back.text_a, std::string(32, 'a')) << "a text without NUL ends with its field";
+    EXPECT_EQ(back.text_a, std::string(32, 'a'));
     EXPECT_EQ(back.text_b, "bc");
-}
-
-TEST(coordinate_protocol, texts_that_do_not_fit_are_refused_and_the_derived_texts_are_formatted) {
-    EXPECT_THROW(encode_coord_reply(reply_of(0, 0, std::string(33, 'a'), "")),
-                 std::invalid_argument);
-    EXPECT_THROW(encode_coord_reply(reply_of(0, 0, "a", std::string(412, 'b'))),
-                 std::invalid_argument);
-    EXPECT_THROW(encode_coord_reply(reply_of(0, 0, std::string("a\0b", 3), "")),
-                 std::invalid_argument);
-    EXPECT_EQ(session_code(reply_of(0, 0, "CX1", "")), "CX1 : ");
+    for (const coord_reply& too_long :
+         {reply_of(0, 0, std::string(33, 'a'), ""), reply_of(0, 0, "a", std::string(412, 'b')),
+          reply_of(0, 0, std::string("a\0b", 3), "")})
+        EXPECT_THROW(encode_coord_reply(too_long), std::invalid_argument);
     coord_reply reply;
     reply.orientation = -2147483647 - 1;
     EXPECT_EQ(orientation_text(reply), "-2147483648");
 }
 
-// Each row: the state known before, the reply, whether a session is open; then what the recorder
-// must do and what it knows afterwards.
+// Each row: the state known before, the reply, whether a session is open; then whether the
+// session is closed, the code of the new session announced, the code written into the open
+// session ("" for none) and what is known afterwards.
 TEST(coordinate_evaluation, replies_close_announce_and_name_sessions) {
     const struct {
-        const char* what;
         coord_session_state before;
         coord_reply reply;
-        bool open;
-        bool close;
-        std::string row;      // empty: none
-        std::string metadata; // session code written, empty: nothing written
+        bool open, close;
+        std::string announced, written;
         coord_session_state after;
     } cases[] = {
-        {"numbered 0 at start is the known session",
-         {},
-         reply_of(1, 0, "CX", "0"),
-         true,
-         false,
-         "",
-         "CX : 0",
-         {0, ""}},
-        {"nothing is written while closed",
-         {},
-         reply_of(1, 0, "CX", "0"),
-         false,
-         false,
-         "",
-         "",
-         {0, ""}},
-        {"first number announced, nothing closed",
-         {},
-         reply_of(1, 7, "CX", "7"),
-         true,
-         false,
-         "New session started (id: CX : 7)",
-         "",
-         {7, ""}},
-        {"same number names the open session",
-         {7, "n"},
-         reply_of(1, 7, "CX", "7"),
-         true,
-         false,
-         "",
-         "CX : 7",
-         {7, "n"}},
-        {"a new number closes",
-         {7, ""},
-         reply_of(1, 8, "CX", "8"),
-         true,
-         true,
-         "New session started (id: CX : 8)",
-         "",
-         {8, ""}},
-        {"a new number closes with nothing open",
-         {7, ""},
-         reply_of(1, 8, "CX", "8"),
-         false,
-         true,
-         "New session started (id: CX : 8)",
-         "",
-         {8, ""}},
-        {"back to 0 closes",
-         {7, ""},
-         reply_of(1, 0, "CX", "0"),
-         true,
-         true,
-         "New session started (id: CX : 0)",
-         "",
-         {0, ""}},
-        {"named: empty A is ignored",
-         {5, "L12"},
-         reply_of(0, 9, "", "L13"),
-         true,
-         false,
-         "",
-         "",
-         {5, "L12"}},
-        {"named: empty name at start is known",
-         {},
-         reply_of(0, 0, "CX", ""),
-         true,
-         false,
-         "",
-         "CX : ",
-         {0, ""}},
-        {"named: first name announced",
-         {5, ""},
-         reply_of(0, 9, "CX", "L12"),
-         true,
-         false,
-         "New session started (id: CX : L12)",
-         "",
-         {5, "L12"}},
-        {"named: a name differing in length closes",
-         {0, "L12"},
-         reply_of(0, 0, "CX", "L1"),
-         false,
-         true,
-         "New session started (id: CX : L1)",
-         "",
-         {0, "L1"}},
-        {"named: same name names the open session",
-         {0, "L12"},
-         reply_of(0, 0, "CX", "L12"),
-         true,
-         false,
-         "",
-         "CX : L12",
-         {0, "L12"}},
+        {{}, numbered(0), true, false, "", "CX : 0", {0, ""}}, // 0 at the start is known
+        {{}, numbered(0), false, false, "", "", {0, ""}},
+        {{}, numbered(7), true, false, "CX : 7", "", {7, ""}}, // the first number closes nothing
+        {{7, "n"}, numbered(7), true, false, "", "CX : 7", {7, "n"}},
+        {{7, ""}, numbered(8), true, true, "CX : 8", "", {8, ""}},
+        {{7, ""}, numbered(8), false, true, "CX : 8", "", {8, ""}},
+        {{7, ""}, numbered(0), true, true, "CX : 0", "", {0, ""}},
+        {{5, "L12"}, named("L13", ""), true, false, "", "", {5, "L12"}}, // no text A: ignored
+        {{}, named(""), true, false, "", "CX : ", {0, ""}},
+        {{5, ""}, named("L12"), true, false, "CX : L12", "", {5, "L12"}},
+        {{0, "L12"}, named("L1"), false, true, "CX : L1", "", {0, "L1"}},
+        {{0, "L12"}, named("L12"), true, false, "", "CX : L12", {0, "L12"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(session_code(c.reply) + (c.open ? ", open" : ", closed"));
         coord_session_state state = c.before;
         const coord_action action = evaluate_coord_reply(state, c.reply, c.open, "правый");
         EXPECT_EQ(action.close_session, c.close);
-        EXPECT_EQ(action.new_session_row.value_or(""), c.row);
-        EXPECT_EQ(action.metadata ? action.metadata->session_code : "", c.metadata);
+        EXPECT_EQ(action.new_session_row,
+                  c.announced.empty()
+                      ? std::nullopt
+                      : std::optional("New session started (id: " + c.announced + ")"));
+        EXPECT_EQ(action.metadata ? action.metadata->session_code : "", c.written);
         if (action.metadata) {
             EXPECT_EQ(action.metadata->orientation, "-90");
             EXPECT_EQ(action.metadata->side, "правый");

@@ -1,7 +1,6 @@
 #include "recording/session_db.h"
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -11,48 +10,37 @@
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
 
-namespace {
-bool is_frame_or_not_found(const cv::Mat& image) {
-    return (image.type() == CV_8UC3 && image.size() == cv::Size(160, 120)) ||
-           (image.type() == CV_8UC1 && image.size() == cv::Size(640, 480));
-}
-} // namespace
-
 // The write thread records while data-service threads read the live session and the session is
 // closed and reopened under them; the handle must never be released under a reader.
 TEST(current_session, recording_reading_and_reopening_run_concurrently) {
     temp_dir root;
     const std::string path = root.path() + "/2021.03.04 12.05.33";
-    const cv::Mat frame = test_frame(1);
     std::atomic<bool> stop{false};
-    std::atomic<int> recorded{0};
-    std::atomic<int> served{0};
-    std::atomic<int> odd_images{0};
+    std::atomic<int> recorded{0}, served{0}, odd_images{0}, seen_open{0};
     current_session.open(path);
-
-    std::thread recorder([&] {
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
         for (std::uint32_t dpp = 1; !stop; ++dpp) {
             try {
-                current_session.record_frame(frame, dpp);
+                current_session.record_frame(test_frame(1), dpp);
                 ++recorded;
             } catch (const std::runtime_error&) {
                 // closed between two frames: the next open resumes recording
             }
         }
     });
-    std::vector<std::thread> readers;
-    for (std::uint32_t first = 0; first < 3; ++first) {
-        readers.emplace_back([&, first] {
-            for (std::uint32_t dpp = first; !stop; dpp += 7) {
+    for (std::uint32_t first = 0; first < 3; ++first)
+        threads.emplace_back([&, first] {
+            for (std::uint32_t dpp = first; !stop; dpp += 7, ++served) {
                 cv::Mat image;
                 current_session.read_current_frame(dpp % 500, image);
-                odd_images += is_frame_or_not_found(image) ? 0 : 1;
-                ++served;
+                const bool frame = image.type() == CV_8UC3 && image.size() == cv::Size(160, 120);
+                const bool not_found =
+                    image.type() == CV_8UC1 && image.size() == cv::Size(640, 480);
+                odd_images += frame || not_found ? 0 : 1;
             }
         });
-    }
-    std::atomic<int> seen_open{0};
-    std::thread telemetry([&] {
+    threads.emplace_back([&] {
         while (!stop)
             seen_open += current_session.is_open() ? 1 : 0;
     });
@@ -62,12 +50,9 @@ TEST(current_session, recording_reading_and_reopening_run_concurrently) {
         current_session.open(path);
     }
     stop = true;
-    recorder.join();
-    for (std::thread& reader : readers)
-        reader.join();
-    telemetry.join();
+    for (std::thread& thread : threads)
+        thread.join();
     current_session.close();
-
     EXPECT_GT(recorded.load(), 0);
     EXPECT_GT(served.load(), 0);
     EXPECT_GT(seen_open.load(), 0);

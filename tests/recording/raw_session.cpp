@@ -37,6 +37,20 @@ raw_entries read_raw_session(const std::string& path) {
     return entries;
 }
 
+raw_entries recorded_session() {
+    return {{"0000000100", jpeg_of(test_frame(100))},
+            {"0000000200", jpeg_of(test_frame(200))},
+            {"0000000300", jpeg_of(test_frame(300))},
+            {"dpp_end", "0000000300"},
+            {"dpp_start", "0000000100"},
+            {"orientation", "-90"},
+            {"session", "A7 : 12"},
+            {"side", "левый"},
+            {"time_end", "1614859600"},
+            {"time_start", "1614859533"},
+            {"version", "1"}};
+}
+
 cv::Mat test_frame(std::uint32_t seed, int rows, int cols) {
     cv::Mat frame(rows, cols, CV_8UC1);
     cv::RNG rng(seed + 1);

@@ -17,6 +17,10 @@ void write_raw_session(const std::string& path, const raw_entries& entries);
 // Every key and value in the folder's database.
 raw_entries read_raw_session(const std::string& path);
 
+// A session "A7 : 12" as the recorder leaves it: frames test_frame(dpp) at DPP 100, 200 and 300,
+// orientation -90, side "левый", recorded from 2021-03-04 12:05:33 to 12:06:40 UTC.
+raw_entries recorded_session();
+
 // An 8-bit grey frame with a texture that differs with the seed.
 cv::Mat test_frame(std::uint32_t seed, int rows = 120, int cols = 160);
 

@@ -1,24 +1,21 @@
+#include "recording/write_thread.h"
+
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
 #include <pty.h>
-#include <sstream>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
+#include <gtest/gtest.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
-#include "recording/coordinate_protocol.h"
 #include "recording/odometer_decoder.h"
-#include "recording/write_thread.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
@@ -26,111 +23,62 @@
 
 namespace {
 using namespace std::chrono_literals;
-using boost::asio::ip::tcp;
+using steady = std::chrono::steady_clock;
 
-// The odometer's end of a pty pair; the recorder opens the other end by its path. Raw from the
-// start like a serial line, so that no byte sent before the recorder has set the line up is taken
-// for a terminal's control character.
+// The odometer's end of a pty pair, raw from the start like a serial line, so that no byte sent
+// before the recorder has set the line up is taken for a terminal's control character.
 struct odometer_line {
     int master = -1, slave = -1;
     std::string path;
-    odometer_line() { plug(); }
-    ~odometer_line() {
-        unplug();
-        if (slave >= 0)
-            close(slave);
-    }
-    void plug() {
+    odometer_line() {
         char name[128];
         termios raw{};
         cfmakeraw(&raw);
         EXPECT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
         path = name;
     }
+    ~odometer_line() {
+        close(master);
+        close(slave);
+    }
     void send(std::uint32_t count) {
         const auto bytes = encode_format_b(count);
         EXPECT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
-    void unplug() {
-        if (master >= 0)
-            close(master);
-        master = -1;
-    }
 };
 
-// A coordinate server on loopback that answers every request with the reply the test sets.
-class coordinate_server {
-public:
-    coordinate_server() : acceptor_(events_, tcp::endpoint(tcp::v4(), 0)) {
-        accept();
-        runner_ = std::thread([this] { events_.run(); });
-    }
-    ~coordinate_server() {
-        events_.stop();
-        runner_.join();
-    }
-    std::string port() const { return std::to_string(acceptor_.local_endpoint().port()); }
-    void set_reply(const coord_reply& reply) {
-        std::lock_guard lock(mutex_);
-        reply_ = encode_coord_reply(reply);
-    }
-    // Closes every connection after reading its first request, as a broken server does.
-    std::atomic<bool> hang_up{false};
-    std::atomic<int> accepted{0};
-    std::atomic<int> requests{0};
-
-private:
-    void accept() {
-        acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
-            if (error)
-                return;
-            ++accepted;
-            serve(std::make_shared<tcp::socket>(std::move(socket)));
-            accept();
-        });
-    }
-    void serve(std::shared_ptr<tcp::socket> socket) {
-        auto request = std::make_shared<coord_request_bytes>();
-        boost::asio::async_read(
-            *socket, boost::asio::buffer(*request), [this, socket, request](auto error, auto) {
-                if (error || hang_up)
-                    return;
-                ++requests;
-                auto reply = std::make_shared<coord_reply_bytes>(current_reply());
-                boost::asio::async_write(*socket, boost::asio::buffer(*reply),
-                                         [this, socket, reply](auto e, auto) {
-                                             if (!e)
-                                                 serve(socket);
-                                         });
-            });
-    }
-    coord_reply_bytes current_reply() {
-        std::lock_guard lock(mutex_);
-        return reply_;
-    }
-
-    boost::asio::io_context events_;
-    tcp::acceptor acceptor_;
-    std::thread runner_;
-    std::mutex mutex_;
-    coord_reply_bytes reply_{};
-};
-
-coord_reply numbered(std::uint32_t number) {
-    coord_reply reply;
-    reply.mode = 1;
-    reply.session_number = number;
-    reply.orientation = -1;
-    reply.text_a = "A7";
-    reply.text_b = std::to_string(number);
-    return reply;
+std::vector<std::string> with_program(const char* program, std::vector<std::string> options) {
+    options.insert(options.begin(), built_program(program));
+    return options;
 }
+
+// The coordinate server simulator on a loopback port.
+struct coord_sim {
+    child_process process;
+    std::string port;
+    explicit coord_sim(const std::vector<std::string>& options)
+        : process(with_program("tresvik-coord-sim", options)),
+          port(process.line_after("listening on 127.0.0.1:").value_or("")) {}
+};
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
 std::uint64_t next_frame(cv::Mat& image, std::uint64_t) {
     static std::atomic<std::uint64_t> timestamp{0};
     image = cv::Mat(16, 16, CV_8UC1, cv::Scalar(77));
     return ++timestamp;
+}
+
+double process_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+std::string unused_port() {
+    boost::asio::io_context events;
+    boost::asio::ip::tcp::acceptor probe(events, {boost::asio::ip::tcp::v4(), 0});
+    return std::to_string(probe.local_endpoint().port());
 }
 
 struct recorder_fixture : testing::Test {
@@ -152,119 +100,162 @@ struct recorder_fixture : testing::Test {
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
     void stop() {
-        if (!thread)
-            return;
         thread->stop();
         thread->Wait();
         thread.reset();
     }
-    ~recorder_fixture() override { stop(); }
+    ~recorder_fixture() override {
+        if (thread)
+            stop();
+    }
 
-    // Waits until a row of the type holding the text has arrived.
-    bool wait_for(wxEventType type, const wxString& text, std::chrono::milliseconds limit = 5s) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < until) {
-            for (const auto& row : owner.texts(type))
-                if (row.Contains(text))
-                    return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+    // The rows of the type that hold the text.
+    std::size_t rows(wxEventType type, const wxString& text) {
+        const auto all = owner.texts(type);
+        return std::count_if(all.begin(), all.end(),
+                             [&](const wxString& row) { return row.Contains(text); });
+    }
+    bool wait_for(wxEventType type, const wxString& text, std::size_t count = 1) {
+        return owner.pump_until([&] { return rows(type, text) >= count; });
     }
     std::vector<std::string> folders() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(root.path()))
-            names.push_back(entry.path().filename().string());
+            names.push_back(entry.path().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 };
-
-double process_cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
-std::size_t count_of(const std::vector<wxString>& rows, const wxString& text) {
-    return static_cast<std::size_t>(std::count(rows.begin(), rows.end(), text));
-}
-
-std::string unused_port() {
-    boost::asio::io_context events;
-    tcp::acceptor probe(events, tcp::endpoint(tcp::v4(), 0));
-    return std::to_string(probe.local_endpoint().port());
-}
 } // namespace
 
+// A server that answers at once is polled at most every 20 ms (each poll costs the recorder's
+// thread about what a frame does), yet often enough to see a new session within a few cm: the
+// 50th request, which the server drops, comes after about a second. Replies name the open
+// session; a new session closes it, and one announced before any count opens nothing. Stopping
+// while counts and replies stream in reports nothing.
 TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_close_them) {
-    coordinate_server server;
-    server.set_reply(numbered(5));
-    start(odometer.path, server.port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: " + odometer.path));
+    coord_sim server({"--port", "0", "--session-start", "5", "--text-a", "A7", "--orientation",
+                      "-1", "--drop-every", "50"});
+    start(odometer.path, server.port);
+    ASSERT_TRUE(server.process.line_after("connection from"));
+    const auto connected = steady::now();
+    ASSERT_TRUE(server.process.line_after("dropping the connection"));
+    EXPECT_GT(steady::now() - connected, 900ms);
+    EXPECT_LT(steady::now() - connected, 2500ms);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 5)"));
+    EXPECT_TRUE(folders().empty());
     odometer.send(9);
     odometer.send(10);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10 Записано кадров: 2"));
-    std::this_thread::sleep_for(200ms); // a few replies now write the metadata
-    server.set_reply(numbered(6));
+    ASSERT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 5"; }));
+    server.process.signal(SIGUSR1);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 6)"));
-    std::this_thread::sleep_for(1100ms); // a new second: the next session gets its own name
-    odometer.send(11);
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 11 Записано кадров: 1"));
+    std::atomic<bool> sending{true};
+    std::thread line([&] {
+        for (std::uint32_t count = 11; sending; ++count) {
+            odometer.send(count);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    ASSERT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 6"; }));
     stop();
+    sending = false;
+    line.join();
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"End of file"});
+    server.process.signal(SIGTERM);
+    EXPECT_EQ(server.process.wait(), 0);
     ASSERT_EQ(folders().size(), 2u);
-    const raw_entries first = read_raw_session(root.path() + "/" + folders()[0]);
-    EXPECT_EQ(first.at("session"), "A7 : 5");
+    const raw_entries first = read_raw_session(folders()[0]);
     EXPECT_EQ(first.at("orientation"), "-1");
     EXPECT_EQ(first.at("side"), "правый");
-    EXPECT_EQ(first.at("version"), "1");
-    EXPECT_EQ(first.at("dpp_start"), "0000000009");
-    EXPECT_EQ(first.at("dpp_end"), "0000000010");
-    EXPECT_EQ(first.count("0000000010"), 1u);
     EXPECT_EQ(first.size(), 10u) << "eight metadata keys and two frames";
-    const raw_entries second = read_raw_session(root.path() + "/" + folders()[1]);
-    EXPECT_EQ(second.at("dpp_start"), "0000000011");
-    EXPECT_EQ(second.count("0000000010"), 0u);
+    EXPECT_EQ(read_raw_session(folders()[1]).at("dpp_start"), "0000000011");
 }
 
-// A USB adapter that drops out and comes back under the same name (here a link to a new pty).
-TEST_F(recorder_fixture, a_vanished_odometer_is_reopened_and_recording_goes_on) {
-    coordinate_server server;
+// An odometer simulator that is stopped and started again under the same device name, as a USB
+// adapter drops out and comes back, and a coordinate server that refuses, then accepts and hangs
+// up at once: each failure is one row, retried about once a second without spinning, while
+// recording goes on.
+TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
+    const std::string port = unused_port();
     temp_dir device;
     const std::string link = device.path() + "/odometer";
-    std::filesystem::create_symlink(odometer.path, link);
-    start(link, server.port());
-    odometer.send(500);
+    const auto odometer_sim = [&](const char* count) {
+        return with_program("tresvik-odometer-sim",
+                            {"--pty", "--link", link, "--format", "b", "--rate", "0.2", "--profile",
+                             "stop", "--start", count});
+    };
+    std::optional<child_process> sim(std::in_place, odometer_sim("500"));
+    ASSERT_EQ(sim->line_after("odometer on "), link);
+    double cpu = process_cpu_seconds();
+    start(link, port);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 500 Записано кадров: 1"));
-    odometer.unplug();
-    close(odometer.slave);
-    std::filesystem::remove(link);
+    const auto stopped = steady::now();
+    sim->signal(SIGTERM);
+    EXPECT_EQ(sim->wait(), 0);
+    EXPECT_LT(steady::now() - stopped, 2500ms) << "a stop is not held up by the packet rate";
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << "the link goes with the simulator";
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП: нет связи с портом " + link));
-    std::this_thread::sleep_for(2500ms); // reopens fail meanwhile
-    odometer.plug();
-    std::filesystem::create_symlink(odometer.path, link);
-    const wxString opened = L"Последовательный порт: " + link;
-    ASSERT_TRUE(
-        owner.pump_until([&] { return count_of(owner.texts(EVT_THREAD_LOG_INFO), opened) == 2; }));
-    odometer.send(3);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_LT(process_cpu_seconds() - cpu, 1.0) << "refused connects and reopens must not spin";
+    EXPECT_EQ(rows(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok."), 0u);
+
+    cpu = process_cpu_seconds();
+    const auto served_from = steady::now();
+    coord_sim server({"--port", port, "--drop-every", "1"});
+    sim.emplace(odometer_sim("3"));
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: " + link, 2));
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 3 Записано кадров: 1"));
-    const auto errors = owner.texts(EVT_THREAD_LOG_ERROR);
-    EXPECT_EQ(count_of(errors, "Error reading serial serial_port."), 1u);
-    EXPECT_EQ(count_of(errors, "open: No such file or directory"), 1u) << "once, not per second";
+    int connections = 0;
+    while (steady::now() < served_from + 3600ms)
+        if (const auto printed = server.process.line(100ms))
+            connections += printed->rfind("connection from", 0) == 0;
+    EXPECT_GE(connections, 3);
+    EXPECT_LE(connections, 5) << "about one connection a second";
+    EXPECT_LT(process_cpu_seconds() - cpu, 1.0);
+    EXPECT_EQ(rows(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok."), 1u);
+    auto errors = owner.texts(EVT_THREAD_LOG_ERROR);
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors, (std::vector<wxString>{"End of file", "Error reading serial serial_port.",
+                                             "open: No such file or directory"}));
     stop();
     EXPECT_EQ(folders().size(), 2u) << "the lower count after the gap starts a new session";
+    sim->signal(SIGINT);
+    EXPECT_EQ(sim->wait(), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 
-TEST_F(recorder_fixture, ending_with_an_error_while_recording_closes_the_session) {
-    coordinate_server server;
+// Replies come in pieces, cut short, dropped, with random bytes where a client must ignore them.
+TEST_F(recorder_fixture, dropped_short_and_garbled_replies_of_named_sessions_are_ridden_out) {
+    coord_sim server({"--port", "0", "--mode", "named", "--names", "L12,L13", "--change-every", "1",
+                      "--drop-every", "3", "--short-every", "4", "--split-replies", "--garbage"});
+    start(odometer.path, server.port);
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "End of file")) << "a lost connection";
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: CX1 : L12)"));
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: CX1 : L13)"));
+    EXPECT_EQ(rows(EVT_THREAD_LOG_INFO, "New session started"), 2u)
+        << "a reply is read whole before it is evaluated";
+    odometer.send(5);
+    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 5 Записано кадров: 1"));
+    EXPECT_TRUE(thread->IsAlive());
+}
+
+// Recording goes on while the server's name does not resolve. Nobody must take a dead recorder
+// for a recording one: whatever ends the thread closes the session. A port that cannot be opened
+// at the start ends it before any session.
+TEST_F(recorder_fixture, an_error_that_ends_the_thread_is_reported_and_closes_the_session) {
+    start(root.path() + "/no-such-port", unused_port());
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "open: No such file or directory"));
+    thread->Wait();
+    EXPECT_TRUE(folders().empty());
     int calls = 0;
-    start(odometer.path, server.port(), [&calls](cv::Mat& image, std::uint64_t known) {
+    const auto snapshot = [&calls](cv::Mat& image, std::uint64_t known) {
         if (++calls == 2)
             throw 42; // beyond what the recorder handles
         return next_frame(image, known);
-    });
+    };
+    start(odometer.path, "12500", snapshot, "no-such-server.invalid");
+    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "CoordServer resolve error"));
     odometer.send(1);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 1 Записано кадров: 1"));
     EXPECT_TRUE(current_session.is_open());
@@ -272,105 +263,4 @@ TEST_F(recorder_fixture, ending_with_an_error_while_recording_closes_the_session
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "Unknown exception in write thread"));
     thread->Wait();
     EXPECT_FALSE(current_session.is_open());
-}
-
-TEST_F(recorder_fixture, a_missing_port_ends_the_thread_with_the_open_error) {
-    start(root.path() + "/no-such-port", unused_port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "open"));
-    thread->Wait();
-    EXPECT_TRUE(folders().empty());
-}
-
-TEST_F(recorder_fixture, a_refused_server_is_retried_calmly_and_found_when_it_comes) {
-    const std::string port = unused_port();
-    const double cpu_before = process_cpu_seconds();
-    start(odometer.path, port);
-    std::this_thread::sleep_for(2s);
-    EXPECT_LT(process_cpu_seconds() - cpu_before, 1.0) << "refused connects must not spin";
-    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty());
-    boost::asio::io_context events;
-    tcp::acceptor late(events, tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"),
-                                             std::uint16_t(std::stoi(port))));
-    EXPECT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok.", 4s));
-}
-
-// Each lost connection used to reconnect at once with two rows: a tight loop and a log without end.
-TEST_F(recorder_fixture, a_server_that_hangs_up_is_reconnected_calmly_with_one_row_a_minute) {
-    coordinate_server server;
-    server.hang_up = true;
-    const double cpu_before = process_cpu_seconds();
-    start(odometer.path, server.port());
-    std::this_thread::sleep_for(3500ms);
-    odometer.send(9);
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 9 Записано кадров: 1"));
-    EXPECT_LT(process_cpu_seconds() - cpu_before, 1.0);
-    EXPECT_GE(server.accepted, 3);
-    EXPECT_LE(server.accepted, 5) << "about one connection a second";
-    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"End of file"});
-    EXPECT_EQ(count_of(owner.texts(EVT_THREAD_LOG_INFO), "Connect to coordinate server. Ok."), 1u);
-}
-
-// Each poll costs the recorder's thread about what a frame does.
-TEST_F(recorder_fixture, a_server_that_answers_at_once_is_polled_at_most_fifty_times_a_second) {
-    coordinate_server server;
-    server.set_reply(numbered(3));
-    start(odometer.path, server.port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 3)"));
-    const int before = server.requests;
-    std::this_thread::sleep_for(1s);
-    EXPECT_GE(server.requests - before, 20);
-    EXPECT_LE(server.requests - before, 52);
-}
-
-TEST_F(recorder_fixture, a_server_name_that_does_not_resolve_leaves_recording_going) {
-    start(odometer.path, "12500", next_frame, "no-such-server.invalid");
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "CoordServer resolve error"));
-    odometer.send(4);
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 4 Записано кадров: 1"));
-    EXPECT_TRUE(thread->IsAlive());
-    stop();
-    EXPECT_EQ(folders().size(), 1u);
-}
-
-TEST_F(recorder_fixture, dropped_short_and_garbled_replies_are_reported_and_recording_goes_on) {
-    child_process server({built_program("tresvik-coord-sim"), "--port", "0", "--drop-every", "3",
-                          "--short-every", "4", "--garbage"});
-    const auto port = server.line_after("listening on 127.0.0.1:");
-    ASSERT_TRUE(port);
-    start(odometer.path, *port);
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "End of file", 5s)) << "a lost connection";
-    odometer.send(5);
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 5 Записано кадров: 1"));
-    EXPECT_TRUE(thread->IsAlive());
-}
-
-TEST_F(recorder_fixture, a_new_session_before_any_count_opens_nothing) {
-    coordinate_server server;
-    server.set_reply(numbered(7));
-    start(odometer.path, server.port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 7)"));
-    server.set_reply(numbered(8));
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 8)"));
-    EXPECT_FALSE(current_session.is_open());
-    EXPECT_TRUE(folders().empty());
-    stop();
-}
-
-TEST_F(recorder_fixture, stopping_while_counts_and_replies_stream_in_reports_no_error) {
-    coordinate_server server;
-    server.set_reply(numbered(3));
-    start(odometer.path, server.port());
-    ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: "));
-    std::atomic<bool> sending{true};
-    std::thread line([&] {
-        for (std::uint32_t count = 1; sending; ++count) {
-            odometer.send(count);
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 200 "));
-    stop();
-    sending = false;
-    line.join();
-    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty()) << owner.texts(EVT_THREAD_LOG_ERROR)[0];
 }

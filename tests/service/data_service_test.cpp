@@ -9,35 +9,22 @@
 #include <thread>
 #include <unistd.h>
 
+#include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_db.h"
-#include "recording/session_format.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "tests/recording/raw_session.h"
+#include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
 namespace {
 using namespace std::chrono_literals;
 
-cv::Mat png_image(const std::vector<unsigned char>& response) {
-    return cv::imdecode(std::vector<unsigned char>(response.begin() + 4, response.end()),
-                        cv::IMREAD_UNCHANGED);
-}
-
-// What the service sent for a stored frame must be what decoding the stored JPEG in colour gives.
-bool same_pixels(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
-}
-
-cv::Mat colour_of(const std::string& jpeg) {
-    return cv::imdecode(std::vector<unsigned char>(jpeg.begin(), jpeg.end()), cv::IMREAD_COLOR);
-}
-
-// An indexed session "A7 : 12" with two frames, and the service on a free port.
+// An indexed session "A7 : 12" with a large frame at 200, and the service on a free port.
 struct service_fixture : testing::Test {
     temp_dir root;
     event_recorder owner;
@@ -46,12 +33,9 @@ struct service_fixture : testing::Test {
     const std::string big_jpeg = jpeg_of(test_frame(3, 1200, 1920));
 
     service_fixture() {
-        write_raw_session(session, {{"0000000100", jpeg_of(test_frame(100))},
-                                    {"0000000200", big_jpeg},
-                                    {"dpp_end", "0000000200"},
-                                    {"dpp_start", "0000000100"},
-                                    {"session", "A7 : 12"},
-                                    {"version", "1"}});
+        raw_entries entries = recorded_session();
+        entries["0000000200"] = big_jpeg;
+        write_raw_session(session, entries);
         set_database_root(root.path(), [](const std::string&) {});
         start("0");
     }
@@ -76,43 +60,50 @@ struct service_fixture : testing::Test {
 };
 } // namespace
 
+// A stored frame comes as the PNG of what decoding its JPEG in colour gives; anything else as the
+// grey not-found picture. A second part of "" or 0 reads the session being recorded.
 TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_found_picture) {
     current_session.open(root.path() + "/live");
     current_session.record_frame(test_frame(5), 500);
-    const struct {
-        std::vector<unsigned char> request;
-        std::string stored; // empty: the not-found picture
-    } cases[] = {
+    const auto live_short = short_request(0x1a2b, 0, 500);
+    const std::pair<std::vector<unsigned char>, std::string> cases[] = {
         {long_request("A7", "12", 100), jpeg_of(test_frame(100))},
         {long_request("A7", "12", 150), big_jpeg},
         {long_request("A7", "", 499), jpeg_of(test_frame(5))},
         {long_request("whatever", "", 500), jpeg_of(test_frame(5))},
-        {[] {
-             const auto bytes = short_request(0x1a2b, 0, 500);
-             return std::vector<unsigned char>(bytes.begin(), bytes.end());
-         }(),
-         jpeg_of(test_frame(5))},
-        {long_request("A7", "12", 201), ""},
+        {{live_short.begin(), live_short.end()}, jpeg_of(test_frame(5))},
+        {long_request("A7", "12", 301), ""},
         {long_request("A7", "13", 100), ""},
         {long_request("", "", 501), ""},
     };
     data_client client(service->port());
-    for (const auto& c : cases) {
-        client.send(c.request);
+    for (const auto& [request, stored] : cases) {
+        client.send(request);
         const auto response = client.response();
         ASSERT_TRUE(response);
         EXPECT_EQ(response->size(), 4 + announced_length(response->data()));
-        const cv::Mat image = png_image(*response);
-        if (c.stored.empty())
+        const cv::Mat image =
+            cv::imdecode(std::vector<unsigned char>(response->begin() + 4, response->end()),
+                         cv::IMREAD_UNCHANGED);
+        if (stored.empty())
             EXPECT_EQ(image.type(), CV_8UC1) << "the not-found picture is grey";
         else
-            EXPECT_TRUE(same_pixels(image, colour_of(c.stored)));
+            EXPECT_TRUE(same_image(image, decoded(stored)));
     }
     current_session.close();
     EXPECT_TRUE(errors().empty());
 }
 
+// The client tool fails on no image (length 0) and on a file it cannot write, and tells the
+// size and geometry of a PNG it saved.
 TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connection_goes_on) {
+    const auto fetch = [&](std::vector<std::string> arguments) {
+        const std::vector<std::string> head = {built_program("tresvik-client"), "fetch", "--port",
+                                               std::to_string(service->port())};
+        arguments.insert(arguments.begin(), head.begin(), head.end());
+        return run_program(arguments);
+    };
+    const std::string png = root.path() + "/out.png";
     session_writer holder; // holds the folder's lock, as a recording would
     holder.open(session);
     data_client client(service->port());
@@ -120,33 +111,30 @@ TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connectio
     EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
     ASSERT_FALSE(errors().empty());
     EXPECT_TRUE(errors()[0].Contains("LOCK"));
+    const program_run empty = fetch({"A7", "12", "100", png});
+    EXPECT_EQ(empty.exit_code, 1);
+    EXPECT_NE(empty.err.find("length 0"), std::string::npos) << empty.err;
     holder.close();
     client.send(long_request("A7", "12", 100));
     const auto response = client.response();
     ASSERT_TRUE(response);
     EXPECT_GT(response->size(), 4u);
+    const program_run stored = fetch({"A7", "12", "100", png});
+    EXPECT_EQ(stored.exit_code, 0) << stored.err;
+    EXPECT_NE(stored.out.find("160 x 120, 3 channel(s)"), std::string::npos) << stored.out;
+    EXPECT_EQ(cv::imread(png, cv::IMREAD_UNCHANGED).channels(), 3);
+    const program_run unknown = fetch({"--short", "0xA7", "12", "100", png});
+    EXPECT_EQ(unknown.exit_code, 0) << "an unknown session gets the not-found picture";
+    EXPECT_NE(unknown.out.find("640 x 480, 1 channel(s)"), std::string::npos) << unknown.out;
+    const program_run unwritable = fetch({"A7", "12", "100", root.path() + "/no/x.png"});
+    EXPECT_EQ(unwritable.exit_code, 1);
+    EXPECT_NE(unwritable.err.find("/no/x.png: cannot write the file"), std::string::npos);
 }
 
-TEST_F(service_fixture, requests_of_any_other_size_close_the_connection_without_a_response) {
-    for (std::size_t size : {15, 17, 32}) {
-        data_client client(service->port());
-        client.send(std::vector<unsigned char>(size, 0));
-        EXPECT_TRUE(client.closed_without_reply()) << size;
-    }
-    owner.pump_until_count(EVT_THREAD_LOG_ERROR, 3);
-    EXPECT_EQ(errors(), std::vector<wxString>(3, "Bad request. Size mismatch."));
-    data_client(service->port()).close();
-    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_INFO, 5));
-    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(), "Connection closed") << "a client that left";
-    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO)[0], "Incoming connection from: 127.0.0.1");
-}
-
-TEST_F(service_fixture, random_bytes_get_a_response_only_as_whole_requests) {
+// Whatever the bytes of a whole request, the response is whole.
+TEST_F(service_fixture, only_whole_requests_get_a_response_and_any_other_size_closes) {
     std::mt19937 random(9);
-    for (int i = 0; i < 60; ++i) {
-        // Larger sends arrive as a first receive of 1024 bytes, a long request.
-        std::size_t size = i % 3 == 0 ? (i % 2 ? 16 : 1024) : 1 + random() % 1023;
-        size = size == 16 && i % 3 ? 17 : size;
+    for (std::size_t size : {15, 16, 17, 32, 1023, 1024}) {
         std::vector<unsigned char> bytes(size);
         for (auto& byte : bytes)
             byte = static_cast<unsigned char>(random());
@@ -160,9 +148,15 @@ TEST_F(service_fixture, random_bytes_get_a_response_only_as_whole_requests) {
             EXPECT_TRUE(client.closed_without_reply()) << size;
         }
     }
+    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 4));
+    EXPECT_EQ(errors(), std::vector<wxString>(4, "Bad request. Size mismatch."));
+    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_INFO, 8));
+    const auto rows = owner.texts(EVT_THREAD_LOG_INFO);
+    EXPECT_EQ(rows[0], "Incoming connection from: 127.0.0.1");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), "Connection closed"), 2) << "clients that left";
 }
 
-// One client vanishes while its large response is being sent, another never reads: a third is
+// One client vanishes while its large response is being sent, others never read: one more is
 // served all the same, and stopping with responses in flight touches nothing freed.
 TEST_F(service_fixture, clients_that_vanish_or_never_read_hold_up_no_one) {
     std::vector<std::unique_ptr<data_client>> idle;
@@ -179,79 +173,48 @@ TEST_F(service_fixture, clients_that_vanish_or_never_read_hold_up_no_one) {
     stop();
 }
 
-TEST_F(service_fixture, a_taken_port_is_reported_once_and_ends_only_the_service) {
-    service_fixture::stop();
-    boost::asio::io_context events;
-    boost::asio::ip::tcp::acceptor taken(events, {boost::asio::ip::tcp::v4(), 0});
-    const auto port = taken.local_endpoint().port();
-    start(std::to_string(port));
-    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_SERVICE_DOWN, 1));
-    EXPECT_EQ(owner.texts(EVT_THREAD_SERVICE_DOWN),
-              std::vector<wxString>{wxString::Format(
-                  "bind: Address already in use (data service port %u)", unsigned(port))});
-    service->Wait();
-}
-
-TEST_F(service_fixture, a_port_that_is_no_number_is_named_and_the_default_taken) {
-    service_fixture::stop();
+// The rest of the program goes on without the service.
+TEST_F(service_fixture, a_port_setting_that_is_no_number_or_a_taken_port_is_reported) {
+    stop();
     start("12x");
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
     EXPECT_TRUE(errors()[0].Contains("\"12x\""));
     EXPECT_TRUE(service->port() == 12600 || !owner.texts(EVT_THREAD_SERVICE_DOWN).empty());
+    stop();
+    owner.dispatch();
+    owner.rows.clear();
+    boost::asio::io_context events;
+    boost::asio::ip::tcp::acceptor taken(events, {boost::asio::ip::tcp::v4(), 0});
+    const auto port = taken.local_endpoint().port();
+    start(std::to_string(port));
+    service->Wait();
+    EXPECT_EQ(owner.texts(EVT_THREAD_SERVICE_DOWN),
+              std::vector<wxString>{wxString::Format(
+                  "bind: Address already in use (data service port %u)", unsigned(port))});
 }
 
-namespace {
-// A client made of plain system calls: with every descriptor taken it needs no more than one.
-int raw_connect(std::uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+// With no descriptor left, accepting fails; once some are free again, the service serves. The
+// client is made of plain system calls: with every descriptor taken it needs no more than one.
+TEST_F(service_fixture, accept_errors_pass_and_accepting_goes_on) {
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    rlimit starved = saved;
+    starved.rlim_cur = static_cast<rlim_t>(client + 1);
+    setrlimit(RLIMIT_NOFILE, &starved);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    address.sin_port = htons(service->port());
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    const timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return fd;
-}
-
-// Takes every free descriptor but one; gives them back when it goes.
-class descriptor_drought {
-public:
-    descriptor_drought() {
-        getrlimit(RLIMIT_NOFILE, &saved_);
-        rlimit low = saved_;
-        const int lowest_free = open("/dev/null", O_RDONLY);
-        taken_.push_back(lowest_free);
-        low.rlim_cur = static_cast<rlim_t>(lowest_free + 1);
-        setrlimit(RLIMIT_NOFILE, &low);
-        close(taken_.back());
-        taken_.pop_back();
-    }
-    ~descriptor_drought() {
-        for (int fd : taken_)
-            close(fd);
-        setrlimit(RLIMIT_NOFILE, &saved_);
-    }
-
-private:
-    rlimit saved_{};
-    std::vector<int> taken_;
-};
-} // namespace
-
-// With no descriptor left, accepting fails; once some are free again, the service serves.
-TEST_F(service_fixture, accept_errors_pass_and_accepting_goes_on) {
-    int client = -1;
-    {
-        descriptor_drought drought;
-        client = raw_connect(service->port()); // the last descriptor: none left to accept with
-        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // nothing else while starved
-    }
-    const bool reported = owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1);
-    ASSERT_TRUE(reported);
+    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    std::this_thread::sleep_for(300ms); // nothing else while starved
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
     EXPECT_TRUE(errors()[0].Contains("Too many open files"));
     const auto request = long_request("A7", "12", 100);
     ASSERT_EQ(write(client, request.data(), request.size()), ssize_t(request.size()));
+    const timeval limit{10, 0};
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     unsigned char header[4] = {};
     EXPECT_EQ(recv(client, header, 4, MSG_WAITALL), 4) << "accepted once descriptors are free";
     EXPECT_GT(announced_length(header), 0u);

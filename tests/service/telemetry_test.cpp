@@ -1,150 +1,160 @@
 #include "service/telemetry.h"
+#include "service/telemetry_reply.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <random>
-#include <thread>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
 
 #include "recording/session_db.h"
+#include "tests/support/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
 namespace {
-using namespace std::chrono_literals;
-using boost::asio::ip::udp;
-
-// One sender of queries, with its own port; replies are waited for at most a second.
+// One sender of queries, with its own port. A reply comes within milliseconds; waiting longer
+// only slows the cases without one.
 class sender {
 public:
-    sender() : socket_(events_, udp::endpoint(udp::v4(), 0)) {}
-    std::optional<std::string> ask(std::uint16_t port, const std::string& query) {
-        send(port, query);
-        return reply();
+    explicit sender(std::uint16_t port) : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
+        to_.sin_family = AF_INET;
+        to_.sin_port = htons(port);
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const timeval limit{0, 300000};
+        setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
-    void send(std::uint16_t port, const std::string& query) {
-        socket_.send_to(boost::asio::buffer(query),
-                        udp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port));
+    ~sender() { close(socket_); }
+    void send(const std::string& query) {
+        sendto(socket_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&to_),
+               sizeof to_);
     }
-    // A reply comes within milliseconds; waiting longer only slows the cases without one.
     std::optional<std::string> reply() {
-        std::array<char, 8192> bytes{};
-        std::optional<std::string> got;
-        udp::endpoint from;
-        socket_.async_receive_from(boost::asio::buffer(bytes), from,
-                                   [&](auto error, std::size_t n) {
-                                       if (!error)
-                                           got = std::string(bytes.data(), n);
-                                   });
-        events_.restart();
-        events_.run_for(300ms);
-        if (!events_.stopped()) {
-            socket_.cancel();
-            events_.restart();
-            events_.poll();
-        }
-        return got;
+        char bytes[8192];
+        const ssize_t got = recv(socket_, bytes, sizeof bytes, 0);
+        return got >= 0 ? std::optional(std::string(bytes, static_cast<std::size_t>(got)))
+                        : std::nullopt;
+    }
+    std::optional<std::string> ask(const std::string& query) {
+        send(query);
+        return reply();
     }
 
 private:
-    boost::asio::io_context events_;
-    udp::socket socket_;
+    int socket_;
+    sockaddr_in to_{};
 };
 
-struct telemetry_fixture : testing::Test {
-    event_recorder owner;
-    std::atomic<bool> recording{false};
-    std::unique_ptr<telemetry_thread> thread;
+std::optional<std::string> reply(const std::string& query, const wxString& side = L"левый",
+                                 bool recording = false) {
+    return telemetry_reply(query.data(), query.size(), side, recording);
+}
 
-    void start(const wxString& side) {
-        thread = std::make_unique<telemetry_thread>(&owner, side, 0,
-                                                    [this] { return recording.load(); });
-        ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
-    }
-    ~telemetry_fixture() override {
-        if (!thread)
-            return;
-        thread->stop();
-        thread->Wait();
-    }
-};
-
+const std::string status_document =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<subsystem name=\"Подвагонное видео (левый борт)\" status=\"остановлен\"/>\n";
 const std::string status_query = "<query command=\"status\"/>";
+const std::string stopped_line = "Подвагонное видео (левый борт) - остановлен";
 } // namespace
 
-TEST_F(telemetry_fixture, answers_with_the_side_read_at_start_and_the_state_of_now) {
-    start(L"правый");
-    sender client;
-    EXPECT_EQ(client.ask(thread->port(), "<q command=\"text\"/>"),
-              "Подвагонное видео (правый борт) - остановлен");
+// The side is the one given at start, the state that of the moment; a datagram longer than the
+// buffer would otherwise be read as its first 4,096 bytes; junk never stops the responder.
+TEST(telemetry, answers_each_sender_and_rides_out_junk) {
+    event_recorder owner;
+    std::atomic<bool> recording{false};
+    telemetry_thread thread(&owner, L"левый", 0, [&] { return recording.load(); });
+    ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
+    sender first(thread.port()), second(thread.port());
+    EXPECT_EQ(first.ask("<q command=\"text\"/>"), stopped_line);
     recording = true;
-    EXPECT_EQ(client.ask(thread->port(), status_query),
+    EXPECT_EQ(second.ask(status_query),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
-              "(правый борт)\" status=\"работает\"/>\n");
-    EXPECT_FALSE(client.ask(thread->port(), "not xml")) << "no reply";
-    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_ERROR).empty());
-}
-
-// The kernel would hand over the first 4,096 bytes of it as if they were the whole datagram.
-TEST_F(telemetry_fixture, a_datagram_too_long_gets_no_reply_and_one_error_row) {
-    start(L"левый");
-    sender client;
+              "(левый борт)\" status=\"работает\"/>\n");
+    EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
+    EXPECT_FALSE(first.ask("not xml"));
     std::string padded = status_query;
     padded.resize(5000, ' ');
-    EXPECT_FALSE(client.ask(thread->port(), padded));
-    EXPECT_EQ(client.ask(thread->port(), "<q/>"), "Подвагонное видео (левый борт) - остановлен")
-        << "a short query after a long one is read from its own bytes";
-    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"Message too long"});
-}
-
-TEST_F(telemetry_fixture, each_sender_gets_its_own_reply) {
-    start(L"левый");
-    sender first, second;
-    EXPECT_TRUE(first.ask(thread->port(), status_query)->find("<subsystem") != std::string::npos);
-    EXPECT_EQ(second.ask(thread->port(), "<q/>"), "Подвагонное видео (левый борт) - остановлен");
-    EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
-}
-
-TEST_F(telemetry_fixture, random_datagrams_never_stop_the_responder) {
-    start(L"левый");
-    sender client;
+    EXPECT_FALSE(first.ask(padded));
+    recording = false;
+    EXPECT_EQ(first.ask("<q/>"), stopped_line) << "read from its own bytes after a long one";
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + random() % 600, ' ');
         for (char& c : junk)
             c = static_cast<char>(random());
-        client.send(thread->port(), junk);
+        second.send(junk);
     }
     std::optional<std::string> last;
-    for (int i = 0; i < 300 && !(last && last->find("<subsystem") != std::string::npos); ++i)
-        last = client.ask(thread->port(), status_query); // after the replies to the junk
-    EXPECT_TRUE(last);
-}
-
-TEST(telemetry, the_status_word_follows_the_session_being_recorded) {
-    temp_dir root;
-    event_recorder owner;
-    telemetry_thread thread(&owner, L"левый", 0);
-    thread.Run();
-    sender client;
-    EXPECT_EQ(client.ask(thread.port(), "<q/>"), "Подвагонное видео (левый борт) - остановлен");
-    current_session.open(root.path() + "/s");
-    EXPECT_EQ(client.ask(thread.port(), "<q/>"), "Подвагонное видео (левый борт) - работает");
-    current_session.close();
+    for (int i = 0; i < 300 && last != stopped_line; ++i)
+        last = second.ask("<q/>"); // after the replies to the junk
+    EXPECT_EQ(last, stopped_line);
     thread.stop();
     thread.Wait();
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"Message too long"});
 }
 
-TEST(telemetry, a_taken_port_throws_the_bind_error) {
+// The client tool prints the reply, or fails when none comes.
+TEST(telemetry, a_taken_port_throws_and_by_default_the_state_is_the_session_being_recorded) {
     boost::asio::io_context events;
-    udp::socket taken(events, udp::endpoint(udp::v4(), 0));
+    boost::asio::ip::udp::socket taken(events, {boost::asio::ip::udp::v4(), 0});
     event_recorder owner;
     try {
         telemetry_thread thread(&owner, "x", taken.local_endpoint().port());
-        FAIL() << "bound a taken port";
+        ADD_FAILURE() << "bound a taken port";
     } catch (const boost::system::system_error& e) {
         EXPECT_EQ(std::string(e.what()).rfind("bind", 0), 0u) << e.what();
     }
+    temp_dir root;
+    telemetry_thread thread(&owner, L"левый", 0);
+    thread.Run();
+    sender client(thread.port());
+    EXPECT_EQ(client.ask("<q/>"), stopped_line);
+    current_session.open(root.path() + "/s");
+    EXPECT_EQ(client.ask("<q/>"), "Подвагонное видео (левый борт) - работает");
+    const auto status = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {built_program("tresvik-client"), "status", "--port",
+                                         std::to_string(thread.port())});
+        return run_program(options);
+    };
+    const program_run text = status({"--command", "text"});
+    EXPECT_EQ(text.exit_code, 0);
+    EXPECT_EQ(text.out, "Подвагонное видео (левый борт) - работает\n");
+    EXPECT_NE(status({}).out.find("status=\"работает\"/>"), std::string::npos);
+    current_session.close();
+    thread.stop();
+    thread.Wait();
+    EXPECT_EQ(status({"--timeout", "0.2"}).exit_code, 1) << "no reply";
+}
+
+TEST(telemetry_reply, the_command_selects_the_reply) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"<query command=\"status\"/>", status_document},
+        {"<any-root command=\"status\"><child/></any-root>", status_document},
+        {"<query command=\"STATUS\"/>", stopped_line},
+        {"<query/>", stopped_line},
+        {"<query command=\"\"/>", stopped_line},
+        {std::string("<query command=\"status\"/>\0<broken", 33), status_document},
+        {"<query command=\"status\">", std::nullopt},
+        {"status", std::nullopt},
+        {"", std::nullopt},
+        {"\xff\xfe<", std::nullopt},
+    };
+    for (const auto& [query, expected] : cases)
+        EXPECT_EQ(reply(query), expected) << query;
+}
+
+// The side is escaped as XML needs, and so is the command of the client tool's query.
+TEST(telemetry_reply, side_state_and_the_client_query_fill_their_forms) {
+    EXPECT_EQ(reply("<q/>", L"правый", true), "Подвагонное видео (правый борт) - работает");
+    EXPECT_EQ(reply("<q command=\"status\"/>", L"<&\"", true),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
+              "(&lt;&amp;&quot; борт)\" status=\"работает\"/>\n");
+    EXPECT_EQ(telemetry_query("status"), "<query command=\"status\"/>");
+    EXPECT_EQ(telemetry_query("a\"<b"), "<query command=\"a&quot;&lt;b\"/>");
+    EXPECT_EQ(reply(telemetry_query("a\"<b")), stopped_line);
 }

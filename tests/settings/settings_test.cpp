@@ -9,17 +9,13 @@
 #include "settings/settings_store.h"
 #include "tests/support/temp_home.h"
 
-namespace {
-bool exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-} // namespace
-
-// A first start: the folder is made, no file is written, and every reader has its default.
-TEST(settings, a_first_start_has_every_default_and_writes_no_file) {
+// A first start makes the folder but writes no file until a key is stored, and the store is
+// written when it goes; every reader has its default.
+TEST(settings, a_first_start_has_every_default_and_a_stored_key_reaches_the_file_at_the_end) {
     temp_home home;
-    EXPECT_EQ(settings_file_name().GetFullPath(), home.path() + "/Velmora3/config/.tresvik");
-    const auto config = open_settings();
+    const std::string file = home.path() + "/Velmora3/config/.tresvik";
+    EXPECT_EQ(settings_file_name().GetFullPath(), file);
+    auto config = open_settings();
     EXPECT_EQ(read_side(*config), L"левый");
     EXPECT_EQ(read_side_for_startup_row(*config), L"не определен");
     EXPECT_EQ(read_driver(*config), "SocketDriver");
@@ -35,15 +31,8 @@ TEST(settings, a_first_start_has_every_default_and_writes_no_file) {
     wxString path;
     EXPECT_FALSE(read_stored_write_path(*config, &path));
     EXPECT_TRUE(wxFileName::DirExists(home.path() + "/Velmora3/config"));
-    EXPECT_FALSE(exists(settings_file_name().GetFullPath().ToStdString()));
-}
-
-TEST(settings, exposure_mode_reaches_the_file_when_the_store_is_destroyed) {
-    temp_home home;
-    const std::string file = home.path() + "/Velmora3/config/.tresvik";
-    auto config = open_settings();
     write_exposure_mode(*config, "ContinuousPreset3");
-    EXPECT_FALSE(exists(file));
+    EXPECT_FALSE(std::ifstream(file).good());
     config.reset();
     EXPECT_EQ(read_file(file), "exposure_mode=ContinuousPreset3\n");
     EXPECT_EQ(read_exposure_mode(*open_settings()), "ContinuousPreset3");
@@ -55,11 +44,8 @@ TEST(settings, cyrillic_values_and_home_survive_a_save_and_reload_as_utf8) {
     ASSERT_TRUE(wxFileName::Mkdir(wxString::FromUTF8(cyrillic_home), 0777, wxPATH_MKDIR_FULL));
     setenv("HOME", cyrillic_home.c_str(), 1);
     const wxString folder = wxString::FromUTF8(cyrillic_home + "/записи");
-    {
-        auto config = open_settings();
-        config->Write("side", L"правый");
-        config->Write("write_path", folder);
-    }
+    open_settings()->Write("side", L"правый");
+    open_settings()->Write("write_path", folder);
     EXPECT_NE(read_file(cyrillic_home + "/Velmora3/config/.tresvik").find("side=правый"),
               std::string::npos);
     auto config = open_settings();

@@ -1,6 +1,8 @@
 #include "tests/support/child_process.h"
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
 #include <stdexcept>
@@ -9,10 +11,21 @@
 #include <unistd.h>
 
 namespace {
+using std::chrono::steady_clock;
+
+// Close-on-exec, so that no other child holds a write end and keeps a reader from seeing the end.
+void open_pipe(int ends[2]) {
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+}
+
 // In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void become(const std::vector<std::string>& arguments, int output, pid_t parent) {
+[[noreturn]] void become(const std::vector<std::string>& arguments, int output, int errors,
+                         pid_t parent) {
     die_with_parent(parent);
     dup2(output, STDOUT_FILENO);
+    if (errors >= 0)
+        dup2(errors, STDERR_FILENO);
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -20,16 +33,33 @@ namespace {
     execv(argv[0], argv.data());
     _exit(127);
 }
+
+// Appends what the descriptor delivers next; false at its end or when the time is up.
+bool read_more(int from, std::string& to, steady_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+    pollfd entry{from, POLLIN, 0};
+    char bytes[4096];
+    ssize_t got = 0;
+    if (poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0 ||
+        (got = read(from, bytes, sizeof bytes)) <= 0)
+        return false;
+    to.append(bytes, static_cast<std::size_t>(got));
+    return true;
+}
+
+void read_to_end(int from, std::string& to, steady_clock::time_point deadline) {
+    while (read_more(from, to, deadline)) {
+    }
+}
 } // namespace
 
-child_process::child_process(std::vector<std::string> arguments) {
+child_process::child_process(const std::vector<std::string>& arguments, int errors) {
     int pipe_ends[2];
-    if (pipe(pipe_ends) != 0)
-        throw std::runtime_error("pipe failed");
+    open_pipe(pipe_ends);
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0)
-        become(arguments, pipe_ends[1], parent);
+        become(arguments, pipe_ends[1], errors, parent);
     close(pipe_ends[1]);
     output_ = pipe_ends[0];
 }
@@ -43,19 +73,11 @@ child_process::~child_process() {
 }
 
 std::optional<std::string> child_process::line(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (std::size_t end; (end = pending_.find('\n')) == std::string::npos;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd entry{output_, POLLIN, 0};
-        char bytes[512];
-        ssize_t got = 0;
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0 ||
-            (got = read(output_, bytes, sizeof bytes)) <= 0)
+    const auto deadline = steady_clock::now() + limit;
+    std::size_t end;
+    while ((end = pending_.find('\n')) == std::string::npos)
+        if (!read_more(output_, pending_, deadline))
             return std::nullopt;
-        pending_.append(bytes, static_cast<std::size_t>(got));
-    }
-    const std::size_t end = pending_.find('\n');
     std::string found = pending_.substr(0, end);
     pending_.erase(0, end + 1);
     return found;
@@ -77,6 +99,24 @@ int child_process::wait() {
     waitpid(pid_, &status, 0);
     pid_ = -1;
     return status;
+}
+
+// Standard error is read once standard output has ended: the tools write little to it.
+program_run run_program(const std::vector<std::string>& arguments) {
+    int errors[2];
+    open_pipe(errors);
+    child_process program(arguments, errors[1]);
+    close(errors[1]);
+    program_run run;
+    const auto deadline = steady_clock::now() + std::chrono::seconds(20);
+    read_to_end(program.output_, program.pending_, deadline);
+    program.signal(SIGKILL); // when it ran out of time; an ended program keeps its status
+    const int status = program.wait();
+    run.out = program.pending_;
+    read_to_end(errors[0], run.err, deadline);
+    close(errors[0]);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 void die_with_parent(pid_t parent) {

@@ -6,6 +6,17 @@
 #include <sys/types.h>
 #include <vector>
 
+// A program run to its end: its exit code (-1 when a signal ended it) and both outputs.
+struct program_run {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program; one still running after 20 s (a simulator that took a bad option would run
+// on) is killed.
+program_run run_program(const std::vector<std::string>& arguments);
+
 // A program a test starts: a simulator, a tool, a helper to kill. Its standard output comes
 // through a pipe, line by line. It is killed and reaped when the object goes, and the kernel
 // kills it when the test process dies, so no helper is ever left holding ctest's output.
@@ -13,8 +24,8 @@
 // signal follows the forking thread).
 class child_process {
 public:
-    // arguments[0] is the program's path.
-    explicit child_process(std::vector<std::string> arguments);
+    // arguments[0] is the program's path; errors, when given, takes its standard error.
+    explicit child_process(const std::vector<std::string>& arguments, int errors = -1);
     ~child_process();
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
@@ -30,6 +41,8 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
+    friend program_run run_program(const std::vector<std::string>& arguments);
+
     pid_t pid_ = -1;
     int output_ = -1;
     std::string pending_;

@@ -35,12 +35,3 @@ TEST(child_process, a_helper_dies_with_the_process_that_started_it) {
     kill(helper, SIGKILL);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
-
-TEST(child_process, output_comes_line_by_line_and_ends) {
-    child_process echo({"/bin/sh", "-c", "echo first; echo listening on 127.0.0.1:99; echo x"});
-    EXPECT_EQ(echo.line(), "first");
-    EXPECT_EQ(echo.line_after("listening on 127.0.0.1:"), "99");
-    EXPECT_EQ(echo.line(), "x");
-    EXPECT_EQ(echo.line(), std::nullopt);
-    EXPECT_EQ(echo.wait(), 0);
-}

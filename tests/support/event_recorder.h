@@ -56,13 +56,12 @@ public:
     // Dispatches on the test thread until the condition holds or 20 s have passed.
     bool pump_until(const std::function<bool()>& condition) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            dispatch();
-            if (condition())
-                return true;
+        for (dispatch(); !condition(); dispatch()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        return false;
+        return true;
     }
 
     bool pump_until_count(wxEventType type, std::size_t count) {

@@ -23,21 +23,17 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-temp_home::temp_home() : path_(make_temp_folder("tresvik-home")) {
-    if (const char* home = std::getenv("HOME")) {
-        had_home_ = true;
+temp_home::temp_home() : temp_dir("tresvik-home") {
+    if (const char* home = std::getenv("HOME"))
         saved_home_ = home;
-    }
-    setenv("HOME", path_.c_str(), 1);
+    setenv("HOME", path().c_str(), 1);
 }
 
 temp_home::~temp_home() {
-    if (had_home_)
-        setenv("HOME", saved_home_.c_str(), 1);
+    if (saved_home_)
+        setenv("HOME", saved_home_->c_str(), 1);
     else
         unsetenv("HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string read_file(const std::string& path) {

@@ -1,23 +1,7 @@
 #pragma once
 
+#include <optional>
 #include <string>
-
-// A fresh temporary folder that stands in for the user's home directory for the life of the
-// object: HOME points at it, and both are restored and the folder removed on destruction.
-class temp_home {
-public:
-    temp_home();
-    ~temp_home();
-    temp_home(const temp_home&) = delete;
-    temp_home& operator=(const temp_home&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    std::string saved_home_;
-    bool had_home_ = false;
-};
 
 // A fresh temporary folder, removed with everything in it on destruction.
 class temp_dir {
@@ -31,6 +15,17 @@ public:
 
 private:
     std::string path_;
+};
+
+// A temporary folder that stands in for the user's home directory for the life of the object:
+// HOME points at it, and is restored on destruction.
+class temp_home : public temp_dir {
+public:
+    temp_home();
+    ~temp_home();
+
+private:
+    std::optional<std::string> saved_home_;
 };
 
 // The whole content of a file; empty when it cannot be read.

@@ -1,0 +1,326 @@
+#include "recording/odometer_decoder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <termios.h>
+#include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/system/system_error.hpp>
+#include <gtest/gtest.h>
+
+#include "recording/serial_line.h"
+#include "tests/support/child_process.h"
+
+// The odometer line: packet decoding, the serial port set-up, and the odometer simulator as a
+// peer (its link is followed by the recorder's own test, its refused options by the tools' table).
+std::ostream& operator<<(std::ostream& out, const odometer_count& count) {
+    return out << "{" << count.value << ", kind " << count.kind << "}";
+}
+
+namespace {
+using bytes = std::vector<std::uint8_t>;
+using counts = std::vector<odometer_count>;
+
+counts decode(odometer_decoder& decoder, const bytes& stream) {
+    counts found;
+    for (std::uint8_t byte : stream)
+        for (const odometer_count& count : decoder.push(byte))
+            found.push_back(count);
+    return found;
+}
+
+counts decode(const bytes& stream) {
+    odometer_decoder decoder;
+    return decode(decoder, stream);
+}
+
+// Four bytes whose top bits number them 0 to 3, written out independently of the decoder.
+bool looks_like_format_a(const std::uint8_t* b) {
+    return b[0] >> 6 == 0 && b[1] >> 6 == 1 && b[2] >> 6 == 2 && b[3] >> 6 == 3;
+}
+
+std::uint32_t format_a_value(const std::uint8_t* b) {
+    return (b[0] & 0x3Fu) + (b[1] & 0x3Fu) * 64 + (b[2] & 0x3Fu) * 4096 + (b[3] & 0x3Fu) * 262144;
+}
+
+bool looks_like_format_b(const std::uint8_t* b) {
+    const unsigned sum = b[0] + b[1] + b[2] + b[3] + b[4] + b[5];
+    return b[0] == 'S' && b[1] == 4 && b[6] == sum % 256;
+}
+
+std::uint32_t format_b_value(const std::uint8_t* b) {
+    return b[2] + b[3] * 0x100u + b[4] * 0x10000u + b[5] * 0x1000000u;
+}
+// The reading rule written out plainly with queues, to hold the decoder against. Each count comes
+// with the number of bytes received since its packet ended (a held format A match arrives late).
+struct placed_count {
+    odometer_count count;
+    std::size_t late;
+};
+
+class queue_decoder {
+public:
+    std::vector<placed_count> push(std::uint8_t byte) {
+        std::vector<placed_count> found;
+        a_.push_back(byte);
+        b_.push_back(byte);
+        if (a_.size() > 4)
+            a_.erase(a_.begin());
+        if (b_.size() > 7)
+            b_.erase(b_.begin());
+        const bool b_match = b_.size() == 7 && looks_like_format_b(b_.data());
+        if (held_ && (b_match || ++held_->late == held_wait_)) {
+            if (!b_match)
+                found.push_back(*held_);
+            held_.reset();
+        }
+        if (a_.size() == 4 && looks_like_format_a(a_.data())) {
+            hold_or_report({{format_a_value(a_.data()), 4}, 0}, b_match, found);
+            a_.clear();
+        }
+        if (b_match) {
+            found.push_back({{format_b_value(b_.data()), 7}, 0});
+            b_.clear();
+        }
+        return found;
+    }
+
+private:
+    // A B packet that could hold the match starts with 'S' 4 at most seven bytes from the end.
+    void hold_or_report(placed_count match, bool b_match, std::vector<placed_count>& found) {
+        if (b_match)
+            return;
+        held_wait_ = 0;
+        for (std::size_t start = 0; start + 5 <= b_.size(); ++start)
+            if (b_[start] == 'S' && b_[start + 1] == 4)
+                held_wait_ = std::max(held_wait_, start + 7 - b_.size());
+        if (held_wait_ == 0)
+            found.push_back(match);
+        else
+            held_ = match;
+    }
+
+    bytes a_, b_;
+    std::optional<placed_count> held_;
+    std::size_t held_wait_ = 0;
+};
+
+// Random bytes mixed with whole, cut short and damaged packets of both formats.
+bytes hostile_stream(std::uint64_t seed, std::size_t length) {
+    std::mt19937_64 random(seed);
+    bytes stream;
+    while (stream.size() < length) {
+        const auto choice = random() % 8;
+        const auto count = static_cast<std::uint32_t>(random());
+        bytes piece{static_cast<std::uint8_t>(random())};
+        if (choice < 2) {
+            const auto packet = encode_format_a(count);
+            piece.assign(packet.begin(), packet.end());
+        } else if (choice < 4) {
+            const auto packet = encode_format_b(count);
+            piece.assign(packet.begin(), packet.end());
+        }
+        if (choice == 1 || choice == 3) {
+            if (random() % 2)
+                piece.resize(1 + random() % (piece.size() - 1));
+            else
+                piece[random() % piece.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
+        }
+        stream.insert(stream.end(), piece.begin(), piece.end());
+    }
+    return stream;
+}
+
+child_process simulator(std::vector<std::string> options) {
+    options.insert(options.begin(), {built_program("tresvik-odometer-sim"), "--seed", "7"});
+    return child_process(options);
+}
+
+// Every count the simulator sends until it exits and the pty hangs up.
+std::vector<std::uint32_t> counts_until_hangup(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY);
+    odometer_decoder decoder;
+    std::vector<std::uint32_t> counts;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         fd >= 0 && std::chrono::steady_clock::now() < deadline;) {
+        pollfd entry{fd, POLLIN, 0};
+        std::uint8_t chunk[256];
+        ssize_t got = 0;
+        if (poll(&entry, 1, 100) > 0 && (got = read(fd, chunk, sizeof chunk)) <= 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i)
+            for (const odometer_count& count : decoder.push(chunk[i]))
+                counts.push_back(count.value);
+    }
+    close(fd);
+    return counts;
+}
+} // namespace
+
+TEST(odometer_decoder, decodes_the_documented_byte_streams) {
+    const std::pair<bytes, counts> cases[] = {
+        {{0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8F}, {}},
+        {{0x52, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8D}, {}},
+        {{0x53, 0x05, 0x10, 0x27, 0x00, 0x00, 0x8F}, {}},
+        {{0xFF, 0x13, 0x53, 0x99, 0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
+        {{0xC0, 0x00, 0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
+        {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{0, 4}, {16777215, 4}}},
+        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{4294967295u, 7}}},
+        {{0xC3, 0x82, 0x41, 0x05}, {}},
+        {{0x05, 0x41, 0xFF, 0x82, 0xC3}, {}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x8E}, {}},
+        // The count bytes begin 53 04: they must not start a second packet with the two after.
+        {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{0xC3C20453u, 7}}},
+        // A format B match leaves the format A window alone.
+        {{0x53, 0x04, 0x00, 0x00, 0x00, 0x05, 0x5C, 0x82, 0xC3},
+         {{0x05000000u, 7}, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}},
+    };
+    for (const auto& [stream, expected] : cases)
+        EXPECT_EQ(decode(stream), expected) << ::testing::PrintToString(stream);
+    EXPECT_EQ(encode_format_a(0xFF000000u | 794693),
+              (std::array<std::uint8_t, 4>{0x05, 0x41, 0x82, 0xC3}));
+}
+
+// A format A match made of a format B packet's bytes is held until that packet is decided: a valid
+// packet drops it, a damaged one lets it through, late. The three places an A packet can sit in a
+// B packet: from the length byte, from the first count byte, and ending with the checksum.
+TEST(odometer_decoder, format_a_inside_a_format_b_packet_counts_only_if_the_packet_fails) {
+    const std::uint32_t holders[] = {0xC08040u, 0xC0804000u, 0x834201A6u};
+    for (std::uint32_t count : holders) {
+        const auto packet = encode_format_b(count);
+        bytes stream(packet.begin(), packet.end());
+        std::size_t a_end = 0;
+        for (std::size_t end = 4; end <= 7 && a_end == 0; ++end)
+            a_end = looks_like_format_a(stream.data() + end - 4) ? end : 0;
+        ASSERT_NE(a_end, 0u) << count;
+        EXPECT_EQ(decode(stream), (counts{{count, 7}})) << count;
+        stream[6] ^= 0x01; // keeps the marker bits of a checksum that ends the A packet
+        const odometer_count inner{format_a_value(stream.data() + a_end - 4), 4};
+        odometer_decoder decoder;
+        EXPECT_EQ(decode(decoder, bytes(stream.begin(), stream.end() - 1)), counts{}) << count;
+        const odometer_counts last = decoder.push(stream.back());
+        EXPECT_EQ(counts(last.begin(), last.end()), counts{inner}) << count;
+    }
+}
+
+TEST(odometer_decoder, random_streams_yield_only_counts_of_packets_received) {
+    for (std::uint64_t seed : {1u, 2u, 3u}) {
+        const bytes stream = hostile_stream(seed, 200000);
+        odometer_decoder decoder;
+        queue_decoder reference;
+        std::size_t yielded[8] = {};
+        for (std::size_t i = 0; i < stream.size(); ++i) {
+            const odometer_counts found = decoder.push(stream[i]);
+            const std::vector<placed_count> expected = reference.push(stream[i]);
+            ASSERT_EQ(found.size(), expected.size()) << "seed " << seed << " byte " << i;
+            for (std::size_t n = 0; n < found.size(); ++n) {
+                const odometer_count& count = found[n];
+                ASSERT_EQ(count, expected[n].count) << "seed " << seed << " byte " << i;
+                ASSERT_TRUE(count.kind == 4 || count.kind == 7) << count.kind;
+                const std::size_t end = i + 1 - expected[n].late;
+                ASSERT_GE(end, std::size_t(count.kind));
+                const std::uint8_t* packet = stream.data() + end - count.kind;
+                ASSERT_TRUE(count.kind == 4 ? looks_like_format_a(packet)
+                                            : looks_like_format_b(packet));
+                ASSERT_EQ(count.value,
+                          count.kind == 4 ? format_a_value(packet) : format_b_value(packet));
+                ++yielded[count.kind];
+            }
+        }
+        EXPECT_GT(yielded[4], 5000u) << "the stream should hold many format A packets";
+        EXPECT_GT(yielded[7], 5000u) << "the stream should hold many format B packets";
+    }
+}
+
+TEST(serial_line, device_path_maps_windows_names_keeps_absolute_paths_else_under_dev) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"COM1", "/dev/ttyS0"},  {"com12", "/dev/ttyS11"},
+        {"COM0", "/dev/COM0"},   {"COM", "/dev/COM"},
+        {"COM1a", "/dev/COM1a"}, {"ttyS0", "/dev/ttyS0"},
+        {"pts/3", "/dev/pts/3"}, {"/tmp/odometer", "/tmp/odometer"},
+    };
+    for (const auto& [setting, path] : cases)
+        EXPECT_EQ(serial_device_path(setting), path) << setting;
+}
+
+// The line starts with settings unlike the odometer's, so that a set-up that leaves any of them
+// alone shows. Raw as a serial line must be: control characters and line ends pass unchanged.
+TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0) << std::strerror(errno);
+    termios settings{};
+    tcgetattr(slave, &settings);
+    cfsetispeed(&settings, B9600);
+    cfsetospeed(&settings, B9600);
+    settings.c_cflag = (settings.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
+    settings.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &settings), 0);
+    boost::asio::io_context io;
+    boost::asio::serial_port port(io);
+    open_odometer_port(port, ptsname(master));
+    ASSERT_EQ(tcgetattr(port.native_handle(), &settings), 0);
+    EXPECT_EQ(cfgetispeed(&settings), speed_t(B115200));
+    EXPECT_EQ(cfgetospeed(&settings), speed_t(B115200));
+    EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    const std::array<std::uint8_t, 8> sent = {0x53, 0x04, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0xFF};
+    ASSERT_EQ(write(master, sent.data(), sent.size()), ssize_t(sent.size()));
+    std::array<std::uint8_t, 8> received{};
+    boost::asio::read(port, boost::asio::buffer(received));
+    EXPECT_EQ(received, sent);
+    close(slave);
+    close(master);
+}
+
+// Each error names the step that failed and the system's reason.
+TEST(serial_line, errors_name_open_or_set_option_and_the_reason) {
+    boost::asio::io_context io;
+    boost::asio::serial_port port(io);
+    const auto error_of = [](const std::function<void()>& step) -> std::string {
+        try {
+            step();
+        } catch (const boost::system::system_error& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    EXPECT_EQ(error_of([&] { open_odometer_port(port, "/dev/tresvik-no-such-port"); }),
+              std::string("open: ") + std::strerror(ENOENT));
+    EXPECT_EQ(error_of([&] { open_odometer_port(port, "/dev/null"); }),
+              std::string("open: ") + std::strerror(ENOTTY));
+    port.assign(::open("/dev/null", O_RDWR));
+    EXPECT_EQ(error_of([&] { apply_line_settings(port); }),
+              std::string("set_option: ") + std::strerror(ENOTTY));
+}
+
+// Cruise rises from the start, stop repeats, reverse falls, reset returns to the start.
+TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
+    child_process sim =
+        simulator({"--pty", "--format", "mixed", "--rate", "200", "--speed", "2000", "--start",
+                   "5000", "--profile", "cruise:0.3s,stop:0.3s,reverse:0.3s,reset,cruise:0.2s"});
+    const auto path = sim.line_after("odometer on ");
+    ASSERT_TRUE(path);
+    const std::vector<std::uint32_t> seen = counts_until_hangup(*path);
+    EXPECT_EQ(sim.wait(), 0);
+    ASSERT_GE(seen.size(), 180u);
+    EXPECT_EQ(seen.front(), 5000u);
+    const auto top = std::max_element(seen.begin(), seen.end());
+    EXPECT_GE(std::count(seen.begin(), seen.end(), *top), 50) << "stop repeats the count";
+    const auto reset = std::find(top, seen.end(), 5000u);
+    ASSERT_NE(reset, seen.end()) << "the reset goes back to the start";
+    EXPECT_LT(*(reset - 1), *top) << "reverse fell before the reset";
+    EXPECT_TRUE(std::is_sorted(seen.begin(), top + 1));
+    EXPECT_TRUE(std::is_sorted(reset, seen.end()));
+}

@@ -1,0 +1,371 @@
+#include "recording/session_db.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "recording/session_format.h"
+#include "tests/recording/raw_session.h"
+#include "tests/recording/test_disk.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_home.h"
+
+// Session databases: the byte layout, the writer, the reader and the index, checked against the
+// entries another program reads with plain leveldb.
+namespace {
+template <typename Parse>
+auto parsed(Parse parse, const char* text) -> std::optional<decltype(parse(text))> {
+    try {
+        return parse(text);
+    } catch (const std::invalid_argument&) {
+        return std::nullopt;
+    }
+}
+
+struct session_db_test : testing::Test {
+    session_db_test() {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    ~session_db_test() override {
+        session_index.clear();
+        database_root.clear();
+    }
+
+    // A session with one frame per DPP, each frame seeded by its DPP.
+    std::string add_session(const std::string& name, const std::string& code,
+                            std::initializer_list<std::uint32_t> dpps) {
+        raw_entries entries = {{"session", code}, {"version", "1"}};
+        for (std::uint32_t dpp : dpps)
+            entries[frame_key(dpp)] = jpeg_of(test_frame(dpp));
+        entries["dpp_start"] = frame_key(*dpps.begin());
+        entries["dpp_end"] = frame_key(*(dpps.end() - 1));
+        write_raw_session(folder(name), entries);
+        return folder(name);
+    }
+    std::string folder(const std::string& name) const { return root.path() + "/" + name; }
+
+    temp_dir root;
+    std::string path = folder("2021.03.04 12.05.33");
+    // Each reading of the clock gives the next second, so that tests see which reading was stored.
+    std::int64_t next_second = 1614859533;
+    session_clock clock = [this] { return next_second++; };
+};
+
+cv::Mat frame_read_back(std::uint32_t seed) {
+    return decoded(jpeg_of(test_frame(seed)));
+}
+
+std::string cursor_key(const leveldb::Iterator& cursor) {
+    return cursor.key().ToString();
+}
+} // namespace
+
+// Frame lookups rely on every ten-digit frame key sorting before the metadata keys, which keep
+// this order among themselves.
+TEST(session_format, frame_keys_are_ten_digits_that_sort_before_the_metadata_keys) {
+    const std::vector<std::string_view> metadata = {key_dpp_end,    key_dpp_start, key_orientation,
+                                                    key_session,    key_side,      key_time_end,
+                                                    key_time_start, key_version};
+    EXPECT_TRUE(std::is_sorted(metadata.begin(), metadata.end()));
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0, "0000000000"}, {1500, "0000001500"}, {4294967295u, "4294967295"}};
+    for (const auto& [dpp, key] : cases) {
+        EXPECT_EQ(frame_key(dpp), key);
+        EXPECT_TRUE(is_frame_key(key));
+        EXPECT_LT(key, metadata.front());
+        EXPECT_FALSE(is_frame_key(std::string(key) + "0"));
+    }
+    for (std::string_view key : metadata)
+        EXPECT_FALSE(is_frame_key(key)) << key;
+}
+
+// Stored DPPs take a sign ('-' negates modulo 2^32); a DPP typed by a person takes digits only.
+TEST(session_format, dpp_texts) {
+    constexpr std::nullopt_t no = std::nullopt;
+    const struct {
+        const char* text;
+        std::optional<std::uint32_t> stored, typed;
+    } cases[] = {{"0000001500", 1500, 1500},
+                 {"4294967295", 4294967295u, 4294967295u},
+                 {"+7", 7, no},
+                 {"-1", 4294967295u, no},
+                 {"-4294967295", 1, no},
+                 {"4294967296", no, no},
+                 {"-4294967296", no, no},
+                 {"", no, no},
+                 {"+-1", no, no},
+                 {"12a", no, no}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(parsed(parse_dpp, c.text), c.stored) << c.text;
+        EXPECT_EQ(parsed(parse_dpp_argument, c.text), c.typed) << c.text;
+    }
+}
+
+TEST(session_format, times_are_signed_64_bit_seconds) {
+    for (std::int64_t seconds :
+         {std::int64_t{0}, std::int64_t{-5}, std::int64_t{1614859533},
+          std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()})
+        EXPECT_EQ(parse_unix_seconds(format_unix_seconds(seconds)), seconds);
+    EXPECT_EQ(format_unix_seconds(-5), "-5");
+    EXPECT_EQ(parse_unix_seconds("+5"), 5);
+    for (const char* text :
+         {"", "-", "1e3", "12:00", "9223372036854775808", "-9223372036854775809"})
+        EXPECT_EQ(parsed(parse_unix_seconds, text), std::nullopt) << text;
+}
+
+// Text is stored in the locale's encoding (the writer's and reader's tests show UTF-8); bytes that
+// do not decode in it survive a round trip as U+DC00 + byte.
+TEST(session_format, bytes_foreign_to_the_locale_survive_a_round_trip) {
+    const std::string bytes("\xff\xfe ok \xd0\x00z\xd0", 10);
+    const std::wstring text = wide_text(bytes);
+    EXPECT_EQ(text.size(), 10u);
+    EXPECT_EQ(text[0], static_cast<wchar_t>(0xDCFF));
+    EXPECT_EQ(narrow_text(text), bytes);
+}
+
+// Frames are read back at or after the DPP while recording; a reopen (the database list edits a
+// session so) rewrites only the version and starts the range anew with the next frame.
+TEST_F(session_db_test, a_session_holds_what_was_recorded_and_nothing_else) {
+    session_writer writer(clock);
+    writer.open(path);
+    writer.record_frame(test_frame(1), 100);
+    writer.record_frame(test_frame(2), 100);
+    writer.record_frame(test_frame(3), 250);
+    writer.put_frame(test_frame(4), 150);
+    writer.set_side(L"левый");
+    EXPECT_EQ(writer.frames_written(), 3u);
+    const std::pair<std::uint32_t, cv::Mat> reads[] = {{0, decoded(jpeg_of(test_frame(2)))},
+                                                       {101, decoded(jpeg_of(test_frame(4)))},
+                                                       {250, decoded(jpeg_of(test_frame(3)))},
+                                                       {251, not_found_image(251)}};
+    for (const auto& [dpp, expected] : reads) {
+        cv::Mat image;
+        writer.read_current_frame(dpp, image);
+        EXPECT_TRUE(same_image(image, expected)) << dpp;
+    }
+    writer.close();
+    EXPECT_EQ(writer.frames_written(), 0u);
+    EXPECT_THROW(writer.record_frame(test_frame(1), 1), std::runtime_error) << "not open";
+    EXPECT_THROW(writer.set_side(L"левый"), std::runtime_error);
+    cv::Mat image;
+    writer.read_current_frame(100, image);
+    EXPECT_TRUE(same_image(image, not_found_image(100))) << "closed";
+    raw_entries expected = {{"0000000100", jpeg_of(test_frame(2))},
+                            {"0000000150", jpeg_of(test_frame(4))},
+                            {"0000000250", jpeg_of(test_frame(3))},
+                            {"dpp_end", "0000000250"},
+                            {"dpp_start", "0000000100"},
+                            {"side", "\xd0\xbb\xd0\xb5\xd0\xb2\xd1\x8b\xd0\xb9"},
+                            {"time_end", "1614859536"},
+                            {"time_start", "1614859533"},
+                            {"version", "1"}};
+    EXPECT_TRUE(read_raw_session(path) == expected);
+
+    write_raw_session(path, {{"version", "0"}});
+    writer.open(path);
+    EXPECT_EQ(writer.session_code(), L"") << "a missing code, not the next key's value";
+    writer.record_frame(test_frame(5), 40);
+    writer.close();
+    expected["0000000040"] = jpeg_of(test_frame(5));
+    expected["dpp_start"] = expected["dpp_end"] = "0000000040";
+    expected["time_start"] = "1614859539"; // the refused record_frame read the clock twice
+    expected["time_end"] = "1614859540";
+    EXPECT_TRUE(read_raw_session(path) == expected);
+}
+
+// A power cut loses at most about the last second. A frame that does not fit stores none of its
+// keys: with separate puts the range and time keys before it would have gone in.
+TEST_F(session_db_test, durability_sync_once_a_second_and_a_full_disk) {
+    test_disk disk;
+    session_writer writer(clock, &disk);
+    writer.open(path);
+    const int after_open = disk.log_writes();
+    for (int reply = 0; reply < 10; ++reply) {
+        writer.set_session_code(L"A7 : 5");
+        writer.set_orientation(L"-1");
+    }
+    EXPECT_EQ(disk.log_writes() - after_open, 2) << "a value stored since the open is not again";
+    writer.set_orientation(L"1");
+    EXPECT_EQ(disk.log_writes() - after_open, 3);
+    for (std::uint32_t dpp = 1; dpp <= 20; ++dpp)
+        writer.record_frame(test_frame(dpp), dpp);
+    disk.advance(999999);
+    writer.record_frame(test_frame(21), 21);
+    EXPECT_EQ(disk.log_syncs(), 0) << "all within the first second";
+    disk.advance(1);
+    writer.record_frame(test_frame(22), 22);
+    writer.record_frame(test_frame(23), 23);
+    EXPECT_EQ(disk.log_syncs(), 1) << "a second after the open";
+    disk.fill(jpeg_of(test_frame(24)).size());
+    try {
+        writer.record_frame(test_frame(24), 24);
+        FAIL() << "record_frame succeeded on a full disk";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), disk.last_error());
+        EXPECT_NE(disk.last_error().find("No space left on device"), std::string::npos);
+    }
+    EXPECT_EQ(writer.frames_written(), 23u);
+    writer.close();
+    EXPECT_EQ(disk.log_syncs(), 2) << "what came after the last sync";
+    const raw_entries stored = read_raw_session(path);
+    for (std::uint32_t dpp = 1; dpp <= 23; ++dpp)
+        EXPECT_EQ(stored.at(frame_key(dpp)), jpeg_of(test_frame(dpp))) << dpp;
+    EXPECT_EQ(stored.count(frame_key(24)), 0u);
+    EXPECT_EQ(stored.at("dpp_end"), frame_key(23));
+    EXPECT_EQ(stored.at("time_end"), "1614859556") << "the time of frame 23";
+    disk.free_space();
+    writer.open(path);
+    const int after_reopen = disk.log_writes();
+    writer.set_orientation(L"1");
+    EXPECT_EQ(disk.log_writes() - after_reopen, 1) << "a new open forgets what was stored";
+}
+
+// The engine has handed the log record to the kernel by the time record_frame returns.
+TEST_F(session_db_test, sigkill_while_recording_loses_no_returned_frame) {
+    child_process recorder({built_program("session_record_child"), path});
+    std::vector<std::string> returned;
+    for (std::optional<std::string> dpp; returned.size() < 40 && (dpp = recorder.line());)
+        returned.push_back(*dpp);
+    recorder.signal(SIGKILL);
+    ASSERT_TRUE(WIFSIGNALED(recorder.wait())) << "the recorder ended by itself";
+    while (const std::optional<std::string> dpp = recorder.line())
+        returned.push_back(*dpp);
+    ASSERT_GE(returned.size(), 40u);
+    const raw_entries stored = read_raw_session(path);
+    for (const std::string& text : returned) {
+        const auto dpp = static_cast<std::uint32_t>(std::stoul(text));
+        const auto frame = stored.find(frame_key(dpp));
+        EXPECT_TRUE(frame != stored.end() && frame->second == jpeg_of(test_frame(dpp, 480, 640)))
+            << "lost frame " << dpp;
+    }
+    EXPECT_EQ(stored.at("dpp_start"), frame_key(1));
+}
+
+// Each missing key reads as missing, never as the value of the key that follows it; frames come
+// at or after the DPP, a value that is no JPEG as an empty image.
+TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
+    raw_entries full = recorded_session();
+    full["0000000250"] = "\xff\xd8\xff truncated";
+    write_raw_session(folder("full"), full);
+    session_reader reader(folder("full"));
+    const session_info info = reader.info();
+    EXPECT_EQ(std::tie(info.session_code, info.orientation, info.side, info.start_time,
+                       info.end_time, info.version),
+              std::make_tuple(L"A7 : 12", L"-90", L"левый", L"2021-03-04 12:05:33",
+                              L"2021-03-04 12:06:40", L"1"));
+    EXPECT_EQ(std::tie(info.dpp_start, info.dpp_end, info.has_frames),
+              std::make_tuple(100u, 300u, true));
+    EXPECT_GT(info.size, 0u);
+    EXPECT_EQ(cursor_key(reader.start_cursor()), "0000000100");
+    EXPECT_EQ(cursor_key(reader.end_cursor()), "0000000300");
+    EXPECT_EQ(cursor_key(reader.current_cursor()), "0000000100");
+    const std::pair<std::uint32_t, cv::Mat> reads[] = {{0, frame_read_back(100)},
+                                                       {101, frame_read_back(200)},
+                                                       {201, cv::Mat()}, // no JPEG
+                                                       {300, frame_read_back(300)},
+                                                       {301, cv::Mat()}};
+    for (const auto& [dpp, expected] : reads) {
+        cv::Mat image = test_frame(9), at_cursor = test_frame(9);
+        reader.read_frame(dpp, image);
+        EXPECT_TRUE(same_image(image, expected)) << dpp;
+        reader.seek_frame(dpp);
+        reader.read_frame_at_cursor(at_cursor);
+        EXPECT_TRUE(same_image(at_cursor, expected)) << dpp;
+    }
+
+    write_raw_session(folder("sparse"), {{"orientation", "90"}, {"zz-foreign", "1614859533"}});
+    const session_info sparse = session_reader(folder("sparse")).info();
+    EXPECT_EQ(std::tie(sparse.session_code, sparse.side, sparse.start_time, sparse.end_time,
+                       sparse.version),
+              std::make_tuple(no_data_text, L"нет данных", L"", L"", L""));
+    EXPECT_EQ(std::tie(sparse.dpp_start, sparse.dpp_end, sparse.size, sparse.has_frames),
+              std::make_tuple(missing_dpp, missing_dpp, std::uint64_t{0}, false));
+}
+
+// The default database root is the home folder: its ordinary folders must come out untouched, and
+// a folder being recorded is refused with the engine's lock status. Hidden entries and files are
+// passed over; a root that cannot be listed gives an empty index.
+TEST_F(session_db_test, the_index_lists_sessions_and_reports_each_folder_that_is_none) {
+    const std::string recorded = add_session("2021.03.04 12.05.33", "A7 : 12", {100, 200});
+    const std::string empty = folder("2021.03.04 12.06.00");
+    write_raw_session(empty, {{"side", "левый"}, {"version", "1"}});
+    std::filesystem::create_directory(folder("notes"));
+    std::ofstream(folder("notes/LOG")) << "the operator's own notes";
+    write_raw_session(folder("damaged"), {{"dpp_start", "левый"}});
+    const std::string held = add_session("held", "B : 1", {5});
+    add_session(".hidden", "C : 1", {1});
+    std::ofstream(folder("readme.txt")) << "not a folder";
+    session_writer recorder;
+    recorder.open(held);
+
+    std::vector<std::string> errors;
+    set_database_root(root.path(), [&](const std::string& e) { errors.push_back(e); });
+    std::set<std::string> paths;
+    for (const auto& entry : session_index)
+        paths.insert(entry.path);
+    EXPECT_EQ(paths, (std::set<std::string>{recorded, empty}));
+    std::sort(errors.begin(), errors.end());
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0].find(folder("damaged") + ": \"dpp_start\""), 0u) << errors[0];
+    EXPECT_NE(errors[1].find("held/LOCK"), std::string::npos) << errors[1];
+    EXPECT_NE(errors[2].find("notes/CURRENT"), std::string::npos) << errors[2];
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder("notes")), {}), 1);
+    EXPECT_EQ(read_file(folder("notes/LOG")), "the operator's own notes");
+    EXPECT_THROW(session_reader reader(folder("missing")), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(folder("missing"))) << "a missing folder is not created";
+
+    for (const std::string& other : {std::string(), folder("missing"), folder("notes")}) {
+        set_database_root(other, [&](const std::string& e) { errors.push_back(e); });
+        EXPECT_TRUE(session_index.empty()) << other;
+    }
+    EXPECT_EQ(errors.size(), 3u);
+}
+
+// The first session with exactly the code whose range holds the DPP gives its frame at or after
+// the DPP; anything else (unknown code, outside every range, a session without frames, a value
+// that is no JPEG) gives the not-found picture with code and DPP.
+TEST_F(session_db_test, indexed_frames_come_from_the_first_matching_session) {
+    write_raw_session(folder("empty"), {{"session", "A : 1"}, {"version", "1"}});
+    write_raw_session(folder("broken"), {{"0000000010", "GIF89a"},
+                                         {"dpp_end", "0000000010"},
+                                         {"dpp_start", "0000000010"},
+                                         {"session", "B : 1"}});
+    std::vector<std::string> order = {folder("empty"), add_session("first", "A : 1", {100, 200}),
+                                      add_session("second", "A : 1", {150, 300}),
+                                      add_session("last", "A : 1", {4294967295u}),
+                                      folder("broken")};
+    for (const std::string& path : order)
+        session_index.push_back({session_reader(path).info(), path});
+    const std::tuple<std::wstring, std::uint32_t, cv::Mat> cases[] = {
+        {L"A : 1", 100, frame_read_back(100)},
+        {L"A : 1", 150, frame_read_back(200)},
+        {L"A : 1", 250, frame_read_back(300)},
+        {L"A : 1", 4294967295u, frame_read_back(4294967295u)},
+        {L"A : 1", 99, not_found_image(L"A : 1", 99)},
+        {L"a : 1", 150, not_found_image(L"a : 1", 150)},
+        {L"A : 1 ", 150, not_found_image(L"A : 1 ", 150)},
+        {L"B : 1", 10, not_found_image(L"B : 1", 10)},
+    };
+    for (const auto& [code, dpp, expected] : cases) {
+        cv::Mat image;
+        read_indexed_frame(code, dpp, image);
+        EXPECT_TRUE(same_image(image, expected)) << dpp;
+    }
+}
+
+TEST(not_found_image, is_black_640_by_480_grey_with_the_request_at_the_top_left) {
+    const cv::Mat image = not_found_image(1500);
+    ASSERT_EQ(image.type(), CV_8UC1);
+    ASSERT_EQ(image.size(), cv::Size(640, 480));
+    const cv::Rect text_band(10, 0, 400, 25);
+    EXPECT_GT(cv::countNonZero(image(text_band)), 100);
+    EXPECT_EQ(cv::countNonZero(image), cv::countNonZero(image(text_band)));
+    EXPECT_FALSE(same_image(image, not_found_image(1501)));
+    EXPECT_FALSE(same_image(image, not_found_image(L"A : 1", 1500)));
+}
