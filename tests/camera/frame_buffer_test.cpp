@@ -1,7 +1,6 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -17,39 +16,6 @@ frame_geometry geometry_of(std::int64_t width, std::int64_t height, std::int64_t
 
 std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
     return std::vector<std::uint8_t>(image.data, image.data + image.total());
-}
-
-TEST(frame_buffer, is_made_from_the_camera_geometry_each_read_failing_with_its_own_text) {
-    fake_sdk::reset();
-    fake_sdk::add_camera({"INT=>SD::cam", "", "", 640, 480, fake_sdk::mono12_packed});
-    FACTORY_HANDLE factory = nullptr;
-    CAM_HANDLE camera = nullptr;
-    ASSERT_EQ(J_Factory_Open("", &factory), J_ST_SUCCESS);
-    ASSERT_EQ(J_Camera_Open(factory, "INT=>SD::cam", &camera, 0), J_ST_SUCCESS);
-    const frame_buffer buffer(camera);
-    EXPECT_EQ(buffer.image.size(), cv::Size(640, 480));
-    EXPECT_EQ(buffer.image.type(), CV_8UC1);
-    EXPECT_EQ(cv::countNonZero(buffer.image) + buffer.timestamp, 0u);
-    EXPECT_EQ(buffer.pixel_format, fake_sdk::mono12_packed);
-    EXPECT_EQ(buffer.frame_bytes(), 640 * 480 * 12 / 8);
-    const std::vector<std::string> reads = {"J_Camera_GetValueInt64 Width",
-                                            "J_Camera_GetValueInt64 Height",
-                                            "J_Camera_GetValueInt64 PixelFormat"};
-    const auto all = fake_sdk::calls();
-    EXPECT_EQ(std::vector<std::string>(all.end() - 3, all.end()), reads);
-    const char* const errors[] = {"Error getting frame width.", "Error getting frame height.",
-                                  "Error getting pixel format."};
-    for (int i = 0; i < 3; ++i) {
-        fake_sdk::fail(reads[i]);
-        try {
-            frame_buffer{camera};
-            ADD_FAILURE() << reads[i];
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), errors[i]);
-        }
-    }
-    J_Camera_Close(camera);
-    J_Factory_Close(factory);
 }
 
 TEST(frame_buffer, bits_per_pixel_are_the_third_byte_but_at_least_eight) {
