@@ -32,12 +32,9 @@ struct object {
     camera_state* camera = nullptr; // camera, stream
     object* owner = nullptr;        // stream: its open camera; buffer, event: its stream or null
     void* memory = nullptr;         // buffer
-    std::uint32_t size = 0;
-    std::uint32_t filled = 0;
-    std::uint32_t missing = 0;
+    std::uint32_t size = 0, filled = 0, missing = 0;
     std::uint64_t timestamp = 0;
-    std::deque<object*> input = {}; // stream
-    std::deque<object*> output = {};
+    std::deque<object*> input = {}, output = {}; // stream
     bool running = false;
     object* condition = nullptr; // stream: the registered one
     unsigned signals = 0;        // condition
@@ -212,14 +209,26 @@ bool wait_outcome(object& condition, J_STATUS_TYPE* status, std::uint32_t* resul
     }
     return true;
 }
+J_STATUS_TYPE create(const char* text, kind type, void** handle) {
+    call c(text);
+    if (c.fails())
+        return J_ST_ERROR;
+    *handle = add({type});
+    return J_ST_SUCCESS;
+}
+
+// Closes the handle unless a stream still uses it as that field.
+J_STATUS_TYPE close_unused(const char* text, void* handle, kind type, object* object::*use) {
+    call c(text);
+    for (const object* stream : objects_of(kind::stream))
+        if (stream->*use == handle)
+            return c.misuse("a stream still uses it");
+    return c.close(handle, type);
+}
 } // namespace
 
 J_STATUS_TYPE J_Factory_Open(const char*, FACTORY_HANDLE* factory) {
-    call c("J_Factory_Open");
-    if (c.fails())
-        return J_ST_ERROR;
-    *factory = add({kind::factory});
-    return J_ST_SUCCESS;
+    return create("J_Factory_Open", kind::factory, factory);
 }
 
 J_STATUS_TYPE J_Factory_Close(FACTORY_HANDLE factory) {
@@ -275,11 +284,7 @@ J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_H
 }
 
 J_STATUS_TYPE J_Camera_Close(CAM_HANDLE camera) {
-    call c("J_Camera_Close");
-    for (const object* stream : objects_of(kind::stream))
-        if (stream->owner == camera)
-            return c.misuse("its stream is still open");
-    return c.close(camera, kind::camera);
+    return close_unused("J_Camera_Close", camera, kind::camera, &object::owner);
 }
 
 J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::int64_t* value) {
@@ -429,11 +434,7 @@ J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
 }
 
 J_STATUS_TYPE J_Event_CreateCondition(CONDITION_HANDLE* condition) {
-    call c("J_Event_CreateCondition");
-    if (c.fails())
-        return J_ST_ERROR;
-    *condition = add({kind::condition});
-    return J_ST_SUCCESS;
+    return create("J_Event_CreateCondition", kind::condition, condition);
 }
 
 J_STATUS_TYPE J_Event_WaitForCondition(CONDITION_HANDLE condition, std::uint32_t timeout_ms,
@@ -471,11 +472,7 @@ J_STATUS_TYPE J_Event_Close(EVENT_HANDLE event) {
 }
 
 J_STATUS_TYPE J_Event_CloseCondition(CONDITION_HANDLE condition) {
-    call c("J_Event_CloseCondition");
-    for (const object* stream : objects_of(kind::stream))
-        if (stream->condition && stream->condition == condition)
-            return c.misuse("still registered on a stream");
-    return c.close(condition, kind::condition);
+    return close_unused("J_Event_CloseCondition", condition, kind::condition, &object::condition);
 }
 
 J_STATUS_TYPE J_Image_Rotate(J_tIMAGE_INFO* image, int kind) {
@@ -490,9 +487,13 @@ J_STATUS_TYPE J_Image_Rotate(J_tIMAGE_INFO* image, int kind) {
 namespace fake_sdk {
 namespace {
 // The read or change under the layer's mutex, on the camera of that id.
-template <typename Action> auto with_camera(const std::string& id, Action action) {
+template <typename Action> auto locked(Action action) {
     lock guard(layer_mutex);
-    return action(*camera_by_id(id));
+    return action(state());
+}
+
+template <typename Action> auto with_camera(const std::string& id, Action action) {
+    return locked([&](layer&) { return action(*camera_by_id(id)); });
 }
 } // namespace
 
@@ -541,8 +542,7 @@ std::size_t fake_camera::queued_buffers() const {
 }
 
 void reset() {
-    lock guard(layer_mutex);
-    state() = layer{};
+    locked([](layer& l) { l = layer{}; });
 }
 
 fake_camera add_camera(const camera_setup& setup) {
@@ -555,18 +555,15 @@ fake_camera add_camera(const camera_setup& setup) {
 }
 
 void fail(const std::string& call, unsigned skip) {
-    lock guard(layer_mutex);
-    state().failures[call] = skip;
+    locked([&](layer& l) { l.failures[call] = skip; });
 }
 
 void hold(const std::string& call) {
-    lock guard(layer_mutex);
-    state().hold = call;
+    locked([&](layer& l) { l.hold = call; });
 }
 
 bool held() {
-    lock guard(layer_mutex);
-    return state().holding;
+    return locked([](layer& l) { return l.holding; });
 }
 
 void release_hold() {
@@ -582,13 +579,13 @@ void script_wait(std::uint32_t result, J_STATUS_TYPE status) {
 }
 
 std::vector<std::string> calls() {
-    lock guard(layer_mutex);
-    return state().calls;
+    return locked([](layer& l) { return l.calls; });
 }
 
 std::size_t count_calls(const std::string& call) {
-    lock guard(layer_mutex);
-    return static_cast<std::size_t>(std::count(state().calls.begin(), state().calls.end(), call));
+    return locked([&](layer& l) {
+        return static_cast<std::size_t>(std::count(l.calls.begin(), l.calls.end(), call));
+    });
 }
 
 resources open_resources() {
