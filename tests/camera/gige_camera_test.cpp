@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "camera/aravis_handles.h"
+#include "camera/camera_access.h"
 #include "camera/jai_sdk.h"
 #include "tests/support/child_process.h"
 
@@ -80,28 +80,6 @@ private:
     std::optional<child_process> process_;
     bool ready_ = false;
 };
-
-std::string camera_info(FACTORY_HANDLE factory, const std::string& id, int item) {
-    char buffer[512] = {};
-    std::uint32_t size = sizeof buffer;
-    EXPECT_EQ(J_Factory_GetCameraInfo(factory, id.c_str(), item, buffer, &size), J_ST_SUCCESS);
-    return buffer;
-}
-
-std::vector<std::string> camera_ids(FACTORY_HANDLE factory) {
-    bool changed = false;
-    std::uint32_t count = 0;
-    EXPECT_EQ(J_Factory_UpdateCameraList(factory, &changed), J_ST_SUCCESS);
-    EXPECT_EQ(J_Factory_GetNumOfCameras(factory, &count), J_ST_SUCCESS);
-    std::vector<std::string> ids;
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(count); ++i) {
-        char buffer[512] = {};
-        std::uint32_t size = sizeof buffer;
-        EXPECT_EQ(J_Factory_GetCameraIDByIndex(factory, i, buffer, &size), J_ST_SUCCESS);
-        ids.push_back(buffer);
-    }
-    return ids;
-}
 
 // A data stream set up and stopped as the capture thread does it.
 class capture_stream {
@@ -210,9 +188,10 @@ protected:
     }
 
     void open_only_camera() {
-        const std::vector<std::string> ids = camera_ids(factory);
-        ASSERT_EQ(ids.size(), 1u);
-        ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
+        const camera_list cameras = enumerate_cameras(factory);
+        ASSERT_EQ(cameras.size(), 1u);
+        ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0),
+                  J_ST_SUCCESS);
     }
 
     // The capture thread's stop sequence, the camera closed after it; returns how long it took
@@ -239,16 +218,11 @@ protected:
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
 // the camera released meanwhile, that thread would finalize the device and join itself.
 TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_device_handler) {
-    const std::vector<std::string> ids = camera_ids(factory);
-    ASSERT_EQ(ids.size(), 1u);
-    EXPECT_NE(ids[0].find("INT=>SD"), std::string::npos);
-    EXPECT_EQ(camera_info(factory, ids[0], CAM_INFO_MODELNAME), "Tresvik-CamSim");
-    EXPECT_EQ(camera_info(factory, ids[0], CAM_INFO_IP), "127.0.0.1");
-    char version[512] = {};
-    std::uint32_t size = sizeof version;
-    EXPECT_EQ(J_Factory_GetInfo(FAC_INFO_VERSION, version, &size), J_ST_SUCCESS);
-    EXPECT_NE(std::string(version).find("Aravis 0.8"), std::string::npos) << version;
-    ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
+    EXPECT_NE(camera_layer_version().find("Aravis 0.8"), std::string::npos);
+    const camera_list cameras = enumerate_cameras(factory);
+    ASSERT_EQ(cameras.size(), 1u);
+    EXPECT_EQ(cameras.begin()->first, "Tresvik-CamSim 127.0.0.1 [SocketDriver]");
+    ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0), J_ST_SUCCESS);
     EXPECT_EQ(value_of("Width"), width);
     EXPECT_EQ(value_of("Height"), height);
     EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
@@ -272,10 +246,11 @@ TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cl
     ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
     camsim_process second({"--serial", "T2", "--address", "127.0.0.2"});
     ASSERT_TRUE(second.ready());
-    std::set<std::string> addresses;
-    for (const std::string& id : camera_ids(factory))
-        addresses.insert(camera_info(factory, id, CAM_INFO_IP));
-    EXPECT_EQ(addresses, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
+    std::vector<std::string> descriptions;
+    for (const auto& [description, id] : enumerate_cameras(factory))
+        descriptions.push_back(description);
+    EXPECT_EQ(descriptions, (std::vector<std::string>{"Tresvik-CamSim 127.0.0.1 [SocketDriver]",
+                                                      "Tresvik-CamSim 127.0.0.2 [SocketDriver]"}));
     const int status = second.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
