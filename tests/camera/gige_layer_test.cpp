@@ -99,9 +99,9 @@ TEST(receive_buffer, the_limit_is_read_and_only_a_frame_that_does_not_fit_is_war
     EXPECT_EQ(receive_buffer_warning(8388608, 2457600), "");
     EXPECT_EQ(receive_buffer_warning(0, 2457600), "");
     const std::string warning = receive_buffer_warning(212992, 2457600);
-    for (const char* part : {"212992", "2457600", "sysctl -w net.core.rmem_max=3145728",
+    for (const char* text : {"212992", "2457600", "sysctl -w net.core.rmem_max=3145728",
                              "line \"net.core.rmem_max=3145728\" to a file in /etc/sysctl.d/"})
-        EXPECT_NE(warning.find(part), std::string::npos) << part;
+        EXPECT_NE(warning.find(text), std::string::npos) << text;
 }
 
 } // namespace
