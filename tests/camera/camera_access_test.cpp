@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "camera/camera_access.h"
+#include "camera/grab_modes.h"
 #include "tests/camera/fake_jai_sdk.h"
 
 namespace {
@@ -26,15 +27,11 @@ std::string error_of(const std::function<void()>& action) {
 }
 } // namespace
 
-TEST(camera_access, descriptions_name_the_driver_by_the_transport_marker) {
+TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_preferred) {
     EXPECT_EQ(driver_tag("TL=>GevTL , INT=>FD , DEV=>cam"), "[FilterDriver]");
-    EXPECT_EQ(driver_tag("TL=>GevTL , INT=>SD , DEV=>cam"), "[SocketDriver]");
     EXPECT_EQ(driver_tag("TL=>GevTL , DEV=>cam"), "[UnknownDriver]");
     EXPECT_EQ(camera_description("GO-5000M", "127.0.0.10", "INT=>SD"),
               "GO-5000M 127.0.0.10 [SocketDriver]");
-}
-
-TEST(camera_access, preferred_camera_is_the_first_whose_description_holds_the_driver) {
     const camera_list both = {{"GO 127.0.0.11 [FilterDriver]", "fd"},
                               {"GO 127.0.0.11 [SocketDriver]", "sd"}};
     EXPECT_EQ(preferred_description(both, "SocketDriver"), "GO 127.0.0.11 [SocketDriver]");
@@ -61,7 +58,35 @@ TEST_F(access_fixture, enumeration_discovers_once_and_describes_each_camera) {
     EXPECT_EQ(fake_sdk::open_resources().factories, 1u);
 }
 
-TEST_F(access_fixture, each_enumeration_step_fails_with_its_own_text) {
+// The camera is open while its object lives; the frame buffer is made from its geometry, read in
+// the documented order.
+TEST_F(access_fixture, an_open_camera_takes_exposure_modes_and_gives_its_frame_geometry) {
+    const auto camera = fake_sdk::add_camera(
+        {"TL=>GevTL , INT=>SD , DEV=>a", "", "", 640, 480, fake_sdk::mono12_packed});
+    {
+        JAI_Camera open(factory, camera.id());
+        EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
+        set_exposure_mode(open.handle(), "ContinuousPreset4");
+        EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset4");
+        const frame_buffer buffer(open.handle());
+        const auto calls = fake_sdk::calls();
+        EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+                  (std::vector<std::string>{"J_Camera_GetValueInt64 Width",
+                                            "J_Camera_GetValueInt64 Height",
+                                            "J_Camera_GetValueInt64 PixelFormat"}));
+        EXPECT_EQ(buffer.image.size(), cv::Size(640, 480));
+        EXPECT_EQ(buffer.image.type(), CV_8UC1);
+        EXPECT_EQ(cv::countNonZero(buffer.image) + buffer.timestamp, 0u);
+        EXPECT_EQ(buffer.pixel_format, fake_sdk::mono12_packed);
+        EXPECT_EQ(buffer.frame_bytes(), 640 * 480 * 12 / 8);
+    }
+    EXPECT_EQ(fake_sdk::open_resources().cameras, 0u);
+    EXPECT_EQ(camera_layer_version(), "fake camera layer");
+}
+
+// Enumerating, opening, setting the mode and reading the geometry: the first step that fails
+// throws its own text.
+TEST_F(access_fixture, each_step_fails_with_its_own_text) {
     const std::pair<const char*, const char*> call_text[] = {
         {"J_Factory_Open", "Error opening JAI factory."},
         {"J_Factory_UpdateCameraList", "Error updating camera list."},
@@ -69,29 +94,23 @@ TEST_F(access_fixture, each_enumeration_step_fails_with_its_own_text) {
         {"J_Factory_GetCameraIDByIndex", "Error getting camera ID."},
         {"J_Factory_GetCameraInfo 2", "Error getting camera model info."},
         {"J_Factory_GetCameraInfo 1001", "Error getting camera IP info."},
+        {"J_Camera_Open", "Error opening camera."},
+        {"J_Camera_SetValueString ExposureMode", "Error setting exposure mode."},
+        {"J_Camera_GetValueInt64 Width", "Error getting frame width."},
+        {"J_Camera_GetValueInt64 Height", "Error getting frame height."},
+        {"J_Camera_GetValueInt64 PixelFormat", "Error getting pixel format."},
     };
-    fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>a"});
+    const auto camera = fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>a"});
     for (const auto& [call, text] : call_text) {
         fake_sdk::fail(call);
-        EXPECT_EQ(error_of([&] { enumerate_cameras(factory); }), text);
+        EXPECT_EQ(error_of([&] {
+                      enumerate_cameras(factory);
+                      JAI_Camera open(factory, camera.id());
+                      set_exposure_mode(open.handle(), "Off");
+                      frame_buffer{open.handle()};
+                  }),
+                  text);
         if (!factory)
             factory = open_factory();
     }
-}
-
-TEST_F(access_fixture, a_camera_is_open_while_its_object_lives_and_takes_exposure_modes) {
-    const auto camera = fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>a"});
-    fake_sdk::fail("J_Camera_Open");
-    EXPECT_EQ(error_of([&] { JAI_Camera(factory, camera.id()); }), "Error opening camera.");
-    {
-        JAI_Camera open(factory, camera.id());
-        EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
-        set_exposure_mode(open.handle(), "ContinuousPreset4");
-        EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset4");
-        fake_sdk::fail("J_Camera_SetValueString ExposureMode");
-        EXPECT_EQ(error_of([&] { set_exposure_mode(open.handle(), "Off"); }),
-                  "Error setting exposure mode.");
-    }
-    EXPECT_EQ(fake_sdk::open_resources().cameras, 0u);
-    EXPECT_EQ(camera_layer_version(), "fake camera layer");
 }

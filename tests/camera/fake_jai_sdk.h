@@ -77,7 +77,6 @@ struct resources {
     std::size_t streams = 0;
     std::size_t conditions = 0;
     std::size_t events = 0;
-    std::size_t announced_buffers = 0;
     std::size_t announced_bytes = 0;
 };
 resources open_resources();

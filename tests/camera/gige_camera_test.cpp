@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "camera/aravis_handles.h"
+#include "camera/camera_access.h"
 #include "camera/jai_sdk.h"
 #include "tests/support/child_process.h"
 
@@ -57,19 +57,9 @@ public:
     explicit camsim_process(std::vector<std::string> options = {}) {
         if (!isolated)
             return;
-        std::vector<std::string> arguments = {built_program("tresvik-camsim"),
-                                              "--width",
-                                              "320",
-                                              "--height",
-                                              "240",
-                                              "--fps",
-                                              "50",
-                                              "--speed",
-                                              "8",
-                                              "--serial",
-                                              "T1"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        process_.emplace(arguments);
+        options.insert(options.begin(), {built_program("tresvik-camsim"), "--width=320",
+                                         "--height=240", "--fps=50", "--speed=8", "--serial=T1"});
+        process_.emplace(options);
         ready_ = process_->line_after("tresvik-camsim ready").has_value();
     }
     ~camsim_process() { stop(SIGTERM); }
@@ -90,28 +80,6 @@ private:
     std::optional<child_process> process_;
     bool ready_ = false;
 };
-
-std::string camera_info(FACTORY_HANDLE factory, const std::string& id, int item) {
-    char buffer[512] = {};
-    std::uint32_t size = sizeof buffer;
-    EXPECT_EQ(J_Factory_GetCameraInfo(factory, id.c_str(), item, buffer, &size), J_ST_SUCCESS);
-    return buffer;
-}
-
-std::vector<std::string> camera_ids(FACTORY_HANDLE factory) {
-    bool changed = false;
-    std::uint32_t count = 0;
-    EXPECT_EQ(J_Factory_UpdateCameraList(factory, &changed), J_ST_SUCCESS);
-    EXPECT_EQ(J_Factory_GetNumOfCameras(factory, &count), J_ST_SUCCESS);
-    std::vector<std::string> ids;
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(count); ++i) {
-        char buffer[512] = {};
-        std::uint32_t size = sizeof buffer;
-        EXPECT_EQ(J_Factory_GetCameraIDByIndex(factory, i, buffer, &size), J_ST_SUCCESS);
-        ids.push_back(buffer);
-    }
-    return ids;
-}
 
 // A data stream set up and stopped as the capture thread does it.
 class capture_stream {
@@ -220,9 +188,10 @@ protected:
     }
 
     void open_only_camera() {
-        const std::vector<std::string> ids = camera_ids(factory);
-        ASSERT_EQ(ids.size(), 1u);
-        ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
+        const camera_list cameras = enumerate_cameras(factory);
+        ASSERT_EQ(cameras.size(), 1u);
+        ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0),
+                  J_ST_SUCCESS);
     }
 
     // The capture thread's stop sequence, the camera closed after it; returns how long it took
@@ -249,16 +218,11 @@ protected:
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
 // the camera released meanwhile, that thread would finalize the device and join itself.
 TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_device_handler) {
-    const std::vector<std::string> ids = camera_ids(factory);
-    ASSERT_EQ(ids.size(), 1u);
-    EXPECT_NE(ids[0].find("INT=>SD"), std::string::npos);
-    EXPECT_EQ(camera_info(factory, ids[0], CAM_INFO_MODELNAME), "Tresvik-CamSim");
-    EXPECT_EQ(camera_info(factory, ids[0], CAM_INFO_IP), "127.0.0.1");
-    char version[512] = {};
-    std::uint32_t size = sizeof version;
-    EXPECT_EQ(J_Factory_GetInfo(FAC_INFO_VERSION, version, &size), J_ST_SUCCESS);
-    EXPECT_NE(std::string(version).find("Aravis 0.8"), std::string::npos) << version;
-    ASSERT_EQ(J_Camera_Open(factory, ids[0].c_str(), &camera, 0), J_ST_SUCCESS);
+    EXPECT_NE(camera_layer_version().find("Aravis 0.8"), std::string::npos);
+    const camera_list cameras = enumerate_cameras(factory);
+    ASSERT_EQ(cameras.size(), 1u);
+    EXPECT_EQ(cameras.begin()->first, "Tresvik-CamSim 127.0.0.1 [SocketDriver]");
+    ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0), J_ST_SUCCESS);
     EXPECT_EQ(value_of("Width"), width);
     EXPECT_EQ(value_of("Height"), height);
     EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
@@ -276,19 +240,18 @@ TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_de
     g_free(signals);
 }
 
-TEST_F(gige_camera_test, two_simulators_on_two_loopback_addresses_are_two_cameras) {
+// A second simulator needs an address of its own: on a taken one it does not start.
+TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
+    EXPECT_FALSE(camsim_process({"--serial", "T2"}).ready());
     ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
     camsim_process second({"--serial", "T2", "--address", "127.0.0.2"});
     ASSERT_TRUE(second.ready());
-    std::set<std::string> addresses;
-    for (const std::string& id : camera_ids(factory))
-        addresses.insert(camera_info(factory, id, CAM_INFO_IP));
-    EXPECT_EQ(addresses, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
-}
-
-TEST_F(gige_camera_test, the_simulator_refuses_a_taken_address_and_stops_cleanly_on_sigterm) {
-    EXPECT_FALSE(camsim_process({"--serial", "T2"}).ready());
-    const int status = simulator.stop(SIGTERM);
+    std::vector<std::string> descriptions;
+    for (const auto& [description, id] : enumerate_cameras(factory))
+        descriptions.push_back(description);
+    EXPECT_EQ(descriptions, (std::vector<std::string>{"Tresvik-CamSim 127.0.0.1 [SocketDriver]",
+                                                      "Tresvik-CamSim 127.0.0.2 [SocketDriver]"}));
+    const int status = second.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -325,25 +288,21 @@ TEST_F(gige_camera_test, the_stream_delivers_whole_frames_of_the_moving_scene) {
     EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 
-// At 50 frames a second, half a second fills the four buffers and loses the frames after them.
-TEST_F(gige_camera_test, frames_not_waited_for_await_delivery_and_those_without_a_buffer_are_lost) {
+// At 50 frames a second, half a second fills four buffers and loses the frames after them; frames
+// too large for their buffers count as corrupt and are not delivered.
+TEST_F(gige_camera_test, frames_without_a_buffer_are_lost_and_those_too_large_for_it_corrupt) {
     open_only_camera();
-    capture_stream stream(camera, width * height, 4);
+    std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_DELIVERED), 4u);
-    EXPECT_GT(stream.counter(STREAM_INFO_NUM_UNDERRUN), 0u);
-    ASSERT_EQ(stream.wait(1000), J_COND_WAIT_SIGNAL);
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
-}
-
-TEST_F(gige_camera_test,
-       frames_too_large_for_their_buffers_count_as_corrupt_and_are_not_delivered) {
-    open_only_camera();
-    capture_stream stream(camera, width * height / 2, 4);
-    EXPECT_EQ(stream.wait(1000), J_COND_WAIT_TIMEOUT);
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_DELIVERED), 0u);
-    EXPECT_GT(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
+    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
+    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 4u);
+    EXPECT_GT(stream->counter(STREAM_INFO_NUM_UNDERRUN), 0u);
+    ASSERT_EQ(stream->wait(1000), J_COND_WAIT_SIGNAL);
+    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
+    stream.emplace(camera, width * height / 2, 4);
+    EXPECT_EQ(stream->wait(1000), J_COND_WAIT_TIMEOUT);
+    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 0u);
+    EXPECT_GT(stream->counter(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 
 // A vanished camera gives time-outs; Aravis's heartbeat reports it lost about 5.5 s after it

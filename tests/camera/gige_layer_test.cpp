@@ -1,9 +1,15 @@
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "camera/gige_layer_util.h"
+#include "camera/gige_receive.h"
 #include "camera/jai_sdk.h"
+#include "tests/support/temp_home.h"
 
 namespace {
 
@@ -58,6 +64,44 @@ TEST(image_rotate, turns_whole_pixels_by_180_degrees_and_refuses_what_it_cannot_
         EXPECT_EQ(J_Image_Rotate(&image, c.kind) == J_ST_SUCCESS, c.bytes != c.turned) << c.type;
         EXPECT_EQ(c.bytes, c.turned) << c.type;
     }
+}
+
+// The exit request stays, so one made before the waiter gets to its wait is not lost.
+TEST(condition, a_wait_times_out_and_an_exit_wakes_the_waiter_and_ends_every_later_wait) {
+    CONDITION_HANDLE condition = nullptr;
+    ASSERT_EQ(J_Event_CreateCondition(&condition), J_ST_SUCCESS);
+    const auto wait = [&](std::uint32_t timeout_ms) {
+        std::uint32_t result = 12345;
+        EXPECT_EQ(J_Event_WaitForCondition(condition, timeout_ms, &result), J_ST_SUCCESS);
+        return result;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wait(50), J_COND_WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    auto waiter = std::async(std::launch::async, [&] { return wait(10000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(J_Event_ExitCondition(condition), J_ST_SUCCESS);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), J_COND_WAIT_EXIT);
+    EXPECT_EQ(wait(10000), J_COND_WAIT_EXIT);
+    J_Event_CloseCondition(condition);
+}
+
+TEST(receive_buffer, the_limit_is_read_and_only_a_frame_that_does_not_fit_is_warned_of) {
+    temp_dir folder;
+    const std::string path = folder.path() + "/rmem_max";
+    std::ofstream(path) << "4194304\n";
+    EXPECT_EQ(read_rmem_max_from(path), 4194304u);
+    std::ofstream(path) << "unlimited\n";
+    EXPECT_EQ(read_rmem_max_from(path), 0u);
+    EXPECT_EQ(read_rmem_max_from(folder.path() + "/none"), 0u);
+    EXPECT_EQ(receive_buffer_warning(4194304, 4194304), "");
+    EXPECT_EQ(receive_buffer_warning(8388608, 2457600), "");
+    EXPECT_EQ(receive_buffer_warning(0, 2457600), "");
+    const std::string warning = receive_buffer_warning(212992, 2457600);
+    for (const char* text : {"212992", "2457600", "sysctl -w net.core.rmem_max=3145728",
+                             "line \"net.core.rmem_max=3145728\" to a file in /etc/sysctl.d/"})
+        EXPECT_NE(warning.find(text), std::string::npos) << text;
 }
 
 } // namespace
