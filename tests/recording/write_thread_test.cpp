@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <pty.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -55,10 +55,7 @@ std::vector<std::string> with_program(const char* program, std::vector<std::stri
 // The coordinate server simulator on a loopback port.
 struct coord_sim {
     child_process process;
-    std::string port;
-    explicit coord_sim(const std::vector<std::string>& options)
-        : process(with_program("tresvik-coord-sim", options)),
-          port(process.line_after("listening on 127.0.0.1:").value_or("")) {}
+    std::string port = process.line_after("listening on 127.0.0.1:").value_or("");
 };
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
@@ -68,11 +65,9 @@ std::uint64_t next_frame(cv::Mat& image, std::uint64_t) {
     return ++timestamp;
 }
 
+// The processor time of all the test's threads.
 double process_cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
+    return double(std::clock()) / CLOCKS_PER_SEC;
 }
 
 std::string unused_port() {
@@ -134,8 +129,9 @@ struct recorder_fixture : testing::Test {
 // session; a new session closes it, and one announced before any count opens nothing. Stopping
 // while counts and replies stream in reports nothing.
 TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_close_them) {
-    coord_sim server({"--port", "0", "--session-start", "5", "--text-a", "A7", "--orientation",
-                      "-1", "--drop-every", "50"});
+    coord_sim server{
+        with_program("tresvik-coord-sim", {"--port", "0", "--session-start", "5", "--text-a", "A7",
+                                           "--orientation", "-1", "--drop-every", "50"})};
     start(odometer.path, server.port);
     ASSERT_TRUE(server.process.line_after("connection from"));
     const auto connected = steady::now();
@@ -202,7 +198,7 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
 
     cpu = process_cpu_seconds();
     const auto served_from = steady::now();
-    coord_sim server({"--port", port, "--drop-every", "1"});
+    coord_sim server{with_program("tresvik-coord-sim", {"--port", port, "--drop-every", "1"})};
     sim.emplace(odometer_sim("3"));
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: " + link, 2));
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 3 Записано кадров: 1"));
@@ -227,8 +223,10 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
 
 // Replies come in pieces, cut short, dropped, with random bytes where a client must ignore them.
 TEST_F(recorder_fixture, dropped_short_and_garbled_replies_of_named_sessions_are_ridden_out) {
-    coord_sim server({"--port", "0", "--mode", "named", "--names", "L12,L13", "--change-every", "1",
-                      "--drop-every", "3", "--short-every", "4", "--split-replies", "--garbage"});
+    coord_sim server{
+        with_program("tresvik-coord-sim",
+                     {"--port", "0", "--mode", "named", "--names", "L12,L13", "--change-every", "1",
+                      "--drop-every", "3", "--short-every", "4", "--split-replies", "--garbage"})};
     start(odometer.path, server.port);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "End of file")) << "a lost connection";
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: CX1 : L12)"));
