@@ -55,7 +55,10 @@ std::vector<std::string> with_program(const char* program, std::vector<std::stri
 // The coordinate server simulator on a loopback port.
 struct coord_sim {
     child_process process;
-    std::string port = process.line_after("listening on 127.0.0.1:").value_or("");
+    std::string port;
+    explicit coord_sim(const std::vector<std::string>& options)
+        : process(with_program("tresvik-coord-sim", options)),
+          port(process.line_after("listening on 127.0.0.1:").value_or("")) {}
 };
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
@@ -129,9 +132,8 @@ struct recorder_fixture : testing::Test {
 // session; a new session closes it, and one announced before any count opens nothing. Stopping
 // while counts and replies stream in reports nothing.
 TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_close_them) {
-    coord_sim server{
-        with_program("tresvik-coord-sim", {"--port", "0", "--session-start", "5", "--text-a", "A7",
-                                           "--orientation", "-1", "--drop-every", "50"})};
+    coord_sim server({"--port", "0", "--session-start", "5", "--text-a", "A7", "--orientation",
+                      "-1", "--drop-every", "50"});
     start(odometer.path, server.port);
     ASSERT_TRUE(server.process.line_after("connection from"));
     const auto connected = steady::now();
@@ -198,7 +200,7 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
 
     cpu = process_cpu_seconds();
     const auto served_from = steady::now();
-    coord_sim server{with_program("tresvik-coord-sim", {"--port", port, "--drop-every", "1"})};
+    coord_sim server({"--port", port, "--drop-every", "1"});
     sim.emplace(odometer_sim("3"));
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, L"Последовательный порт: " + link, 2));
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 3 Записано кадров: 1"));
@@ -223,10 +225,8 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
 
 // Replies come in pieces, cut short, dropped, with random bytes where a client must ignore them.
 TEST_F(recorder_fixture, dropped_short_and_garbled_replies_of_named_sessions_are_ridden_out) {
-    coord_sim server{
-        with_program("tresvik-coord-sim",
-                     {"--port", "0", "--mode", "named", "--names", "L12,L13", "--change-every", "1",
-                      "--drop-every", "3", "--short-every", "4", "--split-replies", "--garbage"})};
+    coord_sim server({"--port", "0", "--mode", "named", "--names", "L12,L13", "--change-every", "1",
+                      "--drop-every", "3", "--short-every", "4", "--split-replies", "--garbage"});
     start(odometer.path, server.port);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "End of file")) << "a lost connection";
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: CX1 : L12)"));
