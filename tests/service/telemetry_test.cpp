@@ -116,7 +116,7 @@ TEST(telemetry, a_taken_port_throws_and_a_state_function_is_asked_for_each_query
     thread.Wait();
 }
 
-TEST(telemetry_reply, the_command_selects_the_reply) {
+TEST(telemetry_reply, the_command_selects_the_reply_and_side_and_state_fill_it) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"<query command=\"status\"/>", status_document},
         {"<any-root command=\"status\"><child/></any-root>", status_document},
@@ -131,10 +131,7 @@ TEST(telemetry_reply, the_command_selects_the_reply) {
     };
     for (const auto& [query, expected] : cases)
         EXPECT_EQ(reply(query), expected) << query;
-}
-
-// The side is escaped as XML needs, and so is the command of the client tool's query.
-TEST(telemetry_reply, side_state_and_the_client_query_fill_their_forms) {
+    // The side is escaped as XML needs, and so is the command of the client tool's query.
     EXPECT_EQ(reply("<q/>", L"правый", true), "Подвагонное видео (правый борт) - работает");
     EXPECT_EQ(reply("<q command=\"status\"/>", L"<&\"", true),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
