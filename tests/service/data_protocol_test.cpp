@@ -19,8 +19,8 @@ bool decodes_to(const std::vector<unsigned char>& png, const cv::Mat& image) {
 }
 } // namespace
 
-// A second part of 0 or "" asks for the session being recorded; texts longer than their field
-// (20 and 16 bytes) are cut, and one that fills its field ends there.
+// A second code field of 0 or "" asks for the session being recorded; texts longer than their
+// field (20 and 16 bytes) are cut, and one that fills its field ends there.
 TEST(data_protocol, requests_name_their_session_code_and_dpp_and_responses_their_length) {
     const std::string twenty(20, 'F'), sixteen(16, 'S');
     const struct {

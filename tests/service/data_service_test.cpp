@@ -59,7 +59,7 @@ struct service_fixture : testing::Test {
 } // namespace
 
 // A stored frame comes as the PNG of what decoding its JPEG in colour gives; anything else as the
-// grey not-found picture. A second part of "" or 0 reads the session being recorded.
+// grey not-found picture. A second code field of "" or 0 reads the session being recorded.
 TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_found_picture) {
     current_session.open(root.path() + "/live");
     current_session.record_frame(test_frame(5), 500);
