@@ -128,18 +128,15 @@ bytes hostile_stream(std::uint64_t seed, std::size_t length) {
     return stream;
 }
 
-// Every count the simulator sends until it exits and the pty hangs up.
-std::vector<std::uint32_t> counts_until_hangup(const std::string& path) {
+// Every byte the simulator sends until it exits and the pty hangs up.
+bytes bytes_until_hangup(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY);
-    odometer_decoder decoder;
-    std::vector<std::uint32_t> counts;
+    bytes stream;
     std::uint8_t chunk[256];
     for (ssize_t got; fd >= 0 && (got = read(fd, chunk, sizeof chunk)) > 0;)
-        for (ssize_t i = 0; i < got; ++i)
-            for (const odometer_count& count : decoder.push(chunk[i]))
-                counts.push_back(count.value);
+        stream.insert(stream.end(), chunk, chunk + got);
     close(fd);
-    return counts;
+    return stream;
 }
 } // namespace
 
@@ -248,7 +245,9 @@ TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
                        "cruise:0.3s,stop:0.3s,reverse:0.3s,reset,cruise:0.2s"});
     const auto path = sim.line_after("odometer on ");
     ASSERT_TRUE(path);
-    const std::vector<std::uint32_t> seen = counts_until_hangup(*path);
+    std::vector<std::uint32_t> seen;
+    for (const odometer_count& count : decode(bytes_until_hangup(*path)))
+        seen.push_back(count.value);
     EXPECT_EQ(sim.wait(), 0);
     ASSERT_GE(seen.size(), 180u);
     EXPECT_EQ(seen.front(), 5000u);
