@@ -27,17 +27,14 @@ coord_reply named(const std::string& name, const std::string& a = "CX") {
 }
 } // namespace
 
-TEST(coordinate_protocol, request_is_the_fixed_64_bytes) {
-    std::vector<unsigned char> expected = {'C', 'X', 'Q', 'U', 'E', 'S', 'T', '2', 0, 0,
-                                           0,   0,   0,   0,   0,   0,   1,   0,   0, 0};
-    expected.resize(64, 0);
-    const coord_request_bytes request = coord_request();
-    EXPECT_EQ(std::vector<unsigned char>(request.begin(), request.end()), expected);
-}
-
-// Offsets are written out here, not taken from the code under test; bytes outside the fields
-// (filled with 0x55) are ignored. A text without NUL ends with its field.
-TEST(coordinate_protocol, reply_fields_sit_little_endian_at_their_offsets) {
+// Offsets are written out here, not taken from the code under test (the simulator shares it);
+// bytes outside the fields (filled with 0x55) are ignored. A text without NUL ends with its field.
+TEST(coordinate_protocol, the_fixed_request_and_reply_fields_little_endian_at_their_offsets) {
+    std::vector<unsigned char> request = {'C', 'X', 'Q', 'U', 'E', 'S', 'T', '2', 0, 0,
+                                          0,   0,   0,   0,   0,   0,   1,   0,   0, 0};
+    request.resize(64, 0);
+    const coord_request_bytes sent = coord_request();
+    EXPECT_EQ(std::vector<unsigned char>(sent.begin(), sent.end()), request);
     coord_reply_bytes background;
     background.fill(0x55);
     const coord_reply_bytes bytes =

@@ -5,8 +5,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <optional>
-#include <ostream>
-#include <poll.h>
 #include <pty.h>
 #include <random>
 #include <termios.h>
@@ -30,17 +28,13 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 using counts = std::vector<odometer_count>;
 
-counts decode(odometer_decoder& decoder, const bytes& stream) {
+counts decode(const bytes& stream) {
+    odometer_decoder decoder;
     counts found;
     for (std::uint8_t byte : stream)
         for (const odometer_count& count : decoder.push(byte))
             found.push_back(count);
     return found;
-}
-
-counts decode(const bytes& stream) {
-    odometer_decoder decoder;
-    return decode(decoder, stream);
 }
 
 // Four bytes whose top bits number them 0 to 3, written out independently of the decoder.
@@ -60,17 +54,11 @@ bool looks_like_format_b(const std::uint8_t* b) {
 std::uint32_t format_b_value(const std::uint8_t* b) {
     return b[2] + b[3] * 0x100u + b[4] * 0x10000u + b[5] * 0x1000000u;
 }
-// The reading rule written out plainly with queues, to hold the decoder against. Each count comes
-// with the number of bytes received since its packet ended (a held format A match arrives late).
-struct placed_count {
-    odometer_count count;
-    std::size_t late;
-};
-
+// The reading rule written out plainly with queues, to hold the decoder against.
 class queue_decoder {
 public:
-    std::vector<placed_count> push(std::uint8_t byte) {
-        std::vector<placed_count> found;
+    counts push(std::uint8_t byte) {
+        counts found;
         a_.push_back(byte);
         b_.push_back(byte);
         if (a_.size() > 4)
@@ -78,17 +66,17 @@ public:
         if (b_.size() > 7)
             b_.erase(b_.begin());
         const bool b_match = b_.size() == 7 && looks_like_format_b(b_.data());
-        if (held_ && (b_match || ++held_->late == held_wait_)) {
+        if (held_ && (b_match || --held_wait_ == 0)) {
             if (!b_match)
                 found.push_back(*held_);
             held_.reset();
         }
         if (a_.size() == 4 && looks_like_format_a(a_.data())) {
-            hold_or_report({{format_a_value(a_.data()), 4}, 0}, b_match, found);
+            hold_or_report({format_a_value(a_.data()), 4}, b_match, found);
             a_.clear();
         }
         if (b_match) {
-            found.push_back({{format_b_value(b_.data()), 7}, 0});
+            found.push_back({format_b_value(b_.data()), 7});
             b_.clear();
         }
         return found;
@@ -96,7 +84,7 @@ public:
 
 private:
     // A B packet that could hold the match starts with 'S' 4 at most seven bytes from the end.
-    void hold_or_report(placed_count match, bool b_match, std::vector<placed_count>& found) {
+    void hold_or_report(odometer_count match, bool b_match, counts& found) {
         if (b_match)
             return;
         held_wait_ = 0;
@@ -110,7 +98,7 @@ private:
     }
 
     bytes a_, b_;
-    std::optional<placed_count> held_;
+    std::optional<odometer_count> held_;
     std::size_t held_wait_ = 0;
 };
 
@@ -140,46 +128,25 @@ bytes hostile_stream(std::uint64_t seed, std::size_t length) {
     return stream;
 }
 
-child_process simulator(std::vector<std::string> options) {
-    options.insert(options.begin(), {built_program("tresvik-odometer-sim"), "--seed", "7"});
-    return child_process(options);
-}
-
-// Every count the simulator sends until it exits and the pty hangs up.
-std::vector<std::uint32_t> counts_until_hangup(const std::string& path) {
+// Every byte the simulator sends until it exits and the pty hangs up.
+bytes bytes_until_hangup(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY);
-    odometer_decoder decoder;
-    std::vector<std::uint32_t> counts;
-    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         fd >= 0 && std::chrono::steady_clock::now() < deadline;) {
-        pollfd entry{fd, POLLIN, 0};
-        std::uint8_t chunk[256];
-        ssize_t got = 0;
-        if (poll(&entry, 1, 100) > 0 && (got = read(fd, chunk, sizeof chunk)) <= 0)
-            break;
-        for (ssize_t i = 0; i < got; ++i)
-            for (const odometer_count& count : decoder.push(chunk[i]))
-                counts.push_back(count.value);
-    }
+    bytes stream;
+    std::uint8_t chunk[256];
+    for (ssize_t got; fd >= 0 && (got = read(fd, chunk, sizeof chunk)) > 0;)
+        stream.insert(stream.end(), chunk, chunk + got);
     close(fd);
-    return counts;
+    return stream;
 }
 } // namespace
 
+// Damaged, cut short and misplaced packets are the random streams' below.
 TEST(odometer_decoder, decodes_the_documented_byte_streams) {
     const std::pair<bytes, counts> cases[] = {
         {{0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
         {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
-        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8F}, {}},
-        {{0x52, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8D}, {}},
-        {{0x53, 0x05, 0x10, 0x27, 0x00, 0x00, 0x8F}, {}},
-        {{0xFF, 0x13, 0x53, 0x99, 0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
-        {{0xC0, 0x00, 0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
         {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{0, 4}, {16777215, 4}}},
         {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{4294967295u, 7}}},
-        {{0xC3, 0x82, 0x41, 0x05}, {}},
-        {{0x05, 0x41, 0xFF, 0x82, 0xC3}, {}},
-        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x8E}, {}},
         // The count bytes begin 53 04: they must not start a second packet with the two after.
         {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{0xC3C20453u, 7}}},
         // A format B match leaves the format A window alone.
@@ -192,29 +159,7 @@ TEST(odometer_decoder, decodes_the_documented_byte_streams) {
               (std::array<std::uint8_t, 4>{0x05, 0x41, 0x82, 0xC3}));
 }
 
-// A format A match made of a format B packet's bytes is held until that packet is decided: a valid
-// packet drops it, a damaged one lets it through, late. The three places an A packet can sit in a
-// B packet: from the length byte, from the first count byte, and ending with the checksum.
-TEST(odometer_decoder, format_a_inside_a_format_b_packet_counts_only_if_the_packet_fails) {
-    const std::uint32_t holders[] = {0xC08040u, 0xC0804000u, 0x834201A6u};
-    for (std::uint32_t count : holders) {
-        const auto packet = encode_format_b(count);
-        bytes stream(packet.begin(), packet.end());
-        std::size_t a_end = 0;
-        for (std::size_t end = 4; end <= 7 && a_end == 0; ++end)
-            a_end = looks_like_format_a(stream.data() + end - 4) ? end : 0;
-        ASSERT_NE(a_end, 0u) << count;
-        EXPECT_EQ(decode(stream), (counts{{count, 7}})) << count;
-        stream[6] ^= 0x01; // keeps the marker bits of a checksum that ends the A packet
-        const odometer_count inner{format_a_value(stream.data() + a_end - 4), 4};
-        odometer_decoder decoder;
-        EXPECT_EQ(decode(decoder, bytes(stream.begin(), stream.end() - 1)), counts{}) << count;
-        const odometer_counts last = decoder.push(stream.back());
-        EXPECT_EQ(counts(last.begin(), last.end()), counts{inner}) << count;
-    }
-}
-
-TEST(odometer_decoder, random_streams_yield_only_counts_of_packets_received) {
+TEST(odometer_decoder, random_streams_yield_the_counts_of_the_plain_reading_rule) {
     for (std::uint64_t seed : {1u, 2u, 3u}) {
         const bytes stream = hostile_stream(seed, 200000);
         odometer_decoder decoder;
@@ -222,21 +167,10 @@ TEST(odometer_decoder, random_streams_yield_only_counts_of_packets_received) {
         std::size_t yielded[8] = {};
         for (std::size_t i = 0; i < stream.size(); ++i) {
             const odometer_counts found = decoder.push(stream[i]);
-            const std::vector<placed_count> expected = reference.push(stream[i]);
-            ASSERT_EQ(found.size(), expected.size()) << "seed " << seed << " byte " << i;
-            for (std::size_t n = 0; n < found.size(); ++n) {
-                const odometer_count& count = found[n];
-                ASSERT_EQ(count, expected[n].count) << "seed " << seed << " byte " << i;
-                ASSERT_TRUE(count.kind == 4 || count.kind == 7) << count.kind;
-                const std::size_t end = i + 1 - expected[n].late;
-                ASSERT_GE(end, std::size_t(count.kind));
-                const std::uint8_t* packet = stream.data() + end - count.kind;
-                ASSERT_TRUE(count.kind == 4 ? looks_like_format_a(packet)
-                                            : looks_like_format_b(packet));
-                ASSERT_EQ(count.value,
-                          count.kind == 4 ? format_a_value(packet) : format_b_value(packet));
+            ASSERT_EQ(counts(found.begin(), found.end()), reference.push(stream[i]))
+                << "seed " << seed << " byte " << i;
+            for (const odometer_count& count : found)
                 ++yielded[count.kind];
-            }
         }
         EXPECT_GT(yielded[4], 5000u) << "the stream should hold many format A packets";
         EXPECT_GT(yielded[7], 5000u) << "the stream should hold many format B packets";
@@ -284,7 +218,8 @@ TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged)
     close(master);
 }
 
-// Each error names the step that failed and the system's reason.
+// Each error names the step that failed and the system's reason (a missing port: the write
+// thread's test).
 TEST(serial_line, errors_name_open_or_set_option_and_the_reason) {
     boost::asio::io_context io;
     boost::asio::serial_port port(io);
@@ -296,8 +231,6 @@ TEST(serial_line, errors_name_open_or_set_option_and_the_reason) {
         }
         return "no error";
     };
-    EXPECT_EQ(error_of([&] { open_odometer_port(port, "/dev/tresvik-no-such-port"); }),
-              std::string("open: ") + std::strerror(ENOENT));
     EXPECT_EQ(error_of([&] { open_odometer_port(port, "/dev/null"); }),
               std::string("open: ") + std::strerror(ENOTTY));
     port.assign(::open("/dev/null", O_RDWR));
@@ -307,12 +240,14 @@ TEST(serial_line, errors_name_open_or_set_option_and_the_reason) {
 
 // Cruise rises from the start, stop repeats, reverse falls, reset returns to the start.
 TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
-    child_process sim =
-        simulator({"--pty", "--format", "mixed", "--rate", "200", "--speed", "2000", "--start",
-                   "5000", "--profile", "cruise:0.3s,stop:0.3s,reverse:0.3s,reset,cruise:0.2s"});
+    child_process sim({built_program("tresvik-odometer-sim"), "--seed", "7", "--pty", "--format",
+                       "mixed", "--rate", "200", "--speed", "2000", "--start", "5000", "--profile",
+                       "cruise:0.3s,stop:0.3s,reverse:0.3s,reset,cruise:0.2s"});
     const auto path = sim.line_after("odometer on ");
     ASSERT_TRUE(path);
-    const std::vector<std::uint32_t> seen = counts_until_hangup(*path);
+    std::vector<std::uint32_t> seen;
+    for (const odometer_count& count : decode(bytes_until_hangup(*path)))
+        seen.push_back(count.value);
     EXPECT_EQ(sim.wait(), 0);
     ASSERT_GE(seen.size(), 180u);
     EXPECT_EQ(seen.front(), 5000u);

@@ -6,7 +6,7 @@
 
 #include <leveldb/env.h>
 
-// A disk that can be made full (a write then stores part of its bytes and fails, as the kernel
+// A disk that can be made full (a write then stores some of its bytes and fails, as the kernel
 // does when the space runs out in the middle of it), with a clock the test sets and a count of the
 // synchronisations of the engine's log.
 class test_disk : public leveldb::EnvWrapper {

@@ -1,11 +1,8 @@
 #include "service/telemetry.h"
 #include "service/telemetry_reply.h"
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <random>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -18,36 +15,28 @@
 #include "tests/support/temp_home.h"
 
 namespace {
+using udp = boost::asio::ip::udp;
+
 // One sender of queries, with its own port. A reply comes within milliseconds; waiting longer
 // only slows the cases without one.
-class sender {
-public:
-    explicit sender(std::uint16_t port) : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
-        to_.sin_family = AF_INET;
-        to_.sin_port = htons(port);
-        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+struct sender {
+    boost::asio::io_context events;
+    udp::socket socket{events, {udp::v4(), 0}};
+    udp::endpoint to;
+    explicit sender(std::uint16_t port) : to(boost::asio::ip::address_v4::loopback(), port) {
         const timeval limit{0, 300000};
-        setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
-    ~sender() { close(socket_); }
-    void send(const std::string& query) {
-        sendto(socket_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&to_),
-               sizeof to_);
-    }
+    void send(const std::string& query) { socket.send_to(boost::asio::buffer(query), to); }
     std::optional<std::string> reply() {
         char bytes[8192];
-        const ssize_t got = recv(socket_, bytes, sizeof bytes, 0);
-        return got >= 0 ? std::optional(std::string(bytes, static_cast<std::size_t>(got)))
-                        : std::nullopt;
+        const ssize_t got = recv(socket.native_handle(), bytes, sizeof bytes, 0);
+        return got >= 0 ? std::optional(std::string(bytes, std::size_t(got))) : std::nullopt;
     }
     std::optional<std::string> ask(const std::string& query) {
         send(query);
         return reply();
     }
-
-private:
-    int socket_;
-    sockaddr_in to_{};
 };
 
 std::optional<std::string> reply(const std::string& query, const wxString& side = L"левый",
@@ -62,25 +51,35 @@ const std::string status_query = "<query command=\"status\"/>";
 const std::string stopped_line = "Подвагонное видео (левый борт) - остановлен";
 } // namespace
 
-// The side is the one given at start, the state that of the moment; a datagram longer than the
-// buffer would otherwise be read as its first 4,096 bytes; junk never stops the responder.
+// The side is the one given at start, the state that of the session being recorded at the
+// moment; a datagram longer than the buffer would otherwise be read as its first 4,096 bytes; junk
+// never stops the responder. The client tool prints the reply, or fails when none comes.
 TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     event_recorder owner;
-    std::atomic<bool> recording{false};
-    telemetry_thread thread(&owner, L"левый", 0, [&] { return recording.load(); });
+    temp_dir root;
+    telemetry_thread thread(&owner, L"левый", 0);
     ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
     sender first(thread.port()), second(thread.port());
     EXPECT_EQ(first.ask("<q command=\"text\"/>"), stopped_line);
-    recording = true;
+    current_session.open(root.path() + "/s");
     EXPECT_EQ(second.ask(status_query),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
               "(левый борт)\" status=\"работает\"/>\n");
     EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
+    const auto status = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {built_program("tresvik-client"), "status", "--port",
+                                         std::to_string(thread.port())});
+        return run_program(options);
+    };
+    const program_run text = status({"--command", "text"});
+    EXPECT_EQ(text.exit_code, 0);
+    EXPECT_EQ(text.out, "Подвагонное видео (левый борт) - работает\n");
+    EXPECT_NE(status({}).out.find("status=\"работает\"/>"), std::string::npos);
     EXPECT_FALSE(first.ask("not xml"));
     std::string padded = status_query;
     padded.resize(5000, ' ');
     EXPECT_FALSE(first.ask(padded));
-    recording = false;
+    current_session.close();
     EXPECT_EQ(first.ask("<q/>"), stopped_line) << "read from its own bytes after a long one";
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
@@ -96,12 +95,13 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     thread.stop();
     thread.Wait();
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"Message too long"});
+    EXPECT_EQ(status({"--timeout", "0.2"}).exit_code, 1) << "no reply";
 }
 
-// The client tool prints the reply, or fails when none comes.
-TEST(telemetry, a_taken_port_throws_and_by_default_the_state_is_the_session_being_recorded) {
+// A state function given at start replaces the session being recorded.
+TEST(telemetry, a_taken_port_throws_and_a_state_function_is_asked_for_each_query) {
     boost::asio::io_context events;
-    boost::asio::ip::udp::socket taken(events, {boost::asio::ip::udp::v4(), 0});
+    udp::socket taken(events, {udp::v4(), 0});
     event_recorder owner;
     try {
         telemetry_thread thread(&owner, "x", taken.local_endpoint().port());
@@ -109,52 +109,31 @@ TEST(telemetry, a_taken_port_throws_and_by_default_the_state_is_the_session_bein
     } catch (const boost::system::system_error& e) {
         EXPECT_EQ(std::string(e.what()).rfind("bind", 0), 0u) << e.what();
     }
-    temp_dir root;
-    telemetry_thread thread(&owner, L"левый", 0);
+    telemetry_thread thread(&owner, L"левый", 0, [] { return true; });
     thread.Run();
-    sender client(thread.port());
-    EXPECT_EQ(client.ask("<q/>"), stopped_line);
-    current_session.open(root.path() + "/s");
-    EXPECT_EQ(client.ask("<q/>"), "Подвагонное видео (левый борт) - работает");
-    const auto status = [&](std::vector<std::string> options) {
-        options.insert(options.begin(), {built_program("tresvik-client"), "status", "--port",
-                                         std::to_string(thread.port())});
-        return run_program(options);
-    };
-    const program_run text = status({"--command", "text"});
-    EXPECT_EQ(text.exit_code, 0);
-    EXPECT_EQ(text.out, "Подвагонное видео (левый борт) - работает\n");
-    EXPECT_NE(status({}).out.find("status=\"работает\"/>"), std::string::npos);
-    current_session.close();
+    EXPECT_EQ(sender(thread.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
     thread.stop();
     thread.Wait();
-    EXPECT_EQ(status({"--timeout", "0.2"}).exit_code, 1) << "no reply";
 }
 
-TEST(telemetry_reply, the_command_selects_the_reply) {
+// Plain queries are the responder's test's.
+TEST(telemetry_reply, the_command_selects_the_reply_and_side_and_state_fill_it) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"<query command=\"status\"/>", status_document},
         {"<any-root command=\"status\"><child/></any-root>", status_document},
         {"<query command=\"STATUS\"/>", stopped_line},
-        {"<query/>", stopped_line},
         {"<query command=\"\"/>", stopped_line},
         {std::string("<query command=\"status\"/>\0<broken", 33), status_document},
         {"<query command=\"status\">", std::nullopt},
-        {"status", std::nullopt},
         {"", std::nullopt},
         {"\xff\xfe<", std::nullopt},
     };
     for (const auto& [query, expected] : cases)
         EXPECT_EQ(reply(query), expected) << query;
-}
-
-// The side is escaped as XML needs, and so is the command of the client tool's query.
-TEST(telemetry_reply, side_state_and_the_client_query_fill_their_forms) {
+    // The side is escaped as XML needs, and so is the command of the client tool's query.
     EXPECT_EQ(reply("<q/>", L"правый", true), "Подвагонное видео (правый борт) - работает");
     EXPECT_EQ(reply("<q command=\"status\"/>", L"<&\"", true),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
               "(&lt;&amp;&quot; борт)\" status=\"работает\"/>\n");
-    EXPECT_EQ(telemetry_query("status"), "<query command=\"status\"/>");
     EXPECT_EQ(telemetry_query("a\"<b"), "<query command=\"a&quot;&lt;b\"/>");
     EXPECT_EQ(reply(telemetry_query("a\"<b")), stopped_line);
 }
