@@ -77,13 +77,6 @@ std::uint32_t parse_dpp(std::string_view text) {
     return negative ? static_cast<std::uint32_t>(0u - magnitude) : magnitude;
 }
 
-std::uint32_t parse_dpp_argument(std::string_view text) {
-    const auto value = parse_digits(text, max_dpp);
-    if (!value)
-        throw bad_value("a DPP number", text);
-    return static_cast<std::uint32_t>(*value);
-}
-
 std::string format_unix_seconds(std::int64_t seconds) {
     return std::to_string(seconds);
 }

@@ -32,10 +32,6 @@ bool is_frame_key(std::string_view key);
 // anything else or a magnitude above 4294967295 throws std::invalid_argument.
 std::uint32_t parse_dpp(std::string_view text);
 
-// A DPP typed by a person: plain decimal digits only, at most 4294967295; std::invalid_argument
-// otherwise.
-std::uint32_t parse_dpp_argument(std::string_view text);
-
 // Unix seconds as stored: signed decimal without leading zeros.
 std::string format_unix_seconds(std::int64_t seconds);
 

@@ -82,28 +82,26 @@ TEST(session_format, frame_keys_are_ten_digits_that_sort_before_the_metadata_key
     }
 }
 
-// Stored DPPs take a sign ('-' negates modulo 2^32); a DPP typed by a person takes digits only.
+// Stored DPPs take a sign ('-' negates modulo 2^32).
 // Times are signed 64-bit seconds. Bytes that do not decode in the locale's encoding (the texts
 // are stored in it) survive a round trip as U+DC00 + byte.
 TEST(session_format, numbers_and_texts_as_stored) {
     constexpr std::nullopt_t no = std::nullopt;
     const struct {
         const char* text;
-        std::optional<std::uint32_t> stored, typed;
-    } cases[] = {{"0000001500", 1500, 1500},
-                 {"4294967295", 4294967295u, 4294967295u},
-                 {"+7", 7, no},
-                 {"-1", 4294967295u, no},
-                 {"-4294967295", 1, no},
-                 {"4294967296", no, no},
-                 {"-4294967296", no, no},
-                 {"", no, no},
-                 {"+-1", no, no},
-                 {"12a", no, no}};
-    for (const auto& c : cases) {
+        std::optional<std::uint32_t> stored;
+    } cases[] = {{"0000001500", 1500},
+                 {"4294967295", 4294967295u},
+                 {"+7", 7},
+                 {"-1", 4294967295u},
+                 {"-4294967295", 1},
+                 {"4294967296", no},
+                 {"-4294967296", no},
+                 {"", no},
+                 {"+-1", no},
+                 {"12a", no}};
+    for (const auto& c : cases)
         EXPECT_EQ(parsed(parse_dpp, c.text), c.stored) << c.text;
-        EXPECT_EQ(parsed(parse_dpp_argument, c.text), c.typed) << c.text;
-    }
     using limits = std::numeric_limits<std::int64_t>;
     for (std::int64_t seconds :
          {std::int64_t{0}, std::int64_t{1614859533}, limits::max(), limits::min()})
