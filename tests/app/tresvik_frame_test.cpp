@@ -1,3 +1,4 @@
+#include <array>
 #include <fstream>
 #include <shared_mutex>
 
@@ -60,16 +61,10 @@ struct frame_fixture : testing::Test {
         wxTheApp->ProcessPendingEvents();
     }
 };
-
-struct menu_entry {
-    int menu;
-    int id;
-    const wchar_t* label;
-};
 } // namespace
 
 // A first start with no camera and no settings file: the header, the start-up rows in order, the
-// zero count, and nothing written to the settings.
+// zero count; "Выход" closes the window, and nothing is written to the settings.
 TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_settings) {
     const std::string text = log_file_text();
     EXPECT_NE(text.find("0 camera(s) detected"), std::string::npos);
@@ -88,34 +83,19 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_setting
         EXPECT_NE(found, std::string::npos) << row;
         at = found;
     }
-    delete frame;
+    wxCommandEvent exit(wxEVT_MENU, id_exit);
+    frame->GetEventHandler()->ProcessEvent(exit);
+    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
+    wxTheApp->ProcessIdle();
     frame = nullptr;
     EXPECT_FALSE(std::ifstream(settings_path()).good());
 }
 
-TEST_F(frame_fixture, chosen_exposure_mode_is_stored_at_shutdown) {
-    auto* exposures = wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox);
-    exposures->SetSelection(4);
-    wxCommandEvent pick(wxEVT_COMBOBOX, id_exposure_list);
-    pick.SetString(exposures->GetString(4));
-    pick.SetEventObject(exposures);
-    exposures->GetEventHandler()->ProcessEvent(pick);
-    EXPECT_FALSE(std::ifstream(settings_path()).good());
-    delete frame;
-    frame = make_frame();
-    EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset4\n");
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
-              "ContinuousPreset4");
-}
-
-TEST_F(frame_fixture, stored_side_is_shown_in_the_start_up_row) {
-    delete frame;
-    std::ofstream(settings_path()) << "side=правый\n";
-    frame = make_frame();
-    EXPECT_NE(log_file_text().find("Борт: правый"), std::string::npos);
-}
-
+// A frame queued before a stop finds no capture and leaves the status bar alone.
 TEST_F(frame_fixture, thread_events_reach_status_fields_and_log_rows) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(1), "before");
     post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
     post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
     EXPECT_EQ(frame->GetStatusBar()->GetStatusText(0),
@@ -127,35 +107,6 @@ TEST_F(frame_fixture, thread_events_reach_status_fields_and_log_rows) {
     EXPECT_NE(text.find("<font color='red'>Error reading serial serial_port.</font>"),
               std::string::npos);
     EXPECT_NE(text.find("<font color='blue'>Condition wait exit</font>"), std::string::npos);
-}
-
-TEST_F(frame_fixture, new_frame_without_a_capture_leaves_the_status_bar_alone) {
-    frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
-    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(1), "before");
-}
-
-TEST_F(frame_fixture, without_camera_and_capture_only_the_idle_commands_are_enabled) {
-    frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
-    const wxMenuBar* bar = frame->GetMenuBar();
-    EXPECT_TRUE(bar->IsEnabled(id_options));
-    EXPECT_TRUE(bar->IsEnabled(id_exit));
-    EXPECT_FALSE(bar->IsEnabled(id_capture));
-    EXPECT_FALSE(bar->IsEnabled(id_capture_record));
-    EXPECT_FALSE(bar->IsEnabled(id_stop));
-    EXPECT_TRUE(bar->IsEnabled(id_update_cameras));
-    EXPECT_FALSE(bar->IsEnabled(id_view_database));
-    EXPECT_FALSE(bar->IsEnabled(id_delete_database));
-    EXPECT_TRUE(bar->IsEnabled(id_replace_side));
-    EXPECT_FALSE(frame->GetToolBar()->GetToolEnabled(id_capture));
-}
-
-TEST_F(frame_fixture, exit_closes_the_window) {
-    wxCommandEvent exit(wxEVT_MENU, id_exit);
-    frame->GetEventHandler()->ProcessEvent(exit);
-    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
-    wxTheApp->ProcessIdle();
-    frame = nullptr;
 }
 
 namespace {
@@ -189,9 +140,16 @@ struct camera_fixture : frame_fixture {
         pick.SetString(mode);
         frame->GetEventHandler()->ProcessEvent(pick);
     }
+    // A control on the toolbar, else the menu item; a tool of the same id must agree.
     bool enabled(int id) {
         frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
-        return frame->GetMenuBar()->IsEnabled(id);
+        const bool on = id == id_camera_list || id == id_exposure_list
+                            ? frame->FindWindow(id)->IsEnabled()
+                            : frame->GetMenuBar()->IsEnabled(id);
+        if (frame->GetToolBar()->FindById(id)) {
+            EXPECT_EQ(frame->GetToolBar()->GetToolEnabled(id), on) << id;
+        }
+        return on;
     }
     // Lets the capture thread's queued events reach the window until the text is in the log.
     bool log_shows(const std::string& text) {
@@ -212,39 +170,71 @@ TEST_F(camera_fixture, start_up_lists_and_opens_the_preferred_camera) {
               std::string::npos);
     auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
-    EXPECT_TRUE(enabled(id_capture));
-    EXPECT_TRUE(enabled(id_capture_record));
-    EXPECT_FALSE(enabled(id_stop));
 }
 
+// The setting is written even when the camera refuses the mode, and shown at the next start.
 TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
     pick_exposure("ContinuousPreset2");
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
     EXPECT_NE(log_file_text().find("Exposure mode selected: ContinuousPreset2"), std::string::npos);
     fake_sdk::fail("J_Camera_SetValueString ExposureMode");
     EXPECT_THROW(pick_exposure("ContinuousPreset5"), std::runtime_error);
+    EXPECT_FALSE(std::ifstream(settings_path()).good()) << "written when the window goes";
     delete frame;
-    frame = nullptr;
+    frame = make_frame();
     EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset5\n");
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
+              "ContinuousPreset5");
 }
 
 TEST_F(camera_fixture, updating_the_list_reopens_the_camera_still_listed) {
     command(id_update_cameras);
     EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
-    EXPECT_TRUE(enabled(id_capture));
     fake_sdk::fail("J_Factory_GetNumOfCameras");
     command(id_update_cameras);
     EXPECT_NE(log_file_text().find("'red'>Error getting number of cameras."), std::string::npos);
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 1u);
 }
 
-TEST_F(camera_fixture, capture_shows_frames_and_stop_ends_it) {
+// Columns: no camera and no session listed; a camera and the session listed (the stored write
+// path is indexed at start-up, the stored side is in its row); the session selected; capturing. A
+// session recorded meanwhile shows once the capture stops.
+TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
+    const struct {
+        int id;
+        std::array<bool, 4> on;
+    } table[] = {
+        {id_options, {1, 1, 1, 0}},       {id_exit, {1, 1, 1, 1}},
+        {id_capture, {0, 1, 1, 0}},       {id_capture_record, {0, 1, 1, 0}},
+        {id_stop, {0, 0, 0, 1}},          {id_update_cameras, {1, 1, 1, 0}},
+        {id_camera_list, {1, 1, 1, 0}},   {id_update_databases, {1, 1, 1, 0}},
+        {id_view_database, {0, 0, 1, 0}}, {id_delete_database, {0, 0, 1, 0}},
+        {id_replace_side, {1, 1, 1, 1}},  {id_replace_session_code, {1, 1, 1, 1}},
+        {id_exposure_list, {1, 1, 1, 1}},
+    };
+    const auto check = [&](int column) {
+        for (const auto& row : table)
+            EXPECT_EQ(enabled(row.id), row.on[column]) << row.id << " in column " << column;
+    };
+    delete frame;
+    fake_sdk::reset();
+    frame = make_frame();
+    check(0);
+    temp_dir root;
+    write_raw_session(root.path() + "/a", {{"session", "A7 : 12"}, {"version", "1"}});
+    std::ofstream(settings_path()) << "write_path=" << root.path() << "\nside=правый\n";
+    reopen();
+    EXPECT_NE(log_file_text().find("Борт: правый"), std::string::npos);
+    auto* list = wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl);
+    ASSERT_EQ(list->GetItemCount(), 1);
+    EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
+    check(1);
+    list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    check(2);
     command(id_capture);
-    EXPECT_TRUE(enabled(id_stop));
-    EXPECT_FALSE(enabled(id_capture));
-    EXPECT_FALSE(enabled(id_options));
-    EXPECT_TRUE(enabled(id_replace_side));
-    ASSERT_TRUE(fake_sdk::wait_until([&] { return camera.queued_buffers() == 20; }));
+    check(3);
+    ASSERT_TRUE(
+        fake_sdk::wait_until([&] { return camera.acquiring() && camera.queued_buffers() == 20; }));
     for (std::uint64_t t = 1; t <= 10; ++t)
         ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
     ASSERT_TRUE(fake_sdk::wait_until([&] {
@@ -252,28 +242,12 @@ TEST_F(camera_fixture, capture_shows_frames_and_stop_ends_it) {
         return frame->GetStatusBar()->GetStatusText(1).StartsWith("timestamp: 10 ");
     }));
     EXPECT_TRUE(frame->GetStatusBar()->GetStatusText(0).StartsWith("delivered: "));
-    temp_dir root; // a session recorded meanwhile shows once the capture stops
-    write_raw_session(root.path() + "/s", {{"version", "1"}});
-    set_database_root(root.path(), [](const std::string&) {});
+    write_raw_session(root.path() + "/b", {{"version", "1"}});
     command(id_stop);
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl)->GetItemCount(), 1);
+    EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_FALSE(enabled(id_stop));
     EXPECT_TRUE(log_shows("Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
-}
-
-TEST_F(frame_fixture, a_stored_write_path_is_indexed_at_start_up) {
-    delete frame;
-    frame = nullptr;
-    temp_dir root;
-    write_raw_session(root.path() + "/2021.03.04 12.05.33",
-                      {{"session", "A7 : 12"}, {"version", "1"}});
-    std::ofstream(settings_path()) << "write_path=" << root.path() << "\n";
-    frame = make_frame();
-    std::shared_lock lock(session_index_lock);
-    EXPECT_EQ(database_root, root.path());
-    ASSERT_EQ(session_index.size(), 1u);
-    EXPECT_EQ(session_index[0].info.session_code, L"A7 : 12");
 }
 
 namespace {
