@@ -19,10 +19,12 @@ void open_pipe(int ends[2]) {
         throw std::runtime_error("pipe failed");
 }
 
-// In the child between fork and exec: only async-signal-safe calls.
+// In the child between fork and exec: only async-signal-safe calls. Killed when the test process
+// ends, or ended at once when it already has (parent is the test's pid, taken before fork).
 [[noreturn]] void become(const std::vector<std::string>& arguments, int output, int errors,
                          pid_t parent) {
-    die_with_parent(parent);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+        _exit(127);
     dup2(output, STDOUT_FILENO);
     if (errors >= 0)
         dup2(errors, STDERR_FILENO);
@@ -117,11 +119,6 @@ program_run run_program(const std::vector<std::string>& arguments) {
     close(errors[0]);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-void die_with_parent(pid_t parent) {
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
-        _exit(127);
 }
 
 std::string built_program(const std::string& name) {
