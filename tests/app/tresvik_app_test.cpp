@@ -53,8 +53,35 @@ TEST(tresvik_app, second_instance_of_the_same_user_shows_the_box_and_ends) {
                                                     "running, aborting.")});
 }
 
-// What escapes the window's construction, an event handler or the loop: the box, whether the
-// program goes on, and the code the process is ended with (-1: not ended).
+// "<goes on> <exit code, -1: not ended> <box>" for a standard or unknown error thrown while the
+// window is made or from an event handler.
+std::string outcome(bool at_start, bool standard) {
+    app().boxes.clear();
+    const auto fail = [standard] {
+        if (standard)
+            throw std::runtime_error("Error opening JAI factory.");
+        throw 42;
+    };
+    bool goes_on = false;
+    if (at_start) {
+        app().make_window = [&]() -> wxFrame* {
+            fail();
+            return nullptr;
+        };
+        goes_on = app().OnInit();
+    } else {
+        try {
+            fail();
+        } catch (...) {
+            goes_on = app().OnExceptionInMainLoop();
+        }
+    }
+    std::string text = std::to_string(goes_on) + " " + std::to_string(app().ended_with);
+    for (const std::string& shown : app().boxes)
+        text += " " + shown;
+    return text;
+}
+
 TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     temp_home home;
     EXPECT_TRUE(app().OnInit());
@@ -63,44 +90,12 @@ TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     EXPECT_TRUE(window->IsShown());
     EXPECT_TRUE(app().boxes.empty());
     delete window;
-    const auto at_start = [](std::function<void()> fail) {
-        app().make_window = [fail]() -> wxFrame* {
-            fail();
-            return nullptr;
-        };
-        return app().OnInit();
-    };
-    const auto in_loop = [](std::function<void()> fail) {
-        try {
-            fail();
-        } catch (...) {
-            return app().OnExceptionInMainLoop();
-        }
-        return false;
-    };
-    const auto standard = [] { throw std::runtime_error("Error opening JAI factory."); };
-    const auto unknown = [] { throw 42; };
-    const struct {
-        std::function<bool(std::function<void()>)> where;
-        std::function<void()> fail;
-        std::string box;
-        bool goes_on;
-        int ended_with;
-    } cases[] = {
-        {at_start, standard, box("C++ exception", "Error opening JAI factory."), false, -1},
-        {at_start, unknown, box("Fatal error", "Unknown exception. Application will be closed"),
-         false, 1},
-        {in_loop, standard, box("C++ exception", "Error opening JAI factory."), true, -1},
-        {in_loop, unknown, box(L"Неизвестное исключение.", L"Программа будет завершена."), false,
-         -1},
-    };
-    for (const auto& c : cases) {
-        app().boxes.clear();
-        app().ended_with = -1;
-        EXPECT_EQ(c.where(c.fail), c.goes_on) << c.box;
-        EXPECT_EQ(app().boxes, std::vector{c.box});
-        EXPECT_EQ(app().ended_with, c.ended_with) << c.box;
-    }
+    EXPECT_EQ(outcome(true, true), "0 -1 " + box("C++ exception", "Error opening JAI factory."));
+    EXPECT_EQ(outcome(false, true), "1 -1 " + box("C++ exception", "Error opening JAI factory."));
+    EXPECT_EQ(outcome(false, false),
+              "0 -1 " + box(L"Неизвестное исключение.", L"Программа будет завершена."));
+    EXPECT_EQ(outcome(true, false),
+              "0 1 " + box("Fatal error", "Unknown exception. Application will be closed"));
     app().boxes.clear();
     app().OnUnhandledException();
     EXPECT_EQ(app().boxes, std::vector{box("Error", "Unhandled exception", wxOK | wxCENTRE)});

@@ -151,6 +151,13 @@ struct camera_fixture : frame_fixture {
         }
         return on;
     }
+    wxListCtrl* list() { return wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl); }
+    scripted_prompts& script() {
+        auto prompts = std::make_unique<scripted_prompts>();
+        scripted_prompts& kept = *prompts;
+        frame->use_prompts(std::move(prompts));
+        return kept;
+    }
     // Lets the capture thread's queued events reach the window until the text is in the log.
     bool log_shows(const std::string& text) {
         return fake_sdk::wait_until([&] {
@@ -194,9 +201,11 @@ TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
               "ContinuousPreset5");
 }
 
-// Columns: no camera and no session listed; a camera and the session listed (the stored write
-// path is indexed at start-up, the stored side is in its row); the session selected; capturing. A
-// session recorded meanwhile shows once the capture stops.
+// Columns: no camera and no session listed; a camera and the session listed (the write path set
+// in the options is indexed at start-up, the stored side is in its row); the session selected;
+// capturing. The ruler set in the options reaches the viewer, which takes over a session the data
+// service holds open (a client fetched a frame). A session recorded meanwhile shows once the
+// capture stops.
 TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
     const struct {
         int id;
@@ -219,16 +228,44 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
     frame = make_frame();
     check(0);
     temp_dir root;
-    write_raw_session(root.path() + "/a", {{"session", "A7 : 12"}, {"version", "1"}});
-    std::ofstream(settings_path()) << "write_path=" << root.path() << "\nside=правый\n";
+    write_raw_session(root.path() + "/a", {{"0000000007", jpeg_of(test_frame(1))},
+                                           {"dpp_end", "0000000007"},
+                                           {"dpp_start", "0000000007"},
+                                           {"session", "A7 : 12"}});
+    scripted_prompts& prompts = script();
+    command(id_options);
+    EXPECT_FALSE(std::ifstream(settings_path()).good()) << "cancelled: nothing written";
+    prompts.modal = [&](wxDialog& dialog) {
+        wxPropertyGrid& grid = *dynamic_cast<tresvik_options&>(dialog).grid();
+        grid.SetPropertyValue("write_path", wxString(root.path()));
+        grid.SetPropertyValue("scale", 1.5);
+        grid.SetPropertyValue("show_scale", false);
+        dynamic_cast<tresvik_options&>(dialog).accept();
+        return true;
+    };
+    command(id_options);
+    EXPECT_NE(read_file(settings_path()).find("data_service_port=12600"), std::string::npos)
+        << "all ten, flushed";
+    EXPECT_EQ(list()->GetItemCount(), 1);
     reopen();
-    EXPECT_NE(log_file_text().find("Борт: правый"), std::string::npos);
-    auto* list = wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl);
+    EXPECT_NE(log_file_text().find("Борт: левый"), std::string::npos);
+    wxListCtrl* list = this->list();
     ASSERT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
     check(1);
     list->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     check(2);
+    std::vector<std::string> shown;
+    script().modal = [&](wxDialog& dialog) {
+        const VImagePanel& panel = dynamic_cast<viewer_dialog&>(dialog).panel();
+        shown.push_back(std::to_string(panel.ruler_scale()) + (panel.ruler_visible() ? " on" : ""));
+        return true;
+    };
+    std::shared_lock lock(session_index_lock);
+    ASSERT_TRUE(indexed_frame_bytes(L"A7 : 12", 7));
+    lock.unlock();
+    command(id_view_database);
+    EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
     command(id_capture);
     check(3);
     ASSERT_TRUE(
@@ -284,58 +321,4 @@ TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry
     command(id_capture);
     EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
     command(id_stop);
-}
-
-TEST_F(frame_fixture, options_ok_stores_the_settings_and_lists_the_new_folder) {
-    temp_dir root;
-    write_raw_session(root.path() + "/s", {{"session", "A7 : 12"}, {"version", "1"}});
-    auto answer = std::make_unique<scripted_prompts>();
-    scripted_prompts& prompts = *answer;
-    frame->use_prompts(std::move(answer));
-    wxCommandEvent command(wxEVT_MENU, id_options);
-    frame->GetEventHandler()->ProcessEvent(command);
-    EXPECT_FALSE(std::ifstream(settings_path()).good()) << "cancelled: nothing written";
-    prompts.modal = [&](wxDialog& dialog) { // points "Каталог" at the folder and presses "Ok"
-        auto& options = dynamic_cast<tresvik_options&>(dialog);
-        options.grid()->SetPropertyValue("write_path", wxString(root.path()));
-        options.accept();
-        return true;
-    };
-    frame->GetEventHandler()->ProcessEvent(command);
-    const std::string stored = read_file(settings_path());
-    EXPECT_NE(stored.find("write_path=" + root.path()), std::string::npos) << stored;
-    EXPECT_NE(stored.find("data_service_port=12600"), std::string::npos) << "all ten, flushed";
-    auto* list = wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->GetItemCount(), 1);
-    EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
-}
-
-// The data service holds the session open beforehand (a client fetched a frame); the viewer
-// takes it over.
-TEST_F(frame_fixture, view_opens_the_selected_session_with_the_ruler_from_the_settings) {
-    delete frame;
-    temp_dir root;
-    write_raw_session(root.path() + "/s", {{"0000000007", jpeg_of(test_frame(1))},
-                                           {"dpp_end", "0000000007"},
-                                           {"dpp_start", "0000000007"},
-                                           {"session", "A7 : 12"}});
-    std::ofstream(settings_path()) << "write_path=" << root.path() << "\nscale=1.5\nshow_scale=0\n";
-    frame = make_frame();
-    std::shared_lock lock(session_index_lock);
-    ASSERT_TRUE(indexed_frame_bytes(L"A7 : 12", 7));
-    lock.unlock();
-    auto answer = std::make_unique<scripted_prompts>();
-    std::vector<std::string> shown;
-    answer->modal = [&](wxDialog& dialog) {
-        const VImagePanel& panel = dynamic_cast<viewer_dialog&>(dialog).panel();
-        shown.push_back(std::to_string(panel.ruler_scale()) + (panel.ruler_visible() ? " on" : ""));
-        return true;
-    };
-    frame->use_prompts(std::move(answer));
-    wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl)
-        ->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-    wxCommandEvent view(wxEVT_MENU, id_view_database);
-    frame->GetEventHandler()->ProcessEvent(view);
-    EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
 }
