@@ -48,11 +48,6 @@ bool read_more(int from, std::string& to, steady_clock::time_point deadline) {
     to.append(bytes, static_cast<std::size_t>(got));
     return true;
 }
-
-void read_to_end(int from, std::string& to, steady_clock::time_point deadline) {
-    while (read_more(from, to, deadline)) {
-    }
-}
 } // namespace
 
 child_process::child_process(const std::vector<std::string>& arguments, int errors) {
@@ -111,11 +106,11 @@ program_run run_program(const std::vector<std::string>& arguments) {
     close(errors[1]);
     program_run run;
     const auto deadline = steady_clock::now() + std::chrono::seconds(20);
-    read_to_end(program.output_, program.pending_, deadline);
+    while (read_more(program.output_, run.out, deadline) ||
+           read_more(errors[0], run.err, deadline)) {
+    }
     program.signal(SIGKILL); // when it ran out of time; an ended program keeps its status
     const int status = program.wait();
-    run.out = program.pending_;
-    read_to_end(errors[0], run.err, deadline);
     close(errors[0]);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
