@@ -50,10 +50,11 @@ struct frame_fixture : testing::Test {
     std::string log_file_text() const {
         const wxString folder = home.path() + "/Velmora3/log";
         wxArrayString names;
-        wxDir::GetAllFiles(folder, &names, "tresvik[*].html");
-        EXPECT_FALSE(names.empty());
+        if (wxDir::Exists(folder)) // a missing folder would stop the test in a debug box
+            wxDir::GetAllFiles(folder, &names, "tresvik[*].html");
         names.Sort(); // one process: the names differ only in their start time
-        return read_file(names.Last().ToStdString());
+        EXPECT_FALSE(names.empty());
+        return names.empty() ? std::string() : read_file(names.Last().ToStdString());
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
@@ -285,38 +286,28 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
     EXPECT_FALSE(camera.acquiring());
 }
 
-namespace {
-std::uint16_t free_udp_port() {
-    boost::asio::io_context events;
-    return boost::asio::ip::udp::socket(events, {boost::asio::ip::udp::v4(), 0})
-        .local_endpoint()
-        .port();
-}
-} // namespace
-
 // Another program on the data service's port costs the service, and nothing else.
 TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
+    using namespace boost::asio;
     delete frame;
     frame = nullptr;
-    boost::asio::io_context events;
-    boost::asio::ip::tcp::acceptor taken(events, {boost::asio::ip::tcp::v4(), 0});
+    io_context events;
+    ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
     const unsigned port = taken.local_endpoint().port();
     std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
-    const std::uint16_t telemetry = free_udp_port();
+    const std::uint16_t telemetry =
+        ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
     frame = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
                               wxDefaultSize, network_ports{telemetry, true});
-    ASSERT_TRUE(fake_sdk::wait_until([&] {
-        wxTheApp->ProcessPendingEvents();
-        return log_shows(
-            wxString::Format("bind: Address already in use (data service port %u)", port)
-                .ToStdString());
-    }));
-    boost::asio::ip::udp::socket asker(events, {boost::asio::ip::udp::v4(), 0});
-    asker.send_to(boost::asio::buffer(std::string("<q command=\"status\"/>")),
-                  {boost::asio::ip::make_address("127.0.0.1"), telemetry});
+    ASSERT_TRUE(
+        log_shows(wxString::Format("bind: Address already in use (data service port %u)", port)
+                      .ToStdString()));
+    ip::udp::socket asker(events, {ip::udp::v4(), 0});
+    asker.send_to(buffer(std::string("<q command=\"status\"/>")),
+                  {ip::make_address("127.0.0.1"), telemetry});
     ASSERT_TRUE(fake_sdk::wait_until([&] { return asker.available() > 0; }));
     char reply[512] = {};
-    asker.receive(boost::asio::buffer(reply));
+    asker.receive(buffer(reply));
     EXPECT_NE(std::string(reply).find("<subsystem name="), std::string::npos);
     command(id_capture);
     EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
