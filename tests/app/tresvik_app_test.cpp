@@ -87,7 +87,8 @@ TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     EXPECT_TRUE(app().OnInit());
     wxWindow* window = app().GetTopWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(window->IsShown());
+    EXPECT_EQ(window->GetLabel(), L"Подвагонные камеры");
+    EXPECT_TRUE(window->IsShown() && (window->GetWindowStyle() & wxMAXIMIZE));
     EXPECT_TRUE(app().boxes.empty());
     delete window;
     EXPECT_EQ(outcome(true, true), "0 -1 " + box("C++ exception", "Error opening JAI factory."));
