@@ -35,6 +35,7 @@ struct options_fixture : testing::Test {
 
 TEST_F(options_fixture, ok_on_an_empty_configuration_writes_the_ten_defaults) {
     open();
+    EXPECT_EQ(shown("rotate180") + " " + shown("show_scale"), L"Нет Да");
     dialog->accept();
     EXPECT_EQ(lines_of(settings()),
               (std::vector<wxString>{

@@ -20,6 +20,8 @@ TEST(log_format, a_row_is_the_time_and_the_message_as_text_in_the_level_colour) 
     EXPECT_EQ(format_log_row(log_level::error, time, L"<b>A7</b> & co"),
               L"<tr>\n<td>05.12.2026 23:03:07</td>\n"
               L"<td> <font color='red'>&lt;b&gt;A7&lt;/b&gt; &amp; co</font></td>\n</tr>\n");
+    time.tm_hour = 4;
+    EXPECT_EQ(format_log_row(log_level::info, time, L"").find(L"<td>05.12.2026 04:03:07</td>"), 5u);
 }
 
 // Text that is not valid in the locale is widened byte by byte, so it still shows; what the
