@@ -136,13 +136,11 @@ TEST(save_plan, covers_100_files_and_leaves_the_cursor_where_a_sequential_save_w
                                             {"dpp_end", frame_key(7)}});
     EXPECT_EQ(plan_save(session_reader(dir.path() + "/odd")).keys,
               std::vector<std::string>{frame_key(120)});
-}
-
-TEST(save_plan, names_keep_the_folder_and_an_extension_that_can_be_written) {
-    const char* const cases[][2] = {{"/d/x.png", "/d/0000000007.png"},
+    // Names keep the folder and an extension that can be written.
+    const char* const names[][2] = {{"/d/x.png", "/d/0000000007.png"},
                                     {"/d/x.jpg", "/d/0000000007.jpg"},
                                     {"/d/x", "/d/0000000007.png"},
                                     {"/d/x.txt", "/d/0000000007.png"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(saved_frame_path(c[0], frame_key(7)), c[1]);
+    for (const auto& name : names)
+        EXPECT_EQ(saved_frame_path(name[0], frame_key(7)), name[1]);
 }

@@ -19,10 +19,12 @@ void open_pipe(int ends[2]) {
         throw std::runtime_error("pipe failed");
 }
 
-// In the child between fork and exec: only async-signal-safe calls.
+// In the child between fork and exec: only async-signal-safe calls. Killed when the test process
+// ends, or ended at once when it already has (parent is the test's pid, taken before fork).
 [[noreturn]] void become(const std::vector<std::string>& arguments, int output, int errors,
                          pid_t parent) {
-    die_with_parent(parent);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+        _exit(127);
     dup2(output, STDOUT_FILENO);
     if (errors >= 0)
         dup2(errors, STDERR_FILENO);
@@ -45,11 +47,6 @@ bool read_more(int from, std::string& to, steady_clock::time_point deadline) {
         return false;
     to.append(bytes, static_cast<std::size_t>(got));
     return true;
-}
-
-void read_to_end(int from, std::string& to, steady_clock::time_point deadline) {
-    while (read_more(from, to, deadline)) {
-    }
 }
 } // namespace
 
@@ -109,19 +106,14 @@ program_run run_program(const std::vector<std::string>& arguments) {
     close(errors[1]);
     program_run run;
     const auto deadline = steady_clock::now() + std::chrono::seconds(20);
-    read_to_end(program.output_, program.pending_, deadline);
+    while (read_more(program.output_, run.out, deadline) ||
+           read_more(errors[0], run.err, deadline)) {
+    }
     program.signal(SIGKILL); // when it ran out of time; an ended program keeps its status
     const int status = program.wait();
-    run.out = program.pending_;
-    read_to_end(errors[0], run.err, deadline);
     close(errors[0]);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-void die_with_parent(pid_t parent) {
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
-        _exit(127);
 }
 
 std::string built_program(const std::string& name) {

@@ -48,9 +48,5 @@ private:
     std::string pending_;
 };
 
-// For a helper just forked by hand, before it execs: killed with SIGKILL when the test process
-// ends (exits at once if it already has). parent is the test's pid, taken before fork.
-void die_with_parent(pid_t parent);
-
 // A program built beside the tests (TRESVIK_BIN, else the test's own folder).
 std::string built_program(const std::string& name);

@@ -5,19 +5,15 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct numbers {
+// A small tool: a whole number, a real one and a choice.
+struct sample_tool : tool_app {
     std::uint32_t width = 1024;
     double rate = 50;
     char format = 'a';
-};
-
-// A small tool: a whole number, a real one and a choice.
-struct sample_tool : tool_app {
-    numbers values;
     sample_tool() : tool_app("sample", "") {
-        add_number(*this, "--width", values.width, 8, 8192, "frame width");
-        add_number(*this, "--rate", values.rate, 0.01, 1e6, "packets per second");
-        add_choice(*this, "--format", values.format, {{"a", 'a'}, {"b", 'b'}}, "format");
+        add_number(*this, "--width", width, 8, 8192, "frame width");
+        add_number(*this, "--rate", rate, 0.01, 1e6, "packets per second");
+        add_choice(*this, "--format", format, {{"a", 'a'}, {"b", 'b'}}, "format");
     }
 };
 } // namespace
@@ -38,8 +34,7 @@ TEST(command_line, reads_decimal_numbers_in_range_and_names_the_option_otherwise
     for (const auto& c : cases) {
         sample_tool tool;
         const parse_outcome outcome = parse_arguments(tool, {c.option, c.text});
-        const double read =
-            c.option == std::string("--width") ? tool.values.width : tool.values.rate;
+        const double read = c.option == std::string("--width") ? tool.width : tool.rate;
         if (c.value != 0) {
             EXPECT_EQ(outcome.error, "") << c.text;
             EXPECT_EQ(read, c.value) << c.text;
@@ -54,8 +49,8 @@ TEST(command_line, reads_decimal_numbers_in_range_and_names_the_option_otherwise
 TEST(command_line, repeated_options_help_and_a_missing_command) {
     sample_tool tool;
     EXPECT_EQ(parse_arguments(tool, {"--width", "16", "--format", "b", "--width=32"}).error, "");
-    EXPECT_EQ(tool.values.width, 32u);
-    EXPECT_EQ(tool.values.format, 'b');
+    EXPECT_EQ(tool.width, 32u);
+    EXPECT_EQ(tool.format, 'b');
     EXPECT_TRUE(parse_arguments(tool, {"--rate", "1", "--help"}).help);
     const std::string usage = sample_tool().help();
     for (const char* line : {"--width N", "frame width, 8 to 8192 (default 1024)\n", "--rate X",

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <filesystem>
-#include <map>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -68,28 +67,21 @@ TEST_F(db_tool_test, list_prints_a_row_or_json_object_per_session_and_reports_th
     EXPECT_NE(rows.err.find("/photos/CURRENT"), std::string::npos) << rows.err;
     EXPECT_EQ(lines(rows.err), 1) << rows.err;
     const program_run json = db({"list", "--json", root.path()});
-    EXPECT_NE(json.out.find("\"time_start\": \"\", \"time_end\": \"\", \"dpp_start\": null, "
-                            "\"dpp_end\": null"),
-              std::string::npos)
-        << json.out;
-    const auto list = nlohmann::ordered_json::parse(json.out);
-    ASSERT_EQ(list.size(), 3u);
-    std::map<std::string, nlohmann::ordered_json> by_side;
-    for (const auto& session : list) {
-        std::vector<std::string> keys;
-        for (const auto& item : session.items())
-            keys.push_back(item.key());
-        EXPECT_EQ(keys,
-                  (std::vector<std::string>{"path", "session", "orientation", "side", "time_start",
-                                            "time_end", "dpp_start", "dpp_end", "size"}));
-        by_side[session["side"]] = session;
-    }
-    EXPECT_EQ(by_side["левый"]["dpp_start"], 100);
-    EXPECT_EQ(by_side["\uFFFD"]["dpp_start"], 2147483648u);
-    EXPECT_EQ(by_side["\uFFFD"]["dpp_end"], 4294967294u);
+    EXPECT_EQ(nlohmann::json::parse(json.out).size(), 3u) << json.out;
+    for (const std::string& object :
+         {"{\"path\": \"" + empty +
+              "\", \"session\": \"нет данных\", \"orientation\": \"нет данных\", "
+              "\"side\": \"правый\", \"time_start\": \"\", \"time_end\": \"\", \"dpp_start\": "
+              "null, "
+              "\"dpp_end\": null, \"size\": 0}",
+          std::string("\"side\": \"\uFFFD\", \"time_start\": \"\", \"time_end\": \"\", "
+                      "\"dpp_start\": 2147483648, \"dpp_end\": 4294967294, "),
+          std::string("\"dpp_start\": 100, \"dpp_end\": 400, ")})
+        EXPECT_NE(json.out.find(object), std::string::npos) << object << " in\n" << json.out;
 }
 
-TEST_F(db_tool_test, info_adds_the_frame_count) {
+// Info adds the frame count. A frame whose value is no image must not pass unnoticed.
+TEST_F(db_tool_test, info_and_frame_and_export_read_the_session_and_its_frames) {
     const program_run rows = db({"info", recorded});
     EXPECT_EQ(rows.exit_code, 0) << rows.err;
     for (const char* row : {"session\tA7 : 12\n", "dpp_end\t400\n", "frames\t4\n"})
@@ -98,10 +90,6 @@ TEST_F(db_tool_test, info_adds_the_frame_count) {
     EXPECT_EQ(info["session"], "A7 : 12");
     EXPECT_EQ(info["dpp_start"], 100);
     EXPECT_EQ(info["frames"], 4);
-}
-
-// A frame whose value is no image must not pass unnoticed.
-TEST_F(db_tool_test, frame_and_export_save_the_frames_at_or_after_the_dpp) {
     const std::string png = output.path() + "/frame.png";
     const program_run frame = db({"frame", recorded, "150", png});
     EXPECT_EQ(frame.exit_code, 0) << frame.err;
