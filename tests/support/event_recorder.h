@@ -21,9 +21,9 @@ public:
     std::vector<row> rows;
 
     event_recorder() {
-        for (const auto* type : {&EVT_THREAD_LOG_ERROR, &EVT_THREAD_LOG_INFO, &EVT_THREAD_NEW_FRAME,
-                                 &EVT_THREAD_STREAM_STATS, &EVT_THREAD_RECORD_STATUS,
-                                 &EVT_THREAD_SERVICE_DOWN})
+        for (const auto* type :
+             {&EVT_THREAD_LOG_ERROR, &EVT_THREAD_LOG_INFO, &EVT_THREAD_NEW_FRAME,
+              &EVT_THREAD_STREAM_STATS, &EVT_THREAD_RECORD_STATUS, &EVT_THREAD_SERVICE_DOWN})
             Bind(*type, [this](wxThreadEvent& event) {
                 rows.push_back({event.GetEventType(), event.GetString()});
             });
