@@ -13,7 +13,6 @@
 #include <boost/asio/read.hpp>
 #include <boost/system/system_error.hpp>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "recording/serial_line.h"
 #include "tests/support/child_process.h"
@@ -192,8 +191,7 @@ TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged)
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0) << std::strerror(errno);
     termios settings{};
     tcgetattr(slave, &settings);
-    cfsetispeed(&settings, B9600);
-    cfsetospeed(&settings, B9600);
+    cfsetspeed(&settings, B9600);
     settings.c_cflag = (settings.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;
     settings.c_iflag |= IXON | IXOFF;
     ASSERT_EQ(tcsetattr(slave, TCSANOW, &settings), 0);

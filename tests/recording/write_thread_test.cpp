@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <boost/asio.hpp>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
@@ -207,10 +207,9 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
     EXPECT_LE(connections, 5) << "about one connection a second";
     EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC);
     EXPECT_EQ(rows(EVT_THREAD_LOG_INFO, "Connect to coordinate server. Ok."), 1u);
-    auto errors = owner.texts(EVT_THREAD_LOG_ERROR);
-    std::sort(errors.begin(), errors.end());
-    EXPECT_EQ(errors, (std::vector<wxString>{"End of file", "Error reading serial serial_port.",
-                                             "open: No such file or directory"}));
+    EXPECT_THAT(owner.texts(EVT_THREAD_LOG_ERROR),
+                testing::UnorderedElementsAre("End of file", "Error reading serial serial_port.",
+                                              "open: No such file or directory"));
     stop();
     EXPECT_EQ(folders().size(), 2u) << "the lower count after the gap starts a new session";
     sim->signal(SIGINT);
