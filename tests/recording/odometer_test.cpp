@@ -106,13 +106,12 @@ bytes hostile_stream(std::uint64_t seed, std::size_t length) {
         const auto choice = random() % 8;
         const auto count = static_cast<std::uint32_t>(random());
         bytes piece{static_cast<std::uint8_t>(random())};
-        if (choice < 2) {
-            const auto packet = encode_format_a(count);
-            piece.assign(packet.begin(), packet.end());
-        } else if (choice < 4) {
-            const auto packet = encode_format_b(count);
-            piece.assign(packet.begin(), packet.end());
-        }
+        const auto a = encode_format_a(count);
+        const auto b = encode_format_b(count);
+        if (choice < 2)
+            piece.assign(a.begin(), a.end());
+        else if (choice < 4)
+            piece.assign(b.begin(), b.end());
         if (choice == 1 || choice == 3) {
             if (random() % 2)
                 piece.resize(1 + random() % (piece.size() - 1));
@@ -168,8 +167,7 @@ TEST(odometer_decoder, random_streams_yield_the_counts_of_the_plain_reading_rule
             for (const odometer_count& count : found)
                 ++yielded[count.kind];
         }
-        EXPECT_GT(yielded[4], 5000u) << "the stream should hold many format A packets";
-        EXPECT_GT(yielded[7], 5000u) << "the stream should hold many format B packets";
+        EXPECT_GT(std::min(yielded[4], yielded[7]), 5000u) << "many packets of both formats";
     }
 }
 
