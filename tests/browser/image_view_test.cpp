@@ -48,19 +48,17 @@ TEST(panel_view, wheel_notches_change_the_zoom_by_one_and_stop_at_one) {
 
 TEST(panel_view, a_drag_moves_the_offset_by_window_pixels_and_the_ruler_follows_the_pointer) {
     panel_view view;
+    const auto offset_and_origin = [&view] { return std::pair(view.offset, view.origin); };
     move_pointer(view, {30, 40}, true); // a button pressed outside the panel drags nothing
-    EXPECT_EQ(view.offset, (view_point{0, 0}));
-    EXPECT_EQ(view.origin, (view_point{30, 40}));
+    EXPECT_EQ(offset_and_origin(), std::pair(view_point{0, 0}, view_point{30, 40}));
     view.zoom = 2.0;
     press_left(view, {10, 10});
     move_pointer(view, {15, 7}, true);
     move_pointer(view, {16, 7}, true);
-    EXPECT_EQ(view.offset, (view_point{6, -3}));
-    EXPECT_EQ(view.origin, (view_point{16, 7}));
+    EXPECT_EQ(offset_and_origin(), std::pair(view_point{6, -3}, view_point{16, 7}));
     release_left(view);
     move_pointer(view, {50, 50}, false);
-    EXPECT_EQ(view.offset, (view_point{6, -3}));
-    EXPECT_EQ(view.origin, (view_point{50, 50}));
+    EXPECT_EQ(offset_and_origin(), std::pair(view_point{6, -3}, view_point{50, 50}));
 }
 
 // However far the zoom goes, no more pixels are made than the window shows.

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <optional>
 #include <vector>
 
-#include "browser/database_commands.h"
+#include "browser/database_commands.h" // the signatures' std::function, optional and unique_ptr
 
 // Answers for the operator, and remembers what was asked and what the progress showed.
 struct scripted_prompts : operator_prompts {

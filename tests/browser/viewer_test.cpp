@@ -45,19 +45,18 @@ struct viewer_fixture : testing::Test {
     }
 };
 
-wxImage drawn(const std::function<void(wxDC&)>& draw) {
+cv::Mat drawn(const std::function<void(wxDC&)>& draw) {
     wxBitmap bitmap(200, 150);
     wxMemoryDC dc(bitmap);
     draw(dc);
     dc.SelectObject(wxNullBitmap);
-    return bitmap.ConvertToImage();
+    return cv::Mat(150, 200, CV_8UC3, bitmap.ConvertToImage().GetData()).clone();
 }
 
-// Pixels of a that b holds neither at the same place nor, with reach 1, at one of the eight
-// around: at a fractional zoom the toolkit's fixed-point scaling puts some boundaries between
+// Pixels of one that the other holds neither at the same place nor, with reach 1, at one of the
+// eight around: at a fractional zoom the toolkit's fixed-point scaling puts some boundaries between
 // frame pixels one window pixel off.
-int mismatches(const wxImage& a, const wxImage& b, int reach) {
-    const cv::Mat one(150, 200, CV_8UC3, a.GetData()), other(150, 200, CV_8UC3, b.GetData());
+int mismatches(const cv::Mat& one, const cv::Mat& other, int reach) {
     cv::Mat unlike = cv::Mat::ones(one.size(), CV_8U), moved, difference, equal;
     for (int dy = -reach; dy <= reach; ++dy)
         for (int dx = -reach; dx <= reach; ++dx) {
@@ -93,12 +92,10 @@ TEST_F(viewer_fixture, the_panel_paints_what_the_whole_frame_drawing_paints) {
         event.m_wheelRotation = step.rotation, event.m_wheelDelta = 120;
         panel->GetEventHandler()->ProcessEvent(event);
         const double zoom = panel->view().zoom;
-        EXPECT_EQ(mismatches(drawn([&](wxDC& dc) { panel->paint(dc); }), drawn([&](wxDC& dc) {
-                                 draw_whole_frame(dc, frame, panel->view(), 0.8, true);
-                             }),
-                             zoom == int(zoom) ? 0 : 1),
-                  0)
-            << "zoom " << zoom;
+        const cv::Mat reference =
+            drawn([&](wxDC& dc) { draw_whole_frame(dc, frame, panel->view(), 0.8, true); });
+        const cv::Mat painted = drawn([&](wxDC& dc) { panel->paint(dc); });
+        EXPECT_EQ(mismatches(painted, reference, zoom == int(zoom) ? 0 : 1), 0) << "zoom " << zoom;
     }
     EXPECT_EQ(panel->view().zoom, 9.5);
 }
