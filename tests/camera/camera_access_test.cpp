@@ -1,4 +1,3 @@
-#include <functional>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -9,22 +8,9 @@
 
 namespace {
 struct access_fixture : testing::Test {
-    FACTORY_HANDLE factory = nullptr;
-    access_fixture() {
-        fake_sdk::reset();
-        factory = open_factory();
-    }
+    FACTORY_HANDLE factory = (fake_sdk::reset(), open_factory()); // on a fresh fake
     ~access_fixture() override { J_Factory_Close(factory); }
 };
-
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no error";
-}
 } // namespace
 
 TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_preferred) {
@@ -103,13 +89,15 @@ TEST_F(access_fixture, each_step_fails_with_its_own_text) {
     const auto camera = fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>a"});
     for (const auto& [call, text] : call_text) {
         fake_sdk::fail(call);
-        EXPECT_EQ(error_of([&] {
-                      enumerate_cameras(factory);
-                      JAI_Camera open(factory, camera.id());
-                      set_exposure_mode(open.handle(), "Off");
-                      frame_buffer{open.handle()};
-                  }),
-                  text);
+        try {
+            enumerate_cameras(factory);
+            JAI_Camera open(factory, camera.id());
+            set_exposure_mode(open.handle(), "Off");
+            frame_buffer{open.handle()};
+            ADD_FAILURE() << call << " did not fail";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), text);
+        }
         if (!factory)
             factory = open_factory();
     }
