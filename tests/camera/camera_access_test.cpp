@@ -23,9 +23,6 @@ TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_pre
     EXPECT_EQ(preferred_description(both, "SocketDriver"), "GO 127.0.0.11 [SocketDriver]");
     EXPECT_EQ(preferred_description(both, "FilterDriver"), "GO 127.0.0.11 [FilterDriver]");
     EXPECT_EQ(preferred_description(both, "SoketDriver"), "GO 127.0.0.11 [FilterDriver]");
-    EXPECT_EQ(preferred_description(both, ""), "GO 127.0.0.11 [FilterDriver]");
-    EXPECT_EQ(preferred_description({{"SocketDriverCam 1 [FilterDriver]", "x"}}, "SocketDriver"),
-              "SocketDriverCam 1 [FilterDriver]");
     EXPECT_EQ(preferred_description({}, "SocketDriver"), "");
 }
 

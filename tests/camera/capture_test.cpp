@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -21,7 +19,7 @@ const std::string start_call = "J_Camera_ExecuteCommand AcquisitionStart";
 const std::string stop_call = "J_Camera_ExecuteCommand AcquisitionStop";
 const std::string wait_call = "J_Event_WaitForCondition 1000";
 
-std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, unsigned step = 1) {
+std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, int step = 1) {
     std::vector<std::uint8_t> pixels(size);
     for (std::size_t i = 0; i < size; ++i)
         pixels[i] = static_cast<std::uint8_t>(start + step * i);
@@ -34,11 +32,6 @@ std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
 
 frame_geometry geometry_of(std::int64_t width, std::int64_t height, std::int64_t format) {
     return frame_geometry{width, height, format, bits_per_pixel_of(format)};
-}
-
-std::vector<std::uint8_t> reversed(std::vector<std::uint8_t> pixels) {
-    std::reverse(pixels.begin(), pixels.end());
-    return pixels;
 }
 
 // An 8 x 4 Mono8 camera unless a test opens another.
@@ -169,7 +162,7 @@ TEST_F(capture_test, frames_reach_the_buffer_turned_narrowed_and_without_padding
         {"rotate180=1\n",
          {"INT=>SD::wide", "", "", 8, 4, fake_sdk::mono16},
          ramp(64, 0),
-         reversed(ramp(32, 1, 2))},
+         ramp(32, 63, -2)},
         {"", {"INT=>SD::padded", "", "", 8, 4, fake_sdk::mono8, 4}, ramp(56, 0), unpadded},
     };
     for (const auto& c : cases) {
@@ -420,7 +413,7 @@ TEST(frame_buffer, readers_never_see_a_half_written_frame) {
     std::atomic<int> torn{0}, reads{0};
     auto reader = [&](bool only_new) {
         cv::Mat copy;
-        std::uint64_t known = std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t known = ~std::uint64_t{0};
         for (; !done; ++reads) {
             known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
             torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
@@ -429,7 +422,7 @@ TEST(frame_buffer, readers_never_see_a_half_written_frame) {
     std::thread every(reader, false), only_new(reader, true);
     std::vector<std::uint8_t> frame(buffer.image.total());
     for (std::uint64_t timestamp = 1; reads < 400 && timestamp < 1000000; ++timestamp) {
-        std::memset(frame.data(), static_cast<int>(timestamp & 0xFF), frame.size());
+        std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
         buffer.store(frame.data(), frame.size(), timestamp);
     }
     done = true;
