@@ -30,9 +30,28 @@ std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
     return std::vector<std::uint8_t>(image.data, image.data + image.total());
 }
 
-frame_geometry geometry_of(std::int64_t width, std::int64_t height, std::int64_t format) {
-    return frame_geometry{width, height, format, bits_per_pixel_of(format)};
-}
+// Copies the buffer on a thread of its own, every frame or only new ones, until stopped, and
+// counts the copies that are not one uniform frame of their timestamp's low byte.
+struct frame_copier {
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread thread;
+    frame_copier(const frame_buffer& buffer, bool only_new)
+        : thread([this, &buffer, only_new] {
+              cv::Mat copy;
+              for (std::uint64_t known = ~std::uint64_t{0}; !done; ++reads) {
+                  known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
+                  torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
+              }
+          }) {}
+    ~frame_copier() { stop(); }
+    int stop() {
+        done = true;
+        if (thread.joinable())
+            thread.join();
+        return torn;
+    }
+};
 
 // An 8 x 4 Mono8 camera unless a test opens another.
 class capture_test : public testing::Test {
@@ -309,25 +328,15 @@ TEST_F(capture_test, quick_starts_and_stops_release_everything_and_a_small_limit
 TEST_F(capture_test, readers_of_a_running_capture_never_see_a_half_written_frame) {
     open_camera({"INT=>SD::big", "", "", 640, 240});
     ASSERT_TRUE(started());
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0}, reads{0};
-    std::thread reader([&] {
-        cv::Mat copy;
-        for (; !done; ++reads) {
-            const std::uint64_t timestamp = grab_->buffer().copy_out(copy);
-            torn += cv::countNonZero(copy != static_cast<std::uint8_t>(timestamp)) != 0;
-        }
-    });
+    frame_copier reader(grab_->buffer(), false);
     std::vector<std::uint8_t> frame(640 * 240);
     for (std::uint64_t timestamp = 1; timestamp <= 300; ++timestamp) {
         std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
         ASSERT_TRUE(fake_sdk::wait_until([&] { return camera_.deliver_frame(frame, timestamp); }));
     }
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, 300));
-    done = true;
-    reader.join();
-    EXPECT_GT(reads, 0);
-    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(reader.stop(), 0);
+    EXPECT_GT(reader.reads, 0);
 }
 
 // Wider formats keep the high 8 of their significant bits; padding (0xEE) never shows. Bits per
@@ -358,7 +367,7 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel) {
     std::uint64_t timestamp = 0;
     for (const auto& c : cases) {
         const auto height = static_cast<std::int64_t>(c.pixels.size()) / c.width;
-        frame_buffer buffer(geometry_of(c.width, height, c.format));
+        frame_buffer buffer({c.width, height, c.format, bits_per_pixel_of(c.format)});
         buffer.store(c.source.data(), c.source.size(), ++timestamp, c.padding);
         EXPECT_EQ(pixels_of(buffer.image), c.pixels) << timestamp;
         EXPECT_EQ(buffer.timestamp, timestamp);
@@ -370,7 +379,7 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel) {
 TEST(frame_buffer, short_or_long_sources_stay_inside_both_buffers) {
     for (std::int64_t format : {fake_sdk::mono8, fake_sdk::mono16, fake_sdk::mono12_packed})
         for (std::size_t padding : {0, 3}) {
-            frame_buffer buffer(geometry_of(5, 3, format));
+            frame_buffer buffer({5, 3, format, bits_per_pixel_of(format)});
             const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
             buffer.image = guarded.colRange(0, 15).reshape(1, 3);
             for (std::size_t size : {0, 7, 12, 1000}) {
@@ -383,7 +392,7 @@ TEST(frame_buffer, short_or_long_sources_stay_inside_both_buffers) {
 }
 
 TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
-    frame_buffer buffer(geometry_of(2, 2, fake_sdk::mono8));
+    frame_buffer buffer({2, 2, fake_sdk::mono8, 8});
     const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4};
     buffer.store(first.data(), first.size(), 5);
     cv::Mat copy, known;
@@ -399,27 +408,15 @@ TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
 // A writer stores uniform frames whose value is their timestamp's low byte, while one reader
 // copies every frame and another only the new ones: each copy is one whole frame.
 TEST(frame_buffer, readers_never_see_a_half_written_frame) {
-    frame_buffer buffer(geometry_of(1920, 120, fake_sdk::mono8));
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0}, reads{0};
-    auto reader = [&](bool only_new) {
-        cv::Mat copy;
-        std::uint64_t known = ~std::uint64_t{0};
-        for (; !done; ++reads) {
-            known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
-            torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
-        }
-    };
-    std::thread every(reader, false), only_new(reader, true);
+    frame_buffer buffer({1920, 120, fake_sdk::mono8, 8});
     std::vector<std::uint8_t> frame(buffer.image.total());
-    for (std::uint64_t timestamp = 1; reads < 400 && timestamp < 1000000; ++timestamp) {
+    frame_copier every(buffer, false), only_new(buffer, true);
+    for (std::uint64_t timestamp = 1; every.reads + only_new.reads < 400 && timestamp < 1000000;
+         ++timestamp) {
         std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
         buffer.store(frame.data(), frame.size(), timestamp);
     }
-    done = true;
-    every.join();
-    only_new.join();
-    EXPECT_GE(reads, 400);
-    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(every.stop() + only_new.stop(), 0);
+    EXPECT_GE(every.reads + only_new.reads, 400);
 }
 } // namespace
