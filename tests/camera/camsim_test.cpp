@@ -81,8 +81,7 @@ cv::Mat through_jpeg(const cv::Mat& frame) {
 }
 
 TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track_and_in_a_high_byte) {
-    const std::uint32_t numbers[] = {0u,          1u,          2u,         0x80000001u,
-                                     0xAAAAAAAAu, 0x55555555u, 123456789u, 0xFFFFFFFFu};
+    const std::uint32_t numbers[] = {0u, 0x80000001u, 0xAAAAAAAAu, 0x55555555u, 0xFFFFFFFFu};
     std::uint64_t start = 0;
     for (std::uint32_t number : numbers) {
         cv::Mat frame = scene_frame(start += 977);

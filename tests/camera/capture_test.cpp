@@ -135,8 +135,6 @@ TEST_F(capture_test, every_frame_reaches_the_buffer_and_every_tenth_the_frame_li
     EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME),
               (std::vector<std::string>{"timestamp: 110 missing packets: 10 queued buffers: 19",
                                         "timestamp: 120 missing packets: 20 queued buffers: 19"}));
-    cv::Mat copy;
-    EXPECT_EQ(grab_->buffer().copy_out(copy), 120u);
     EXPECT_EQ(events_.strings(EVT_THREAD_STREAM_STATS).size(), 20u);
     EXPECT_EQ(camera_.queued_buffers(), 20u);
     std::vector<std::string> reads; // the image record's items of the first frame
@@ -242,9 +240,7 @@ TEST_F(capture_test, each_failure_is_logged_and_releases_what_set_up_reached) {
         {"Error getting number of streams", "J_Camera_GetNumOfDataStreams"},
         {"Error creating data stream", "J_Camera_CreateDataStream"},
         {"Error setting stream parameter", "J_DataStream_SetParam 3"},
-        {"Error announce buffer", "J_DataStream_AnnounceBuffer"},
         {"Error announce buffer", "J_DataStream_AnnounceBuffer", 7},
-        {"Error queue buffer", "J_DataStream_QueueBuffer"},
         {"Error queue buffer", "J_DataStream_QueueBuffer", 19},
         {"Error create condition", "J_Event_CreateCondition"},
         {"Error register event", "J_DataStream_RegisterEvent"},
