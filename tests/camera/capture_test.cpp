@@ -126,7 +126,9 @@ protected:
     std::unique_ptr<continuous_grab> grab_;
 };
 
-TEST_F(capture_test, every_frame_reaches_the_buffer_and_every_tenth_the_frame_line) {
+// Statistics follow each frame and each time-out; fps is delivered frames over whole seconds
+// since the start, 0 in the first second.
+TEST_F(capture_test, every_frame_reaches_the_buffer_and_frames_and_time_outs_post_their_lines) {
     ASSERT_TRUE(started());
     for (unsigned frame = 1; frame <= 20; ++frame) {
         deliver(ramp(32, frame), 100 + frame, frame);
@@ -143,18 +145,13 @@ TEST_F(capture_test, every_frame_reaches_the_buffer_and_every_tenth_the_frame_li
             reads.push_back(call.substr(call.find(' ') + 1));
     EXPECT_EQ(reads, (std::vector<std::string>{"0", "1", "10", "11", "20", "3", "1001", "4", "12",
                                                "13", "14", "16"}));
-}
-
-// fps is delivered frames over whole seconds since the start, 0 in the first second.
-TEST_F(capture_test, statistics_come_with_each_time_out_and_fps_falls_over_time) {
     camera_.set_stream_info(STREAM_INFO_NUM_DELIVERED, 50);
     camera_.set_stream_info(STREAM_INFO_NUM_UNDERRUN, 2);
     camera_.set_stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY, 1);
     camera_.set_stream_info(STREAM_INFO_NUM_CORRUPT, 3);
-    start();
     const std::pair<std::int64_t, const char*> seconds_fps[] = {
         {1000, "0"}, {1003, "16"}, {1010, "5"}};
-    std::size_t posted = 0;
+    std::size_t posted = 20;
     for (const auto& [now, fps] : seconds_fps) {
         now_ = now;
         fake_sdk::script_wait(J_COND_WAIT_TIMEOUT);
@@ -166,15 +163,18 @@ TEST_F(capture_test, statistics_come_with_each_time_out_and_fps_falls_over_time)
 
 // Each frame: 8 x 4 pixels. The wide camera's pixels are little-endian 16-bit, the high byte
 // kept, turned by pixel; the padded one adds 4 bytes to each line of 8 pixels, and 8 of chunk data.
-TEST_F(capture_test, frames_reach_the_buffer_turned_narrowed_and_without_padding) {
+// The overlay is the side read when the mode is made, by default the left.
+TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side_at_the_start) {
     std::vector<std::uint8_t> unpadded;
     for (unsigned line = 0; line < 4; ++line)
         for (unsigned x = 0; x < 8; ++x)
             unpadded.push_back(static_cast<std::uint8_t>(12 * line + x));
-    read_settings("rotate180=1\n");
+    read_settings("rotate180=1\nside=правый\n");
     open_camera({"INT=>SD::wide", "", "", 8, 4, fake_sdk::mono16});
     camera_.set_int("PayloadSize", 64);
     ASSERT_TRUE(started());
+    config_->Write("side", "левый");
+    EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
     deliver(ramp(64, 0), 1);
     EXPECT_EQ(image(), ramp(32, 63, -2));
     read_settings("");
@@ -183,6 +183,7 @@ TEST_F(capture_test, frames_reach_the_buffer_turned_narrowed_and_without_padding
     ASSERT_TRUE(started());
     deliver(ramp(56, 0), 1);
     EXPECT_EQ(image(), unpadded);
+    EXPECT_EQ(grab_->overlay_text().utf8_string(), "левый");
 }
 
 TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
@@ -195,16 +196,6 @@ TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
         EXPECT_EQ(fake_sdk::open_resources().announced_bytes, capture_thread::buffer_count * bytes)
             << "PayloadSize " << payload.value_or(0);
     }
-}
-
-TEST_F(capture_test, the_overlay_is_the_side_read_when_the_mode_is_made) {
-    read_settings("side=правый\n");
-    start();
-    config_->Write("side", "левый");
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
-    read_settings("");
-    start();
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "левый");
 }
 
 // The fake reads the memory of the buffers still announced when the stream closes, so under
