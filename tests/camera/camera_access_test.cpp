@@ -24,10 +24,13 @@ TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_pre
 }
 
 // Discovery is slow (about a second over the network), so one enumeration runs it once, however
-// many cameras it finds. Of two cameras with one description the first listed stays.
-TEST_F(access_fixture, enumeration_discovers_once_and_describes_each_camera) {
+// many cameras it finds. Of two cameras with one description the first listed stays. The camera
+// is open while its object lives; the frame buffer is made from its geometry, read in the
+// documented order.
+TEST_F(access_fixture, enumeration_discovers_once_and_an_open_camera_gives_its_frame_geometry) {
     fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>b", "Beta", "127.0.0.2"});
-    fake_sdk::add_camera({"TL=>GevTL , INT=>FD , DEV=>a", "Alpha", "127.0.0.3"});
+    const auto camera = fake_sdk::add_camera(
+        {"TL=>GevTL , INT=>FD , DEV=>a", "Alpha", "127.0.0.3", 640, 480, fake_sdk::mono12_packed});
     fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>c", "Beta", "127.0.0.2"});
     EXPECT_EQ(enumerate_cameras(factory),
               (camera_list{{"Alpha 127.0.0.3 [FilterDriver]", "TL=>GevTL , INT=>FD , DEV=>a"},
@@ -36,13 +39,6 @@ TEST_F(access_fixture, enumeration_discovers_once_and_describes_each_camera) {
     EXPECT_EQ(fake_sdk::count_calls("J_Factory_UpdateCameraList"), 1u);
     EXPECT_EQ(fake_sdk::count_calls("J_Factory_GetNumOfCameras"), 1u);
     EXPECT_EQ(fake_sdk::open_resources().factories, 1u);
-}
-
-// The camera is open while its object lives; the frame buffer is made from its geometry, read in
-// the documented order.
-TEST_F(access_fixture, an_open_camera_takes_exposure_modes_and_gives_its_frame_geometry) {
-    const auto camera = fake_sdk::add_camera(
-        {"TL=>GevTL , INT=>SD , DEV=>a", "", "", 640, 480, fake_sdk::mono12_packed});
     {
         JAI_Camera open(factory, camera.id());
         EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);

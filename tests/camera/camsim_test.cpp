@@ -80,7 +80,9 @@ cv::Mat through_jpeg(const cv::Mat& frame) {
     return cv::imdecode(encoded, cv::IMREAD_GRAYSCALE);
 }
 
-TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track_and_in_a_high_byte) {
+// A stamp survives over the track and in a high byte. A cell matching its partner or an inverted
+// marker spoils it; images too small or of another type get none drawn.
+TEST(frame_stamp, survives_a_jpeg_of_quality_85_and_spoiled_missing_or_unfit_ones_read_as_none) {
     const std::uint32_t numbers[] = {0u, 0x80000001u, 0xAAAAAAAAu, 0x55555555u, 0xFFFFFFFFu};
     std::uint64_t start = 0;
     for (std::uint32_t number : numbers) {
@@ -93,11 +95,6 @@ TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track_and_in_a_high_byt
     ASSERT_TRUE(draw_frame_stamp(wide, 4242));
     wide.convertTo(narrow, CV_8U, 1.0 / 257);
     EXPECT_EQ(read_frame_stamp(narrow), 4242u);
-}
-
-// A cell matching its partner or an inverted marker spoils a stamp; images too small or of
-// another type get none drawn.
-TEST(frame_stamp, spoiled_missing_or_unfit_stamps_read_as_none) {
     const int cell = frame_stamp_cell;
     cv::Mat partner_copied = scene_frame(0), marker_inverted;
     ASSERT_TRUE(draw_frame_stamp(partner_copied, 77));
