@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -46,38 +47,24 @@ TEST(camsim_scene, a_reused_renderer_draws_the_track_at_every_start_and_brightne
     EXPECT_NE(scene_level(0, 100, height), scene_level(120, 100, height)) << "a sleeper further";
 }
 
-parse_outcome parse(const std::vector<std::string>& arguments, camsim_options& options) {
+std::string parse_error(camsim_options& options, const std::vector<std::string>& arguments) {
     tool_app app("tresvik-camsim", "");
     add_camsim_options(app, options);
-    return parse_arguments(app, arguments);
+    return parse_arguments(app, arguments).error;
 }
 
 TEST(camsim_options, read_values_and_refuse_what_is_out_of_range_or_off_loopback) {
     camsim_options options;
-    EXPECT_EQ(parse({"--serial", "R7", "--width=640", "--fps", "12.5", "--pixel-format", "Mono16",
-                     "--address", "127.0.0.2", "--stamp"},
-                    options)
-                  .error,
+    EXPECT_EQ(parse_error(options, {"--serial=R7", "--width=640", "--fps=12.5",
+                                    "--pixel-format=Mono16", "--address=127.0.0.2", "--stamp"}),
               "");
-    EXPECT_EQ(options.serial, "R7");
-    EXPECT_EQ(options.width, 640u);
-    EXPECT_DOUBLE_EQ(options.fps, 12.5);
-    EXPECT_EQ(options.pixel_format, pixel_format_mono16);
-    EXPECT_EQ(options.address, "127.0.0.2");
-    EXPECT_TRUE(options.stamp);
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--address", "203.0.113.10"},
-          {"--address", "lo"},
-          {"--width", "0"},
-          {"--height", "-5"},
-          {"--fps", "fast"},
-          {"--pixel-format", "RGB8"},
-          {"--serial", "a-serial-too-long"},
-          {"--colour", "red"},
-          {"--width"}}) {
-        camsim_options ignored;
-        EXPECT_NE(parse(bad, ignored).error, "") << bad[0];
-    }
+    EXPECT_EQ(std::tie(options.serial, options.width, options.fps, options.pixel_format,
+                       options.address, options.stamp),
+              std::make_tuple("R7", 640u, 12.5, pixel_format_mono16, "127.0.0.2", true));
+    for (const char* bad :
+         {"--address=203.0.113.10", "--address=lo", "--width=0", "--height=-5", "--fps=fast",
+          "--pixel-format=RGB8", "--serial=a-serial-too-long", "--colour=red", "--width"})
+        EXPECT_NE(parse_error(options, {bad}), "") << bad;
 }
 
 cv::Mat scene_frame(std::uint64_t start) {
@@ -93,9 +80,10 @@ cv::Mat through_jpeg(const cv::Mat& frame) {
     return cv::imdecode(encoded, cv::IMREAD_GRAYSCALE);
 }
 
-TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track_and_in_a_high_byte) {
-    const std::uint32_t numbers[] = {0u,          1u,          2u,         0x80000001u,
-                                     0xAAAAAAAAu, 0x55555555u, 123456789u, 0xFFFFFFFFu};
+// A stamp survives over the track and in a high byte. A cell matching its partner or an inverted
+// marker spoils it; images too small or of another type get none drawn.
+TEST(frame_stamp, survives_a_jpeg_of_quality_85_and_spoiled_missing_or_unfit_ones_read_as_none) {
+    const std::uint32_t numbers[] = {0u, 0x80000001u, 0xAAAAAAAAu, 0x55555555u, 0xFFFFFFFFu};
     std::uint64_t start = 0;
     for (std::uint32_t number : numbers) {
         cv::Mat frame = scene_frame(start += 977);
@@ -107,11 +95,6 @@ TEST(frame_stamp, survives_a_jpeg_of_quality_85_over_the_track_and_in_a_high_byt
     ASSERT_TRUE(draw_frame_stamp(wide, 4242));
     wide.convertTo(narrow, CV_8U, 1.0 / 257);
     EXPECT_EQ(read_frame_stamp(narrow), 4242u);
-}
-
-// A cell matching its partner or an inverted marker spoils a stamp; images too small or of another
-// type get none drawn.
-TEST(frame_stamp, spoiled_missing_or_unfit_stamps_read_as_none) {
     const int cell = frame_stamp_cell;
     cv::Mat partner_copied = scene_frame(0), marker_inverted;
     ASSERT_TRUE(draw_frame_stamp(partner_copied, 77));

@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -21,7 +19,7 @@ const std::string start_call = "J_Camera_ExecuteCommand AcquisitionStart";
 const std::string stop_call = "J_Camera_ExecuteCommand AcquisitionStop";
 const std::string wait_call = "J_Event_WaitForCondition 1000";
 
-std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, unsigned step = 1) {
+std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, int step = 1) {
     std::vector<std::uint8_t> pixels(size);
     for (std::size_t i = 0; i < size; ++i)
         pixels[i] = static_cast<std::uint8_t>(start + step * i);
@@ -32,14 +30,27 @@ std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
     return std::vector<std::uint8_t>(image.data, image.data + image.total());
 }
 
-frame_geometry geometry_of(std::int64_t width, std::int64_t height, std::int64_t format) {
-    return frame_geometry{width, height, format, bits_per_pixel_of(format)};
-}
-
-std::vector<std::uint8_t> reversed(std::vector<std::uint8_t> pixels) {
-    std::reverse(pixels.begin(), pixels.end());
-    return pixels;
-}
+// Copies the buffer on a thread of its own, every frame or only new ones, until stop() (which its
+// user calls before it goes), and counts the copies that are not one uniform frame of their
+// timestamp's low byte.
+struct frame_copier {
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread thread;
+    frame_copier(const frame_buffer& buffer, bool only_new)
+        : thread([this, &buffer, only_new] {
+              cv::Mat copy;
+              for (std::uint64_t known = ~std::uint64_t{0}; !done; ++reads) {
+                  known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
+                  torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
+              }
+          }) {}
+    int stop() {
+        done = true;
+        thread.join();
+        return torn;
+    }
+};
 
 // An 8 x 4 Mono8 camera unless a test opens another.
 class capture_test : public testing::Test {
@@ -58,6 +69,7 @@ protected:
     }
 
     void open_camera(const fake_sdk::camera_setup& setup) {
+        grab_.reset();
         if (handle_)
             J_Camera_Close(handle_);
         camera_ = fake_sdk::add_camera(setup);
@@ -113,21 +125,17 @@ protected:
     std::unique_ptr<continuous_grab> grab_;
 };
 
-TEST_F(capture_test, every_frame_reaches_the_buffer_and_every_tenth_the_frame_line) {
+// Statistics follow each frame and each time-out; fps is delivered frames over whole seconds
+// since the start, 0 in the first second.
+TEST_F(capture_test, every_frame_reaches_the_buffer_and_frames_and_time_outs_post_their_lines) {
     ASSERT_TRUE(started());
-    for (unsigned frame = 1; frame <= 9; ++frame)
+    for (unsigned frame = 1; frame <= 20; ++frame) {
         deliver(ramp(32, frame), 100 + frame, frame);
-    EXPECT_TRUE(events_.strings(EVT_THREAD_NEW_FRAME).empty());
-    cv::Mat copy;
-    EXPECT_EQ(grab_->buffer().copy_out(copy), 109u);
-    deliver(ramp(32, 10), 110, 3);
+        EXPECT_EQ(image(), ramp(32, frame));
+    }
     EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME),
-              std::vector<std::string>{"timestamp: 110 missing packets: 3 queued buffers: 19"});
-    EXPECT_EQ(image(), ramp(32, 10));
-    for (unsigned frame = 11; frame <= 20; ++frame)
-        deliver(ramp(32, frame), 100 + frame);
-    EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME).size(), 2u);
-    EXPECT_EQ(events_.strings(EVT_THREAD_STREAM_STATS).size(), 20u);
+              (std::vector<std::string>{"timestamp: 110 missing packets: 10 queued buffers: 19",
+                                        "timestamp: 120 missing packets: 20 queued buffers: 19"}));
     EXPECT_EQ(camera_.queued_buffers(), 20u);
     std::vector<std::string> reads; // the image record's items of the first frame
     for (const auto& call : fake_sdk::calls())
@@ -135,18 +143,13 @@ TEST_F(capture_test, every_frame_reaches_the_buffer_and_every_tenth_the_frame_li
             reads.push_back(call.substr(call.find(' ') + 1));
     EXPECT_EQ(reads, (std::vector<std::string>{"0", "1", "10", "11", "20", "3", "1001", "4", "12",
                                                "13", "14", "16"}));
-}
-
-// fps is delivered frames over whole seconds since the start, 0 in the first second.
-TEST_F(capture_test, statistics_come_with_each_time_out_and_fps_falls_over_time) {
     camera_.set_stream_info(STREAM_INFO_NUM_DELIVERED, 50);
     camera_.set_stream_info(STREAM_INFO_NUM_UNDERRUN, 2);
     camera_.set_stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY, 1);
     camera_.set_stream_info(STREAM_INFO_NUM_CORRUPT, 3);
-    start();
     const std::pair<std::int64_t, const char*> seconds_fps[] = {
         {1000, "0"}, {1003, "16"}, {1010, "5"}};
-    std::size_t posted = 0;
+    std::size_t posted = 20;
     for (const auto& [now, fps] : seconds_fps) {
         now_ = now;
         fake_sdk::script_wait(J_COND_WAIT_TIMEOUT);
@@ -157,35 +160,24 @@ TEST_F(capture_test, statistics_come_with_each_time_out_and_fps_falls_over_time)
 }
 
 // Each frame: 8 x 4 pixels. The wide camera's pixels are little-endian 16-bit, the high byte
-// kept; the padded one adds 4 bytes to each line of 8 pixels, and 8 of chunk data.
-TEST_F(capture_test, frames_reach_the_buffer_turned_narrowed_and_without_padding) {
-    std::vector<std::uint8_t> unpadded;
-    for (unsigned line = 0; line < 4; ++line)
-        for (unsigned x = 0; x < 8; ++x)
-            unpadded.push_back(static_cast<std::uint8_t>(12 * line + x));
-    const struct {
-        const char* settings;
-        fake_sdk::camera_setup camera;
-        std::vector<std::uint8_t> frame;
-        std::vector<std::uint8_t> image;
-    } cases[] = {
-        {"", {"INT=>SD::plain"}, ramp(32, 0), ramp(32, 0)},
-        {"rotate180=1\n", {"INT=>SD::turned"}, ramp(32, 0), reversed(ramp(32, 0))},
-        {"rotate180=1\n",
-         {"INT=>SD::wide", "", "", 8, 4, fake_sdk::mono16},
-         ramp(64, 0),
-         reversed(ramp(32, 1, 2))},
-        {"", {"INT=>SD::padded", "", "", 8, 4, fake_sdk::mono8, 4}, ramp(56, 0), unpadded},
-    };
-    for (const auto& c : cases) {
-        open_camera(c.camera);
-        camera_.set_int("PayloadSize", static_cast<std::int64_t>(c.frame.size()));
-        read_settings(c.settings);
-        ASSERT_TRUE(started());
-        deliver(c.frame, 1);
-        EXPECT_EQ(image(), c.image) << c.camera.id;
-        grab_.reset();
-    }
+// kept, turned by pixel; the padded one adds 4 bytes to each line of 8 pixels, and 8 of chunk data.
+// The overlay is the side read when the mode is made, by default the left.
+TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side_at_the_start) {
+    read_settings("rotate180=1\nside=правый\n");
+    open_camera({"INT=>SD::wide", "", "", 8, 4, fake_sdk::mono16});
+    ASSERT_TRUE(started());
+    config_->Write("side", "левый");
+    EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
+    deliver(ramp(64, 0), 1);
+    EXPECT_EQ(image(), ramp(32, 63, -2));
+    read_settings("");
+    open_camera({"INT=>SD::padded", "", "", 8, 4, fake_sdk::mono8, 4});
+    camera_.set_int("PayloadSize", 56);
+    ASSERT_TRUE(started());
+    std::vector<std::uint8_t> frame = ramp(56, 0);
+    deliver(frame, 1);
+    EXPECT_EQ(image(), pixels_of(cv::Mat(4, 12, CV_8UC1, frame.data()).colRange(0, 8).clone()));
+    EXPECT_EQ(grab_->overlay_text().utf8_string(), "левый");
 }
 
 TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
@@ -197,18 +189,7 @@ TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
         ASSERT_TRUE(started());
         EXPECT_EQ(fake_sdk::open_resources().announced_bytes, capture_thread::buffer_count * bytes)
             << "PayloadSize " << payload.value_or(0);
-        grab_.reset();
     }
-}
-
-TEST_F(capture_test, the_overlay_is_the_side_read_when_the_mode_is_made) {
-    read_settings("side=правый\n");
-    start();
-    config_->Write("side", "левый");
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
-    read_settings("");
-    start();
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "левый");
 }
 
 // The fake reads the memory of the buffers still announced when the stream closes, so under
@@ -220,13 +201,10 @@ TEST_F(capture_test, a_stop_runs_the_stop_sequence_and_frees_a_block_only_once_r
     grab_.reset();
     EXPECT_EQ(events_.strings(EVT_THREAD_LOG_INFO),
               std::vector<std::string>{"Condition wait exit"});
-    std::vector<std::string> expected = {stop_call,
-                                         "J_DataStream_UnRegisterEvent",
-                                         "J_Event_Close",
-                                         "J_Event_CloseCondition",
-                                         "J_DataStream_StopAcquisition",
-                                         "J_DataStream_FlushQueue 0",
-                                         "J_DataStream_FlushQueue 1"};
+    std::vector<std::string> expected = {stop_call};
+    expected.insert(expected.end(), {"J_DataStream_UnRegisterEvent", "J_Event_Close",
+                                     "J_Event_CloseCondition", "J_DataStream_StopAcquisition",
+                                     "J_DataStream_FlushQueue 0", "J_DataStream_FlushQueue 1"});
     expected.insert(expected.end(), capture_thread::buffer_count, "J_DataStream_RevokeBuffer");
     expected.push_back("J_DataStream_Close");
     const std::vector<std::string> all = fake_sdk::calls();
@@ -247,9 +225,7 @@ TEST_F(capture_test, each_failure_is_logged_and_releases_what_set_up_reached) {
         {"Error getting number of streams", "J_Camera_GetNumOfDataStreams"},
         {"Error creating data stream", "J_Camera_CreateDataStream"},
         {"Error setting stream parameter", "J_DataStream_SetParam 3"},
-        {"Error announce buffer", "J_DataStream_AnnounceBuffer"},
         {"Error announce buffer", "J_DataStream_AnnounceBuffer", 7},
-        {"Error queue buffer", "J_DataStream_QueueBuffer"},
         {"Error queue buffer", "J_DataStream_QueueBuffer", 19},
         {"Error create condition", "J_Event_CreateCondition"},
         {"Error register event", "J_DataStream_RegisterEvent"},
@@ -333,37 +309,21 @@ TEST_F(capture_test, quick_starts_and_stops_release_everything_and_a_small_limit
 TEST_F(capture_test, readers_of_a_running_capture_never_see_a_half_written_frame) {
     open_camera({"INT=>SD::big", "", "", 640, 240});
     ASSERT_TRUE(started());
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0}, reads{0};
-    std::thread reader([&] {
-        cv::Mat copy;
-        for (; !done; ++reads) {
-            const std::uint64_t timestamp = grab_->buffer().copy_out(copy);
-            torn += cv::countNonZero(copy != static_cast<std::uint8_t>(timestamp)) != 0;
-        }
-    });
+    frame_copier reader(grab_->buffer(), false);
     std::vector<std::uint8_t> frame(640 * 240);
     for (std::uint64_t timestamp = 1; timestamp <= 300; ++timestamp) {
         std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
         ASSERT_TRUE(fake_sdk::wait_until([&] { return camera_.deliver_frame(frame, timestamp); }));
     }
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, 300));
-    done = true;
-    reader.join();
-    EXPECT_GT(reads, 0);
-    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(reader.stop(), 0);
+    EXPECT_GT(reader.reads, 0);
 }
 
-TEST(frame_buffer, bits_per_pixel_are_the_third_byte_but_at_least_eight) {
-    const std::pair<std::int64_t, int> format_bits[] = {
-        {0, 8},           {0x01040001, 8}, {fake_sdk::mono8, 8}, {fake_sdk::mono16, 16},
-        {0x02180014, 24}, {0x7F0C0000, 12}};
-    for (const auto& [format, bits] : format_bits)
-        EXPECT_EQ(bits_per_pixel_of(format), bits) << format;
-}
-
-// Wider formats keep the high 8 of their significant bits; padding (0xEE) never shows.
-TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel) {
+// Wider formats keep the high 8 of their significant bits; padding (0xEE) never shows. Bits per
+// pixel are the format's third byte, but at least eight. Short or long sources stay inside both
+// buffers.
+TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_buffers) {
     const struct {
         std::int64_t format;
         std::int64_t width;
@@ -371,7 +331,7 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel) {
         std::vector<std::uint8_t> source;
         std::vector<std::uint8_t> pixels;
     } cases[] = {
-        {fake_sdk::mono8, 4, 0, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {0x01040001, 2, 0, {1, 2}, {1, 2}}, // four bits
         // Little-endian 0x12AB, 0xFF01, 0x0080.
         {fake_sdk::mono16, 3, 0, {0xAB, 0x12, 0x01, 0xFF, 0x80, 0x00}, {0x12, 0xFF, 0x00}},
         // 0x0ABC and 0x0FFF in sixteen bits.
@@ -380,34 +340,24 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel) {
         {fake_sdk::mono12_packed, 3, 0, {0xAB, 0x21, 0xCD, 0xEF, 0x03}, {0xAB, 0xCD, 0xEF}},
         // Mono10p: 0x3FF and 0x155 packed from bit 0 upwards.
         {0x010A0046, 2, 0, {0xFF, 0x57, 0x05}, {0xFF, 0x55}},
+        {0x7F180014, 2, 0, {1, 2, 3, 4, 5, 6}, {3, 6}}, // 24 bits under a stray top byte
         {fake_sdk::mono8, 3, 2, {1, 2, 3, 0xEE, 0xEE, 4, 5, 6, 0xEE, 0xEE}, {1, 2, 3, 4, 5, 6}},
-        {fake_sdk::mono16,
-         2,
-         3,
-         {0x01, 0x10, 0x02, 0x20, 0xEE, 0xEE, 0xEE, 0x03, 0x30, 0x04, 0x40, 0xEE, 0xEE, 0xEE},
-         {0x10, 0x20, 0x30, 0x40}},
-        {fake_sdk::mono12_packed,
-         3,
-         1,
-         {0xAB, 0x21, 0xCD, 0xEF, 0x03, 0xEE, 0x12, 0x21, 0x34, 0x56, 0x03, 0xEE},
-         {0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56}},
+        {fake_sdk::mono16, 1, 1, {0x01, 0x10, 0xEE, 0x03, 0x30, 0xEE}, {0x10, 0x30}},
+        {fake_sdk::mono12_packed, 1, 1, {0xAB, 0x01, 0xEE, 0xCD, 0x02, 0xEE}, {0xAB, 0xCD}},
     };
     std::uint64_t timestamp = 0;
     for (const auto& c : cases) {
         const auto height = static_cast<std::int64_t>(c.pixels.size()) / c.width;
-        frame_buffer buffer(geometry_of(c.width, height, c.format));
+        frame_buffer buffer({c.width, height, c.format, bits_per_pixel_of(c.format)});
         buffer.store(c.source.data(), c.source.size(), ++timestamp, c.padding);
         EXPECT_EQ(pixels_of(buffer.image), c.pixels) << timestamp;
         EXPECT_EQ(buffer.timestamp, timestamp);
     }
-}
-
-// Each source below is allocated at exactly its size, so AddressSanitizer reports any read past
-// it; the canary bytes after the image catch writes past the buffer.
-TEST(frame_buffer, short_or_long_sources_stay_inside_both_buffers) {
+    // Each source below is allocated at exactly its size, so AddressSanitizer reports any read
+    // past it; the canary bytes after the image catch writes past the buffer.
     for (std::int64_t format : {fake_sdk::mono8, fake_sdk::mono16, fake_sdk::mono12_packed})
         for (std::size_t padding : {0, 3}) {
-            frame_buffer buffer(geometry_of(5, 3, format));
+            frame_buffer buffer({5, 3, format, bits_per_pixel_of(format)});
             const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
             buffer.image = guarded.colRange(0, 15).reshape(1, 3);
             for (std::size_t size : {0, 7, 12, 1000}) {
@@ -420,7 +370,7 @@ TEST(frame_buffer, short_or_long_sources_stay_inside_both_buffers) {
 }
 
 TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
-    frame_buffer buffer(geometry_of(2, 2, fake_sdk::mono8));
+    frame_buffer buffer({2, 2, fake_sdk::mono8, 8});
     const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4};
     buffer.store(first.data(), first.size(), 5);
     cv::Mat copy, known;
@@ -436,27 +386,15 @@ TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
 // A writer stores uniform frames whose value is their timestamp's low byte, while one reader
 // copies every frame and another only the new ones: each copy is one whole frame.
 TEST(frame_buffer, readers_never_see_a_half_written_frame) {
-    frame_buffer buffer(geometry_of(1920, 120, fake_sdk::mono8));
-    std::atomic<bool> done{false};
-    std::atomic<int> torn{0}, reads{0};
-    auto reader = [&](bool only_new) {
-        cv::Mat copy;
-        std::uint64_t known = std::numeric_limits<std::uint64_t>::max();
-        for (; !done; ++reads) {
-            known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
-            torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
-        }
-    };
-    std::thread every(reader, false), only_new(reader, true);
+    frame_buffer buffer({1920, 120, fake_sdk::mono8, 8});
     std::vector<std::uint8_t> frame(buffer.image.total());
-    for (std::uint64_t timestamp = 1; reads < 400 && timestamp < 1000000; ++timestamp) {
-        std::memset(frame.data(), static_cast<int>(timestamp & 0xFF), frame.size());
+    frame_copier every(buffer, false), only_new(buffer, true);
+    for (std::uint64_t timestamp = 1; every.reads + only_new.reads < 400 && timestamp < 1000000;
+         ++timestamp) {
+        std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
         buffer.store(frame.data(), frame.size(), timestamp);
     }
-    done = true;
-    every.join();
-    only_new.join();
-    EXPECT_GE(reads, 400);
-    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(every.stop() + only_new.stop(), 0);
+    EXPECT_GE(every.reads + only_new.reads, 400);
 }
 } // namespace
