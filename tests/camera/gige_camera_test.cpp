@@ -9,15 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "camera/aravis_handles.h"
 #include "camera/camera_access.h"
@@ -27,6 +25,8 @@
 namespace {
 
 using std::chrono::steady_clock;
+using testing::ElementsAre;
+using testing::Key;
 
 // Aravis gives up a control transaction after 5 tries of 500 ms (ms).
 constexpr long long control_time_out_ms = 2500;
@@ -189,7 +189,7 @@ protected:
 
     void open_only_camera() {
         const camera_list cameras = enumerate_cameras(factory);
-        ASSERT_EQ(cameras.size(), 1u);
+        ASSERT_THAT(cameras, ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]")));
         ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0),
                   J_ST_SUCCESS);
     }
@@ -218,15 +218,11 @@ protected:
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
 // the camera released meanwhile, that thread would finalize the device and join itself.
 TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_device_handler) {
-    EXPECT_NE(camera_layer_version().find("Aravis 0.8"), std::string::npos);
-    const camera_list cameras = enumerate_cameras(factory);
-    ASSERT_EQ(cameras.size(), 1u);
-    EXPECT_EQ(cameras.begin()->first, "Tresvik-CamSim 127.0.0.1 [SocketDriver]");
-    ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0), J_ST_SUCCESS);
-    EXPECT_EQ(value_of("Width"), width);
-    EXPECT_EQ(value_of("Height"), height);
-    EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
-    EXPECT_EQ(value_of("PayloadSize"), width * height);
+    EXPECT_THAT(camera_layer_version(), testing::HasSubstr("Aravis 0.8"));
+    ASSERT_NO_FATAL_FAILURE(open_only_camera());
+    EXPECT_THAT((std::vector{value_of("Width"), value_of("Height"), value_of("PixelFormat"),
+                             value_of("PayloadSize")}),
+                ElementsAre(width, height, mono8, width * height));
     EXPECT_EQ(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset3"), J_ST_SUCCESS);
     EXPECT_NE(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset10"), J_ST_SUCCESS);
     EXPECT_NE(J_Camera_SetValueString(camera, "NoSuchNode", "Off"), J_ST_SUCCESS);
@@ -246,11 +242,9 @@ TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cl
     ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
     camsim_process second({"--serial", "T2", "--address", "127.0.0.2"});
     ASSERT_TRUE(second.ready());
-    std::vector<std::string> descriptions;
-    for (const auto& [description, id] : enumerate_cameras(factory))
-        descriptions.push_back(description);
-    EXPECT_EQ(descriptions, (std::vector<std::string>{"Tresvik-CamSim 127.0.0.1 [SocketDriver]",
-                                                      "Tresvik-CamSim 127.0.0.2 [SocketDriver]"}));
+    EXPECT_THAT(enumerate_cameras(factory),
+                ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]"),
+                            Key("Tresvik-CamSim 127.0.0.2 [SocketDriver]")));
     const int status = second.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
@@ -263,13 +257,13 @@ TEST_F(gige_camera_test, the_stream_delivers_whole_frames_of_the_moving_scene) {
     BUF_HANDLE first = stream.next_frame();
     BUF_HANDLE second = stream.next_frame();
     ASSERT_TRUE(first && second);
-    for (BUF_HANDLE buffer : {first, second}) {
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_SIZE, 4), width * height);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_WIDTH, 4), width);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_HEIGHT, 4), height);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_PIXELTYPE, 8), mono8);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_NUM_PACKETS_MISSING, 4), 0u);
-    }
+    for (BUF_HANDLE buffer : {first, second})
+        EXPECT_THAT((std::vector{stream.info(buffer, BUFFER_INFO_SIZE, 4),
+                                 stream.info(buffer, BUFFER_INFO_WIDTH, 4),
+                                 stream.info(buffer, BUFFER_INFO_HEIGHT, 4),
+                                 stream.info(buffer, BUFFER_INFO_PIXELTYPE, 8),
+                                 stream.info(buffer, BUFFER_INFO_NUM_PACKETS_MISSING, 4)}),
+                    ElementsAre(width * height, width, height, mono8, 0u));
     EXPECT_GT(stream.info(second, BUFFER_INFO_TIMESTAMP, 8),
               stream.info(first, BUFFER_INFO_TIMESTAMP, 8));
     const std::uint64_t frames_between =

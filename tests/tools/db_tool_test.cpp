@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -71,9 +71,8 @@ TEST_F(db_tool_test, list_prints_a_row_or_json_object_per_session_and_reports_th
     for (const std::string& object :
          {"{\"path\": \"" + empty +
               "\", \"session\": \"нет данных\", \"orientation\": \"нет данных\", "
-              "\"side\": \"правый\", \"time_start\": \"\", \"time_end\": \"\", \"dpp_start\": "
-              "null, "
-              "\"dpp_end\": null, \"size\": 0}",
+              "\"side\": \"правый\", \"time_start\": \"\", \"time_end\": \"\", "
+              "\"dpp_start\": null, \"dpp_end\": null, \"size\": 0}",
           std::string("\"side\": \"\uFFFD\", \"time_start\": \"\", \"time_end\": \"\", "
                       "\"dpp_start\": 2147483648, \"dpp_end\": 4294967294, "),
           std::string("\"dpp_start\": 100, \"dpp_end\": 400, ")})
@@ -101,7 +100,6 @@ TEST_F(db_tool_test, info_and_frame_and_export_read_the_session_and_its_frames) 
     EXPECT_EQ(jpg.exit_code, 1);
     EXPECT_NE(jpg.err.find("0000000300"), std::string::npos) << jpg.err;
     EXPECT_EQ(read_file(output.path() + "/0000000400.jpg"), jpeg_of(test_frame(400)));
-    EXPECT_TRUE(std::filesystem::exists(output.path() + "/0000000200.jpg"));
     const program_run pngs = db({"export", recorded, output.path(), "--to", "200"});
     EXPECT_EQ(pngs.exit_code, 0) << pngs.err;
     EXPECT_TRUE(same_image(cv::imread(output.path() + "/0000000100.png", cv::IMREAD_UNCHANGED),
@@ -109,9 +107,9 @@ TEST_F(db_tool_test, info_and_frame_and_export_read_the_session_and_its_frames) 
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(output.path()))
         names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"0000000100.png", "0000000200.jpg", "0000000200.png",
-                                               "0000000400.jpg", "frame.png"}));
+    EXPECT_THAT(names,
+                testing::UnorderedElementsAre("0000000100.png", "0000000200.jpg", "0000000200.png",
+                                              "0000000400.jpg", "frame.png"));
 }
 
 // --help prints the usage on standard output; a bad command line (status 2) or a failure
@@ -120,10 +118,8 @@ TEST_F(db_tool_test, every_tool_helps_and_refuses_in_one_line) {
     for (const char* program : {"tresvik-db", "tresvik-camsim", "tresvik-coord-sim",
                                 "tresvik-odometer-sim", "tresvik-client"}) {
         const program_run help = tool(program, {"--help"});
-        std::string out = help.out;
-        std::transform(out.begin(), out.end(), out.begin(), ::tolower);
         EXPECT_EQ(help.exit_code, 0) << program;
-        EXPECT_NE(out.find("usage: " + std::string(program)), std::string::npos) << out;
+        EXPECT_THAT(help.out, testing::ContainsRegex(std::string("[Uu]sage: ") + program));
         EXPECT_EQ(help.err, "") << program;
     }
     session_writer recording;
