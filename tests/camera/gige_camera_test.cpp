@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -50,36 +51,17 @@ bool enter_private_loopback() {
     return unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
 }
 
-// One tresvik-camsim process (320 x 240 at 50 fps), ready for the life of the object; later
-// options override those. Starts nothing outside a private namespace.
-class camsim_process {
-public:
-    explicit camsim_process(std::vector<std::string> options = {}) {
-        if (!isolated)
-            return;
-        options.insert(options.begin(), {built_program("tresvik-camsim"), "--width=320",
-                                         "--height=240", "--fps=50", "--speed=8", "--serial=T1"});
-        process_.emplace(options);
-        ready_ = process_->line_after("tresvik-camsim ready").has_value();
-    }
-    ~camsim_process() { stop(SIGTERM); }
-
-    bool ready() const { return ready_; }
-
-    // Ends the process with the signal and reaps it; returns its wait status.
-    int stop(int signal_number) {
-        if (!process_)
-            return -1;
-        process_->signal(signal_number);
-        const int status = process_->wait();
-        process_.reset();
-        return status;
-    }
-
-private:
-    std::optional<child_process> process_;
-    bool ready_ = false;
-};
+// One tresvik-camsim process (320 x 240 at 50 fps), ready; later options override those. None
+// when it does not get ready, and none started outside a private namespace. Going, it is killed
+// with SIGKILL and reaped.
+std::unique_ptr<child_process> start_camsim(std::vector<std::string> options = {}) {
+    if (!isolated)
+        return nullptr;
+    options.insert(options.begin(), {built_program("tresvik-camsim"), "--width=320", "--height=240",
+                                     "--fps=50", "--speed=8", "--serial=T1"});
+    auto process = std::make_unique<child_process>(options);
+    return process->line_after("tresvik-camsim ready") ? std::move(process) : nullptr;
+}
 
 // A data stream set up and stopped as the capture thread does it.
 class capture_stream {
@@ -178,7 +160,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
-        ASSERT_TRUE(simulator.ready()) << "tresvik-camsim did not start";
+        ASSERT_TRUE(simulator) << "tresvik-camsim did not start";
         ASSERT_EQ(J_Factory_Open("", &factory), J_ST_SUCCESS);
     }
     void TearDown() override {
@@ -210,7 +192,7 @@ protected:
         return value;
     }
 
-    camsim_process simulator;
+    std::unique_ptr<child_process> simulator = start_camsim();
     FACTORY_HANDLE factory = nullptr;
     CAM_HANDLE camera = nullptr;
 };
@@ -238,14 +220,15 @@ TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_de
 
 // A second simulator needs an address of its own: on a taken one it does not start.
 TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
-    EXPECT_FALSE(camsim_process({"--serial", "T2"}).ready());
+    EXPECT_EQ(start_camsim({"--serial", "T2"}), nullptr);
     ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
-    camsim_process second({"--serial", "T2", "--address", "127.0.0.2"});
-    ASSERT_TRUE(second.ready());
+    const auto second = start_camsim({"--serial", "T2", "--address", "127.0.0.2"});
+    ASSERT_TRUE(second);
     EXPECT_THAT(enumerate_cameras(factory),
                 ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]"),
                             Key("Tresvik-CamSim 127.0.0.2 [SocketDriver]")));
-    const int status = second.stop(SIGTERM);
+    second->signal(SIGTERM);
+    const int status = second->wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -305,7 +288,7 @@ TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_se
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
     ASSERT_NE(stream->next_frame(), nullptr);
-    simulator.stop(SIGKILL);
+    simulator.reset();
     const auto killed = steady_clock::now();
     std::uint32_t result = J_COND_WAIT_SIGNAL;
     for (int attempt = 0; attempt < 20 && result != J_COND_WAIT_TIMEOUT; ++attempt)
@@ -328,13 +311,12 @@ TEST_F(gige_camera_test, a_camera_back_after_a_prompt_stop_is_found_and_streams_
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
     ASSERT_NE(stream->next_frame(), nullptr);
-    simulator.stop(SIGKILL);
+    simulator.reset();
     const auto start = steady_clock::now();
     EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
     EXPECT_GE(milliseconds_since(start), control_time_out_ms);
     EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
-    camsim_process restarted;
-    ASSERT_TRUE(restarted.ready());
+    ASSERT_TRUE(simulator = start_camsim());
     open_only_camera();
     stream.emplace(camera, width * height, 4);
     EXPECT_NE(stream->next_frame(), nullptr);
@@ -349,7 +331,7 @@ TEST_F(gige_camera_test, a_process_may_exit_while_a_vanished_camera_is_released)
     const auto stop_and_exit = [this] {
         open_only_camera();
         std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
-        simulator.stop(SIGKILL);
+        simulator.reset();
         J_Camera_ExecuteCommand(camera, "AcquisitionStop");
         const bool prompt = stop_and_close(stream) < prompt_stop_ms;
         std::exit(HasFailure() ? 1 : prompt ? 0 : 2);

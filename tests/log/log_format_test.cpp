@@ -4,7 +4,7 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "log/log_files.h"
 #include "log/log_format.h"
@@ -78,13 +78,9 @@ TEST(log_files, the_log_file_is_named_after_the_process_or_its_folder_is_reporte
     EXPECT_TRUE(prepare_log_file().GetFullName().EndsWith(wxString::Format("%d].html", getpid())));
     temp_home other;
     std::ofstream(other.path() + "/Velmora3") << "a file where the folder should be";
-    try {
-        prepare_log_file();
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Не удается создать папку с файлами журналов [" +
-                                             other.path() + "/Velmora3/log]");
-    }
+    EXPECT_THAT([] { prepare_log_file(); }, testing::ThrowsMessage<std::runtime_error>(
+                                                "Не удается создать папку с файлами журналов [" +
+                                                other.path() + "/Velmora3/log]"));
 }
 
 TEST(repeat_limiter, the_same_text_passes_once_a_minute_and_other_texts_apart) {
