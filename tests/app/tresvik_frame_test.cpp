@@ -66,9 +66,21 @@ struct frame_fixture : testing::Test {
 } // namespace
 
 // A first start with no camera and no settings file: the header, the start-up rows in order, the
-// zero count; "Выход" closes the window, and nothing is written to the settings.
-TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_settings) {
+// zero count. A frame queued before a stop finds no capture and leaves the status bar alone.
+// "Выход" closes the window, and nothing is written to the settings.
+TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(status(1), "before");
+    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_EQ(status(0), "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
     const std::string text = log_file_text();
+    EXPECT_THAT(text, AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
+                            HasSubstr("<font color='blue'>Condition wait exit</font>")));
     EXPECT_NE(text.find("0 camera(s) detected"), std::string::npos);
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
     EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
@@ -89,22 +101,6 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_setting
     wxTheApp->ProcessIdle();
     frame = nullptr;
     EXPECT_FALSE(std::ifstream(settings_path()).good());
-}
-
-// A frame queued before a stop finds no capture and leaves the status bar alone.
-TEST_F(frame_fixture, thread_events_reach_status_fields_and_log_rows) {
-    frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
-    EXPECT_EQ(status(1), "before");
-    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_EQ(status(0), "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
-    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
-    EXPECT_THAT(log_file_text(),
-                AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
-                      HasSubstr("<font color='blue'>Condition wait exit</font>")));
 }
 
 namespace {
@@ -174,8 +170,7 @@ TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
     EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
                  std::runtime_error);
     EXPECT_FALSE(std::ifstream(settings_path()).good()) << "written when the window goes";
-    delete frame;
-    frame = make_frame();
+    reopen();
     EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset5\n");
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
               "ContinuousPreset5");
@@ -278,8 +273,7 @@ TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry
         ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
     frame = make_frame({telemetry, true});
     ASSERT_TRUE(
-        log_shows(wxString::Format("bind: Address already in use (data service port %u)", port)
-                      .ToStdString()));
+        log_shows("bind: Address already in use (data service port " + std::to_string(port) + ")"));
     ip::udp::socket asker(events, {ip::udp::v4(), 0});
     asker.send_to(buffer(std::string("<q command=\"status\"/>")),
                   {ip::make_address("127.0.0.1"), telemetry});
