@@ -131,10 +131,9 @@ struct camera_fixture : frame_fixture {
     }
     wxListCtrl* list() { return wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl); }
     scripted_prompts& script() {
-        auto prompts = std::make_unique<scripted_prompts>();
-        scripted_prompts& kept = *prompts;
-        frame->use_prompts(std::move(prompts));
-        return kept;
+        auto* prompts = new scripted_prompts; // owned by the window
+        frame->use_prompts(std::unique_ptr<scripted_prompts>(prompts));
+        return *prompts;
     }
     // Lets the capture thread's queued events reach the window until the text is in the log.
     bool log_shows(const std::string& text) {

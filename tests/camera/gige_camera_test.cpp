@@ -47,10 +47,6 @@ long long milliseconds_since(steady_clock::time_point start) {
 // up; before any thread starts, as threads keep the namespace they were started in.
 bool isolated = false;
 
-bool enter_private_loopback() {
-    return unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
-}
-
 // One tresvik-camsim process (320 x 240 at 50 fps), ready; later options override those. None
 // when it does not get ready, and none started outside a private namespace. Going, it is killed
 // with SIGKILL and reaped.
@@ -98,8 +94,7 @@ public:
         J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
         J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
         for (std::size_t i = 0; i < buffers_.size(); ++i) {
-            void* memory = nullptr;
-            void* private_data = nullptr;
+            void *memory = nullptr, *private_data = nullptr;
             EXPECT_EQ(J_DataStream_RevokeBuffer(stream_, buffers_[i], &memory, &private_data),
                       J_ST_SUCCESS);
             EXPECT_EQ(memory, memory_[i].data());
@@ -156,7 +151,9 @@ private:
 
 class gige_camera_test : public testing::Test {
 protected:
-    static void SetUpTestSuite() { isolated = enter_private_loopback(); }
+    static void SetUpTestSuite() {
+        isolated = unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+    }
 
     void SetUp() override {
         ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
@@ -197,9 +194,25 @@ protected:
     CAM_HANDLE camera = nullptr;
 };
 
+// A second simulator needs an address of its own: on a taken one it does not start.
+TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
+    EXPECT_EQ(start_camsim({"--serial", "T2"}), nullptr);
+    ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
+    const auto second = start_camsim({"--serial", "T2", "--address", "127.0.0.2"});
+    ASSERT_TRUE(second);
+    EXPECT_THAT(enumerate_cameras(factory),
+                ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]"),
+                            Key("Tresvik-CamSim 127.0.0.2 [SocketDriver]")));
+    second->signal(SIGTERM);
+    const int status = second->wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
-// the camera released meanwhile, that thread would finalize the device and join itself.
-TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_device_handler) {
+// the camera released meanwhile, that thread would finalize the device and join itself. The
+// buffers are larger than a frame, as the capture thread announces them when a camera's payload
+// holds more than the pixels.
+TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_streams_the_scene) {
     EXPECT_THAT(camera_layer_version(), testing::HasSubstr("Aravis 0.8"));
     ASSERT_NO_FATAL_FAILURE(open_only_camera());
     EXPECT_THAT((std::vector{value_of("Width"), value_of("Height"), value_of("PixelFormat"),
@@ -216,26 +229,6 @@ TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_de
             << g_signal_name(signals[i]);
     EXPECT_GT(count, 0u);
     g_free(signals);
-}
-
-// A second simulator needs an address of its own: on a taken one it does not start.
-TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
-    EXPECT_EQ(start_camsim({"--serial", "T2"}), nullptr);
-    ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
-    const auto second = start_camsim({"--serial", "T2", "--address", "127.0.0.2"});
-    ASSERT_TRUE(second);
-    EXPECT_THAT(enumerate_cameras(factory),
-                ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]"),
-                            Key("Tresvik-CamSim 127.0.0.2 [SocketDriver]")));
-    second->signal(SIGTERM);
-    const int status = second->wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-// The buffers are larger than a frame, as the capture thread announces them when a camera's
-// payload holds more than the pixels.
-TEST_F(gige_camera_test, the_stream_delivers_whole_frames_of_the_moving_scene) {
-    open_only_camera();
     capture_stream stream(camera, width * height + 4096, 8);
     BUF_HANDLE first = stream.next_frame();
     BUF_HANDLE second = stream.next_frame();

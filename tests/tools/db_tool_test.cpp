@@ -13,6 +13,9 @@
 #include "tools/db/session_rows.h"
 
 namespace {
+using testing::AllOf;
+using testing::HasSubstr;
+
 program_run tool(const std::string& program, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), built_program(program));
     return run_program(arguments);
@@ -56,13 +59,11 @@ struct db_tool_test : testing::Test {
 TEST_F(db_tool_test, list_prints_a_row_or_json_object_per_session_and_reports_the_rest) {
     const program_run rows = db({"list", root.path()});
     EXPECT_EQ(rows.exit_code, 0) << rows.err;
-    EXPECT_NE(rows.out.find(recorded + "\tA7 : 12\t-90\tлевый\t2021-03-04 12:05:33\t2021-03-04 "
-                                       "12:06:40\t100\t400\t"),
-              std::string::npos)
-        << rows.out;
-    EXPECT_NE(rows.out.find(empty + "\tнет данных\tнет данных\tправый\t\t\t-\t-\t0\n"),
-              std::string::npos);
-    EXPECT_NE(rows.out.find("\t2147483648\t4294967294\t"), std::string::npos) << "unsigned";
+    EXPECT_THAT(rows.out,
+                AllOf(HasSubstr(recorded + "\tA7 : 12\t-90\tлевый\t2021-03-04 12:05:33\t"
+                                           "2021-03-04 12:06:40\t100\t400\t"),
+                      HasSubstr(empty + "\tнет данных\tнет данных\tправый\t\t\t-\t-\t0\n"),
+                      HasSubstr("\t2147483648\t4294967294\t")));
     EXPECT_EQ(lines(rows.out), 3);
     EXPECT_NE(rows.err.find("/photos/CURRENT"), std::string::npos) << rows.err;
     EXPECT_EQ(lines(rows.err), 1) << rows.err;
@@ -159,8 +160,8 @@ TEST_F(db_tool_test, every_tool_helps_and_refuses_in_one_line) {
         const program_run run = tool(c.program, c.arguments);
         EXPECT_EQ(run.exit_code, c.exit_code) << c.program << " " << c.arguments[1];
         EXPECT_EQ(run.out, "") << c.program;
-        EXPECT_EQ(run.err.rfind(c.program + std::string(": "), 0), 0u) << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_THAT(run.err, AllOf(testing::StartsWith(c.program + std::string(": ")),
+                                   HasSubstr(c.message)));
         EXPECT_EQ(lines(run.err), 1) << run.err;
     }
 }
