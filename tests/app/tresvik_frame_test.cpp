@@ -104,7 +104,6 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
 }
 
 namespace {
-const char* const camera_id = "TL=>GevTL , INT=>SD , DEV=>cam1";
 // The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
 const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
 
@@ -114,7 +113,8 @@ struct camera_fixture : frame_fixture {
     void reopen() {
         delete frame;
         fake_sdk::reset();
-        camera = fake_sdk::add_camera({camera_id, "GO-5000M", "127.0.0.1", 64, 48});
+        camera = fake_sdk::add_camera(
+            {"TL=>GevTL , INT=>SD , DEV=>cam1", "GO-5000M", "127.0.0.1", 64, 48});
         frame = make_frame();
     }
     fake_sdk::fake_camera camera{""};
@@ -146,7 +146,9 @@ struct camera_fixture : frame_fixture {
 } // namespace
 
 // An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
-TEST_F(camera_fixture, start_up_and_updates_list_and_open_the_preferred_camera) {
+// The exposure mode setting is written even when the camera refuses the mode, and shown at the
+// next start.
+TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
     EXPECT_THAT(log_file_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
                                        HasSubstr("'blue'>" + logged_camera_id + "</font>"),
                                        HasSubstr("Active camera selected: " + logged_camera_id)));
@@ -158,10 +160,6 @@ TEST_F(camera_fixture, start_up_and_updates_list_and_open_the_preferred_camera) 
     command(id_update_cameras);
     EXPECT_THAT(log_file_text(), HasSubstr("'red'>Error getting number of cameras."));
     EXPECT_EQ(cameras->GetCount(), 1u);
-}
-
-// The setting is written even when the camera refuses the mode, and shown at the next start.
-TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
     command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
     EXPECT_THAT(log_file_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
@@ -262,14 +260,13 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
 // Another program on the data service's port costs the service, and nothing else.
 TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
     using namespace boost::asio;
-    delete frame;
-    frame = nullptr;
     io_context events;
     ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
     const unsigned port = taken.local_endpoint().port();
     std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
     const std::uint16_t telemetry =
         ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
+    delete frame; // the first window stored nothing, so it leaves the file as it is
     frame = make_frame({telemetry, true});
     ASSERT_TRUE(
         log_shows("bind: Address already in use (data service port " + std::to_string(port) + ")"));

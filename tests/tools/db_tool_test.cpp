@@ -56,7 +56,8 @@ struct db_tool_test : testing::Test {
 } // namespace
 
 // The JSON parses whatever a stored text holds, one object a line with the fields in their order.
-TEST_F(db_tool_test, list_prints_a_row_or_json_object_per_session_and_reports_the_rest) {
+// Info adds the frame count. A frame whose value is no image must not pass unnoticed.
+TEST_F(db_tool_test, list_info_frame_and_export_read_the_sessions_and_their_frames) {
     const program_run rows = db({"list", root.path()});
     EXPECT_EQ(rows.exit_code, 0) << rows.err;
     EXPECT_THAT(rows.out,
@@ -78,14 +79,10 @@ TEST_F(db_tool_test, list_prints_a_row_or_json_object_per_session_and_reports_th
                       "\"dpp_start\": 2147483648, \"dpp_end\": 4294967294, "),
           std::string("\"dpp_start\": 100, \"dpp_end\": 400, ")})
         EXPECT_NE(json.out.find(object), std::string::npos) << object << " in\n" << json.out;
-}
-
-// Info adds the frame count. A frame whose value is no image must not pass unnoticed.
-TEST_F(db_tool_test, info_and_frame_and_export_read_the_session_and_its_frames) {
-    const program_run rows = db({"info", recorded});
-    EXPECT_EQ(rows.exit_code, 0) << rows.err;
+    const program_run info_rows = db({"info", recorded});
+    EXPECT_EQ(info_rows.exit_code, 0) << info_rows.err;
     for (const char* row : {"session\tA7 : 12\n", "dpp_end\t400\n", "frames\t4\n"})
-        EXPECT_NE(rows.out.find(row), std::string::npos) << rows.out;
+        EXPECT_NE(info_rows.out.find(row), std::string::npos) << info_rows.out;
     const auto info = nlohmann::json::parse(db({"info", "--json", recorded}).out);
     EXPECT_EQ(info["session"], "A7 : 12");
     EXPECT_EQ(info["dpp_start"], 100);
@@ -135,6 +132,7 @@ TEST_F(db_tool_test, every_tool_helps_and_refuses_in_one_line) {
         {"tresvik-db", {"frame", recorded, "4294967296", "x.png"}, 2, "DPP: not a whole number"},
         {"tresvik-db", {"export", recorded, "out", "--format", "gif"}, 2, "--format: gif not in"},
         {"tresvik-db", {"copy", recorded}, 2, "unknown command: copy"},
+        {"tresvik-db", {}, 2, "no command given"},
         {"tresvik-db", {"info", root.path() + "/missing"}, 1, "no such folder"},
         {"tresvik-db", {"list", root.path() + "/missing"}, 1, "no such folder"},
         {"tresvik-db", {"info", root.path() + "/held"}, 1, "held/LOCK"},
@@ -158,7 +156,7 @@ TEST_F(db_tool_test, every_tool_helps_and_refuses_in_one_line) {
     };
     for (const auto& c : cases) {
         const program_run run = tool(c.program, c.arguments);
-        EXPECT_EQ(run.exit_code, c.exit_code) << c.program << " " << c.arguments[1];
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.program << testing::PrintToString(c.arguments);
         EXPECT_EQ(run.out, "") << c.program;
         EXPECT_THAT(run.err, AllOf(testing::StartsWith(c.program + std::string(": ")),
                                    HasSubstr(c.message)));
