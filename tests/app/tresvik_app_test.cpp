@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <wx/init.h>
-#include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
@@ -12,9 +11,7 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-const long error_box = wxOK | wxICON_ERROR;
-
-std::string box(const wxString& caption, const wxString& text, long style = error_box) {
+std::string box(const wxString& caption, const wxString& text, long style = wxOK | wxICON_ERROR) {
     return std::string(wxString::Format("%s: %s %ld", caption, text, style).utf8_str());
 }
 

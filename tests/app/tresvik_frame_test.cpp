@@ -11,7 +11,6 @@
 #include <wx/app.h>
 #include <wx/dir.h>
 #include <wx/menu.h>
-#include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 

@@ -83,10 +83,7 @@ TEST_F(db_tool_test, list_info_frame_and_export_read_the_sessions_and_their_fram
     EXPECT_EQ(info_rows.exit_code, 0) << info_rows.err;
     for (const char* row : {"session\tA7 : 12\n", "dpp_end\t400\n", "frames\t4\n"})
         EXPECT_NE(info_rows.out.find(row), std::string::npos) << info_rows.out;
-    const auto info = nlohmann::json::parse(db({"info", "--json", recorded}).out);
-    EXPECT_EQ(info["session"], "A7 : 12");
-    EXPECT_EQ(info["dpp_start"], 100);
-    EXPECT_EQ(info["frames"], 4);
+    EXPECT_EQ(nlohmann::json::parse(db({"info", "--json", recorded}).out)["frames"], 4);
     const std::string png = output.path() + "/frame.png";
     const program_run frame = db({"frame", recorded, "150", png});
     EXPECT_EQ(frame.exit_code, 0) << frame.err;
