@@ -4,7 +4,6 @@
 #include <vector>
 
 #include <wx/init.h>
-#include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
@@ -12,9 +11,7 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-const long error_box = wxOK | wxICON_ERROR;
-
-std::string box(const wxString& caption, const wxString& text, long style = error_box) {
+std::string box(const wxString& caption, const wxString& text, long style = wxOK | wxICON_ERROR) {
     return std::string(wxString::Format("%s: %s %ld", caption, text, style).utf8_str());
 }
 
@@ -57,24 +54,17 @@ TEST(tresvik_app, second_instance_of_the_same_user_shows_the_box_and_ends) {
 // window is made or from an event handler.
 std::string outcome(bool at_start, bool standard) {
     app().boxes.clear();
-    const auto fail = [standard] {
+    app().make_window = [standard]() -> wxFrame* {
         if (standard)
             throw std::runtime_error("Error opening JAI factory.");
         throw 42;
     };
+    // OnInit catches its own errors; one from an event handler reaches OnExceptionInMainLoop.
     bool goes_on = false;
-    if (at_start) {
-        app().make_window = [&]() -> wxFrame* {
-            fail();
-            return nullptr;
-        };
-        goes_on = app().OnInit();
-    } else {
-        try {
-            fail();
-        } catch (...) {
-            goes_on = app().OnExceptionInMainLoop();
-        }
+    try {
+        goes_on = at_start ? app().OnInit() : (app().make_window(), true);
+    } catch (...) {
+        goes_on = !at_start && app().OnExceptionInMainLoop();
     }
     std::string text = std::to_string(goes_on) + " " + std::to_string(app().ended_with);
     for (const std::string& shown : app().boxes)

@@ -5,20 +5,15 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <opencv2/core/utility.hpp>
-#include <sstream>
 
 #include <wx/app.h>
-#include <wx/combobox.h>
 #include <wx/dir.h>
-#include <wx/listctrl.h>
 #include <wx/menu.h>
-#include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 
-#include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
 #include "browser/viewer_dialog.h"
@@ -30,19 +25,17 @@
 #include "tests/support/temp_home.h"
 
 namespace {
-// The camera layer with no camera, reset before the window looks for cameras.
-struct no_cameras {
-    no_cameras() { fake_sdk::reset(); }
-};
+using testing::AllOf;
+using testing::HasSubstr;
 
 struct frame_fixture : testing::Test {
     temp_home home;
-    no_cameras layer;
+    const bool no_cameras = (fake_sdk::reset(), true); // before the window looks for cameras
     tresvik_frame* frame = make_frame();
 
-    static tresvik_frame* make_frame() {
+    static tresvik_frame* make_frame(network_ports ports = {0, false}) {
         return new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
-                                 wxDefaultSize, network_ports{0, false});
+                                 wxDefaultSize, ports);
     }
     ~frame_fixture() override { delete frame; }
 
@@ -61,13 +54,32 @@ struct frame_fixture : testing::Test {
         post_thread_event(frame, type, text);
         wxTheApp->ProcessPendingEvents();
     }
+    wxString status(int field) const { return frame->GetStatusBar()->GetStatusText(field); }
+    // A menu command by default; the text goes with it, as a combo box's choice does.
+    void command(int id, wxEventType type = wxEVT_MENU, const wxString& text = "") {
+        wxCommandEvent event(type, id);
+        event.SetString(text);
+        frame->GetEventHandler()->ProcessEvent(event);
+    }
 };
 } // namespace
 
 // A first start with no camera and no settings file: the header, the start-up rows in order, the
-// zero count; "Выход" closes the window, and nothing is written to the settings.
-TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_settings) {
+// zero count. A frame queued before a stop finds no capture and leaves the status bar alone.
+// "Выход" closes the window, and nothing is written to the settings.
+TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(status(1), "before");
+    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_EQ(status(0), "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
+    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
     const std::string text = log_file_text();
+    EXPECT_THAT(text, AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
+                            HasSubstr("<font color='blue'>Condition wait exit</font>")));
     EXPECT_NE(text.find("0 camera(s) detected"), std::string::npos);
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
     EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
@@ -80,67 +92,31 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_writes_no_setting
     };
     size_t at = 0;
     for (const auto& row : rows) {
-        const size_t found = text.find("<font color='blue'>" + row, at);
-        EXPECT_NE(found, std::string::npos) << row;
-        at = found;
+        at = text.find("<font color='blue'>" + row, at);
+        EXPECT_NE(at, std::string::npos) << row;
     }
-    wxCommandEvent exit(wxEVT_MENU, id_exit);
-    frame->GetEventHandler()->ProcessEvent(exit);
+    command(id_exit);
     EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
     wxTheApp->ProcessIdle();
     frame = nullptr;
     EXPECT_FALSE(std::ifstream(settings_path()).good());
 }
 
-// A frame queued before a stop finds no capture and leaves the status bar alone.
-TEST_F(frame_fixture, thread_events_reach_status_fields_and_log_rows) {
-    frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
-    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(1), "before");
-    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(0),
-              "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
-    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
-    const std::string text = log_file_text();
-    EXPECT_NE(text.find("<font color='red'>Error reading serial serial_port.</font>"),
-              std::string::npos);
-    EXPECT_NE(text.find("<font color='blue'>Condition wait exit</font>"), std::string::npos);
-}
-
 namespace {
-const char* const camera_id = "TL=>GevTL , INT=>SD , DEV=>cam1";
 // The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
-const char* const logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
-
-// One camera of 64 x 48 Mono8 pixels on the fake camera layer.
-struct one_camera {
-    fake_sdk::fake_camera camera = add();
-    static fake_sdk::fake_camera add() {
-        fake_sdk::reset();
-        return fake_sdk::add_camera({camera_id, "GO-5000M", "127.0.0.1", 64, 48});
-    }
-};
+const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
 
 struct camera_fixture : frame_fixture {
     camera_fixture() { reopen(); }
+    // A new window over one camera of 64 x 48 Mono8 pixels on a fresh camera layer.
     void reopen() {
         delete frame;
-        camera = one_camera().camera;
+        fake_sdk::reset();
+        camera = fake_sdk::add_camera(
+            {"TL=>GevTL , INT=>SD , DEV=>cam1", "GO-5000M", "127.0.0.1", 64, 48});
         frame = make_frame();
     }
     fake_sdk::fake_camera camera{""};
-    void command(int id) {
-        wxCommandEvent event(wxEVT_MENU, id);
-        frame->GetEventHandler()->ProcessEvent(event);
-    }
-    void pick_exposure(const wxString& mode) {
-        wxCommandEvent pick(wxEVT_COMBOBOX, id_exposure_list);
-        pick.SetString(mode);
-        frame->GetEventHandler()->ProcessEvent(pick);
-    }
     // A control on the toolbar, else the menu item; a tool of the same id must agree.
     bool enabled(int id) {
         frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
@@ -154,10 +130,9 @@ struct camera_fixture : frame_fixture {
     }
     wxListCtrl* list() { return wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl); }
     scripted_prompts& script() {
-        auto prompts = std::make_unique<scripted_prompts>();
-        scripted_prompts& kept = *prompts;
-        frame->use_prompts(std::move(prompts));
-        return kept;
+        auto* prompts = new scripted_prompts; // owned by the window
+        frame->use_prompts(std::unique_ptr<scripted_prompts>(prompts));
+        return *prompts;
     }
     // Lets the capture thread's queued events reach the window until the text is in the log.
     bool log_shows(const std::string& text) {
@@ -170,33 +145,28 @@ struct camera_fixture : frame_fixture {
 } // namespace
 
 // An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
-TEST_F(camera_fixture, start_up_and_updates_list_and_open_the_preferred_camera) {
-    const std::string text = log_file_text();
-    EXPECT_NE(text.find("JAI "), std::string::npos);
-    EXPECT_NE(text.find("1 camera(s) detected"), std::string::npos);
-    EXPECT_NE(text.find(std::string("'blue'>") + logged_camera_id + "</font>"), std::string::npos);
-    EXPECT_NE(text.find(std::string("Active camera selected: ") + logged_camera_id),
-              std::string::npos);
+// The exposure mode setting is written even when the camera refuses the mode, and shown at the
+// next start.
+TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
+    EXPECT_THAT(log_file_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
+                                       HasSubstr("'blue'>" + logged_camera_id + "</font>"),
+                                       HasSubstr("Active camera selected: " + logged_camera_id)));
     auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
     command(id_update_cameras);
     EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
     fake_sdk::fail("J_Factory_GetNumOfCameras");
     command(id_update_cameras);
-    EXPECT_NE(log_file_text().find("'red'>Error getting number of cameras."), std::string::npos);
+    EXPECT_THAT(log_file_text(), HasSubstr("'red'>Error getting number of cameras."));
     EXPECT_EQ(cameras->GetCount(), 1u);
-}
-
-// The setting is written even when the camera refuses the mode, and shown at the next start.
-TEST_F(camera_fixture, exposure_mode_goes_to_the_open_camera_and_the_setting) {
-    pick_exposure("ContinuousPreset2");
+    command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
-    EXPECT_NE(log_file_text().find("Exposure mode selected: ContinuousPreset2"), std::string::npos);
+    EXPECT_THAT(log_file_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
     fake_sdk::fail("J_Camera_SetValueString ExposureMode");
-    EXPECT_THROW(pick_exposure("ContinuousPreset5"), std::runtime_error);
+    EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
+                 std::runtime_error);
     EXPECT_FALSE(std::ifstream(settings_path()).good()) << "written when the window goes";
-    delete frame;
-    frame = make_frame();
+    reopen();
     EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset5\n");
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
               "ContinuousPreset5");
@@ -249,7 +219,7 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         << "all ten, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
     reopen();
-    EXPECT_NE(log_file_text().find("Борт: левый"), std::string::npos);
+    EXPECT_THAT(log_file_text(), HasSubstr("Борт: левый"));
     wxListCtrl* list = this->list();
     ASSERT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
@@ -275,9 +245,9 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
     ASSERT_TRUE(fake_sdk::wait_until([&] {
         wxTheApp->ProcessPendingEvents();
-        return frame->GetStatusBar()->GetStatusText(1).StartsWith("timestamp: 10 ");
+        return status(1).StartsWith("timestamp: 10 ");
     }));
-    EXPECT_TRUE(frame->GetStatusBar()->GetStatusText(0).StartsWith("delivered: "));
+    EXPECT_TRUE(status(0).StartsWith("delivered: "));
     write_raw_session(root.path() + "/b", {{"version", "1"}});
     command(id_stop);
     EXPECT_EQ(list->GetItemCount(), 2);
@@ -289,26 +259,23 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
 // Another program on the data service's port costs the service, and nothing else.
 TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
     using namespace boost::asio;
-    delete frame;
-    frame = nullptr;
     io_context events;
     ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
     const unsigned port = taken.local_endpoint().port();
     std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
     const std::uint16_t telemetry =
         ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
-    frame = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
-                              wxDefaultSize, network_ports{telemetry, true});
+    delete frame; // the first window stored nothing, so it leaves the file as it is
+    frame = make_frame({telemetry, true});
     ASSERT_TRUE(
-        log_shows(wxString::Format("bind: Address already in use (data service port %u)", port)
-                      .ToStdString()));
+        log_shows("bind: Address already in use (data service port " + std::to_string(port) + ")"));
     ip::udp::socket asker(events, {ip::udp::v4(), 0});
     asker.send_to(buffer(std::string("<q command=\"status\"/>")),
                   {ip::make_address("127.0.0.1"), telemetry});
     ASSERT_TRUE(fake_sdk::wait_until([&] { return asker.available() > 0; }));
     char reply[512] = {};
     asker.receive(buffer(reply));
-    EXPECT_NE(std::string(reply).find("<subsystem name="), std::string::npos);
+    EXPECT_THAT(reply, HasSubstr("<subsystem name="));
     command(id_capture);
     EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
     command(id_stop);

@@ -26,7 +26,6 @@ struct options_fixture : testing::Test {
         stored = std::make_unique<wxFileConfig>(text);
         dialog = std::make_unique<tresvik_options>(nullptr, stored.get());
     }
-    wxFileConfig& settings() { return *stored; }
     wxString shown(const char* key) const {
         return dialog->grid()->GetPropertyByName(key)->GetDisplayedString();
     }
@@ -37,7 +36,7 @@ TEST_F(options_fixture, ok_on_an_empty_configuration_writes_the_ten_defaults) {
     open();
     EXPECT_EQ(shown("rotate180") + " " + shown("show_scale"), L"Нет Да");
     dialog->accept();
-    EXPECT_EQ(lines_of(settings()),
+    EXPECT_EQ(lines_of(*stored),
               (std::vector<wxString>{
                   "coordinate_server_address=127.0.0.1", "coordinate_server_port=12500",
                   "data_service_port=12600", "dpp_port=COM1", "driver=SocketDriver", "rotate180=0",
@@ -52,9 +51,9 @@ TEST_F(options_fixture, cancel_and_the_close_box_write_nothing) {
     wxCommandEvent cancel(wxEVT_BUTTON, wxID_CANCEL);
     dialog->GetEventHandler()->ProcessEvent(cancel);
     dialog->Close();
-    EXPECT_EQ(lines_of(settings()), (std::vector<wxString>{L"side=ЛЕВЫЙ"}));
+    EXPECT_EQ(lines_of(*stored), (std::vector<wxString>{L"side=ЛЕВЫЙ"}));
     dialog->accept();
-    EXPECT_EQ(settings().Read("side", "unset"), "");
+    EXPECT_EQ(stored->Read("side", "unset"), "");
     dialog->SetSize(600, 400);
     dialog->Layout();
     const wxSize small = dialog->grid()->GetSize();

@@ -6,18 +6,16 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "camera/aravis_handles.h"
 #include "camera/camera_access.h"
@@ -27,6 +25,8 @@
 namespace {
 
 using std::chrono::steady_clock;
+using testing::ElementsAre;
+using testing::Key;
 
 // Aravis gives up a control transaction after 5 tries of 500 ms (ms).
 constexpr long long control_time_out_ms = 2500;
@@ -46,40 +46,17 @@ long long milliseconds_since(steady_clock::time_point start) {
 // up; before any thread starts, as threads keep the namespace they were started in.
 bool isolated = false;
 
-bool enter_private_loopback() {
-    return unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+// One tresvik-camsim process (320 x 240 at 50 fps), ready; later options override those. None
+// when it does not get ready, and none started outside a private namespace. Going, it is killed
+// with SIGKILL and reaped.
+std::unique_ptr<child_process> start_camsim(std::vector<std::string> options = {}) {
+    if (!isolated)
+        return nullptr;
+    options.insert(options.begin(), {built_program("tresvik-camsim"), "--width=320", "--height=240",
+                                     "--fps=50", "--speed=8", "--serial=T1"});
+    auto process = std::make_unique<child_process>(options);
+    return process->line_after("tresvik-camsim ready") ? std::move(process) : nullptr;
 }
-
-// One tresvik-camsim process (320 x 240 at 50 fps), ready for the life of the object; later
-// options override those. Starts nothing outside a private namespace.
-class camsim_process {
-public:
-    explicit camsim_process(std::vector<std::string> options = {}) {
-        if (!isolated)
-            return;
-        options.insert(options.begin(), {built_program("tresvik-camsim"), "--width=320",
-                                         "--height=240", "--fps=50", "--speed=8", "--serial=T1"});
-        process_.emplace(options);
-        ready_ = process_->line_after("tresvik-camsim ready").has_value();
-    }
-    ~camsim_process() { stop(SIGTERM); }
-
-    bool ready() const { return ready_; }
-
-    // Ends the process with the signal and reaps it; returns its wait status.
-    int stop(int signal_number) {
-        if (!process_)
-            return -1;
-        process_->signal(signal_number);
-        const int status = process_->wait();
-        process_.reset();
-        return status;
-    }
-
-private:
-    std::optional<child_process> process_;
-    bool ready_ = false;
-};
 
 // A data stream set up and stopped as the capture thread does it.
 class capture_stream {
@@ -116,8 +93,7 @@ public:
         J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
         J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
         for (std::size_t i = 0; i < buffers_.size(); ++i) {
-            void* memory = nullptr;
-            void* private_data = nullptr;
+            void *memory = nullptr, *private_data = nullptr;
             EXPECT_EQ(J_DataStream_RevokeBuffer(stream_, buffers_[i], &memory, &private_data),
                       J_ST_SUCCESS);
             EXPECT_EQ(memory, memory_[i].data());
@@ -174,11 +150,13 @@ private:
 
 class gige_camera_test : public testing::Test {
 protected:
-    static void SetUpTestSuite() { isolated = enter_private_loopback(); }
+    static void SetUpTestSuite() {
+        isolated = unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+    }
 
     void SetUp() override {
         ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
-        ASSERT_TRUE(simulator.ready()) << "tresvik-camsim did not start";
+        ASSERT_TRUE(simulator) << "tresvik-camsim did not start";
         ASSERT_EQ(J_Factory_Open("", &factory), J_ST_SUCCESS);
     }
     void TearDown() override {
@@ -189,7 +167,7 @@ protected:
 
     void open_only_camera() {
         const camera_list cameras = enumerate_cameras(factory);
-        ASSERT_EQ(cameras.size(), 1u);
+        ASSERT_THAT(cameras, ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]")));
         ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0),
                   J_ST_SUCCESS);
     }
@@ -210,23 +188,35 @@ protected:
         return value;
     }
 
-    camsim_process simulator;
+    std::unique_ptr<child_process> simulator = start_camsim();
     FACTORY_HANDLE factory = nullptr;
     CAM_HANDLE camera = nullptr;
 };
 
+// A second simulator needs an address of its own: on a taken one it does not start.
+TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
+    EXPECT_EQ(start_camsim({"--serial", "T2"}), nullptr);
+    ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
+    const auto second = start_camsim({"--serial", "T2", "--address", "127.0.0.2"});
+    ASSERT_TRUE(second);
+    EXPECT_THAT(enumerate_cameras(factory),
+                ElementsAre(Key("Tresvik-CamSim 127.0.0.1 [SocketDriver]"),
+                            Key("Tresvik-CamSim 127.0.0.2 [SocketDriver]")));
+    second->signal(SIGTERM);
+    const int status = second->wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
-// the camera released meanwhile, that thread would finalize the device and join itself.
-TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_device_handler) {
-    EXPECT_NE(camera_layer_version().find("Aravis 0.8"), std::string::npos);
-    const camera_list cameras = enumerate_cameras(factory);
-    ASSERT_EQ(cameras.size(), 1u);
-    EXPECT_EQ(cameras.begin()->first, "Tresvik-CamSim 127.0.0.1 [SocketDriver]");
-    ASSERT_EQ(J_Camera_Open(factory, cameras.begin()->second.c_str(), &camera, 0), J_ST_SUCCESS);
-    EXPECT_EQ(value_of("Width"), width);
-    EXPECT_EQ(value_of("Height"), height);
-    EXPECT_EQ(value_of("PixelFormat"), static_cast<std::int64_t>(mono8));
-    EXPECT_EQ(value_of("PayloadSize"), width * height);
+// the camera released meanwhile, that thread would finalize the device and join itself. The
+// buffers are larger than a frame, as the capture thread announces them when a camera's payload
+// holds more than the pixels.
+TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_streams_the_scene) {
+    EXPECT_THAT(camera_layer_version(), testing::HasSubstr("Aravis 0.8"));
+    ASSERT_NO_FATAL_FAILURE(open_only_camera());
+    EXPECT_THAT((std::vector{value_of("Width"), value_of("Height"), value_of("PixelFormat"),
+                             value_of("PayloadSize")}),
+                ElementsAre(width, height, mono8, width * height));
     EXPECT_EQ(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset3"), J_ST_SUCCESS);
     EXPECT_NE(J_Camera_SetValueString(camera, "ExposureMode", "ContinuousPreset10"), J_ST_SUCCESS);
     EXPECT_NE(J_Camera_SetValueString(camera, "NoSuchNode", "Off"), J_ST_SUCCESS);
@@ -238,38 +228,17 @@ TEST_F(gige_camera_test, the_simulator_is_found_opened_and_controlled_with_no_de
             << g_signal_name(signals[i]);
     EXPECT_GT(count, 0u);
     g_free(signals);
-}
-
-// A second simulator needs an address of its own: on a taken one it does not start.
-TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cleanly_on_sigterm) {
-    EXPECT_FALSE(camsim_process({"--serial", "T2"}).ready());
-    ASSERT_EQ(std::system("ip addr add 127.0.0.2/8 dev lo"), 0);
-    camsim_process second({"--serial", "T2", "--address", "127.0.0.2"});
-    ASSERT_TRUE(second.ready());
-    std::vector<std::string> descriptions;
-    for (const auto& [description, id] : enumerate_cameras(factory))
-        descriptions.push_back(description);
-    EXPECT_EQ(descriptions, (std::vector<std::string>{"Tresvik-CamSim 127.0.0.1 [SocketDriver]",
-                                                      "Tresvik-CamSim 127.0.0.2 [SocketDriver]"}));
-    const int status = second.stop(SIGTERM);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
-// The buffers are larger than a frame, as the capture thread announces them when a camera's
-// payload holds more than the pixels.
-TEST_F(gige_camera_test, the_stream_delivers_whole_frames_of_the_moving_scene) {
-    open_only_camera();
     capture_stream stream(camera, width * height + 4096, 8);
     BUF_HANDLE first = stream.next_frame();
     BUF_HANDLE second = stream.next_frame();
     ASSERT_TRUE(first && second);
-    for (BUF_HANDLE buffer : {first, second}) {
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_SIZE, 4), width * height);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_WIDTH, 4), width);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_HEIGHT, 4), height);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_PIXELTYPE, 8), mono8);
-        EXPECT_EQ(stream.info(buffer, BUFFER_INFO_NUM_PACKETS_MISSING, 4), 0u);
-    }
+    for (BUF_HANDLE buffer : {first, second})
+        EXPECT_THAT((std::vector{stream.info(buffer, BUFFER_INFO_SIZE, 4),
+                                 stream.info(buffer, BUFFER_INFO_WIDTH, 4),
+                                 stream.info(buffer, BUFFER_INFO_HEIGHT, 4),
+                                 stream.info(buffer, BUFFER_INFO_PIXELTYPE, 8),
+                                 stream.info(buffer, BUFFER_INFO_NUM_PACKETS_MISSING, 4)}),
+                    ElementsAre(width * height, width, height, mono8, 0u));
     EXPECT_GT(stream.info(second, BUFFER_INFO_TIMESTAMP, 8),
               stream.info(first, BUFFER_INFO_TIMESTAMP, 8));
     const std::uint64_t frames_between =
@@ -311,7 +280,7 @@ TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_se
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
     ASSERT_NE(stream->next_frame(), nullptr);
-    simulator.stop(SIGKILL);
+    simulator.reset();
     const auto killed = steady_clock::now();
     std::uint32_t result = J_COND_WAIT_SIGNAL;
     for (int attempt = 0; attempt < 20 && result != J_COND_WAIT_TIMEOUT; ++attempt)
@@ -334,13 +303,12 @@ TEST_F(gige_camera_test, a_camera_back_after_a_prompt_stop_is_found_and_streams_
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
     ASSERT_NE(stream->next_frame(), nullptr);
-    simulator.stop(SIGKILL);
+    simulator.reset();
     const auto start = steady_clock::now();
     EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
     EXPECT_GE(milliseconds_since(start), control_time_out_ms);
     EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
-    camsim_process restarted;
-    ASSERT_TRUE(restarted.ready());
+    ASSERT_TRUE(simulator = start_camsim());
     open_only_camera();
     stream.emplace(camera, width * height, 4);
     EXPECT_NE(stream->next_frame(), nullptr);
@@ -355,7 +323,7 @@ TEST_F(gige_camera_test, a_process_may_exit_while_a_vanished_camera_is_released)
     const auto stop_and_exit = [this] {
         open_only_camera();
         std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
-        simulator.stop(SIGKILL);
+        simulator.reset();
         J_Camera_ExecuteCommand(camera, "AcquisitionStop");
         const bool prompt = stop_and_close(stream) < prompt_stop_ms;
         std::exit(HasFailure() ? 1 : prompt ? 0 : 2);

@@ -4,7 +4,7 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "log/log_files.h"
 #include "log/log_format.h"
@@ -39,8 +39,9 @@ TEST(log_format, locale_text_both_ways) {
 }
 
 // Files named "tresvik[*].html" (literal brackets) go once older than seven days; exactly seven
-// days, other names and folders stay.
-TEST(log_files, old_logs_go_and_everything_else_stays) {
+// days, other names and folders stay. The new file is named after the process (the main window's
+// tests find it in the home log folder), or the folder it cannot make is reported.
+TEST(log_files, old_logs_go_and_the_new_one_is_named_after_the_process) {
     EXPECT_EQ(log_file_name(1764912000, 4312), "tresvik[17649120004312].html");
     EXPECT_EQ(log_file_name((std::int64_t{1} << 32) + 5, 1), "tresvik[51].html");
     temp_dir folder;
@@ -70,21 +71,13 @@ TEST(log_files, old_logs_go_and_everything_else_stays) {
         EXPECT_EQ(access((folder.path() + "/" + file.name).c_str(), F_OK) != 0, file.removed)
             << file.name;
     EXPECT_EQ(access((folder.path() + "/tresvik[5].html").c_str(), F_OK), 0);
-}
-
-// The main window's tests find the file in the home log folder.
-TEST(log_files, the_log_file_is_named_after_the_process_or_its_folder_is_reported) {
     temp_home home;
     EXPECT_TRUE(prepare_log_file().GetFullName().EndsWith(wxString::Format("%d].html", getpid())));
     temp_home other;
     std::ofstream(other.path() + "/Velmora3") << "a file where the folder should be";
-    try {
-        prepare_log_file();
-        FAIL() << "no error";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Не удается создать папку с файлами журналов [" +
-                                             other.path() + "/Velmora3/log]");
-    }
+    EXPECT_THAT([] { prepare_log_file(); }, testing::ThrowsMessage<std::runtime_error>(
+                                                "Не удается создать папку с файлами журналов [" +
+                                                other.path() + "/Velmora3/log]"));
 }
 
 TEST(repeat_limiter, the_same_text_passes_once_a_minute_and_other_texts_apart) {

@@ -8,8 +8,9 @@
 #include "tests/support/temp_home.h"
 
 // A first start makes the folder but writes no file until a key is stored, and the store is
-// written when it goes. The defaults the options dialog shows are checked with it.
-TEST(settings, a_first_start_has_every_default_and_a_stored_key_reaches_the_file_at_the_end) {
+// written when it goes. The defaults the options dialog shows are checked with it. Cyrillic
+// values and home folder survive a save and reload as UTF-8.
+TEST(settings, a_first_start_has_every_default_and_a_stored_key_reaches_the_file_as_utf8) {
     temp_home home;
     const std::string file = home.path() + "/Velmora3/config/.tresvik";
     EXPECT_EQ(settings_file_name().GetFullPath(), file);
@@ -24,11 +25,7 @@ TEST(settings, a_first_start_has_every_default_and_a_stored_key_reaches_the_file
     config.reset();
     EXPECT_EQ(read_file(file), "exposure_mode=ContinuousPreset3\n");
     EXPECT_EQ(read_exposure_mode(*open_settings()), "ContinuousPreset3");
-}
-
-TEST(settings, cyrillic_values_and_home_survive_a_save_and_reload_as_utf8) {
-    temp_home base;
-    const std::string cyrillic_home = base.path() + "/оператор";
+    const std::string cyrillic_home = home.path() + "/оператор";
     ASSERT_TRUE(wxFileName::Mkdir(wxString::FromUTF8(cyrillic_home), 0777, wxPATH_MKDIR_FULL));
     setenv("HOME", cyrillic_home.c_str(), 1);
     const wxString folder = wxString::FromUTF8(cyrillic_home + "/записи");
@@ -36,9 +33,8 @@ TEST(settings, cyrillic_values_and_home_survive_a_save_and_reload_as_utf8) {
     open_settings()->Write("write_path", folder);
     EXPECT_NE(read_file(cyrillic_home + "/Velmora3/config/.tresvik").find("side=правый"),
               std::string::npos);
-    auto config = open_settings();
+    config = open_settings();
     EXPECT_EQ(read_side(*config), L"правый");
-    wxString path;
     EXPECT_TRUE(read_stored_write_path(*config, &path));
     EXPECT_EQ(path, folder);
 }

@@ -3,20 +3,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
-#include <unistd.h>
 
-namespace {
-std::string make_temp_folder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data()))
+temp_dir::temp_dir(const std::string& prefix)
+    : path_((std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string()) {
+    if (!mkdtemp(path_.data()))
         throw std::runtime_error("mkdtemp failed");
-    return pattern;
 }
-} // namespace
-
-temp_dir::temp_dir(const std::string& prefix) : path_(make_temp_folder(prefix)) {}
 
 temp_dir::~temp_dir() {
     std::error_code ignored;
@@ -38,7 +32,5 @@ temp_home::~temp_home() {
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
