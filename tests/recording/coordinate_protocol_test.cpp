@@ -8,22 +8,12 @@
 #include "recording/coordinate_protocol.h"
 
 namespace {
-coord_reply reply_of(std::int64_t mode, std::uint32_t number, std::string a, std::string b) {
-    coord_reply reply;
-    reply.mode = mode;
-    reply.session_number = number;
-    reply.orientation = -90;
-    reply.text_a = std::move(a);
-    reply.text_b = std::move(b);
-    return reply;
-}
-
 coord_reply numbered(std::uint32_t number) {
-    return reply_of(1, number, "CX", std::to_string(number));
+    return {-90, 1, number, "CX", std::to_string(number)};
 }
 
 coord_reply named(const std::string& name, const std::string& a = "CX") {
-    return reply_of(0, 9, a, name);
+    return {-90, 0, 9, a, name};
 }
 } // namespace
 
@@ -38,26 +28,21 @@ TEST(coordinate_protocol, the_fixed_request_and_reply_fields_little_endian_at_th
     coord_reply_bytes background;
     background.fill(0x55);
     const coord_reply_bytes bytes =
-        encode_coord_reply(reply_of(-5, 0x01020304, std::string(32, 'a'), "bc"), background);
+        encode_coord_reply({-90, -5, 0x01020304, std::string(32, 'a'), "bc"}, background);
     const std::pair<std::size_t, unsigned char> expected[] = {
         {300, 0x55}, {301, 0xA6}, {304, 0xFF}, {433, 0xFB}, {440, 0xFF}, {441, 0x04}, {444, 0x01},
         {445, 0x55}, {581, 'a'},  {612, 'a'},  {613, 'b'},  {615, 0},    {616, 0x55}};
     for (const auto& [offset, value] : expected)
         EXPECT_EQ(bytes[offset], value) << offset;
     const coord_reply back = parse_coord_reply(bytes);
-    EXPECT_EQ(back.orientation, -90);
-    EXPECT_EQ(back.mode, -5);
-    EXPECT_TRUE(back.numbered());
-    EXPECT_EQ(back.session_number, 0x01020304u);
-    EXPECT_EQ(back.text_a, std::string(32, 'a'));
-    EXPECT_EQ(back.text_b, "bc");
-    for (const coord_reply& too_long :
-         {reply_of(0, 0, std::string(33, 'a'), ""), reply_of(0, 0, "a", std::string(412, 'b')),
-          reply_of(0, 0, std::string("a\0b", 3), "")})
+    EXPECT_EQ(std::make_tuple(back.orientation, back.mode, back.numbered(), back.session_number,
+                              back.text_a, back.text_b),
+              std::make_tuple(-90, -5, true, 0x01020304u, std::string(32, 'a'), "bc"));
+    for (const coord_reply& too_long : {coord_reply{0, 0, 0, std::string(33, 'a'), ""},
+                                        coord_reply{0, 0, 0, "a", std::string(412, 'b')},
+                                        coord_reply{0, 0, 0, std::string("a\0b", 3), ""}})
         EXPECT_THROW(encode_coord_reply(too_long), std::invalid_argument);
-    coord_reply reply;
-    reply.orientation = -2147483647 - 1;
-    EXPECT_EQ(orientation_text(reply), "-2147483648");
+    EXPECT_EQ(orientation_text({-2147483647 - 1, 0, 0, "", ""}), "-2147483648");
 }
 
 // Each row: the state known before, the reply, whether a session is open; then whether the
@@ -98,7 +83,7 @@ TEST(coordinate_evaluation, replies_close_announce_and_name_sessions) {
             EXPECT_EQ(action.metadata->orientation, "-90");
             EXPECT_EQ(action.metadata->side, "правый");
         }
-        EXPECT_EQ(state.session_number, c.after.session_number);
-        EXPECT_EQ(state.session_name, c.after.session_name);
+        EXPECT_EQ(std::tie(state.session_number, state.session_name),
+                  std::tie(c.after.session_number, c.after.session_name));
     }
 }

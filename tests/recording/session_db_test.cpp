@@ -7,10 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <set>
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <opencv2/core.hpp>
 
 #include "recording/session_format.h"
@@ -21,6 +20,8 @@
 
 // Session databases: the byte layout, the writer, the reader and the index, checked against the
 // entries another program reads with plain leveldb.
+using testing::HasSubstr;
+
 namespace {
 template <typename Parse>
 auto parsed(Parse parse, const char* text) -> std::optional<decltype(parse(text))> {
@@ -181,13 +182,8 @@ TEST_F(session_db_test, durability_sync_once_a_second_and_a_full_disk) {
     writer.record_frame(test_frame(23), 23);
     EXPECT_EQ(disk.log_syncs(), 1) << "a second after the open";
     disk.fill(jpeg_of(test_frame(24)).size());
-    try {
-        writer.record_frame(test_frame(24), 24);
-        FAIL() << "record_frame succeeded on a full disk";
-    } catch (const std::runtime_error& e) {
-        EXPECT_EQ(e.what(), disk.last_error());
-        EXPECT_NE(disk.last_error().find("No space left on device"), std::string::npos);
-    }
+    EXPECT_THAT([&] { writer.record_frame(test_frame(24), 24); },
+                testing::ThrowsMessage<std::runtime_error>(HasSubstr("No space left on device")));
     EXPECT_EQ(writer.frames_written(), 23u);
     writer.close();
     EXPECT_EQ(disk.log_syncs(), 2) << "what came after the last sync";
@@ -300,15 +296,14 @@ TEST_F(session_db_test, the_index_lists_sessions_and_reports_each_folder_that_is
 
     std::vector<std::string> errors;
     set_database_root(root.path(), [&](const std::string& e) { errors.push_back(e); });
-    std::set<std::string> paths;
-    for (const auto& entry : session_index)
-        paths.insert(entry.path);
-    EXPECT_EQ(paths, (std::set<std::string>{recorded, empty}));
+    const auto path_is = [](const std::string& p) {
+        return testing::Field(&session_index_entry::path, p);
+    };
+    EXPECT_THAT(session_index, testing::UnorderedElementsAre(path_is(recorded), path_is(empty)));
     std::sort(errors.begin(), errors.end());
-    ASSERT_EQ(errors.size(), 3u);
-    EXPECT_EQ(errors[0].find(folder("damaged") + ": \"dpp_start\""), 0u) << errors[0];
-    EXPECT_NE(errors[1].find("held/LOCK"), std::string::npos) << errors[1];
-    EXPECT_NE(errors[2].find("notes/CURRENT"), std::string::npos) << errors[2];
+    EXPECT_THAT(errors,
+                testing::ElementsAre(testing::StartsWith(folder("damaged") + ": \"dpp_start\""),
+                                     HasSubstr("held/LOCK"), HasSubstr("notes/CURRENT")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder("notes")), {}), 1);
     EXPECT_EQ(read_file(folder("notes/LOG")), "the operator's own notes");
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_db.h"
@@ -21,6 +21,7 @@
 
 namespace {
 using namespace std::chrono_literals;
+using testing::HasSubstr;
 
 // An indexed session "A7 : 12" with a large frame at 200, and the service on a free port.
 struct service_fixture : testing::Test {
@@ -54,7 +55,7 @@ struct service_fixture : testing::Test {
         service->Wait();
         service.reset();
     }
-    std::vector<wxString> errors() { return owner.texts(EVT_THREAD_LOG_ERROR); }
+    std::vector<std::string> errors() { return owner.strings(EVT_THREAD_LOG_ERROR); }
 };
 } // namespace
 
@@ -95,9 +96,8 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
 // size and geometry of a PNG it saved.
 TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connection_goes_on) {
     const auto fetch = [&](std::vector<std::string> arguments) {
-        const std::vector<std::string> head = {built_program("tresvik-client"), "fetch", "--port",
-                                               std::to_string(service->port())};
-        arguments.insert(arguments.begin(), head.begin(), head.end());
+        arguments.insert(arguments.begin(), {built_program("tresvik-client"), "fetch", "--port",
+                                             std::to_string(service->port())});
         return run_program(arguments);
     };
     const std::string png = root.path() + "/out.png";
@@ -106,11 +106,10 @@ TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connectio
     data_client client(service->port());
     client.send(long_request("A7", "12", 100));
     EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
-    ASSERT_FALSE(errors().empty());
-    EXPECT_TRUE(errors()[0].Contains("LOCK"));
+    EXPECT_THAT(errors(), testing::Contains(HasSubstr("LOCK")));
     const program_run empty = fetch({"A7", "12", "100", png});
     EXPECT_EQ(empty.exit_code, 1);
-    EXPECT_NE(empty.err.find("length 0"), std::string::npos) << empty.err;
+    EXPECT_THAT(empty.err, HasSubstr("length 0"));
     holder.close();
     client.send(long_request("A7", "12", 100));
     const auto response = client.response();
@@ -118,14 +117,14 @@ TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connectio
     EXPECT_GT(response->size(), 4u);
     const program_run stored = fetch({"A7", "12", "100", png});
     EXPECT_EQ(stored.exit_code, 0) << stored.err;
-    EXPECT_NE(stored.out.find("160 x 120, 3 channel(s)"), std::string::npos) << stored.out;
+    EXPECT_THAT(stored.out, HasSubstr("160 x 120, 3 channel(s)"));
     EXPECT_EQ(cv::imread(png, cv::IMREAD_UNCHANGED).channels(), 3);
     const program_run unknown = fetch({"--short", "0xA7", "12", "100", png});
     EXPECT_EQ(unknown.exit_code, 0) << "an unknown session gets the not-found picture";
-    EXPECT_NE(unknown.out.find("640 x 480, 1 channel(s)"), std::string::npos) << unknown.out;
+    EXPECT_THAT(unknown.out, HasSubstr("640 x 480, 1 channel(s)"));
     const program_run unwritable = fetch({"A7", "12", "100", root.path() + "/no/x.png"});
     EXPECT_EQ(unwritable.exit_code, 1);
-    EXPECT_NE(unwritable.err.find("/no/x.png: cannot write the file"), std::string::npos);
+    EXPECT_THAT(unwritable.err, HasSubstr("/no/x.png: cannot write the file"));
 }
 
 // Whatever the bytes of a whole request, the response is whole.
@@ -137,14 +136,11 @@ TEST_F(service_fixture, only_whole_requests_get_a_response_and_any_other_size_cl
             byte = static_cast<unsigned char>(random());
         data_client client(service->port());
         client.send(bytes);
-        if (size == 16 || size == 1024) {
-            EXPECT_TRUE(client.response()) << size;
-        } else {
-            EXPECT_TRUE(client.closed_without_reply()) << size;
-        }
+        const bool whole = size == 16 || size == 1024;
+        EXPECT_TRUE(whole ? bool(client.response()) : client.closed_without_reply()) << size;
     }
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 4));
-    EXPECT_EQ(errors(), std::vector<wxString>(4, "Bad request. Size mismatch."));
+    EXPECT_EQ(errors(), std::vector<std::string>(4, "Bad request. Size mismatch."));
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_INFO, 8));
     const auto rows = owner.texts(EVT_THREAD_LOG_INFO);
     EXPECT_EQ(rows[0], "Incoming connection from: 127.0.0.1");
@@ -173,7 +169,7 @@ TEST_F(service_fixture, a_port_setting_that_is_no_number_is_reported) {
     stop();
     start("12x");
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-    EXPECT_TRUE(errors()[0].Contains("\"12x\""));
+    EXPECT_THAT(errors()[0], HasSubstr("\"12x\""));
     EXPECT_TRUE(service->port() == 12600 || !owner.texts(EVT_THREAD_SERVICE_DOWN).empty());
 }
 
@@ -194,7 +190,7 @@ TEST_F(service_fixture, accept_errors_pass_and_accepting_goes_on) {
     std::this_thread::sleep_for(300ms); // nothing else while starved
     setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-    EXPECT_TRUE(errors()[0].Contains("Too many open files"));
+    EXPECT_THAT(errors()[0], HasSubstr("Too many open files"));
     const auto request = long_request("A7", "12", 100);
     ASSERT_EQ(write(client, request.data(), request.size()), ssize_t(request.size()));
     const timeval limit{10, 0};
