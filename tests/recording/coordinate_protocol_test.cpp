@@ -74,15 +74,11 @@ TEST(coordinate_evaluation, replies_close_announce_and_name_sessions) {
         coord_session_state state = c.before;
         const coord_action action = evaluate_coord_reply(state, c.reply, c.open, "правый");
         EXPECT_EQ(action.close_session, c.close);
-        EXPECT_EQ(action.new_session_row,
-                  c.announced.empty()
-                      ? std::nullopt
-                      : std::optional("New session started (id: " + c.announced + ")"));
-        EXPECT_EQ(action.metadata ? action.metadata->session_code : "", c.written);
-        if (action.metadata) {
-            EXPECT_EQ(action.metadata->orientation, "-90");
-            EXPECT_EQ(action.metadata->side, "правый");
-        }
+        EXPECT_EQ(action.new_session_row.value_or("none"),
+                  c.announced.empty() ? "none" : "New session started (id: " + c.announced + ")");
+        const coord_metadata none{"", "-90", "правый"}, m = action.metadata.value_or(none);
+        EXPECT_EQ(std::tie(m.session_code, m.orientation, m.side),
+                  std::tie(c.written, none.orientation, none.side));
         EXPECT_EQ(std::tie(state.session_number, state.session_name),
                   std::tie(c.after.session_number, c.after.session_name));
     }

@@ -132,8 +132,8 @@ TEST_F(service_fixture, only_whole_requests_get_a_response_and_any_other_size_cl
     std::mt19937 random(9);
     for (std::size_t size : {15, 16, 17, 32, 1023, 1024}) {
         std::vector<unsigned char> bytes(size);
-        for (auto& byte : bytes)
-            byte = static_cast<unsigned char>(random());
+        std::generate(bytes.begin(), bytes.end(),
+                      [&] { return static_cast<unsigned char>(random()); });
         data_client client(service->port());
         client.send(bytes);
         const bool whole = size == 16 || size == 1024;

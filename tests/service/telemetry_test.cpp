@@ -84,8 +84,7 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + random() % 600, ' ');
-        for (char& c : junk)
-            c = static_cast<char>(random());
+        std::generate(junk.begin(), junk.end(), [&] { return static_cast<char>(random()); });
         second.send(junk);
     }
     std::optional<std::string> last;
