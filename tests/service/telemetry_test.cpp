@@ -55,7 +55,8 @@ const std::string stopped_line = "Подвагонное видео (левый 
 
 // The side is the one given at start, the state that of the session being recorded at the
 // moment; a datagram longer than the buffer would otherwise be read as its first 4,096 bytes; junk
-// never stops the responder. The client tool prints the reply, or fails when none comes.
+// never stops the responder. The client tool prints the reply, or fails when none comes. A state
+// function given at start replaces the session being recorded.
 TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     event_recorder owner;
     temp_dir root;
@@ -66,6 +67,8 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     current_session.open(root.path() + "/s");
     EXPECT_EQ(second.ask(status_query), status_document("левый", "работает"));
     EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
+    EXPECT_THAT([&] { telemetry_thread(&owner, "x", thread.port()); },
+                testing::ThrowsMessage<boost::system::system_error>(testing::StartsWith("bind")));
     const auto status = [&](std::vector<std::string> options) {
         options.insert(options.begin(), {built_program("tresvik-client"), "status", "--port",
                                          std::to_string(thread.port())});
@@ -81,6 +84,11 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     EXPECT_FALSE(first.ask(padded));
     current_session.close();
     EXPECT_EQ(first.ask("<q/>"), stopped_line) << "read from its own bytes after a long one";
+    telemetry_thread working(&owner, L"левый", 0, [] { return true; });
+    ASSERT_EQ(working.Run(), wxTHREAD_NO_ERROR);
+    EXPECT_EQ(sender(working.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
+    working.stop();
+    working.Wait();
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + random() % 600, ' ');
@@ -95,20 +103,6 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     thread.Wait();
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"Message too long"});
     EXPECT_EQ(status({"--timeout", "0.2"}).exit_code, 1) << "no reply";
-}
-
-// A state function given at start replaces the session being recorded.
-TEST(telemetry, a_taken_port_throws_and_a_state_function_is_asked_for_each_query) {
-    boost::asio::io_context events;
-    udp::socket taken(events, {udp::v4(), 0});
-    event_recorder owner;
-    EXPECT_THAT([&] { telemetry_thread(&owner, "x", taken.local_endpoint().port()); },
-                testing::ThrowsMessage<boost::system::system_error>(testing::StartsWith("bind")));
-    telemetry_thread thread(&owner, L"левый", 0, [] { return true; });
-    thread.Run();
-    EXPECT_EQ(sender(thread.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
-    thread.stop();
-    thread.Wait();
 }
 
 // Plain queries are the responder's test's.
