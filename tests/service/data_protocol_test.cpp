@@ -54,18 +54,11 @@ TEST(data_protocol, requests_name_their_session_code_and_dpp_and_responses_their
 }
 
 TEST(data_protocol, service_port_is_the_low_16_bits_of_an_unsigned_decimal) {
-    const std::pair<const char*, std::optional<std::uint16_t>> cases[] = {
-        {"12600", 12600},
-        {"78136", 12600},
-        {"0", 0},
-        {"", std::nullopt},
-        {"-1", std::nullopt},
-        {"+80", std::nullopt},
-        {"12600 ", std::nullopt},
-        {"99999999999999999999", std::nullopt},
-    };
-    for (const auto& [text, port] : cases)
-        EXPECT_EQ(parse_service_port(text), port) << '"' << text << '"';
+    for (const auto& [text, port] :
+         {std::pair<const char*, std::uint16_t>{"12600", 12600}, {"78136", 12600}, {"0", 0}})
+        EXPECT_EQ(parse_service_port(text), port) << text;
+    for (const char* text : {"", "-1", "+80", "12600 ", "99999999999999999999"})
+        EXPECT_EQ(parse_service_port(text), std::nullopt) << '"' << text << '"';
 }
 
 // Decoded by another PNG reader, every file holds exactly the pixels it was given: BGR in memory
