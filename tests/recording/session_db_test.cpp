@@ -60,7 +60,7 @@ cv::Mat frame_read_back(std::uint32_t seed) {
 
 // Frame lookups rely on every ten-digit frame key sorting before the metadata keys, which keep
 // this order among themselves.
-TEST(session_format, frame_keys_are_ten_digits_that_sort_before_the_metadata_keys) {
+TEST(session_format, keys_numbers_and_texts_as_stored) {
     const std::vector<std::string_view> metadata = {key_dpp_end,    key_dpp_start, key_orientation,
                                                     key_session,    key_side,      key_time_end,
                                                     key_time_start, key_version};
@@ -72,12 +72,9 @@ TEST(session_format, frame_keys_are_ten_digits_that_sort_before_the_metadata_key
         EXPECT_EQ(key, (std::ostringstream() << std::setw(10) << std::setfill('0') << dpp).str());
         EXPECT_TRUE(is_frame_key(key) && key < metadata.front() && !is_frame_key(key + "0"));
     }
-}
-
-// Stored DPPs take a sign ('-' negates modulo 2^32).
-// Times are signed 64-bit seconds. Bytes that do not decode in the locale's encoding (the texts
-// are stored in it) survive a round trip as U+DC00 + byte.
-TEST(session_format, numbers_and_texts_as_stored) {
+    // Stored DPPs take a sign ('-' negates modulo 2^32). Times are signed 64-bit seconds. Bytes
+    // that do not decode in the locale's encoding (the texts are stored in it) survive a round
+    // trip as U+DC00 + byte.
     const std::pair<const char*, std::uint32_t> stored[] = {{"0000001500", 1500},
                                                             {"4294967295", 4294967295u},
                                                             {"+7", 7},

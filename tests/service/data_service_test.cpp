@@ -175,13 +175,9 @@ TEST_F(service_fixture, accept_errors_pass_and_accepting_goes_on) {
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
     const int client = socket(AF_INET, SOCK_STREAM, 0);
-    rlimit starved = saved;
-    starved.rlim_cur = static_cast<rlim_t>(client + 1);
+    const rlimit starved{static_cast<rlim_t>(client + 1), saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &starved);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(service->port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(service->port()), {htonl(INADDR_LOOPBACK)}, {}};
     connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
     std::this_thread::sleep_for(300ms); // nothing else while starved
     setrlimit(RLIMIT_NOFILE, &saved);
