@@ -6,16 +6,6 @@
 
 #include "recording/coordinate_protocol.h"
 
-namespace {
-coord_reply numbered(std::uint32_t number) {
-    return {-90, 1, number, "CX", std::to_string(number)};
-}
-
-coord_reply named(const std::string& name, const std::string& a = "CX") {
-    return {-90, 0, 9, a, name};
-}
-} // namespace
-
 // Offsets are written out here, not taken from the code under test (the simulator shares it);
 // bytes outside the fields (filled with 0x55) are ignored. A text without NUL ends with its field.
 TEST(coordinate_protocol, the_fixed_request_and_reply_fields_little_endian_at_their_offsets) {
@@ -46,6 +36,12 @@ TEST(coordinate_protocol, the_fixed_request_and_reply_fields_little_endian_at_th
 // session is closed, the code of the new session announced, the code written into the open
 // session ("" for none) and what is known afterwards.
 TEST(coordinate_evaluation, replies_close_announce_and_name_sessions) {
+    const auto numbered = [](std::uint32_t n) {
+        return coord_reply{-90, 1, n, "CX", std::to_string(n)};
+    };
+    const auto named = [](const std::string& b, const std::string& a = "CX") {
+        return coord_reply{-90, 0, 9, a, b};
+    };
     const struct {
         coord_session_state before;
         coord_reply reply;

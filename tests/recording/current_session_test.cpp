@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
@@ -52,9 +52,8 @@ TEST(current_session, recording_reading_and_reopening_run_concurrently) {
     for (std::thread& thread : threads)
         thread.join();
     current_session.close();
-    EXPECT_GT(recorded.load(), 0);
-    EXPECT_GT(served.load(), 0);
-    EXPECT_GT(seen_open.load(), 0);
+    EXPECT_THAT((std::vector{recorded.load(), served.load(), seen_open.load()}),
+                testing::Each(testing::Gt(0)));
     EXPECT_EQ(odd_images.load(), 0);
     EXPECT_EQ(read_raw_session(path).at("version"), "1");
 }
