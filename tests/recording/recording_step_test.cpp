@@ -102,8 +102,7 @@ TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after
     camera.next(6);
     step.handle_dpp(6, 7);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u) << "the same failure a second later";
-    const std::filesystem::directory_iterator folders(root.path());
-    EXPECT_EQ(std::distance(begin(folders), end(folders)), 1)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 1)
         << "a session that failed before its first frame is removed";
     disk.free_space();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
