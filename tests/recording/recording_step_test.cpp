@@ -45,7 +45,6 @@ struct step_fixture : testing::Test {
             return t;
         }};
 
-    ~step_fixture() override { session.close(); }
     // The stored "dpp_start" and "dpp_end" of the session folder with this suffix.
     std::pair<std::string, std::string> range(const std::string& suffix) const {
         raw_entries stored = read_raw_session(root.path() + "/2021.03.04 12.05.33" + suffix);

@@ -29,8 +29,7 @@ struct session_db_test : testing::Test {
         tzset();
     }
     ~session_db_test() override {
-        session_index.clear();
-        database_root.clear();
+        set_database_root("", [](const std::string&) {});
     }
 
     // A session with one frame per DPP, each frame seeded by its DPP.
