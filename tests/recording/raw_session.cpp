@@ -22,10 +22,9 @@ std::unique_ptr<leveldb::DB> open_raw(const std::string& path, bool create) {
 
 void write_raw_session(const std::string& path, const raw_entries& entries) {
     const auto db = open_raw(path, true);
-    for (const auto& [key, value] : entries) {
+    for (const auto& [key, value] : entries)
         if (!db->Put(leveldb::WriteOptions(), key, value).ok())
             throw std::runtime_error("put failed");
-    }
 }
 
 raw_entries read_raw_session(const std::string& path) {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <thread>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "tests/recording/raw_session.h"
 #include "tests/recording/test_disk.h"
@@ -45,9 +45,10 @@ struct step_fixture : testing::Test {
             return t;
         }};
 
-    ~step_fixture() override { session.close(); }
-    std::string stored(const std::string& name, const std::string& key) const {
-        return read_raw_session(root.path() + "/2021.03.04 12.05.33" + name).at(key);
+    // The stored "dpp_start" and "dpp_end" of the session folder with this suffix.
+    std::pair<std::string, std::string> range(const std::string& suffix) const {
+        raw_entries stored = read_raw_session(root.path() + "/2021.03.04 12.05.33" + suffix);
+        return {stored["dpp_start"], stored["dpp_end"]};
     }
     std::wstring status() { return owner.texts(EVT_THREAD_RECORD_STATUS).back().ToStdWstring(); }
 };
@@ -79,11 +80,9 @@ TEST_F(step_fixture, counts_store_each_new_frame_once_and_a_lower_count_starts_a
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO),
               (std::vector<wxString>{"dpp reset: 130 to 129", "dpp reset: 4294967295 to 0"}));
     session.close();
-    EXPECT_EQ(stored("", "dpp_start"), "0000000101");
-    EXPECT_EQ(stored("", "dpp_end"), "0000000130");
-    EXPECT_EQ(stored(" (2)", "dpp_start"), "0000000129");
-    EXPECT_EQ(stored(" (2)", "dpp_end"), "4294967295");
-    EXPECT_EQ(stored(" (3)", "dpp_start"), "0000000000");
+    EXPECT_THAT(range(""), testing::Pair("0000000101", "0000000130"));
+    EXPECT_THAT(range(" (2)"), testing::Pair("0000000129", "4294967295"));
+    EXPECT_EQ(range(" (3)").first, "0000000000");
 }
 
 // The engine refuses every write on a handle once one failed; only a new session can go on.
@@ -102,8 +101,7 @@ TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after
     camera.next(6);
     step.handle_dpp(6, 7);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u) << "the same failure a second later";
-    const std::filesystem::directory_iterator folders(root.path());
-    EXPECT_EQ(std::distance(begin(folders), end(folders)), 1)
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 1)
         << "a session that failed before its first frame is removed";
     disk.free_space();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
@@ -113,6 +111,6 @@ TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(),
               L"Запись возобновлена: " + root.path() + "/2021.03.04 12.05.33 (2)");
     session.close();
-    EXPECT_EQ(stored("", "dpp_end"), "0000000001");
-    EXPECT_EQ(stored(" (2)", "dpp_start"), "0000000007");
+    EXPECT_EQ(range("").second, "0000000001");
+    EXPECT_EQ(range(" (2)").first, "0000000007");
 }

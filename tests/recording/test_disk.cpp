@@ -12,9 +12,7 @@ public:
             return target_->Append(data);
         target_->Append(leveldb::Slice(data.data(), data.size() / 2));
         target_->Flush();
-        const leveldb::Status status = leveldb::Status::IOError(name_, "No space left on device");
-        disk_.last_error_ = status.ToString();
-        return status;
+        return leveldb::Status::IOError(name_, "No space left on device");
     }
     leveldb::Status Close() override { return target_->Close(); }
     // The engine flushes its log once per record written.

@@ -15,7 +15,6 @@ public:
     // Writes of at least min_bytes fail from now on.
     void fill(std::size_t min_bytes = 0) { full_from_ = min_bytes; }
     void free_space() { full_from_.reset(); }
-    const std::string& last_error() const { return last_error_; }
     int log_syncs() const { return log_syncs_; }
     int log_writes() const { return log_writes_; }
     void advance(std::uint64_t micros) { now_ += micros; }
@@ -26,7 +25,6 @@ public:
 private:
     class file;
     std::optional<std::size_t> full_from_;
-    std::string last_error_;
     int log_syncs_ = 0;
     int log_writes_ = 0;
     std::uint64_t now_ = 1000000000;

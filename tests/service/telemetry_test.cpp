@@ -7,7 +7,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "recording/session_db.h"
 #include "tests/support/child_process.h"
@@ -44,16 +44,19 @@ std::optional<std::string> reply(const std::string& query, const wxString& side 
     return telemetry_reply(query.data(), query.size(), side, recording);
 }
 
-const std::string status_document =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<subsystem name=\"Подвагонное видео (левый борт)\" status=\"остановлен\"/>\n";
+std::string status_document(const std::string& side = "левый",
+                            const std::string& state = "остановлен") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео (" +
+           side + " борт)\" status=\"" + state + "\"/>\n";
+}
 const std::string status_query = "<query command=\"status\"/>";
 const std::string stopped_line = "Подвагонное видео (левый борт) - остановлен";
 } // namespace
 
 // The side is the one given at start, the state that of the session being recorded at the
 // moment; a datagram longer than the buffer would otherwise be read as its first 4,096 bytes; junk
-// never stops the responder. The client tool prints the reply, or fails when none comes.
+// never stops the responder. The client tool prints the reply, or fails when none comes. A state
+// function given at start replaces the session being recorded.
 TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     event_recorder owner;
     temp_dir root;
@@ -62,10 +65,10 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     sender first(thread.port()), second(thread.port());
     EXPECT_EQ(first.ask("<q command=\"text\"/>"), stopped_line);
     current_session.open(root.path() + "/s");
-    EXPECT_EQ(second.ask(status_query),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
-              "(левый борт)\" status=\"работает\"/>\n");
+    EXPECT_EQ(second.ask(status_query), status_document("левый", "работает"));
     EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
+    EXPECT_THAT([&] { telemetry_thread(&owner, "x", thread.port()); },
+                testing::ThrowsMessage<boost::system::system_error>(testing::StartsWith("bind")));
     const auto status = [&](std::vector<std::string> options) {
         options.insert(options.begin(), {built_program("tresvik-client"), "status", "--port",
                                          std::to_string(thread.port())});
@@ -74,18 +77,20 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     const program_run text = status({"--command", "text"});
     EXPECT_EQ(text.exit_code, 0);
     EXPECT_EQ(text.out, "Подвагонное видео (левый борт) - работает\n");
-    EXPECT_NE(status({}).out.find("status=\"работает\"/>"), std::string::npos);
+    EXPECT_THAT(status({}).out, testing::HasSubstr(status_document("левый", "работает")));
     EXPECT_FALSE(first.ask("not xml"));
-    std::string padded = status_query;
-    padded.resize(5000, ' ');
-    EXPECT_FALSE(first.ask(padded));
+    EXPECT_FALSE(first.ask(status_query + std::string(5000 - status_query.size(), ' ')));
     current_session.close();
     EXPECT_EQ(first.ask("<q/>"), stopped_line) << "read from its own bytes after a long one";
+    telemetry_thread working(&owner, L"левый", 0, [] { return true; });
+    ASSERT_EQ(working.Run(), wxTHREAD_NO_ERROR);
+    EXPECT_EQ(sender(working.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
+    working.stop();
+    working.Wait();
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + random() % 600, ' ');
-        for (char& c : junk)
-            c = static_cast<char>(random());
+        std::generate(junk.begin(), junk.end(), [&] { return static_cast<char>(random()); });
         second.send(junk);
     }
     std::optional<std::string> last;
@@ -98,42 +103,20 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     EXPECT_EQ(status({"--timeout", "0.2"}).exit_code, 1) << "no reply";
 }
 
-// A state function given at start replaces the session being recorded.
-TEST(telemetry, a_taken_port_throws_and_a_state_function_is_asked_for_each_query) {
-    boost::asio::io_context events;
-    udp::socket taken(events, {udp::v4(), 0});
-    event_recorder owner;
-    try {
-        telemetry_thread thread(&owner, "x", taken.local_endpoint().port());
-        ADD_FAILURE() << "bound a taken port";
-    } catch (const boost::system::system_error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("bind", 0), 0u) << e.what();
-    }
-    telemetry_thread thread(&owner, L"левый", 0, [] { return true; });
-    thread.Run();
-    EXPECT_EQ(sender(thread.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
-    thread.stop();
-    thread.Wait();
-}
-
 // Plain queries are the responder's test's.
 TEST(telemetry_reply, the_command_selects_the_reply_and_side_and_state_fill_it) {
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"<any-root command=\"status\"><child/></any-root>", status_document},
-        {"<query command=\"STATUS\"/>", stopped_line},
-        {"<query command=\"\"/>", stopped_line},
-        {std::string("<query command=\"status\"/>\0<broken", 33), status_document},
-        {"<query command=\"status\">", std::nullopt},
-        {"", std::nullopt},
-        {"\xff\xfe<", std::nullopt},
-    };
-    for (const auto& [query, expected] : cases)
-        EXPECT_EQ(reply(query), expected) << query;
+    const std::string nul_ended("<query command=\"status\"/>\0<broken", 33);
+    for (const std::string& query :
+         {std::string("<any-root command=\"status\"><child/></any-root>"), nul_ended})
+        EXPECT_EQ(reply(query), status_document()) << query;
+    for (const char* query : {"<query command=\"STATUS\"/>", "<query command=\"\"/>"})
+        EXPECT_EQ(reply(query), stopped_line) << query;
+    for (const char* query : {"<query command=\"status\">", "", "\xff\xfe<"})
+        EXPECT_EQ(reply(query), std::nullopt) << query;
     // The side is escaped as XML needs, and so is the command of the client tool's query.
     EXPECT_EQ(reply("<q/>", L"правый", true), "Подвагонное видео (правый борт) - работает");
     EXPECT_EQ(reply("<q command=\"status\"/>", L"<&\"", true),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"Подвагонное видео "
-              "(&lt;&amp;&quot; борт)\" status=\"работает\"/>\n");
+              status_document("&lt;&amp;&quot;", "работает"));
     EXPECT_EQ(telemetry_query("a\"<b"), "<query command=\"a&quot;&lt;b\"/>");
     EXPECT_EQ(reply(telemetry_query("a\"<b")), stopped_line);
 }
