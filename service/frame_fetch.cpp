@@ -35,9 +35,11 @@ void append_frame_png(const std::string& bytes, std::vector<unsigned char>& out)
     } catch (const cv::Exception&) {
         image.release(); // a malformed stream the decoder rejects by throwing
     }
+    if (image.empty())
+        return; // no picture of its own: the caller sends the not-found one
     if (image.type() == CV_8UC1)
         append_png_grey_as_rgb(image, out);
-    else if (!image.empty())
+    else
         append_png(image, out);
 }
 } // namespace

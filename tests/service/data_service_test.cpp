@@ -65,7 +65,6 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
     current_session.open(root.path() + "/live");
     current_session.record_frame(test_frame(5), 500);
     const auto live_short = short_request(0x1a2b, 0, 500);
-    // A live request past the last frame is not listed: it gets a 0 x 0 PNG today (reported).
     const auto stored = [](std::uint32_t seed) { return decoded(jpeg_of(test_frame(seed))); };
     const std::pair<std::vector<unsigned char>, cv::Mat> cases[] = {
         {long_request("A7", "12", 100), stored(100)},
@@ -75,6 +74,7 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
         {{live_short.begin(), live_short.end()}, stored(5)},
         {long_request("A7", "12", 301), not_found_image(L"A7 : 12", 301)},
         {long_request("A7", "13", 100), not_found_image(L"A7 : 13", 100)},
+        {long_request("", "", 501), not_found_image(501)}, // a metadata value, no frame
     };
     data_client client(service->port());
     for (const auto& [request, expected] : cases) {
