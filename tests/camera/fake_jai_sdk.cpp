@@ -77,10 +77,9 @@ std::vector<object*> objects_of(kind type) {
 }
 
 camera_state* camera_by_id(const std::string& id) {
-    for (auto& camera : state().cameras)
-        if (camera->setup.id == id)
-            return camera.get();
-    return nullptr;
+    auto& all = state().cameras;
+    auto found = std::find_if(all.begin(), all.end(), [&](auto& c) { return c->setup.id == id; });
+    return found == all.end() ? nullptr : found->get();
 }
 
 object* stream_of(const camera_state* camera) {
@@ -193,15 +192,10 @@ bool wait_outcome(object& condition, J_STATUS_TYPE* status, std::uint32_t* resul
     if (!scripted.empty()) {
         std::tie(*status, *result) = scripted.front();
         scripted.pop_front();
-    } else if (condition.exit) {
-        *result = J_COND_WAIT_EXIT;
-    } else if (condition.signals > 0) {
-        --condition.signals;
-        *result = J_COND_WAIT_SIGNAL;
-    } else {
-        return false;
+        return true;
     }
-    return true;
+    *result = condition.exit ? J_COND_WAIT_EXIT : J_COND_WAIT_SIGNAL;
+    return condition.exit || (condition.signals > 0 && condition.signals-- > 0);
 }
 J_STATUS_TYPE create(const char* text, kind type, void** handle) {
     call c(text);
