@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
@@ -199,8 +200,7 @@ TEST_F(capture_test, a_stop_runs_the_stop_sequence_and_frees_a_block_only_once_r
     deliver(ramp(32, 0), 1);
     fake_sdk::fail("J_DataStream_RevokeBuffer", 3);
     grab_.reset();
-    EXPECT_EQ(events_.strings(EVT_THREAD_LOG_INFO),
-              std::vector<std::string>{"Condition wait exit"});
+    EXPECT_THAT(events_.strings(EVT_THREAD_LOG_INFO), testing::ElementsAre("Condition wait exit"));
     std::vector<std::string> expected = {stop_call};
     expected.insert(expected.end(), {"J_DataStream_UnRegisterEvent", "J_Event_Close",
                                      "J_Event_CloseCondition", "J_DataStream_StopAcquisition",
@@ -251,8 +251,7 @@ TEST_F(capture_test, each_failure_is_logged_and_releases_what_set_up_reached) {
             return !events_.texts(EVT_THREAD_LOG_ERROR).empty();
         })) << f.call;
         grab_.reset();
-        EXPECT_EQ(events_.strings(EVT_THREAD_LOG_ERROR), std::vector<std::string>{f.error})
-            << f.call;
+        EXPECT_THAT(events_.strings(EVT_THREAD_LOG_ERROR), testing::ElementsAre(f.error)) << f.call;
         expect_released();
     }
 }
@@ -300,8 +299,9 @@ TEST_F(capture_test, quick_starts_and_stops_release_everything_and_a_small_limit
     }
     EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
     const std::string notice = receive_buffer_warning(limit, static_cast<std::uint64_t>(width) * 2);
-    const std::vector<std::string> info = events_.strings(EVT_THREAD_LOG_INFO);
-    EXPECT_EQ(std::count(info.begin(), info.end(), notice), exceeded ? 1 : 0) << limit;
+    EXPECT_THAT(events_.strings(EVT_THREAD_LOG_INFO),
+                testing::Contains(notice).Times(exceeded ? 1 : 0))
+        << limit;
 }
 
 // The test thread sends uniform frames whose value is their timestamp as fast as buffers come

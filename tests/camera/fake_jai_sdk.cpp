@@ -77,10 +77,9 @@ std::vector<object*> objects_of(kind type) {
 }
 
 camera_state* camera_by_id(const std::string& id) {
-    for (auto& camera : state().cameras)
-        if (camera->setup.id == id)
-            return camera.get();
-    return nullptr;
+    auto& all = state().cameras;
+    auto found = std::find_if(all.begin(), all.end(), [&](auto& c) { return c->setup.id == id; });
+    return found == all.end() ? nullptr : found->get();
 }
 
 object* stream_of(const camera_state* camera) {
@@ -95,8 +94,7 @@ void drop(std::deque<object*>& queue, const object* buffer) {
 }
 
 // One J_ call under the layer's mutex: recorded, and held while a hold is set on it.
-class call {
-public:
+struct call {
     explicit call(std::string text) : guard_(layer_mutex), text_(std::move(text)) {
         state().calls.push_back(text_);
         if (state().hold != text_)
@@ -129,7 +127,9 @@ public:
 
     // The action's status, or success when it has none, on the object of a known handle of that
     // kind; an error when the call is scripted to fail.
-    template <typename Action> J_STATUS_TYPE on(void* handle, kind type, Action action) {
+    template <typename Action = void (*)(object&)>
+    J_STATUS_TYPE on(
+        void* handle, kind type, Action action = [](object&) {}) {
         object* found = find(handle, type);
         if (!found || fails())
             return J_ST_ERROR;
@@ -139,10 +139,6 @@ public:
         } else {
             return action(*found);
         }
-    }
-
-    J_STATUS_TYPE on(void* handle, kind type) {
-        return on(handle, type, [](object&) {});
     }
 
     // As `on`, for a buffer of that stream.
@@ -156,9 +152,6 @@ public:
         return on(handle, type, [&](object&) { state().objects.erase(handle); });
     }
 
-    lock& guard() { return guard_; }
-
-private:
     lock guard_;
     std::string text_;
 };
@@ -199,15 +192,10 @@ bool wait_outcome(object& condition, J_STATUS_TYPE* status, std::uint32_t* resul
     if (!scripted.empty()) {
         std::tie(*status, *result) = scripted.front();
         scripted.pop_front();
-    } else if (condition.exit) {
-        *result = J_COND_WAIT_EXIT;
-    } else if (condition.signals > 0) {
-        --condition.signals;
-        *result = J_COND_WAIT_SIGNAL;
-    } else {
-        return false;
+        return true;
     }
-    return true;
+    *result = condition.exit ? J_COND_WAIT_EXIT : J_COND_WAIT_SIGNAL;
+    return condition.exit || (condition.signals > 0 && condition.signals-- > 0);
 }
 J_STATUS_TYPE create(const char* text, kind type, void** handle) {
     call c(text);
@@ -442,7 +430,7 @@ J_STATUS_TYPE J_Event_WaitForCondition(CONDITION_HANDLE condition, std::uint32_t
     call c("J_Event_WaitForCondition " + std::to_string(timeout_ms));
     return c.on(condition, kind::condition, [&](object& waited) {
         J_STATUS_TYPE status = J_ST_SUCCESS;
-        if (!layer_changed.wait_for(c.guard(), std::chrono::seconds(20),
+        if (!layer_changed.wait_for(c.guard_, std::chrono::seconds(20),
                                     [&] { return wait_outcome(waited, &status, result); }))
             return c.misuse("nothing ended the wait");
         return status;
@@ -567,14 +555,12 @@ bool held() {
 }
 
 void release_hold() {
-    lock guard(layer_mutex);
-    state().holding = false;
+    locked([](layer& l) { l.holding = false; });
     layer_changed.notify_all();
 }
 
 void script_wait(std::uint32_t result, J_STATUS_TYPE status) {
-    lock guard(layer_mutex);
-    state().scripted_waits.emplace_back(status, result);
+    locked([&](layer& l) { l.scripted_waits.emplace_back(status, result); });
     layer_changed.notify_all();
 }
 
@@ -600,11 +586,9 @@ resources open_resources() {
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     return true;
 }
 
