@@ -48,17 +48,11 @@ struct list_fixture : testing::Test {
     std::string folder(const std::string& name) const { return root.path() + "/" + name; }
     // Selects the rows of the named folders, in list order.
     void select(std::initializer_list<const char*> names) {
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
+        list->SetItemState(-1, 0, wxLIST_STATE_SELECTED); // -1: every row
         for (const char* name : names)
             list->SetItemState(row_of(name), wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
-    long row_of(const std::string& name) const {
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            if (list->GetItemText(row, 0) == "code-" + name)
-                return row;
-        return -1;
-    }
+    long row_of(const std::string& name) const { return list->FindItem(-1, "code-" + name); }
 };
 } // namespace
 
