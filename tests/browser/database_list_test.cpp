@@ -109,14 +109,13 @@ TEST_F(list_fixture, side_comes_from_the_setting_and_the_code_from_the_operator)
     settings.Write("side", L"левый");
     select({"a"});
     commands.assign_side();
-    prompts.text_answer = wxString(L"Новый код");
-    commands.change_session_code();
-    select({"b"});
-    prompts.text_answer.reset();
-    commands.change_session_code();
-    select({"c"});
-    prompts.text_answer = wxString();
-    commands.change_session_code();
+    const std::pair<const char*, std::optional<wxString>> answers[] = {
+        {"a", wxString(L"Новый код")}, {"b", std::nullopt}, {"c", wxString()}};
+    for (const auto& [name, answer] : answers) {
+        select({name});
+        prompts.text_answer = answer;
+        commands.change_session_code();
+    }
     EXPECT_EQ(prompts.asked[0], L"Код сеанса: Введите новый код сеанса [code-a]");
     const raw_entries a = read_raw_session(folder("a"));
     EXPECT_EQ(a.at("side"), "левый");
