@@ -1,15 +1,13 @@
 #include "browser/database_cells.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 // The cells of columns -1 to 8, joined with '|': no column before the first or after the size.
 TEST(database_cells, each_column_shows_its_field) {
-    session_info info;
-    info.session_code = L"A7 : 12";
-    info.orientation = L"-1";
-    info.side = L"правый";
-    info.start_time = L"2021-03-04 12:05:33";
-    info.end_time = L"2021-03-04 12:06:40";
+    session_info info{L"A7 : 12", L"-1", L"правый", L"2021-03-04 12:05:33", L"2021-03-04 12:06:40",
+                      0,          0,     L""};
     const wxString fields = L"|A7 : 12|-1|правый|2021-03-04 12:05:33|2021-03-04 12:06:40|";
     const struct {
         std::uint32_t dpp_start, dpp_end;
@@ -19,9 +17,8 @@ TEST(database_cells, each_column_shows_its_field) {
                  {0, 4294967295u, 0, "0|-|Not available|"},
                  {4294967295u, 7, 3u << 20, "-|7|3.0 MB|"}};
     for (const auto& c : cases) {
-        info.dpp_start = c.dpp_start;
-        info.dpp_end = c.dpp_end;
-        info.size = c.size;
+        std::tie(info.dpp_start, info.dpp_end, info.size) =
+            std::tie(c.dpp_start, c.dpp_end, c.size);
         wxString row = database_cell_text(info, -1);
         for (long column = 0; column < 9; ++column)
             row += "|" + database_cell_text(info, column);

@@ -48,17 +48,11 @@ struct list_fixture : testing::Test {
     std::string folder(const std::string& name) const { return root.path() + "/" + name; }
     // Selects the rows of the named folders, in list order.
     void select(std::initializer_list<const char*> names) {
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            list->SetItemState(row, 0, wxLIST_STATE_SELECTED);
+        list->SetItemState(-1, 0, wxLIST_STATE_SELECTED); // -1: every row
         for (const char* name : names)
             list->SetItemState(row_of(name), wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
-    long row_of(const std::string& name) const {
-        for (long row = 0; row < list->GetItemCount(); ++row)
-            if (list->GetItemText(row, 0) == "code-" + name)
-                return row;
-        return -1;
-    }
+    long row_of(const std::string& name) const { return list->FindItem(-1, "code-" + name); }
 };
 } // namespace
 
@@ -110,19 +104,17 @@ TEST_F(list_fixture, side_comes_from_the_setting_and_the_code_from_the_operator)
     ASSERT_EQ(list->GetItemCount(), 3);
     EXPECT_EQ(list->selected_path(), "");
     select({"c", "a"});
-    const std::string topmost = row_of("a") < row_of("c") ? folder("a") : folder("c");
-    EXPECT_EQ(list->selected_path(), topmost);
+    EXPECT_EQ(list->selected_path(), folder(row_of("a") < row_of("c") ? "a" : "c"));
     settings.Write("side", L"левый");
     select({"a"});
     commands.assign_side();
-    prompts.text_answer = wxString(L"Новый код");
-    commands.change_session_code();
-    select({"b"});
-    prompts.text_answer.reset();
-    commands.change_session_code();
-    select({"c"});
-    prompts.text_answer = wxString();
-    commands.change_session_code();
+    const std::pair<const char*, std::optional<wxString>> answers[] = {
+        {"a", wxString(L"Новый код")}, {"b", std::nullopt}, {"c", wxString()}};
+    for (const auto& [name, answer] : answers) {
+        select({name});
+        prompts.text_answer = answer;
+        commands.change_session_code();
+    }
     EXPECT_EQ(prompts.asked[0], L"Код сеанса: Введите новый код сеанса [code-a]");
     const raw_entries a = read_raw_session(folder("a"));
     EXPECT_EQ(a.at("side"), "левый");

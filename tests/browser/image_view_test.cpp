@@ -65,12 +65,11 @@ TEST(panel_view, a_drag_moves_the_offset_by_window_pixels_and_the_ruler_follows_
 TEST(visible_part, costs_the_window_not_the_zoom) {
     cv::Mat frame(1200, 1920, CV_8UC3, cv::Scalar(1, 2, 3));
     frame.at<cv::Vec3b>(600, 960) = {9, 8, 7};
-    const double zoom = 1e6;
-    const view_point offset{-960, -600}; // frame pixel (960, 600) at the window's top left
-    const visible_part part = render_visible(frame, zoom, offset, {640, 480});
+    // Frame pixel (960, 600) at the window's top left.
+    const visible_part part = render_visible(frame, 1e6, {-960, -600}, {640, 480});
     ASSERT_EQ(part.pixels.size(), cv::Size(640, 480));
     EXPECT_EQ(part.at, (view_point{0, 0}));
-    const cv::Mat one_pixel(480, 640, CV_8UC3, cv::Scalar(9, 8, 7));
-    EXPECT_EQ(cv::norm(part.pixels, one_pixel, cv::NORM_INF), 0);
+    EXPECT_EQ(cv::norm(part.pixels, cv::Mat(480, 640, CV_8UC3, cv::Scalar(9, 8, 7)), cv::NORM_INF),
+              0);
     EXPECT_TRUE(render_visible(frame, 1.0, {700, 0}, {640, 480}).pixels.empty()) << "off-screen";
 }

@@ -28,16 +28,13 @@ struct viewer_fixture : testing::Test {
         delete viewer;
         window->Destroy();
     }
-    void go_to(double dpp) {
-        wxSpinDoubleEvent event(wxEVT_SPINCTRLDOUBLE, 17, dpp);
-        viewer->GetEventHandler()->ProcessEvent(event);
-    }
+    void send(wxEvent&& event) { viewer->GetEventHandler()->ProcessEvent(event); }
+    void go_to(double dpp) { send(wxSpinDoubleEvent(wxEVT_SPINCTRLDOUBLE, 17, dpp)); }
     bool shows(std::uint32_t dpp) const {
         return same_image(viewer->frame(), decoded(jpeg_of(test_frame(dpp))));
     }
     void save() {
-        wxCommandEvent press(wxEVT_BUTTON, 18);
-        viewer->GetEventHandler()->ProcessEvent(press);
+        send(wxCommandEvent(wxEVT_BUTTON, 18));
         for (int wait = 0; viewer->saving() && wait < 30000; ++wait) {
             wxTheApp->ProcessPendingEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
