@@ -5,13 +5,9 @@
 #include <wx/init.h>
 
 #include <ifaddrs.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -40,10 +36,6 @@ bool only_loopback() {
     return only_lo;
 }
 
-std::string program_folder() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
 std::optional<int> read_seconds(int argc, char** argv, int default_seconds) {
     if (argc == 1)
         return default_seconds;
@@ -60,76 +52,6 @@ void catch_stop_signals() {
     action.sa_handler = [](int) { stop_requested = 1; };
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-}
-
-child_process::child_process(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0)
-        throw std::runtime_error("no pipe for " + arguments.front());
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(126);
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    output_ = out[0];
-    if (pid_ < 0) {
-        close(output_);
-        throw std::runtime_error("cannot start " + arguments.front());
-    }
-}
-
-child_process::~child_process() {
-    stop();
-}
-
-std::string child_process::wait_for_line(const std::string& text,
-                                         std::chrono::milliseconds within) {
-    const auto deadline = steady_clock::now() + within;
-    while (!stop_requested && steady_clock::now() < deadline) {
-        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
-            std::string line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
-            if (line.find(text) != std::string::npos)
-                return line;
-        }
-        pollfd waiting{output_, POLLIN, 0};
-        if (poll(&waiting, 1, 100) <= 0)
-            continue;
-        char chunk[512];
-        const ssize_t got = read(output_, chunk, sizeof chunk);
-        if (got <= 0)
-            return {};
-        pending_.append(chunk, static_cast<std::size_t>(got));
-    }
-    return {};
-}
-
-double child_process::cpu_seconds() const {
-    return pid_ > 0 ? process_cpu_seconds(pid_) : 0;
-}
-
-int child_process::stop() {
-    if (pid_ <= 0)
-        return -1;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    close(output_);
-    pid_ = -1;
-    return status;
 }
 
 std::optional<stream_statistics> parse_statistics(const std::string& text) {

@@ -18,19 +18,18 @@
 #include <wx/event.h>
 
 #include "camera/jai_sdk.h"
+#include "harness/child_process.h"
 
 // Whether the only network interface is loopback, as inside scripts/isolated.sh. Camera discovery
 // broadcasts on every interface, so the benchmarks refuse to run anywhere else.
 bool only_loopback();
 
-// The folder of the running program, where the build puts the simulators too.
-std::string program_folder();
-
 // "--seconds N" from the command line, or the default; nothing for a malformed command line.
 std::optional<int> read_seconds(int argc, char** argv, int default_seconds);
 
 // Set by SIGINT or SIGTERM once catch_stop_signals ran, so that a benchmark stopped early still
-// stops its threads and children and removes its files.
+// stops its threads and children and removes its files; the signal also ends a child_process's
+// wait for a line.
 extern volatile std::sig_atomic_t stop_requested;
 void catch_stop_signals();
 
@@ -38,30 +37,6 @@ void catch_stop_signals();
 // loopback-only namespace, initialises wxBase, catches the stop signals and runs the benchmark,
 // turning an exception into a message and exit code 1.
 int camera_bench_main(int argc, char** argv, const char* name, int (*run)(int seconds));
-
-// A child program with its standard output on a pipe. The child gets SIGTERM when this process
-// dies; the object sends SIGTERM and reaps the child when stopped or destroyed.
-class child_process {
-public:
-    // Throws std::runtime_error when the program cannot be started.
-    explicit child_process(const std::vector<std::string>& arguments);
-    ~child_process();
-    child_process(const child_process&) = delete;
-    child_process& operator=(const child_process&) = delete;
-
-    // The first output line containing the text, read within the time; empty when the child ends,
-    // the time passes, or a stop is requested first.
-    std::string wait_for_line(const std::string& text, std::chrono::milliseconds within);
-    // SIGTERM, then waits for the child; its exit status as waitpid gives it, -1 once stopped.
-    int stop();
-    // User plus system CPU seconds of the running child; 0 once stopped.
-    double cpu_seconds() const;
-
-private:
-    pid_t pid_ = -1;
-    int output_ = -1;
-    std::string pending_; // output read past the last line returned
-};
 
 // The last counters the capture thread reported and when the benchmark received them.
 struct stream_statistics {

@@ -71,10 +71,10 @@ int run(int seconds) {
     // The second camera's address; inside the private namespace nothing else sees it. It may be
     // there already, and a missing one shows as a simulator that does not start.
     std::system("ip addr add 127.0.0.2/8 dev lo 2>/dev/null");
-    const std::string camsim = program_folder() + "/tresvik-camsim";
+    const std::string camsim = built_program("tresvik-camsim");
     child_process first({camsim, "--serial", "CS01"});
     child_process second({camsim, "--address", "127.0.0.2", "--serial", "CS02"});
-    if (first.wait_for_line("ready", 10s).empty() || second.wait_for_line("ready", 10s).empty())
+    if (!first.line_after("tresvik-camsim ready") || !second.line_after("tresvik-camsim ready"))
         throw std::runtime_error("tresvik-camsim did not start on 127.0.0.1 and 127.0.0.2");
     factory_guard factory{open_factory()};
     wait_for_both_cameras(factory.handle, 15s);

@@ -92,9 +92,9 @@ void print(const capture_figures& f) {
 
 int run(int seconds) {
     print_receive_limit(frame_bytes);
-    child_process camsim({program_folder() + "/tresvik-camsim", "--width", "1920", "--height",
-                          "1200", "--fps", "30", "--pixel-format", "Mono8", "--stamp"});
-    if (camsim.wait_for_line("ready", 10s).empty())
+    child_process camsim({built_program("tresvik-camsim"), "--width", "1920", "--height", "1200",
+                          "--fps", "30", "--pixel-format", "Mono8", "--stamp"});
+    if (!camsim.line_after("tresvik-camsim ready"))
         throw std::runtime_error("tresvik-camsim did not start");
     factory_guard factory{open_factory()};
     const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));

@@ -202,7 +202,7 @@ void many_clients(std::uint16_t port) {
 
 int main() {
     wxInitializer wx;
-    const scratch_folder root;
+    const temp_dir root;
     const stored_session stored = record_session(root.path() + "/2021.03.04 12.05.33");
     set_database_root(root.path(),
                       [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); });

@@ -53,7 +53,7 @@ double refresh_round(database_list& list) {
 }
 
 void compare_refresh(database_list& list) {
-    const scratch_folder root;
+    const temp_dir root;
     make_sessions(root.path(), sessions, 10);
     set_database_root(root.path(), [](const std::string&) {}); // turns each log into a table
     std::vector<double> bare, refresh;

@@ -28,7 +28,7 @@ double refresh_round() {
 } // namespace
 
 int main() {
-    const scratch_folder root;
+    const temp_dir root;
     const auto setup = std::chrono::steady_clock::now();
     make_sessions(root.path(), sessions, frames_per_session);
     database_root = root.path();

@@ -43,7 +43,7 @@ double bare_decode_ms(const cv::Mat& frame) {
 } // namespace
 
 int main() {
-    const scratch_folder root;
+    const temp_dir root;
     for (int s = 0; s < other_sessions; ++s)
         make_session(root.path() + "/other " + std::to_string(s), L"B : " + std::to_wstring(s), 120,
                      160);

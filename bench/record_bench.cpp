@@ -40,7 +40,7 @@ int main() {
     std::vector<cv::Mat> frames;
     for (int i = 0; i < 8; ++i)
         frames.push_back(scene_frame(rows, cols, i * 150));
-    const scratch_folder folder;
+    const temp_dir folder;
     session_writer writer;
     writer.open(folder.path() + "/2021.03.04 12.05.33");
 

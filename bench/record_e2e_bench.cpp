@@ -32,7 +32,7 @@ using namespace std::chrono_literals;
 
 // The three simulators, started and ready; each is stopped when the object goes.
 struct peers {
-    explicit peers(const std::string& bin);
+    peers();
     child_process camsim;
     child_process odometer;
     child_process coordinates;
@@ -40,21 +40,16 @@ struct peers {
     std::string coordinate_port;
 };
 
-std::string after_last(const std::string& line, char separator) {
-    const std::size_t at = line.rfind(separator);
-    return at == std::string::npos ? std::string() : line.substr(at + 1);
-}
-
-peers::peers(const std::string& bin)
-    : camsim({bin + "/tresvik-camsim", "--width", "1920", "--height", "1200", "--fps", "30",
+peers::peers()
+    : camsim({built_program("tresvik-camsim"), "--width", "1920", "--height", "1200", "--fps", "30",
               "--pixel-format", "Mono8", "--stamp"}),
-      odometer({bin + "/tresvik-odometer-sim", "--pty", "--format", "b", "--rate", "1000",
+      odometer({built_program("tresvik-odometer-sim"), "--pty", "--format", "b", "--rate", "1000",
                 "--speed", "1000", "--profile", "cruise"}),
-      coordinates({bin + "/tresvik-coord-sim", "--port", "0"}) {
-    if (camsim.wait_for_line("ready", 10s).empty())
+      coordinates({built_program("tresvik-coord-sim"), "--port", "0"}) {
+    if (!camsim.line_after("tresvik-camsim ready"))
         throw std::runtime_error("tresvik-camsim did not start");
-    pty = after_last(odometer.wait_for_line("odometer on ", 10s), ' ');
-    coordinate_port = after_last(coordinates.wait_for_line("listening on ", 10s), ':');
+    pty = odometer.line_after("odometer on ").value_or("");
+    coordinate_port = coordinates.line_after("listening on 127.0.0.1:").value_or("");
     if (pty.empty() || coordinate_port.empty())
         throw std::runtime_error("a simulator did not start");
 }
@@ -78,7 +73,7 @@ struct recording_figures {
 void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
     const child_process* children[3] = {&p.camsim, &p.odometer, &p.coordinates};
     for (int i = 0; i < 3; ++i)
-        figures.peers_cpu[i] += sign * children[i]->cpu_seconds();
+        figures.peers_cpu[i] += sign * process_cpu_seconds(children[i]->pid());
 }
 
 // The write thread and the threads it started, which inherit its name: the first made has the
@@ -135,7 +130,7 @@ std::vector<std::filesystem::path> sessions_in_time_order(const std::string& roo
             folders.push_back(entry.path());
     const auto copy_number = [](const std::filesystem::path& p) {
         const std::string name = p.filename().string();
-        return name.back() == ')' ? std::stoi(after_last(name, '(')) : 1;
+        return name.back() == ')' ? std::stoi(name.substr(name.rfind('(') + 1)) : 1;
     };
     std::sort(folders.begin(), folders.end(), [&](const auto& a, const auto& b) {
         const std::string ta = a.filename().string().substr(0, 19);
@@ -226,9 +221,9 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
 }
 
 int run(int seconds) {
-    const scratch_folder folder;
+    const temp_dir folder;
     const std::string write_path = folder.path() + "/sessions";
-    peers p(program_folder());
+    peers p;
     factory_guard factory{open_factory()};
     const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
     wxStringInputStream text(recording_settings(p, write_path));

@@ -11,19 +11,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-scratch_folder::scratch_folder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tresvik-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-scratch_folder::~scratch_folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 cv::Mat scene_frame(int rows, int cols, int offset) {
     cv::RNG rng(0x5eed);
     cv::Mat coarse(rows / 40 + 2, (cols + offset) / 40 + 2, CV_32F);

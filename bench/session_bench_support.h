@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared pieces of the session database benchmarks: a scratch folder, a camera-like scene and
-// a stopwatch.
+// Shared pieces of the session database benchmarks: a camera-like scene, sessions to read and a
+// stopwatch.
 
 #include <chrono>
 #include <cstdint>
@@ -10,18 +10,7 @@
 
 #include <opencv2/core/mat.hpp>
 
-// A fresh folder under the temporary directory, removed with its contents at the end.
-class scratch_folder {
-public:
-    scratch_folder();
-    ~scratch_folder();
-    scratch_folder(const scratch_folder&) = delete;
-    scratch_folder& operator=(const scratch_folder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+#include "harness/temp_dir.h"
 
 // An 8-bit grey frame of an under-car scene: smooth shapes with sensor noise, scrolled by the
 // offset as the car moves, so that consecutive frames differ as a camera's do.

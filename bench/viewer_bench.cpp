@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
     if (!wxEntryStart(argc, argv))
         return 2;
     wxTheApp->CallOnInit();
-    const scratch_folder scratch;
+    const temp_dir scratch;
     const std::string session = scratch.path() + "/session";
     record_session(session);
     std::filesystem::create_directory(scratch.path() + "/sequential");

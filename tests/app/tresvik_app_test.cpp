@@ -7,7 +7,7 @@
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/temp_home.h"
 
 namespace {

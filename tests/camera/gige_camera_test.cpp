@@ -20,7 +20,7 @@
 #include "camera/aravis_handles.h"
 #include "camera/camera_access.h"
 #include "camera/jai_sdk.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <gmock/gmock.h>
 
 #include "recording/serial_line.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 
 // The odometer line: packet decoding, the serial port set-up, and the odometer simulator as a
 // peer (its link is followed by the recorder's own test, its refused options by the tools' table).

@@ -15,7 +15,7 @@
 #include "recording/session_format.h"
 #include "tests/recording/raw_session.h"
 #include "tests/recording/test_disk.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/temp_home.h"
 
 // Session databases: the byte layout, the writer, the reader and the index, checked against the

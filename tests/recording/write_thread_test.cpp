@@ -17,7 +17,7 @@
 
 #include "recording/odometer_decoder.h"
 #include "tests/recording/raw_session.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 

@@ -15,7 +15,7 @@
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "tests/recording/raw_session.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 

@@ -10,7 +10,7 @@
 #include <gmock/gmock.h>
 
 #include "recording/session_db.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 

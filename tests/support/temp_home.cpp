@@ -1,21 +1,8 @@
 #include "tests/support/temp_home.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
-
-temp_dir::temp_dir(const std::string& prefix)
-    : path_((std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string()) {
-    if (!mkdtemp(path_.data()))
-        throw std::runtime_error("mkdtemp failed");
-}
-
-temp_dir::~temp_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 temp_home::temp_home() : temp_dir("tresvik-home") {
     if (const char* home = std::getenv("HOME"))

@@ -3,19 +3,7 @@
 #include <optional>
 #include <string>
 
-// A fresh temporary folder, removed with everything in it on destruction.
-class temp_dir {
-public:
-    explicit temp_dir(const std::string& prefix = "tresvik-test");
-    ~temp_dir();
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
+#include "harness/temp_dir.h"
 
 // A temporary folder that stands in for the user's home directory for the life of the object:
 // HOME points at it, and is restored on destruction.

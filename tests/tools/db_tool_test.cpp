@@ -8,7 +8,7 @@
 #include "recording/session_db.h"
 #include "recording/session_format.h"
 #include "tests/recording/raw_session.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/temp_home.h"
 #include "tools/db/session_rows.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 
 #include <algorithm>
 #include <csignal>
@@ -19,8 +19,8 @@ void open_pipe(int ends[2]) {
         throw std::runtime_error("pipe failed");
 }
 
-// In the child between fork and exec: only async-signal-safe calls. Killed when the test process
-// ends, or ended at once when it already has (parent is the test's pid, taken before fork).
+// In the child between fork and exec: only async-signal-safe calls. Killed when the starting
+// process ends, or ended at once when it already has (parent is its pid, taken before fork).
 [[noreturn]] void become(const std::vector<std::string>& arguments, int output, int errors,
                          pid_t parent) {
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
@@ -80,10 +80,10 @@ std::optional<std::string> child_process::line(std::chrono::milliseconds limit) 
     return found;
 }
 
-std::optional<std::string> child_process::line_after(const std::string& prefix) {
+std::optional<std::string> child_process::line_after(const std::string& marker) {
     while (const std::optional<std::string> next = line())
-        if (next->rfind(prefix, 0) == 0)
-            return next->substr(prefix.size());
+        if (const std::size_t at = next->find(marker); at != std::string::npos)
+            return next->substr(at + marker.size());
     return std::nullopt;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// Child programs for the benchmarks and the tests: the simulators, the tools, a helper to kill.
+// Everything here runs on the thread that made the object.
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -17,11 +20,10 @@ struct program_run {
 // on) is killed.
 program_run run_program(const std::vector<std::string>& arguments);
 
-// A program a test starts: a simulator, a tool, a helper to kill. Its standard output comes
-// through a pipe, line by line. It is killed and reaped when the object goes, and the kernel
-// kills it when the test process dies, so no helper is ever left holding ctest's output.
-// One thread at a time; the thread that made it must outlive it (the kernel's parent-death
-// signal follows the forking thread).
+// A started program whose standard output comes through a pipe, line by line. It is killed and
+// reaped when the object goes, and the kernel kills it when the starting process dies, so no
+// child is ever left holding a terminal or ctest's output. The thread that made it must outlive it
+// (the kernel's parent-death signal follows the forking thread).
 class child_process {
 public:
     // arguments[0] is the program's path; errors, when given, takes its standard error.
@@ -30,11 +32,11 @@ public:
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
 
-    // The next line of output without its newline; nothing at the end of the output or when the
-    // time runs out.
+    // The next line of output without its newline; nothing at the end of the output, when the
+    // time runs out or when a signal interrupts the wait.
     std::optional<std::string> line(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    // The first line starting with the prefix, the prefix removed (others are passed over).
-    std::optional<std::string> line_after(const std::string& prefix);
+    // What follows the marker in the first line holding it (other lines are passed over).
+    std::optional<std::string> line_after(const std::string& marker);
     void signal(int number);
     // The status waitpid gives once the program has ended.
     int wait();
@@ -48,5 +50,5 @@ private:
     std::string pending_;
 };
 
-// A program built beside the tests (TRESVIK_BIN, else the test's own folder).
+// A program built beside the caller (TRESVIK_BIN, else the running program's own folder).
 std::string built_program(const std::string& name);

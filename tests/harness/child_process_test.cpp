@@ -1,4 +1,4 @@
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 
 #include <chrono>
 #include <csignal>
