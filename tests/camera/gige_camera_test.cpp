@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 
 #include "camera/aravis_handles.h"
 #include "camera/camera_access.h"
+#include "camera/data_stream.h"
 #include "camera/jai_sdk.h"
 #include "tests/support/child_process.h"
 
@@ -58,94 +60,37 @@ std::unique_ptr<child_process> start_camsim(std::vector<std::string> options = {
     return process->line_after("tresvik-camsim ready") ? std::move(process) : nullptr;
 }
 
-// A data stream set up and stopped as the capture thread does it.
-class capture_stream {
-public:
+// A data stream set up as the capture thread does it; going, every revoke gives back its block.
+struct capture_stream : data_stream {
     capture_stream(CAM_HANDLE camera, std::uint32_t buffer_bytes, int buffer_count)
-        : camera_(camera), memory_(buffer_count, std::vector<std::uint8_t>(buffer_bytes)),
-          buffers_(buffer_count) {
-        std::uint32_t streams = 0, size = 8;
-        const std::uint64_t handling = 0;
-        // A status is 0 on success: the first failure ends the set-up.
-        bool failed =
-            J_Camera_GetNumOfDataStreams(camera, &streams) ||
-            J_Camera_CreateDataStream(camera, 0, &stream_) ||
-            J_DataStream_SetParam(stream_, STREAM_PARAM_BUFFER_HANDLING, &handling, &size);
-        for (std::size_t i = 0; i < buffers_.size(); ++i)
-            failed = failed ||
-                     J_DataStream_AnnounceBuffer(stream_, memory_[i].data(), buffer_bytes, nullptr,
-                                                 &buffers_[i]) ||
-                     J_DataStream_QueueBuffer(stream_, buffers_[i]);
-        failed = failed || J_Event_CreateCondition(&condition_) ||
-                 J_DataStream_RegisterEvent(stream_, EVENT_NEW_BUFFER, condition_, &event_) ||
-                 J_DataStream_StartAcquisition(stream_, ACQ_START_NEXT_IMAGE, ACQ_INFINITE) ||
-                 J_Camera_ExecuteCommand(camera, "AcquisitionStart");
-        EXPECT_FALSE(failed) << "the stream was not set up";
+        : data_stream(camera, condition_mutex) {
+        open();
+        announce(buffer_count, buffer_bytes);
+        create_condition();
+        start();
     }
-
-    // The stop sequence; every revoke gives back the memory that was announced.
-    ~capture_stream() {
-        J_Camera_ExecuteCommand(camera_, "AcquisitionStop");
-        J_DataStream_UnRegisterEvent(stream_, EVENT_NEW_BUFFER);
-        J_Event_Close(event_);
-        J_Event_CloseCondition(condition_);
-        J_DataStream_StopAcquisition(stream_, ACQ_STOP_FLAG_KILL);
-        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
-        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
-        for (std::size_t i = 0; i < buffers_.size(); ++i) {
-            void *memory = nullptr, *private_data = nullptr;
-            EXPECT_EQ(J_DataStream_RevokeBuffer(stream_, buffers_[i], &memory, &private_data),
-                      J_ST_SUCCESS);
-            EXPECT_EQ(memory, memory_[i].data());
-        }
-        J_DataStream_Close(stream_);
-    }
+    ~capture_stream() { EXPECT_EQ(stop(), 0u) << "blocks not given back by their revoke"; }
 
     std::uint32_t wait(std::uint32_t timeout_ms) {
         std::uint32_t result = 12345;
-        EXPECT_EQ(J_Event_WaitForCondition(condition_, timeout_ms, &result), J_ST_SUCCESS);
+        EXPECT_EQ(data_stream::wait(timeout_ms, result), J_ST_SUCCESS);
         return result;
     }
 
     // The next delivered buffer; none after a few time-outs.
     BUF_HANDLE next_frame() {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            if (wait(1000) != J_COND_WAIT_SIGNAL)
-                continue;
-            EVENT_NEW_BUFFER_DATA data{};
-            std::uint32_t size = sizeof data;
-            EXPECT_EQ(J_Event_GetData(event_, &data, &size), J_ST_SUCCESS);
-            return data.BufferHandle;
-        }
+        for (int attempt = 0; attempt < 5; ++attempt)
+            if (wait(1000) == J_COND_WAIT_SIGNAL)
+                return delivered_buffer().value_or(nullptr);
         return nullptr;
     }
 
     std::uint64_t info(BUF_HANDLE buffer, int item, std::uint32_t bytes) {
-        std::uint64_t value = 0;
-        std::uint32_t size = bytes;
-        EXPECT_EQ(J_DataStream_GetBufferInfo(stream_, buffer, item, &value, &size), J_ST_SUCCESS);
-        EXPECT_EQ(size, bytes);
-        return value;
+        return bytes == 4 ? buffer_info<std::uint32_t>(buffer, item)
+                          : buffer_info<std::uint64_t>(buffer, item);
     }
 
-    std::uint64_t counter(int item) {
-        std::uint64_t value = 0;
-        std::uint32_t size = sizeof value;
-        EXPECT_EQ(J_DataStream_GetStreamInfo(stream_, item, &value, &size), J_ST_SUCCESS);
-        return value;
-    }
-
-    void requeue(BUF_HANDLE buffer) {
-        EXPECT_EQ(J_DataStream_QueueBuffer(stream_, buffer), J_ST_SUCCESS);
-    }
-
-private:
-    CAM_HANDLE camera_;
-    STREAM_HANDLE stream_ = nullptr;
-    CONDITION_HANDLE condition_ = nullptr;
-    EVENT_HANDLE event_ = nullptr;
-    std::vector<std::vector<std::uint8_t>> memory_;
-    std::vector<BUF_HANDLE> buffers_;
+    static inline std::mutex condition_mutex;
 };
 
 class gige_camera_test : public testing::Test {
@@ -251,10 +196,10 @@ TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_
     for (std::uint32_t y = 0; y < height; y += 3)
         for (std::uint32_t x = 0; x + moved < width; ++x)
             ASSERT_EQ(b[y * width + x], a[y * width + x + moved]) << x << "," << y;
-    stream.requeue(first);
-    stream.requeue(second);
-    EXPECT_GE(stream.counter(STREAM_INFO_NUM_DELIVERED), 2u);
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
+    for (BUF_HANDLE buffer : {first, second})
+        EXPECT_EQ(stream.requeue(buffer), J_ST_SUCCESS);
+    EXPECT_GE(stream.stream_info(STREAM_INFO_NUM_DELIVERED), 2u);
+    EXPECT_EQ(stream.stream_info(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 
 // At 50 frames a second, half a second fills four buffers and loses the frames after them; frames
@@ -263,15 +208,15 @@ TEST_F(gige_camera_test, frames_without_a_buffer_are_lost_and_those_too_large_fo
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 4u);
-    EXPECT_GT(stream->counter(STREAM_INFO_NUM_UNDERRUN), 0u);
+    EXPECT_EQ(stream->stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
+    EXPECT_EQ(stream->stream_info(STREAM_INFO_NUM_DELIVERED), 4u);
+    EXPECT_GT(stream->stream_info(STREAM_INFO_NUM_UNDERRUN), 0u);
     ASSERT_EQ(stream->wait(1000), J_COND_WAIT_SIGNAL);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
+    EXPECT_EQ(stream->stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
     stream.emplace(camera, width * height / 2, 4);
     EXPECT_EQ(stream->wait(1000), J_COND_WAIT_TIMEOUT);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 0u);
-    EXPECT_GT(stream->counter(STREAM_INFO_NUM_CORRUPT), 0u);
+    EXPECT_EQ(stream->stream_info(STREAM_INFO_NUM_DELIVERED), 0u);
+    EXPECT_GT(stream->stream_info(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 
 // A vanished camera gives time-outs; Aravis's heartbeat reports it lost about 5.5 s after it
