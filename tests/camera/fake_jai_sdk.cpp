@@ -76,14 +76,15 @@ camera_state* camera_by_id(const std::string& id) {
 // One J_ call under the layer's mutex: recorded, held while a hold is set on it, and failing when
 // scripted to.
 struct call {
-    explicit call(std::string text) : guard(fake_mutex), text(std::move(text)) {
-        fake.calls.push_back(this->text);
-        if (fake.hold == this->text) {
+    explicit call(const std::string& function, const std::string& detail = "")
+        : guard(fake_mutex), text(detail.empty() ? function : function + " " + detail) {
+        fake.calls.push_back(text);
+        if (fake.hold == text) {
             fake.hold.clear();
             fake.holding = true;
             fake_changed.wait(guard, [] { return !fake.holding; });
         }
-        auto found = fake.failures.find(this->text);
+        auto found = fake.failures.find(text);
         failing = found != fake.failures.end() && found->second-- == 0; // then no more
     }
 
@@ -180,98 +181,96 @@ bool wait_outcome(object& condition, std::uint32_t* result) {
 } // namespace
 
 J_STATUS_TYPE J_Factory_Open(const char*, FACTORY_HANDLE* factory) {
-    return call("J_Factory_Open").create(kind::factory, factory);
+    return call(__func__).create(kind::factory, factory);
 }
 
 J_STATUS_TYPE J_Factory_Close(FACTORY_HANDLE factory) {
-    return call("J_Factory_Close").close(factory, kind::factory);
+    return call(__func__).close(factory, kind::factory);
 }
 
 J_STATUS_TYPE J_Factory_GetInfo(int, char* buffer, std::uint32_t* size) {
-    call c("J_Factory_GetInfo");
+    call c(__func__);
     return copy_text("fake camera layer", buffer, size);
 }
 
 J_STATUS_TYPE J_Factory_UpdateCameraList(FACTORY_HANDLE factory, bool*) {
-    return call("J_Factory_UpdateCameraList").on(factory, kind::factory);
+    return call(__func__).on(factory, kind::factory);
 }
 
 J_STATUS_TYPE J_Factory_GetNumOfCameras(FACTORY_HANDLE factory, std::uint32_t* count) {
-    return call("J_Factory_GetNumOfCameras").on(factory, kind::factory, [&](object&) {
+    return call(__func__).on(factory, kind::factory, [&](object&) {
         *count = static_cast<std::uint32_t>(fake.cameras.size());
     });
 }
 
 J_STATUS_TYPE J_Factory_GetCameraIDByIndex(FACTORY_HANDLE factory, std::int32_t index, char* buffer,
                                            std::uint32_t* size) {
-    return call("J_Factory_GetCameraIDByIndex").on(factory, kind::factory, [&](object&) {
+    return call(__func__).on(factory, kind::factory, [&](object&) {
         return copy_text(fake.cameras.at(static_cast<std::size_t>(index))->setup.id, buffer, size);
     });
 }
 
 J_STATUS_TYPE J_Factory_GetCameraInfo(FACTORY_HANDLE factory, const char* camera_id, int item,
                                       char* buffer, std::uint32_t* size) {
-    return call("J_Factory_GetCameraInfo " + std::to_string(item))
-        .on(factory, kind::factory, [&](object&) {
-            const fake_sdk::camera_setup& setup = camera_by_id(camera_id)->setup;
-            return copy_text(item == CAM_INFO_IP ? setup.address : setup.model, buffer, size);
-        });
+    return call(__func__, std::to_string(item)).on(factory, kind::factory, [&](object&) {
+        const fake_sdk::camera_setup& setup = camera_by_id(camera_id)->setup;
+        return copy_text(item == CAM_INFO_IP ? setup.address : setup.model, buffer, size);
+    });
 }
 
 J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_HANDLE* camera,
                             int) {
-    return call("J_Camera_Open").on(factory, kind::factory, [&](object&) {
+    return call(__func__).on(factory, kind::factory, [&](object&) {
         *camera = add({kind::camera, camera_by_id(camera_id)});
     });
 }
 
 J_STATUS_TYPE J_Camera_Close(CAM_HANDLE camera) {
-    return call("J_Camera_Close").close(camera, kind::camera, &object::owner);
+    return call(__func__).close(camera, kind::camera, &object::owner);
 }
 
 J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::int64_t* value) {
-    return call("J_Camera_GetValueInt64 " + std::string(node))
-        .on(camera, kind::camera, [&](object& open) {
-            const auto& ints = open.camera->ints;
-            return ints.count(node) ? (*value = ints.at(node), J_ST_SUCCESS) : J_ST_ERROR;
-        });
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        const auto& ints = open.camera->ints;
+        return ints.count(node) ? (*value = ints.at(node), J_ST_SUCCESS) : J_ST_ERROR;
+    });
 }
 
 J_STATUS_TYPE J_Camera_SetValueString(CAM_HANDLE camera, const char* node, const char* value) {
-    return call("J_Camera_SetValueString " + std::string(node))
-        .on(camera, kind::camera, [&](object& open) { open.camera->exposure = value; });
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        open.camera->exposure = value;
+    });
 }
 
 J_STATUS_TYPE J_Camera_ExecuteCommand(CAM_HANDLE camera, const char* node) {
-    const std::string command = node;
-    return call("J_Camera_ExecuteCommand " + command).on(camera, kind::camera, [&](object& open) {
-        open.camera->acquiring = command == "AcquisitionStart";
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        open.camera->acquiring = std::string(node) == "AcquisitionStart";
     });
 }
 
 J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t*) {
-    return call("J_Camera_GetNumOfDataStreams").on(camera, kind::camera);
+    return call(__func__).on(camera, kind::camera);
 }
 
 J_STATUS_TYPE J_Camera_CreateDataStream(CAM_HANDLE camera, std::uint32_t, STREAM_HANDLE* stream) {
-    return call("J_Camera_CreateDataStream").on(camera, kind::camera, [&](object& open) {
+    return call(__func__).on(camera, kind::camera, [&](object& open) {
         *stream = add({kind::stream, open.camera, &open});
     });
 }
 
 J_STATUS_TYPE J_DataStream_SetParam(STREAM_HANDLE stream, int param, const void*, std::uint32_t*) {
-    return call("J_DataStream_SetParam " + std::to_string(param)).on(stream, kind::stream);
+    return call(__func__, std::to_string(param)).on(stream, kind::stream);
 }
 
 J_STATUS_TYPE J_DataStream_AnnounceBuffer(STREAM_HANDLE stream, void* memory, std::uint32_t size,
                                           void*, BUF_HANDLE* buffer) {
-    return call("J_DataStream_AnnounceBuffer").on(stream, kind::stream, [&](object& s) {
+    return call(__func__).on(stream, kind::stream, [&](object& s) {
         *buffer = add({kind::buffer, nullptr, &s, memory, size});
     });
 }
 
 J_STATUS_TYPE J_DataStream_QueueBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer) {
-    call c("J_DataStream_QueueBuffer");
+    call c(__func__);
     return c.on_buffer(stream, buffer, [&](object& s, object& b) {
         if (std::count(s.input.begin(), s.input.end(), &b) > 0)
             return c.misuse("already queued");
@@ -282,7 +281,7 @@ J_STATUS_TYPE J_DataStream_QueueBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer) 
 
 J_STATUS_TYPE J_DataStream_RegisterEvent(STREAM_HANDLE stream, int, CONDITION_HANDLE condition,
                                          EVENT_HANDLE* event) {
-    call c("J_DataStream_RegisterEvent");
+    call c(__func__);
     return c.on(condition, kind::condition, [&](object& waited) {
         return c.on(stream, kind::stream, [&](object& s) {
             s.condition = &waited;
@@ -292,49 +291,42 @@ J_STATUS_TYPE J_DataStream_RegisterEvent(STREAM_HANDLE stream, int, CONDITION_HA
 }
 
 J_STATUS_TYPE J_DataStream_StartAcquisition(STREAM_HANDLE stream, int, std::uint64_t) {
-    return call("J_DataStream_StartAcquisition").on(stream, kind::stream, [](object& s) {
-        s.running = true;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.running = true; });
 }
 
 J_STATUS_TYPE J_DataStream_GetBufferInfo(STREAM_HANDLE stream, BUF_HANDLE buffer, int item,
                                          void* value, std::uint32_t* size) {
-    return call("J_DataStream_GetBufferInfo " + std::to_string(item))
+    return call(__func__, std::to_string(item))
         .on_buffer(stream, buffer,
                    [&](object& s, object& b) { return buffer_item(s, b, item, value, size); });
 }
 
 J_STATUS_TYPE J_DataStream_GetStreamInfo(STREAM_HANDLE stream, int item, void* value,
                                          std::uint32_t* size) {
-    return call("J_DataStream_GetStreamInfo " + std::to_string(item))
-        .on(stream, kind::stream,
-            [&](object& s) { return put(value, size, s.camera->stream_info[item], 8); });
+    return call(__func__, std::to_string(item)).on(stream, kind::stream, [&](object& s) {
+        return put(value, size, s.camera->stream_info[item], 8);
+    });
 }
 
 J_STATUS_TYPE J_DataStream_UnRegisterEvent(STREAM_HANDLE stream, int) {
-    return call("J_DataStream_UnRegisterEvent").on(stream, kind::stream, [](object& s) {
-        s.condition = nullptr;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.condition = nullptr; });
 }
 
 J_STATUS_TYPE J_DataStream_StopAcquisition(STREAM_HANDLE stream, int) {
-    return call("J_DataStream_StopAcquisition").on(stream, kind::stream, [](object& s) {
-        s.running = false;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.running = false; });
 }
 
 J_STATUS_TYPE J_DataStream_FlushQueue(STREAM_HANDLE stream, int queue) {
-    return call("J_DataStream_FlushQueue " + std::to_string(queue))
-        .on(stream, kind::stream, [&](object& s) {
-            if (queue == ACQ_QUEUE_INPUT_TO_OUTPUT)
-                s.output.insert(s.output.end(), s.input.begin(), s.input.end());
-            (queue == ACQ_QUEUE_INPUT_TO_OUTPUT ? s.input : s.output).clear();
-        });
+    return call(__func__, std::to_string(queue)).on(stream, kind::stream, [&](object& s) {
+        if (queue == ACQ_QUEUE_INPUT_TO_OUTPUT)
+            s.output.insert(s.output.end(), s.input.begin(), s.input.end());
+        (queue == ACQ_QUEUE_INPUT_TO_OUTPUT ? s.input : s.output).clear();
+    });
 }
 
 J_STATUS_TYPE J_DataStream_RevokeBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer, void** memory,
                                         void**) {
-    call c("J_DataStream_RevokeBuffer");
+    call c(__func__);
     return c.on_buffer(stream, buffer, [&](object& s, object& b) {
         if (s.running && std::count(s.input.begin(), s.input.end(), &b) > 0)
             return c.misuse("queued on a running stream");
@@ -346,7 +338,7 @@ J_STATUS_TYPE J_DataStream_RevokeBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer,
 
 // Reads the memory of the buffers still announced, which the layer may use until now.
 J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
-    return call("J_DataStream_Close").on(stream, kind::stream, [&](object& s) {
+    return call(__func__).on(stream, kind::stream, [&](object& s) {
         for (object* buffer : objects_of(kind::buffer))
             if (buffer->owner == &s) {
                 for (std::uint32_t i = 0; i < buffer->size; ++i)
@@ -358,12 +350,12 @@ J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
 }
 
 J_STATUS_TYPE J_Event_CreateCondition(CONDITION_HANDLE* condition) {
-    return call("J_Event_CreateCondition").create(kind::condition, condition);
+    return call(__func__).create(kind::condition, condition);
 }
 
 J_STATUS_TYPE J_Event_WaitForCondition(CONDITION_HANDLE condition, std::uint32_t timeout_ms,
                                        std::uint32_t* result) {
-    call c("J_Event_WaitForCondition " + std::to_string(timeout_ms));
+    call c(__func__, std::to_string(timeout_ms));
     return c.on(condition, kind::condition, [&](object& waited) {
         return fake_changed.wait_for(c.guard, std::chrono::seconds(20),
                                      [&] { return wait_outcome(waited, result); })
@@ -373,33 +365,32 @@ J_STATUS_TYPE J_Event_WaitForCondition(CONDITION_HANDLE condition, std::uint32_t
 }
 
 J_STATUS_TYPE J_Event_GetData(EVENT_HANDLE event, void* data, std::uint32_t*) {
-    return call("J_Event_GetData").on(event, kind::event, [&](object& e) {
+    return call(__func__).on(event, kind::event, [&](object& e) {
         if (e.owner->output.empty())
             return J_ST_ERROR;
-        const EVENT_NEW_BUFFER_DATA content{e.owner->output.front(), nullptr};
+        static_cast<EVENT_NEW_BUFFER_DATA*>(data)->BufferHandle = e.owner->output.front();
         e.owner->output.pop_front();
-        std::memcpy(data, &content, sizeof content);
         return J_ST_SUCCESS;
     });
 }
 
 J_STATUS_TYPE J_Event_ExitCondition(CONDITION_HANDLE condition) {
-    return call("J_Event_ExitCondition").on(condition, kind::condition, [](object& c) {
+    return call(__func__).on(condition, kind::condition, [](object& c) {
         c.exit = true;
         fake_changed.notify_all();
     });
 }
 
 J_STATUS_TYPE J_Event_Close(EVENT_HANDLE event) {
-    return call("J_Event_Close").close(event, kind::event);
+    return call(__func__).close(event, kind::event);
 }
 
 J_STATUS_TYPE J_Event_CloseCondition(CONDITION_HANDLE condition) {
-    return call("J_Event_CloseCondition").close(condition, kind::condition, &object::condition);
+    return call(__func__).close(condition, kind::condition, &object::condition);
 }
 
 J_STATUS_TYPE J_Image_Rotate(J_tIMAGE_INFO* image, int) {
-    call c("J_Image_Rotate");
+    call c(__func__);
     const std::size_t bits = std::max<std::size_t>(8, (image->iPixelType >> 16) & 0xFF);
     reverse_pixels(image->pImageBuffer, std::size_t{image->iSizeX} * image->iSizeY, bits / 8);
     return J_ST_SUCCESS;
