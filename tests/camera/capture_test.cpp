@@ -263,12 +263,13 @@ TEST_F(capture_test, an_exit_requested_during_set_up_ends_the_thread) {
                                                               {"J_DataStream_RegisterEvent", 1},
                                                               {start_call, 1}};
     for (const auto& [call, waits] : hold_waits) {
-        const std::size_t waited = fake_sdk::count_calls(wait_call);
+        const std::size_t waited = fake_sdk::count_calls(wait_call),
+                          made = fake_sdk::count_calls(call);
         frame_buffer buffer(handle_);
         capture_thread thread(&events_, *config_, handle_, buffer, [] { return std::int64_t{0}; });
         fake_sdk::hold(call);
         ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
-        ASSERT_TRUE(fake_sdk::wait_until(fake_sdk::held));
+        ASSERT_TRUE(fake_sdk::wait_until([&] { return fake_sdk::count_calls(call) > made; }));
         thread.request_exit();
         fake_sdk::release_hold();
         thread.Wait();

@@ -481,10 +481,6 @@ void hold(const std::string& call) {
     locked([&] { fake.hold = call; });
 }
 
-bool held() {
-    return locked([] { return fake.holding; });
-}
-
 void release_hold() {
     locked([] { fake.holding = false; });
     fake_changed.notify_all();

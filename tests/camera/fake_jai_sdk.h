@@ -53,9 +53,8 @@ fake_camera add_camera(const camera_setup& setup);
 
 // The call fails once, after `skip` further calls of it have succeeded.
 void fail(const std::string& call, unsigned skip = 0);
-// The next such call blocks inside the layer until release_hold(); held() tells it is there.
+// The next such call blocks inside the layer until release_hold(), from when it is recorded.
 void hold(const std::string& call);
-bool held();
 void release_hold();
 // The next wait returns this result at once. Waits time out only when scripted; one that
 // nothing ends within 20 s fails the test, so that a lost exit request does not hang it.
