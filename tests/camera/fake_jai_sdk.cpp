@@ -21,6 +21,7 @@ struct camera_state {
     std::map<int, std::uint64_t> stream_info;
     std::string exposure = "Off";
     bool acquiring = false;
+    struct object* stream = nullptr; // the open one
 };
 
 enum class kind { factory, camera, stream, buffer, condition, event };
@@ -254,7 +255,7 @@ J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t*) {
 
 J_STATUS_TYPE J_Camera_CreateDataStream(CAM_HANDLE camera, std::uint32_t, STREAM_HANDLE* stream) {
     return call(__func__).on(camera, kind::camera, [&](object& open) {
-        *stream = add({kind::stream, open.camera, &open});
+        *stream = open.camera->stream = add({kind::stream, open.camera, &open});
     });
 }
 
@@ -345,6 +346,7 @@ J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
                     static_cast<void>(static_cast<const volatile std::uint8_t*>(buffer->memory)[i]);
                 fake.objects.erase(buffer);
             }
+        s.camera->stream = nullptr;
         fake.objects.erase(stream);
     });
 }
@@ -412,23 +414,20 @@ bool fake_camera::deliver_frame(const std::vector<std::uint8_t>& pixels, std::ui
                                 std::uint32_t missing_packets) const {
     return locked(
         [&](camera_state& camera) {
-            for (object* stream : objects_of(kind::stream)) {
-                if (stream->camera != &camera || !camera.acquiring || !stream->running ||
-                    stream->input.empty())
-                    continue;
-                object* buffer = stream->input.front();
-                stream->input.pop_front();
-                buffer->filled = std::min<std::uint32_t>(pixels.size(), buffer->size);
-                std::memcpy(buffer->memory, pixels.data(), buffer->filled);
-                buffer->timestamp = timestamp;
-                buffer->missing = missing_packets;
-                stream->output.push_back(buffer);
-                if (stream->condition)
-                    ++stream->condition->signals;
-                fake_changed.notify_all();
-                return true;
-            }
-            return false;
+            object* stream = camera.stream;
+            if (!camera.acquiring || !stream || !stream->running || stream->input.empty())
+                return false;
+            object* buffer = stream->input.front();
+            stream->input.pop_front();
+            buffer->filled = std::min<std::uint32_t>(pixels.size(), buffer->size);
+            std::memcpy(buffer->memory, pixels.data(), buffer->filled);
+            buffer->timestamp = timestamp;
+            buffer->missing = missing_packets;
+            stream->output.push_back(buffer);
+            if (stream->condition)
+                ++stream->condition->signals;
+            fake_changed.notify_all();
+            return true;
         },
         id);
 }
@@ -451,13 +450,7 @@ bool fake_camera::acquiring() const {
 
 std::size_t fake_camera::queued_buffers() const {
     return locked(
-        [](camera_state& camera) {
-            std::size_t queued = 0;
-            for (const object* stream : objects_of(kind::stream))
-                queued += stream->camera == &camera ? stream->input.size() : 0;
-            return queued;
-        },
-        id);
+        [](camera_state& camera) { return camera.stream ? camera.stream->input.size() : 0; }, id);
 }
 
 void reset() {
