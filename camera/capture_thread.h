@@ -1,13 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include <wx/thread.h>
 
+#include "camera/data_stream.h"
 #include "camera/grab_modes.h"
 
 // Receives the camera's frames through the data stream and keeps the newest in the frame buffer.
@@ -36,39 +35,22 @@ protected:
 private:
     void warn_of_small_receive_buffer();
     bool set_up();
-    void announce_buffers();
-    bool create_condition();
-    void start_acquisition();
     void run_loop();
     void handle_frame(std::uint64_t& frames);
     J_tIMAGE_INFO read_image_info(BUF_HANDLE buffer);
     void post_statistics();
-    void release();
-    void revoke_buffers();
-    void close_condition();
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text);
 
     wxEvtHandler* const owner_;
     const CAM_HANDLE camera_;
-    STREAM_HANDLE stream_ = nullptr;
     frame_buffer& buffer_;
-    // Announced buffer handle to its memory; each block lives until its buffer is revoked, or, if
-    // the revoke fails, until the stream is closed.
-    std::map<BUF_HANDLE, std::unique_ptr<std::uint8_t[]>> buffers_;
-    std::uint32_t buffer_size_ = 0;
-    // Written by this thread under exit_mutex_; read by request_exit under it too.
-    CONDITION_HANDLE condition_ = nullptr;
-    EVENT_HANDLE event_ = nullptr;
-    BUF_HANDLE current_buffer_ = nullptr;
     const bool rotate_;
     std::int64_t start_time_ = 0;
     const seconds_clock clock_;
-    // How far set-up got, so that release runs exactly the steps that apply.
-    bool event_registered_ = false;
-    bool stream_started_ = false;
-    bool camera_started_ = false;
     // Hands the exit request over from the GUI thread; also keeps J_Event_ExitCondition off a
-    // condition that is being closed.
+    // condition that is being closed. Declared before the stream, which publishes its condition
+    // under it.
     std::mutex exit_mutex_;
     bool exit_requested_ = false;
+    data_stream stream_;
 };

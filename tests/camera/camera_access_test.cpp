@@ -40,7 +40,7 @@ TEST_F(access_fixture, enumeration_discovers_once_and_an_open_camera_gives_its_f
     EXPECT_EQ(fake_sdk::count_calls("J_Factory_GetNumOfCameras"), 1u);
     EXPECT_EQ(fake_sdk::open_resources().factories, 1u);
     {
-        JAI_Camera open(factory, camera.id());
+        JAI_Camera open(factory, camera.id);
         EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
         set_exposure_mode(open.handle(), "ContinuousPreset4");
         EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset4");
@@ -81,7 +81,7 @@ TEST_F(access_fixture, each_step_fails_with_its_own_text) {
         fake_sdk::fail(call);
         try {
             enumerate_cameras(factory);
-            JAI_Camera open(factory, camera.id());
+            JAI_Camera open(factory, camera.id);
             set_exposure_mode(open.handle(), "Off");
             frame_buffer{open.handle()};
             ADD_FAILURE() << call << " did not fail";

@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 #include <type_traits>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +21,7 @@ struct camera_state {
     std::map<int, std::uint64_t> stream_info;
     std::string exposure = "Off";
     bool acquiring = false;
+    struct object* stream = nullptr; // the open one
 };
 
 enum class kind { factory, camera, stream, buffer, condition, event };
@@ -30,7 +30,7 @@ enum class kind { factory, camera, stream, buffer, condition, event };
 struct object {
     kind type;
     camera_state* camera = nullptr; // camera, stream
-    object* owner = nullptr;        // stream: its open camera; buffer, event: its stream or null
+    object* owner = nullptr;        // stream: its open camera; buffer, event: its stream
     void* memory = nullptr;         // buffer
     std::uint32_t size = 0, filled = 0, missing = 0;
     std::uint64_t timestamp = 0;
@@ -41,88 +41,57 @@ struct object {
     bool exit = false;
 };
 
+// Handles are the addresses of the objects, so a stale handle is found missing, not dereferenced.
 struct layer {
     std::vector<std::unique_ptr<camera_state>> cameras;
-    // Handles are the addresses of these, so a stale handle is found missing, not dereferenced.
     std::map<void*, std::unique_ptr<object>> objects;
-    std::map<std::string, unsigned> failures; // call to the successes left before it fails
-    std::deque<std::pair<J_STATUS_TYPE, std::uint32_t>> scripted_waits;
+    std::map<std::string, unsigned> failures; // call to the successes left before it fails once
+    std::deque<std::uint32_t> scripted_waits;
     std::vector<std::string> calls;
     std::string hold;
     bool holding = false;
-};
-
-std::mutex layer_mutex;
-std::condition_variable layer_changed;
-using lock = std::unique_lock<std::mutex>;
-
-layer& state() {
-    static layer instance;
-    return instance;
-}
+} fake;
+std::mutex fake_mutex;
+std::condition_variable fake_changed;
 
 object* add(object added) {
     auto owned = std::make_unique<object>(std::move(added));
-    object* handle = owned.get();
-    state().objects.emplace(handle, std::move(owned));
-    return handle;
+    return fake.objects.emplace(owned.get(), std::move(owned)).first->second.get();
 }
 
 std::vector<object*> objects_of(kind type) {
     std::vector<object*> found;
-    for (auto& [handle, o] : state().objects)
+    for (auto& [handle, o] : fake.objects)
         if (o->type == type)
             found.push_back(o.get());
     return found;
 }
 
 camera_state* camera_by_id(const std::string& id) {
-    auto& all = state().cameras;
-    auto found = std::find_if(all.begin(), all.end(), [&](auto& c) { return c->setup.id == id; });
-    return found == all.end() ? nullptr : found->get();
-}
-
-object* stream_of(const camera_state* camera) {
-    for (object* stream : objects_of(kind::stream))
-        if (stream->camera == camera)
-            return stream;
+    for (auto& camera : fake.cameras)
+        if (camera->setup.id == id)
+            return camera.get();
     return nullptr;
 }
 
-void drop(std::deque<object*>& queue, const object* buffer) {
-    queue.erase(std::remove(queue.begin(), queue.end(), buffer), queue.end());
-}
-
-// One J_ call under the layer's mutex: recorded, and held while a hold is set on it.
+// One J_ call under the layer's mutex: recorded, held while a hold is set on it, and failing when
+// scripted to.
 struct call {
-    explicit call(std::string text) : guard_(layer_mutex), text_(std::move(text)) {
-        state().calls.push_back(text_);
-        if (state().hold != text_)
-            return;
-        state().hold.clear();
-        state().holding = true;
-        layer_changed.wait(guard_, [] { return !state().holding; });
-    }
-
-    bool fails() {
-        auto found = state().failures.find(text_);
-        if (found == state().failures.end() || found->second-- > 0)
-            return false;
-        state().failures.erase(found);
-        return true;
+    explicit call(const std::string& function, const std::string& detail = "")
+        : guard(fake_mutex), text(detail.empty() ? function : function + " " + detail) {
+        fake.calls.push_back(text);
+        if (fake.hold == text) {
+            fake.hold.clear();
+            fake.holding = true;
+            fake_changed.wait(guard, [] { return !fake.holding; });
+        }
+        auto found = fake.failures.find(text);
+        failing = found != fake.failures.end() && found->second-- == 0; // then no more
     }
 
     J_STATUS_TYPE misuse(const std::string& what) {
-        ADD_FAILURE() << "camera layer misused: " << text_ << ": " << what;
+        ADD_FAILURE() << "camera layer misused: " << text << ": " << what;
         return J_ST_ERROR;
-    }
-
-    object* find(void* handle, kind type) {
-        auto found = state().objects.find(handle);
-        if (found != state().objects.end() && found->second->type == type)
-            return found->second.get();
-        misuse("unknown handle");
-        return nullptr;
     }
 
     // The action's status, or success when it has none, on the object of a known handle of that
@@ -130,8 +99,11 @@ struct call {
     template <typename Action = void (*)(object&)>
     J_STATUS_TYPE on(
         void* handle, kind type, Action action = [](object&) {}) {
-        object* found = find(handle, type);
-        if (!found || fails())
+        auto entry = fake.objects.find(handle);
+        if (entry == fake.objects.end() || entry->second->type != type)
+            return misuse("unknown handle");
+        object* found = entry->second.get();
+        if (failing)
             return J_ST_ERROR;
         if constexpr (std::is_void_v<decltype(action(*found))>) {
             action(*found);
@@ -148,12 +120,24 @@ struct call {
         });
     }
 
-    J_STATUS_TYPE close(void* handle, kind type) {
-        return on(handle, type, [&](object&) { state().objects.erase(handle); });
+    // Closes the handle unless a stream still uses it as that field.
+    J_STATUS_TYPE close(void* handle, kind type, object* object::*use = nullptr) {
+        for (const object* stream : objects_of(kind::stream))
+            if (use && stream->*use == handle)
+                return misuse("a stream still uses it");
+        return on(handle, type, [&](object&) { fake.objects.erase(handle); });
     }
 
-    lock guard_;
-    std::string text_;
+    J_STATUS_TYPE create(kind type, void** handle) {
+        if (failing)
+            return J_ST_ERROR;
+        *handle = add({type});
+        return J_ST_SUCCESS;
+    }
+
+    std::unique_lock<std::mutex> guard;
+    std::string text;
+    bool failing;
 };
 
 // The value in the width the camera layer documents for the item; another size is an error.
@@ -179,162 +163,118 @@ J_STATUS_TYPE buffer_item(const object& stream, const object& buffer, int item, 
         {BUFFER_INFO_XPADDING, {camera.line_padding, 4}},
         {BUFFER_INFO_BLOCKID, {0, 8}},
         {BUFFER_INFO_PIXELTYPE, {camera.pixel_format, 8}},
-        {BUFFER_INFO_NUM_PACKETS_MISSING, {buffer.missing, 4}},
-    };
+        {BUFFER_INFO_NUM_PACKETS_MISSING, {buffer.missing, 4}}};
     auto found = items.find(item);
     return found == items.end() ? J_ST_ERROR
                                 : put(value, size, found->second.first, found->second.second);
 }
 
 // The wait's outcome once there is one to report.
-bool wait_outcome(object& condition, J_STATUS_TYPE* status, std::uint32_t* result) {
-    auto& scripted = state().scripted_waits;
-    if (!scripted.empty()) {
-        std::tie(*status, *result) = scripted.front();
-        scripted.pop_front();
+bool wait_outcome(object& condition, std::uint32_t* result) {
+    if (!fake.scripted_waits.empty()) {
+        *result = fake.scripted_waits.front();
+        fake.scripted_waits.pop_front();
         return true;
     }
     *result = condition.exit ? J_COND_WAIT_EXIT : J_COND_WAIT_SIGNAL;
     return condition.exit || (condition.signals > 0 && condition.signals-- > 0);
 }
-J_STATUS_TYPE create(const char* text, kind type, void** handle) {
-    call c(text);
-    if (c.fails())
-        return J_ST_ERROR;
-    *handle = add({type});
-    return J_ST_SUCCESS;
-}
-
-// Closes the handle unless a stream still uses it as that field.
-J_STATUS_TYPE close_unused(const char* text, void* handle, kind type, object* object::*use) {
-    call c(text);
-    for (const object* stream : objects_of(kind::stream))
-        if (stream->*use == handle)
-            return c.misuse("a stream still uses it");
-    return c.close(handle, type);
-}
 } // namespace
 
 J_STATUS_TYPE J_Factory_Open(const char*, FACTORY_HANDLE* factory) {
-    return create("J_Factory_Open", kind::factory, factory);
+    return call(__func__).create(kind::factory, factory);
 }
 
 J_STATUS_TYPE J_Factory_Close(FACTORY_HANDLE factory) {
-    return call("J_Factory_Close").close(factory, kind::factory);
+    return call(__func__).close(factory, kind::factory);
 }
 
 J_STATUS_TYPE J_Factory_GetInfo(int, char* buffer, std::uint32_t* size) {
-    call c("J_Factory_GetInfo");
+    call c(__func__);
     return copy_text("fake camera layer", buffer, size);
 }
 
 J_STATUS_TYPE J_Factory_UpdateCameraList(FACTORY_HANDLE factory, bool*) {
-    return call("J_Factory_UpdateCameraList").on(factory, kind::factory);
+    return call(__func__).on(factory, kind::factory);
 }
 
 J_STATUS_TYPE J_Factory_GetNumOfCameras(FACTORY_HANDLE factory, std::uint32_t* count) {
-    return call("J_Factory_GetNumOfCameras").on(factory, kind::factory, [&](object&) {
-        *count = static_cast<std::uint32_t>(state().cameras.size());
+    return call(__func__).on(factory, kind::factory, [&](object&) {
+        *count = static_cast<std::uint32_t>(fake.cameras.size());
     });
 }
 
 J_STATUS_TYPE J_Factory_GetCameraIDByIndex(FACTORY_HANDLE factory, std::int32_t index, char* buffer,
                                            std::uint32_t* size) {
-    return call("J_Factory_GetCameraIDByIndex").on(factory, kind::factory, [&](object&) {
-        const auto& cameras = state().cameras;
-        return index >= 0 && static_cast<std::size_t>(index) < cameras.size()
-                   ? copy_text(cameras[static_cast<std::size_t>(index)]->setup.id, buffer, size)
-                   : J_ST_ERROR;
+    return call(__func__).on(factory, kind::factory, [&](object&) {
+        return copy_text(fake.cameras.at(static_cast<std::size_t>(index))->setup.id, buffer, size);
     });
 }
 
 J_STATUS_TYPE J_Factory_GetCameraInfo(FACTORY_HANDLE factory, const char* camera_id, int item,
                                       char* buffer, std::uint32_t* size) {
-    return call("J_Factory_GetCameraInfo " + std::to_string(item))
-        .on(factory, kind::factory, [&](object&) {
-            const camera_state* camera = camera_by_id(camera_id);
-            if (!camera || (item != CAM_INFO_MODELNAME && item != CAM_INFO_IP))
-                return J_ST_ERROR;
-            return copy_text(item == CAM_INFO_IP ? camera->setup.address : camera->setup.model,
-                             buffer, size);
-        });
+    return call(__func__, std::to_string(item)).on(factory, kind::factory, [&](object&) {
+        const fake_sdk::camera_setup& setup = camera_by_id(camera_id)->setup;
+        return copy_text(item == CAM_INFO_IP ? setup.address : setup.model, buffer, size);
+    });
 }
 
 J_STATUS_TYPE J_Camera_Open(FACTORY_HANDLE factory, const char* camera_id, CAM_HANDLE* camera,
                             int) {
-    return call("J_Camera_Open").on(factory, kind::factory, [&](object&) {
-        camera_state* found = camera_by_id(camera_id);
-        if (!found)
-            return J_ST_ERROR;
-        *camera = add({kind::camera, found});
-        return J_ST_SUCCESS;
+    return call(__func__).on(factory, kind::factory, [&](object&) {
+        *camera = add({kind::camera, camera_by_id(camera_id)});
     });
 }
 
 J_STATUS_TYPE J_Camera_Close(CAM_HANDLE camera) {
-    return close_unused("J_Camera_Close", camera, kind::camera, &object::owner);
+    return call(__func__).close(camera, kind::camera, &object::owner);
 }
 
 J_STATUS_TYPE J_Camera_GetValueInt64(CAM_HANDLE camera, const char* node, std::int64_t* value) {
-    return call("J_Camera_GetValueInt64 " + std::string(node))
-        .on(camera, kind::camera, [&](object& open) {
-            auto found = open.camera->ints.find(node);
-            if (found == open.camera->ints.end())
-                return J_ST_ERROR;
-            *value = found->second;
-            return J_ST_SUCCESS;
-        });
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        const auto& ints = open.camera->ints;
+        return ints.count(node) ? (*value = ints.at(node), J_ST_SUCCESS) : J_ST_ERROR;
+    });
 }
 
 J_STATUS_TYPE J_Camera_SetValueString(CAM_HANDLE camera, const char* node, const char* value) {
-    return call("J_Camera_SetValueString " + std::string(node))
-        .on(camera, kind::camera, [&](object& open) {
-            if (std::string(node) != "ExposureMode")
-                return J_ST_ERROR;
-            open.camera->exposure = value;
-            return J_ST_SUCCESS;
-        });
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        open.camera->exposure = value;
+    });
 }
 
 J_STATUS_TYPE J_Camera_ExecuteCommand(CAM_HANDLE camera, const char* node) {
-    const std::string command = node;
-    return call("J_Camera_ExecuteCommand " + command).on(camera, kind::camera, [&](object& open) {
-        if (command != "AcquisitionStart" && command != "AcquisitionStop")
-            return J_ST_ERROR;
-        open.camera->acquiring = command == "AcquisitionStart";
-        return J_ST_SUCCESS;
+    return call(__func__, node).on(camera, kind::camera, [&](object& open) {
+        open.camera->acquiring = std::string(node) == "AcquisitionStart";
     });
 }
 
-J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t* count) {
-    return call("J_Camera_GetNumOfDataStreams").on(camera, kind::camera, [&](object&) {
-        *count = 1;
-    });
+J_STATUS_TYPE J_Camera_GetNumOfDataStreams(CAM_HANDLE camera, std::uint32_t*) {
+    return call(__func__).on(camera, kind::camera);
 }
 
 J_STATUS_TYPE J_Camera_CreateDataStream(CAM_HANDLE camera, std::uint32_t, STREAM_HANDLE* stream) {
-    return call("J_Camera_CreateDataStream").on(camera, kind::camera, [&](object& open) {
-        *stream = add({kind::stream, open.camera, &open});
+    return call(__func__).on(camera, kind::camera, [&](object& open) {
+        *stream = open.camera->stream = add({kind::stream, open.camera, &open});
     });
 }
 
 J_STATUS_TYPE J_DataStream_SetParam(STREAM_HANDLE stream, int param, const void*, std::uint32_t*) {
-    return call("J_DataStream_SetParam " + std::to_string(param)).on(stream, kind::stream);
+    return call(__func__, std::to_string(param)).on(stream, kind::stream);
 }
 
 J_STATUS_TYPE J_DataStream_AnnounceBuffer(STREAM_HANDLE stream, void* memory, std::uint32_t size,
                                           void*, BUF_HANDLE* buffer) {
-    return call("J_DataStream_AnnounceBuffer").on(stream, kind::stream, [&](object& s) {
+    return call(__func__).on(stream, kind::stream, [&](object& s) {
         *buffer = add({kind::buffer, nullptr, &s, memory, size});
     });
 }
 
 J_STATUS_TYPE J_DataStream_QueueBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer) {
-    call c("J_DataStream_QueueBuffer");
+    call c(__func__);
     return c.on_buffer(stream, buffer, [&](object& s, object& b) {
         if (std::count(s.input.begin(), s.input.end(), &b) > 0)
             return c.misuse("already queued");
-        drop(s.output, &b);
         s.input.push_back(&b);
         return J_ST_SUCCESS;
     });
@@ -342,246 +282,226 @@ J_STATUS_TYPE J_DataStream_QueueBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer) 
 
 J_STATUS_TYPE J_DataStream_RegisterEvent(STREAM_HANDLE stream, int, CONDITION_HANDLE condition,
                                          EVENT_HANDLE* event) {
-    call c("J_DataStream_RegisterEvent");
-    object* waited = c.find(condition, kind::condition);
-    return waited ? c.on(stream, kind::stream,
-                         [&](object& s) {
-                             s.condition = waited;
-                             *event = add({kind::event, nullptr, &s});
-                         })
-                  : J_ST_ERROR;
+    call c(__func__);
+    return c.on(condition, kind::condition, [&](object& waited) {
+        return c.on(stream, kind::stream, [&](object& s) {
+            s.condition = &waited;
+            *event = add({kind::event, nullptr, &s});
+        });
+    });
 }
 
 J_STATUS_TYPE J_DataStream_StartAcquisition(STREAM_HANDLE stream, int, std::uint64_t) {
-    return call("J_DataStream_StartAcquisition").on(stream, kind::stream, [](object& s) {
-        s.running = true;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.running = true; });
 }
 
 J_STATUS_TYPE J_DataStream_GetBufferInfo(STREAM_HANDLE stream, BUF_HANDLE buffer, int item,
                                          void* value, std::uint32_t* size) {
-    return call("J_DataStream_GetBufferInfo " + std::to_string(item))
+    return call(__func__, std::to_string(item))
         .on_buffer(stream, buffer,
                    [&](object& s, object& b) { return buffer_item(s, b, item, value, size); });
 }
 
 J_STATUS_TYPE J_DataStream_GetStreamInfo(STREAM_HANDLE stream, int item, void* value,
                                          std::uint32_t* size) {
-    return call("J_DataStream_GetStreamInfo " + std::to_string(item))
-        .on(stream, kind::stream,
-            [&](object& s) { return put(value, size, s.camera->stream_info[item], 8); });
+    return call(__func__, std::to_string(item)).on(stream, kind::stream, [&](object& s) {
+        return put(value, size, s.camera->stream_info[item], 8);
+    });
 }
 
 J_STATUS_TYPE J_DataStream_UnRegisterEvent(STREAM_HANDLE stream, int) {
-    return call("J_DataStream_UnRegisterEvent").on(stream, kind::stream, [](object& s) {
-        return std::exchange(s.condition, nullptr) ? J_ST_SUCCESS : J_ST_ERROR;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.condition = nullptr; });
 }
 
 J_STATUS_TYPE J_DataStream_StopAcquisition(STREAM_HANDLE stream, int) {
-    return call("J_DataStream_StopAcquisition").on(stream, kind::stream, [](object& s) {
-        s.running = false;
-    });
+    return call(__func__).on(stream, kind::stream, [](object& s) { s.running = false; });
 }
 
 J_STATUS_TYPE J_DataStream_FlushQueue(STREAM_HANDLE stream, int queue) {
-    return call("J_DataStream_FlushQueue " + std::to_string(queue))
-        .on(stream, kind::stream, [&](object& s) {
-            if (queue == ACQ_QUEUE_INPUT_TO_OUTPUT)
-                s.output.insert(s.output.end(), s.input.begin(), s.input.end());
-            (queue == ACQ_QUEUE_INPUT_TO_OUTPUT ? s.input : s.output).clear();
-        });
+    return call(__func__, std::to_string(queue)).on(stream, kind::stream, [&](object& s) {
+        if (queue == ACQ_QUEUE_INPUT_TO_OUTPUT)
+            s.output.insert(s.output.end(), s.input.begin(), s.input.end());
+        (queue == ACQ_QUEUE_INPUT_TO_OUTPUT ? s.input : s.output).clear();
+    });
 }
 
 J_STATUS_TYPE J_DataStream_RevokeBuffer(STREAM_HANDLE stream, BUF_HANDLE buffer, void** memory,
                                         void**) {
-    call c("J_DataStream_RevokeBuffer");
+    call c(__func__);
     return c.on_buffer(stream, buffer, [&](object& s, object& b) {
         if (s.running && std::count(s.input.begin(), s.input.end(), &b) > 0)
             return c.misuse("queued on a running stream");
-        drop(s.input, &b);
-        drop(s.output, &b);
         *memory = b.memory;
-        state().objects.erase(buffer);
+        fake.objects.erase(buffer);
         return J_ST_SUCCESS;
     });
 }
 
+// Reads the memory of the buffers still announced, which the layer may use until now.
 J_STATUS_TYPE J_DataStream_Close(STREAM_HANDLE stream) {
-    return call("J_DataStream_Close").on(stream, kind::stream, [&](object& s) {
+    return call(__func__).on(stream, kind::stream, [&](object& s) {
         for (object* buffer : objects_of(kind::buffer))
             if (buffer->owner == &s) {
                 for (std::uint32_t i = 0; i < buffer->size; ++i)
                     static_cast<void>(static_cast<const volatile std::uint8_t*>(buffer->memory)[i]);
-                state().objects.erase(buffer);
+                fake.objects.erase(buffer);
             }
-        for (object* event : objects_of(kind::event))
-            event->owner = event->owner == &s ? nullptr : event->owner;
-        state().objects.erase(stream);
+        s.camera->stream = nullptr;
+        fake.objects.erase(stream);
     });
 }
 
 J_STATUS_TYPE J_Event_CreateCondition(CONDITION_HANDLE* condition) {
-    return create("J_Event_CreateCondition", kind::condition, condition);
+    return call(__func__).create(kind::condition, condition);
 }
 
 J_STATUS_TYPE J_Event_WaitForCondition(CONDITION_HANDLE condition, std::uint32_t timeout_ms,
                                        std::uint32_t* result) {
-    call c("J_Event_WaitForCondition " + std::to_string(timeout_ms));
+    call c(__func__, std::to_string(timeout_ms));
     return c.on(condition, kind::condition, [&](object& waited) {
-        J_STATUS_TYPE status = J_ST_SUCCESS;
-        if (!layer_changed.wait_for(c.guard_, std::chrono::seconds(20),
-                                    [&] { return wait_outcome(waited, &status, result); }))
-            return c.misuse("nothing ended the wait");
-        return status;
+        return fake_changed.wait_for(c.guard, std::chrono::seconds(20),
+                                     [&] { return wait_outcome(waited, result); })
+                   ? J_ST_SUCCESS
+                   : c.misuse("nothing ended the wait");
     });
 }
 
 J_STATUS_TYPE J_Event_GetData(EVENT_HANDLE event, void* data, std::uint32_t*) {
-    return call("J_Event_GetData").on(event, kind::event, [&](object& e) {
-        if (!e.owner || e.owner->output.empty())
+    return call(__func__).on(event, kind::event, [&](object& e) {
+        if (e.owner->output.empty())
             return J_ST_ERROR;
-        const EVENT_NEW_BUFFER_DATA content{e.owner->output.front(), nullptr};
+        static_cast<EVENT_NEW_BUFFER_DATA*>(data)->BufferHandle = e.owner->output.front();
         e.owner->output.pop_front();
-        std::memcpy(data, &content, sizeof content);
         return J_ST_SUCCESS;
     });
 }
 
 J_STATUS_TYPE J_Event_ExitCondition(CONDITION_HANDLE condition) {
-    return call("J_Event_ExitCondition").on(condition, kind::condition, [](object& c) {
+    return call(__func__).on(condition, kind::condition, [](object& c) {
         c.exit = true;
-        layer_changed.notify_all();
+        fake_changed.notify_all();
     });
 }
 
 J_STATUS_TYPE J_Event_Close(EVENT_HANDLE event) {
-    return call("J_Event_Close").close(event, kind::event);
+    return call(__func__).close(event, kind::event);
 }
 
 J_STATUS_TYPE J_Event_CloseCondition(CONDITION_HANDLE condition) {
-    return close_unused("J_Event_CloseCondition", condition, kind::condition, &object::condition);
+    return call(__func__).close(condition, kind::condition, &object::condition);
 }
 
-J_STATUS_TYPE J_Image_Rotate(J_tIMAGE_INFO* image, int kind) {
-    call c("J_Image_Rotate");
-    const int bits = std::max(8, static_cast<int>((image->iPixelType >> 16) & 0xFF));
-    if (kind != J_ROTATE_180 || bits % 8 != 0)
-        return J_ST_ERROR;
+J_STATUS_TYPE J_Image_Rotate(J_tIMAGE_INFO* image, int) {
+    call c(__func__);
+    const std::size_t bits = std::max<std::size_t>(8, (image->iPixelType >> 16) & 0xFF);
     reverse_pixels(image->pImageBuffer, std::size_t{image->iSizeX} * image->iSizeY, bits / 8);
     return J_ST_SUCCESS;
 }
 
 namespace fake_sdk {
 namespace {
-// The read or change under the layer's mutex, on the camera of that id.
-template <typename Action> auto locked(Action action) {
-    lock guard(layer_mutex);
-    return action(state());
-}
-
-template <typename Action> auto with_camera(const std::string& id, Action action) {
-    return locked([&](layer&) { return action(*camera_by_id(id)); });
+// The read or change under the layer's mutex, on the camera of that id when the action takes one.
+template <typename Action> auto locked(Action action, const std::string& id = "") {
+    std::lock_guard<std::mutex> guard(fake_mutex);
+    if constexpr (std::is_invocable_v<Action, camera_state&>)
+        return action(*camera_by_id(id));
+    else
+        return action();
 }
 } // namespace
 
 bool fake_camera::deliver_frame(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
                                 std::uint32_t missing_packets) const {
-    return with_camera(id_, [&](camera_state& camera) {
-        object* stream = camera.acquiring ? stream_of(&camera) : nullptr;
-        if (!stream || !stream->running || stream->input.empty())
-            return false;
-        object* buffer = stream->input.front();
-        stream->input.pop_front();
-        buffer->filled =
-            static_cast<std::uint32_t>(std::min<std::size_t>(pixels.size(), buffer->size));
-        std::memcpy(buffer->memory, pixels.data(), buffer->filled);
-        buffer->timestamp = timestamp;
-        buffer->missing = missing_packets;
-        stream->output.push_back(buffer);
-        if (stream->condition)
-            ++stream->condition->signals;
-        layer_changed.notify_all();
-        return true;
-    });
+    return locked(
+        [&](camera_state& camera) {
+            object* stream = camera.stream;
+            if (!camera.acquiring || !stream || !stream->running || stream->input.empty())
+                return false;
+            object* buffer = stream->input.front();
+            stream->input.pop_front();
+            buffer->filled = std::min<std::uint32_t>(pixels.size(), buffer->size);
+            std::memcpy(buffer->memory, pixels.data(), buffer->filled);
+            buffer->timestamp = timestamp;
+            buffer->missing = missing_packets;
+            stream->output.push_back(buffer);
+            if (stream->condition)
+                ++stream->condition->signals;
+            fake_changed.notify_all();
+            return true;
+        },
+        id);
 }
 
 void fake_camera::set_int(const std::string& node, std::int64_t value) const {
-    with_camera(id_, [&](camera_state& camera) { camera.ints[node] = value; });
+    locked([&](camera_state& camera) { camera.ints[node] = value; }, id);
 }
 
 void fake_camera::set_stream_info(int item, std::uint64_t value) const {
-    with_camera(id_, [&](camera_state& camera) { camera.stream_info[item] = value; });
+    locked([&](camera_state& camera) { camera.stream_info[item] = value; }, id);
 }
 
 std::string fake_camera::exposure_mode() const {
-    return with_camera(id_, [](camera_state& camera) { return camera.exposure; });
+    return locked([](camera_state& camera) { return camera.exposure; }, id);
 }
 
 bool fake_camera::acquiring() const {
-    return with_camera(id_, [](camera_state& camera) { return camera.acquiring; });
+    return locked([](camera_state& camera) { return camera.acquiring; }, id);
 }
 
 std::size_t fake_camera::queued_buffers() const {
-    return with_camera(id_, [](camera_state& camera) {
-        const object* stream = stream_of(&camera);
-        return stream ? stream->input.size() : 0;
-    });
+    return locked(
+        [](camera_state& camera) { return camera.stream ? camera.stream->input.size() : 0; }, id);
 }
 
 void reset() {
-    locked([](layer& l) { l = layer{}; });
+    locked([] { fake = layer{}; });
 }
 
 fake_camera add_camera(const camera_setup& setup) {
-    lock guard(layer_mutex);
-    state().cameras.push_back(std::make_unique<camera_state>());
-    state().cameras.back()->setup = setup;
-    state().cameras.back()->ints = {
+    auto camera = std::make_unique<camera_state>();
+    camera->setup = setup;
+    camera->ints = {
         {"Width", setup.width}, {"Height", setup.height}, {"PixelFormat", setup.pixel_format}};
-    return fake_camera(setup.id);
+    locked([&] { fake.cameras.push_back(std::move(camera)); });
+    return fake_camera{setup.id};
 }
 
 void fail(const std::string& call, unsigned skip) {
-    locked([&](layer& l) { l.failures[call] = skip; });
+    locked([&] { fake.failures[call] = skip; });
 }
 
 void hold(const std::string& call) {
-    locked([&](layer& l) { l.hold = call; });
-}
-
-bool held() {
-    return locked([](layer& l) { return l.holding; });
+    locked([&] { fake.hold = call; });
 }
 
 void release_hold() {
-    locked([](layer& l) { l.holding = false; });
-    layer_changed.notify_all();
+    locked([] { fake.holding = false; });
+    fake_changed.notify_all();
 }
 
-void script_wait(std::uint32_t result, J_STATUS_TYPE status) {
-    locked([&](layer& l) { l.scripted_waits.emplace_back(status, result); });
-    layer_changed.notify_all();
+void script_wait(std::uint32_t result) {
+    locked([&] { fake.scripted_waits.push_back(result); });
+    fake_changed.notify_all();
 }
 
 std::vector<std::string> calls() {
-    return locked([](layer& l) { return l.calls; });
+    return locked([] { return fake.calls; });
 }
 
 std::size_t count_calls(const std::string& call) {
-    return locked([&](layer& l) {
-        return static_cast<std::size_t>(std::count(l.calls.begin(), l.calls.end(), call));
-    });
+    return locked(
+        [&] { return std::size_t(std::count(fake.calls.begin(), fake.calls.end(), call)); });
 }
 
 resources open_resources() {
-    lock guard(layer_mutex);
-    resources open{objects_of(kind::factory).size(), objects_of(kind::camera).size(),
-                   objects_of(kind::stream).size(), objects_of(kind::condition).size(),
-                   objects_of(kind::event).size()};
-    for (const object* buffer : objects_of(kind::buffer))
-        open.announced_bytes += buffer->size;
-    return open;
+    return locked([] {
+        resources open{objects_of(kind::factory).size(), objects_of(kind::camera).size(),
+                       objects_of(kind::stream).size(), objects_of(kind::condition).size(),
+                       objects_of(kind::event).size()};
+        for (const object* buffer : objects_of(kind::buffer))
+            open.announced_bytes += buffer->size;
+        return open;
+    });
 }
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {

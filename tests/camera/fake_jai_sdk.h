@@ -33,11 +33,8 @@ struct camera_setup {
 };
 
 // One scripted camera, named by its id; valid until reset().
-class fake_camera {
-public:
-    explicit fake_camera(std::string id) : id_(std::move(id)) {}
-    const std::string& id() const { return id_; }
-
+struct fake_camera {
+    std::string id;
     // Fills the next queued buffer with the pixels (cut to its size) and signals the registered
     // condition. False while the camera is not acquiring or no buffer is queued.
     bool deliver_frame(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
@@ -48,9 +45,6 @@ public:
     std::string exposure_mode() const;
     bool acquiring() const; // between AcquisitionStart and AcquisitionStop
     std::size_t queued_buffers() const;
-
-private:
-    std::string id_;
 };
 
 // Forgets every camera, handle, script and record. Nothing may be using the layer.
@@ -59,13 +53,12 @@ fake_camera add_camera(const camera_setup& setup);
 
 // The call fails once, after `skip` further calls of it have succeeded.
 void fail(const std::string& call, unsigned skip = 0);
-// The next such call blocks inside the layer until release_hold(); held() tells it is there.
+// The next such call blocks inside the layer until release_hold(), from when it is recorded.
 void hold(const std::string& call);
-bool held();
 void release_hold();
-// The next wait returns this status and result at once. Waits time out only when scripted; one that
+// The next wait returns this result at once. Waits time out only when scripted; one that
 // nothing ends within 20 s fails the test, so that a lost exit request does not hang it.
-void script_wait(std::uint32_t result, J_STATUS_TYPE status = J_ST_SUCCESS);
+void script_wait(std::uint32_t result);
 
 std::vector<std::string> calls();
 std::size_t count_calls(const std::string& call);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 
 #include "camera/aravis_handles.h"
 #include "camera/camera_access.h"
+#include "camera/data_stream.h"
 #include "camera/jai_sdk.h"
 #include "harness/child_process.h"
 
@@ -58,94 +60,37 @@ std::unique_ptr<child_process> start_camsim(std::vector<std::string> options = {
     return process->line_after("tresvik-camsim ready") ? std::move(process) : nullptr;
 }
 
-// A data stream set up and stopped as the capture thread does it.
-class capture_stream {
-public:
+// A data stream set up as the capture thread does it; going, every revoke gives back its block.
+struct capture_stream : data_stream {
     capture_stream(CAM_HANDLE camera, std::uint32_t buffer_bytes, int buffer_count)
-        : camera_(camera), memory_(buffer_count, std::vector<std::uint8_t>(buffer_bytes)),
-          buffers_(buffer_count) {
-        std::uint32_t streams = 0, size = 8;
-        const std::uint64_t handling = 0;
-        // A status is 0 on success: the first failure ends the set-up.
-        bool failed =
-            J_Camera_GetNumOfDataStreams(camera, &streams) ||
-            J_Camera_CreateDataStream(camera, 0, &stream_) ||
-            J_DataStream_SetParam(stream_, STREAM_PARAM_BUFFER_HANDLING, &handling, &size);
-        for (std::size_t i = 0; i < buffers_.size(); ++i)
-            failed = failed ||
-                     J_DataStream_AnnounceBuffer(stream_, memory_[i].data(), buffer_bytes, nullptr,
-                                                 &buffers_[i]) ||
-                     J_DataStream_QueueBuffer(stream_, buffers_[i]);
-        failed = failed || J_Event_CreateCondition(&condition_) ||
-                 J_DataStream_RegisterEvent(stream_, EVENT_NEW_BUFFER, condition_, &event_) ||
-                 J_DataStream_StartAcquisition(stream_, ACQ_START_NEXT_IMAGE, ACQ_INFINITE) ||
-                 J_Camera_ExecuteCommand(camera, "AcquisitionStart");
-        EXPECT_FALSE(failed) << "the stream was not set up";
+        : data_stream(camera, condition_mutex) {
+        open();
+        announce(buffer_count, buffer_bytes);
+        create_condition();
+        start();
     }
-
-    // The stop sequence; every revoke gives back the memory that was announced.
-    ~capture_stream() {
-        J_Camera_ExecuteCommand(camera_, "AcquisitionStop");
-        J_DataStream_UnRegisterEvent(stream_, EVENT_NEW_BUFFER);
-        J_Event_Close(event_);
-        J_Event_CloseCondition(condition_);
-        J_DataStream_StopAcquisition(stream_, ACQ_STOP_FLAG_KILL);
-        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_INPUT_TO_OUTPUT);
-        J_DataStream_FlushQueue(stream_, ACQ_QUEUE_OUTPUT_DISCARD);
-        for (std::size_t i = 0; i < buffers_.size(); ++i) {
-            void *memory = nullptr, *private_data = nullptr;
-            EXPECT_EQ(J_DataStream_RevokeBuffer(stream_, buffers_[i], &memory, &private_data),
-                      J_ST_SUCCESS);
-            EXPECT_EQ(memory, memory_[i].data());
-        }
-        J_DataStream_Close(stream_);
-    }
+    ~capture_stream() { EXPECT_EQ(stop(), 0u) << "blocks not given back by their revoke"; }
 
     std::uint32_t wait(std::uint32_t timeout_ms) {
         std::uint32_t result = 12345;
-        EXPECT_EQ(J_Event_WaitForCondition(condition_, timeout_ms, &result), J_ST_SUCCESS);
+        EXPECT_EQ(data_stream::wait(timeout_ms, result), J_ST_SUCCESS);
         return result;
     }
 
     // The next delivered buffer; none after a few time-outs.
     BUF_HANDLE next_frame() {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            if (wait(1000) != J_COND_WAIT_SIGNAL)
-                continue;
-            EVENT_NEW_BUFFER_DATA data{};
-            std::uint32_t size = sizeof data;
-            EXPECT_EQ(J_Event_GetData(event_, &data, &size), J_ST_SUCCESS);
-            return data.BufferHandle;
-        }
+        for (int attempt = 0; attempt < 5; ++attempt)
+            if (wait(1000) == J_COND_WAIT_SIGNAL)
+                return delivered_buffer().value_or(nullptr);
         return nullptr;
     }
 
     std::uint64_t info(BUF_HANDLE buffer, int item, std::uint32_t bytes) {
-        std::uint64_t value = 0;
-        std::uint32_t size = bytes;
-        EXPECT_EQ(J_DataStream_GetBufferInfo(stream_, buffer, item, &value, &size), J_ST_SUCCESS);
-        EXPECT_EQ(size, bytes);
-        return value;
+        return bytes == 4 ? buffer_info<std::uint32_t>(buffer, item)
+                          : buffer_info<std::uint64_t>(buffer, item);
     }
 
-    std::uint64_t counter(int item) {
-        std::uint64_t value = 0;
-        std::uint32_t size = sizeof value;
-        EXPECT_EQ(J_DataStream_GetStreamInfo(stream_, item, &value, &size), J_ST_SUCCESS);
-        return value;
-    }
-
-    void requeue(BUF_HANDLE buffer) {
-        EXPECT_EQ(J_DataStream_QueueBuffer(stream_, buffer), J_ST_SUCCESS);
-    }
-
-private:
-    CAM_HANDLE camera_;
-    STREAM_HANDLE stream_ = nullptr;
-    CONDITION_HANDLE condition_ = nullptr;
-    EVENT_HANDLE event_ = nullptr;
-    std::vector<std::vector<std::uint8_t>> memory_;
-    std::vector<BUF_HANDLE> buffers_;
+    static inline std::mutex condition_mutex;
 };
 
 class gige_camera_test : public testing::Test {
@@ -208,10 +153,12 @@ TEST_F(gige_camera_test, simulators_on_two_addresses_are_two_cameras_and_stop_cl
 }
 
 // While Aravis's heartbeat thread emits a device signal to a handler it holds the device; were
-// the camera released meanwhile, that thread would finalize the device and join itself. The
-// buffers are larger than a frame, as the capture thread announces them when a camera's payload
-// holds more than the pixels.
-TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_streams_the_scene) {
+// the camera released meanwhile, that thread would finalize the device and join itself. At 50
+// frames a second, half a second fills four buffers and loses the frames after them; frames too
+// large for their buffers count as corrupt and are not delivered. The scene's buffers are larger
+// than a frame, as the capture thread announces them when a camera's payload holds more than the
+// pixels.
+TEST_F(gige_camera_test, the_simulator_is_controlled_streams_the_scene_and_counts_lost_frames) {
     EXPECT_THAT(camera_layer_version(), testing::HasSubstr("Aravis 0.8"));
     ASSERT_NO_FATAL_FAILURE(open_only_camera());
     EXPECT_THAT((std::vector{value_of("Width"), value_of("Height"), value_of("PixelFormat"),
@@ -228,6 +175,18 @@ TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_
             << g_signal_name(signals[i]);
     EXPECT_GT(count, 0u);
     g_free(signals);
+    std::optional<capture_stream> lost(std::in_place, camera, width * height, 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(lost->stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
+    EXPECT_EQ(lost->stream_info(STREAM_INFO_NUM_DELIVERED), 4u);
+    EXPECT_GT(lost->stream_info(STREAM_INFO_NUM_UNDERRUN), 0u);
+    ASSERT_EQ(lost->wait(1000), J_COND_WAIT_SIGNAL);
+    EXPECT_EQ(lost->stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
+    lost.emplace(camera, width * height / 2, 4);
+    EXPECT_EQ(lost->wait(1000), J_COND_WAIT_TIMEOUT);
+    EXPECT_EQ(lost->stream_info(STREAM_INFO_NUM_DELIVERED), 0u);
+    EXPECT_GT(lost->stream_info(STREAM_INFO_NUM_CORRUPT), 0u);
+    lost.reset();
     capture_stream stream(camera, width * height + 4096, 8);
     BUF_HANDLE first = stream.next_frame();
     BUF_HANDLE second = stream.next_frame();
@@ -251,32 +210,15 @@ TEST_F(gige_camera_test, the_simulator_is_controlled_with_no_device_handler_and_
     for (std::uint32_t y = 0; y < height; y += 3)
         for (std::uint32_t x = 0; x + moved < width; ++x)
             ASSERT_EQ(b[y * width + x], a[y * width + x + moved]) << x << "," << y;
-    stream.requeue(first);
-    stream.requeue(second);
-    EXPECT_GE(stream.counter(STREAM_INFO_NUM_DELIVERED), 2u);
-    EXPECT_EQ(stream.counter(STREAM_INFO_NUM_CORRUPT), 0u);
-}
-
-// At 50 frames a second, half a second fills four buffers and loses the frames after them; frames
-// too large for their buffers count as corrupt and are not delivered.
-TEST_F(gige_camera_test, frames_without_a_buffer_are_lost_and_those_too_large_for_it_corrupt) {
-    open_only_camera();
-    std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 4u);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 4u);
-    EXPECT_GT(stream->counter(STREAM_INFO_NUM_UNDERRUN), 0u);
-    ASSERT_EQ(stream->wait(1000), J_COND_WAIT_SIGNAL);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_AWAIT_DELIVERY), 3u);
-    stream.emplace(camera, width * height / 2, 4);
-    EXPECT_EQ(stream->wait(1000), J_COND_WAIT_TIMEOUT);
-    EXPECT_EQ(stream->counter(STREAM_INFO_NUM_DELIVERED), 0u);
-    EXPECT_GT(stream->counter(STREAM_INFO_NUM_CORRUPT), 0u);
+    for (BUF_HANDLE buffer : {first, second})
+        EXPECT_EQ(stream.requeue(buffer), J_ST_SUCCESS);
+    EXPECT_GE(stream.stream_info(STREAM_INFO_NUM_DELIVERED), 2u);
+    EXPECT_EQ(stream.stream_info(STREAM_INFO_NUM_CORRUPT), 0u);
 }
 
 // A vanished camera gives time-outs; Aravis's heartbeat reports it lost about 5.5 s after it
-// vanished, and from then on nothing is sent to it.
-TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_sends_nothing) {
+// vanished, and from then on nothing is sent to it. Back, it is found and streams again.
+TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_nothing_is_sent_until_it_is_back) {
     open_only_camera();
     std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
     ASSERT_NE(stream->next_frame(), nullptr);
@@ -296,18 +238,6 @@ TEST_F(gige_camera_test, once_the_heartbeat_lost_the_camera_the_stop_sequence_se
     EXPECT_NE(J_Camera_CreateDataStream(camera, 0, &another), J_ST_SUCCESS);
     EXPECT_LT(milliseconds_since(start), 500);
     EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
-}
-
-// One control time-out marks the camera lost: the rest of the stop sequence sends nothing.
-TEST_F(gige_camera_test, a_camera_back_after_a_prompt_stop_is_found_and_streams_again) {
-    open_only_camera();
-    std::optional<capture_stream> stream(std::in_place, camera, width * height, 4);
-    ASSERT_NE(stream->next_frame(), nullptr);
-    simulator.reset();
-    const auto start = steady_clock::now();
-    EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
-    EXPECT_GE(milliseconds_since(start), control_time_out_ms);
-    EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
     ASSERT_TRUE(simulator = start_camsim());
     open_only_camera();
     stream.emplace(camera, width * height, 4);
@@ -316,17 +246,21 @@ TEST_F(gige_camera_test, a_camera_back_after_a_prompt_stop_is_found_and_streams_
     EXPECT_EQ(value_of("Width"), width);
 }
 
-// The stream and the camera of a vanished camera are still being released, waiting for device
+// One control time-out marks the camera lost: the rest of the stop sequence sends nothing. The
+// stream and the camera of the vanished camera are still being released, waiting for device
 // time-outs, when the process ends.
 TEST_F(gige_camera_test, a_process_may_exit_while_a_vanished_camera_is_released) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto stop_and_exit = [this] {
         open_only_camera();
         std::optional<capture_stream> stream(std::in_place, camera, width * height, 8);
+        EXPECT_NE(stream->next_frame(), nullptr);
         simulator.reset();
-        J_Camera_ExecuteCommand(camera, "AcquisitionStop");
-        const bool prompt = stop_and_close(stream) < prompt_stop_ms;
-        std::exit(HasFailure() ? 1 : prompt ? 0 : 2);
+        const auto start = steady_clock::now();
+        EXPECT_NE(J_Camera_ExecuteCommand(camera, "AcquisitionStop"), J_ST_SUCCESS);
+        EXPECT_GE(milliseconds_since(start), control_time_out_ms);
+        EXPECT_LT(stop_and_close(stream), prompt_stop_ms);
+        std::exit(HasFailure() ? 1 : 0);
     };
     EXPECT_EXIT(stop_and_exit(), testing::ExitedWithCode(0), "");
 }

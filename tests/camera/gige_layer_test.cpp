@@ -13,17 +13,14 @@
 
 namespace {
 
-TEST(camera_id, names_the_socket_driver_and_gives_back_any_device_id_whole) {
+TEST(gige_layer_util, camera_ids_name_the_socket_driver_and_texts_are_copied_or_cut_and_fail) {
     for (const std::string device : {"Tresvik-Tresvik-CamSim-CS01", "Acme Corp-GX 10 , DEV=>x-7"}) {
         const std::string id = camera_id_for_device(device);
         EXPECT_NE(id.find("INT=>SD"), std::string::npos);
         EXPECT_EQ(device_id_of_camera(id), device);
     }
     EXPECT_EQ(device_id_of_camera("TL=>GevTL , INT=>FD"), "");
-}
-
-// A text that does not fit is cut and reported as an error; the size becomes what it needs.
-TEST(copy_text, fills_the_buffer_or_cuts_the_text_and_fails) {
+    // A text that does not fit is cut and reported as an error; the size becomes what it needs.
     const struct {
         std::uint32_t room;
         J_STATUS_TYPE status;
