@@ -260,55 +260,41 @@ TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
 
 // The default database root is the home folder: its ordinary folders must come out untouched, and
 // a folder being recorded is refused with the engine's lock status. Hidden entries and files are
-// passed over; a root that cannot be listed gives an empty index.
-TEST_F(session_db_test, the_index_lists_sessions_and_reports_each_folder_that_is_none) {
-    const std::string recorded = add_session("2021.03.04 12.05.33", "A7 : 12", {100, 200});
-    const std::string empty = folder("2021.03.04 12.06.00");
-    write_raw_session(empty, {{"side", "левый"}, {"version", "1"}});
+// passed over; a root that cannot be listed gives an empty index. The first session in the index
+// with exactly the code whose range holds the DPP gives its frame at or after the DPP; anything
+// else (unknown code, outside every range, a session without frames, a value that is no JPEG)
+// gives the not-found picture with code and DPP.
+TEST_F(session_db_test, the_index_lists_sessions_reports_other_folders_and_serves_frames) {
+    write_raw_session(folder("a"), {{"session", "A : 1"}, {"version", "1"}});
+    add_session("b", "A : 1", {100, 200});
+    add_session("c", "A : 1", {150, 300});
+    add_session("d", "A : 1", {4294967295u});
+    write_raw_session(folder("e"), {{"0000000010", "GIF89a"},
+                                    {"dpp_end", "0000000010"},
+                                    {"dpp_start", "0000000010"},
+                                    {"session", "B : 1"}});
     std::filesystem::create_directory(folder("notes"));
     std::ofstream(folder("notes/LOG")) << "the operator's own notes";
     write_raw_session(folder("damaged"), {{"dpp_start", "левый"}});
-    const std::string held = add_session("held", "B : 1", {5});
+    session_writer recorder;
+    recorder.open(add_session("held", "B : 1", {5}));
     add_session(".hidden", "C : 1", {1});
     std::ofstream(folder("readme.txt")) << "not a folder";
-    session_writer recorder;
-    recorder.open(held);
 
     std::vector<std::string> errors;
     set_database_root(root.path(), [&](const std::string& e) { errors.push_back(e); });
-    const auto path_is = [](const std::string& p) {
-        return testing::Field(&session_index_entry::path, p);
+    std::sort(session_index.begin(), session_index.end(),
+              [](const auto& x, const auto& y) { return x.path < y.path; });
+    const auto at = [this](const char* name) {
+        return testing::Field(&session_index_entry::path, folder(name));
     };
-    EXPECT_THAT(session_index, testing::UnorderedElementsAre(path_is(recorded), path_is(empty)));
+    EXPECT_THAT(session_index, testing::ElementsAre(at("a"), at("b"), at("c"), at("d"), at("e")));
     std::sort(errors.begin(), errors.end());
     EXPECT_THAT(errors,
                 testing::ElementsAre(testing::StartsWith(folder("damaged") + ": \"dpp_start\""),
                                      HasSubstr("held/LOCK"), HasSubstr("notes/CURRENT")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder("notes")), {}), 1);
     EXPECT_EQ(read_file(folder("notes/LOG")), "the operator's own notes");
-
-    for (const std::string& other : {std::string(), folder("missing"), folder("notes")}) {
-        set_database_root(other, [&](const std::string& e) { errors.push_back(e); });
-        EXPECT_TRUE(session_index.empty()) << other;
-    }
-    EXPECT_EQ(errors.size(), 3u);
-}
-
-// The first session with exactly the code whose range holds the DPP gives its frame at or after
-// the DPP; anything else (unknown code, outside every range, a session without frames, a value
-// that is no JPEG) gives the not-found picture with code and DPP.
-TEST_F(session_db_test, indexed_frames_come_from_the_first_matching_session) {
-    write_raw_session(folder("empty"), {{"session", "A : 1"}, {"version", "1"}});
-    write_raw_session(folder("broken"), {{"0000000010", "GIF89a"},
-                                         {"dpp_end", "0000000010"},
-                                         {"dpp_start", "0000000010"},
-                                         {"session", "B : 1"}});
-    std::vector<std::string> order = {folder("empty"), add_session("first", "A : 1", {100, 200}),
-                                      add_session("second", "A : 1", {150, 300}),
-                                      add_session("last", "A : 1", {4294967295u}),
-                                      folder("broken")};
-    for (const std::string& path : order)
-        session_index.push_back({session_reader(path).info(), path});
     const std::tuple<std::wstring, std::uint32_t, cv::Mat> cases[] = {
         {L"A : 1", 100, frame_read_back(100)},
         {L"A : 1", 150, frame_read_back(200)},
@@ -324,6 +310,12 @@ TEST_F(session_db_test, indexed_frames_come_from_the_first_matching_session) {
         read_indexed_frame(code, dpp, image);
         EXPECT_TRUE(same_image(image, expected)) << dpp;
     }
+
+    for (const std::string& other : {std::string(), folder("missing"), folder("notes")}) {
+        set_database_root(other, [&](const std::string& e) { errors.push_back(e); });
+        EXPECT_TRUE(session_index.empty()) << other;
+    }
+    EXPECT_EQ(errors.size(), 3u) << "none from the other roots";
     // The picture is black but for the request written at its top left.
     const cv::Mat image = not_found_image(1500);
     EXPECT_GT(cv::countNonZero(image(cv::Rect(10, 0, 400, 25))), 100);
