@@ -79,13 +79,10 @@ struct recorder_fixture : testing::Test {
 
     void start(const std::string& port_path, const std::string& server_port,
                frame_snapshot frames = next_frame, const char* server = "127.0.0.1") {
-        wxStringInputStream empty("");
-        wxFileConfig config(empty);
-        config.Write("dpp_port", wxString(port_path));
-        config.Write("coordinate_server_address", server);
-        config.Write("coordinate_server_port", wxString(server_port));
-        config.Write("write_path", wxString(root.path()));
-        config.Write("side", L"правый");
+        wxStringInputStream text(
+            L"side=правый\ndpp_port=" + port_path + "\nwrite_path=" + root.path() +
+            "\ncoordinate_server_address=" + server + "\ncoordinate_server_port=" + server_port);
+        wxFileConfig config(text);
         thread = std::make_unique<write_thread>(&owner, config, std::move(frames));
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
