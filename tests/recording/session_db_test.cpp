@@ -1,5 +1,6 @@
 #include "recording/session_db.h"
 
+#include <atomic>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <iomanip>
 #include <sys/wait.h>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <opencv2/core.hpp>
@@ -19,7 +21,7 @@
 #include "tests/support/temp_home.h"
 
 // Session databases: the byte layout, the writer, the reader and the index, checked against the
-// entries another program reads with plain leveldb.
+// entries another program reads with plain leveldb; the shared current session under threads.
 using testing::HasSubstr;
 
 namespace {
@@ -322,4 +324,50 @@ TEST_F(session_db_test, the_index_lists_sessions_reports_other_folders_and_serve
     EXPECT_EQ(cv::countNonZero(image), cv::countNonZero(image(cv::Rect(10, 0, 400, 25))));
     EXPECT_FALSE(same_image(image, not_found_image(1501)));
     EXPECT_FALSE(same_image(image, not_found_image(L"A : 1", 1500)));
+}
+
+// The write thread records while data-service threads read the live session and the session is
+// closed and reopened under them; the handle must never be released under a reader.
+TEST_F(session_db_test, current_session_recording_reading_and_reopening_run_concurrently) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> recorded{0}, served{0}, odd_images{0}, seen_open{0};
+    current_session.open(path);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (std::uint32_t dpp = 1; !stop; ++dpp) {
+            try {
+                current_session.record_frame(test_frame(1), dpp);
+                ++recorded;
+            } catch (const std::runtime_error&) {
+                // closed between two frames: the next open resumes recording
+            }
+        }
+    });
+    for (std::uint32_t first = 0; first < 3; ++first)
+        threads.emplace_back([&, first] {
+            for (std::uint32_t dpp = first; !stop; dpp += 7, ++served) {
+                cv::Mat image;
+                current_session.read_current_frame(dpp % 500, image);
+                // a recorded frame in colour, or the grey not-found picture
+                const bool frame = image.type() == CV_8UC3 && image.size() == cv::Size(160, 120);
+                odd_images += frame || same_image(image, not_found_image(dpp % 500)) ? 0 : 1;
+            }
+        });
+    threads.emplace_back([&] {
+        while (!stop)
+            seen_open += current_session.is_open() ? 1 : 0;
+    });
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        current_session.close();
+        current_session.open(path);
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    current_session.close();
+    EXPECT_THAT((std::vector{recorded.load(), served.load(), seen_open.load()}),
+                testing::Each(testing::Gt(0)));
+    EXPECT_EQ(odd_images.load(), 0);
+    EXPECT_EQ(read_raw_session(path).at("version"), "1");
 }
