@@ -25,14 +25,15 @@ std::ostream& operator<<(std::ostream& out, const odometer_count& count) {
 
 namespace {
 using bytes = std::vector<std::uint8_t>;
-using counts = std::vector<odometer_count>;
+// Each count with the index of the byte that yields it.
+using counts = std::vector<std::pair<std::size_t, odometer_count>>;
 
 counts decode(const bytes& stream) {
     odometer_decoder decoder;
     counts found;
-    for (std::uint8_t byte : stream)
-        for (const odometer_count& count : decoder.push(byte))
-            found.push_back(count);
+    for (std::size_t i = 0; i < stream.size(); ++i)
+        for (const odometer_count& count : decoder.push(stream[i]))
+            found.push_back({i, count});
     return found;
 }
 
@@ -52,9 +53,9 @@ std::optional<std::uint32_t> format_b(const std::uint8_t* b) {
 // The reading rule stated over the whole stream: each format's packets are found left to right
 // without overlapping one another, and a format A packet inside a format B one is none. A format A
 // count comes once no format B packet that could still hold it (one whose 'S' 4 came after the last
-// match) is pending. Each count is paired with the index of the byte that yields it.
-std::vector<std::pair<std::size_t, odometer_count>> plain_reading(const bytes& s) {
-    std::vector<std::pair<std::size_t, odometer_count>> found;
+// match) is pending.
+counts plain_reading(const bytes& s) {
+    counts found;
     std::vector<std::size_t> b_ends{0}; // one past each format B packet
     for (std::size_t end = 7; end <= s.size(); ++end)
         if (const auto b = end - 7 >= b_ends.back() ? format_b(&s[end - 7]) : std::nullopt) {
@@ -121,15 +122,15 @@ bytes bytes_until_hangup(const std::string& path) {
 // Damaged, cut short and misplaced packets are the random streams' below.
 TEST(odometer_decoder, decodes_the_documented_byte_streams) {
     const std::pair<bytes, counts> cases[] = {
-        {{0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
-        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
-        {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{0, 4}, {16777215, 4}}},
-        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{4294967295u, 7}}},
+        {{0x05, 0x41, 0x82, 0xC3}, {{3, {794693, 4}}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{6, {10000, 7}}}},
+        {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{3, {0, 4}}, {7, {16777215, 4}}}},
+        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{6, {4294967295u, 7}}}},
         // The count bytes begin 53 04: they must not start a second packet with the two after.
-        {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{0xC3C20453u, 7}}},
+        {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{6, {0xC3C20453u, 7}}}},
         // A format B match leaves the format A window alone.
         {{0x53, 0x04, 0x00, 0x00, 0x00, 0x05, 0x5C, 0x82, 0xC3},
-         {{0x05000000u, 7}, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}},
+         {{6, {0x05000000u, 7}}, {8, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}}},
     };
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(decode(stream), expected) << ::testing::PrintToString(stream);
@@ -140,11 +141,7 @@ TEST(odometer_decoder, decodes_the_documented_byte_streams) {
 TEST(odometer_decoder, random_streams_yield_the_counts_of_the_plain_reading_rule) {
     for (std::uint64_t seed : {1u, 2u, 3u}) {
         const bytes stream = hostile_stream(seed, 200000);
-        std::vector<std::pair<std::size_t, odometer_count>> yielded;
-        odometer_decoder decoder;
-        for (std::size_t i = 0; i < stream.size(); ++i)
-            for (const odometer_count& count : decoder.push(stream[i]))
-                yielded.push_back({i, count});
+        const counts yielded = decode(stream);
         const auto expected = plain_reading(stream);
         const auto first_difference =
             std::mismatch(yielded.begin(), yielded.end(), expected.begin(), expected.end());
@@ -213,7 +210,7 @@ TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
     const auto path = sim.line_after("odometer on ");
     ASSERT_TRUE(path);
     std::vector<std::uint32_t> seen;
-    for (const odometer_count& count : decode(bytes_until_hangup(*path)))
+    for (const auto& [at, count] : decode(bytes_until_hangup(*path)))
         seen.push_back(count.value);
     EXPECT_EQ(sim.wait(), 0);
     ASSERT_GE(seen.size(), 180u);
