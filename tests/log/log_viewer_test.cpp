@@ -35,14 +35,12 @@ TEST(log_viewer, rows_reach_pane_and_file_alike_and_at_once) {
     pane->render_pending();
     EXPECT_NE(pane->ToText().Find("session <A7> & \"co\""), wxNOT_FOUND);
     EXPECT_NE(pane->ToText().Find(wxString(L"open: \u00FF\u00FE")), wxNOT_FOUND);
-    const int height_before = pane->GetVirtualSize().GetHeight();
     for (int i = 0; i < 30; ++i)
         log_error(wxString::Format("second batch %d", i));
     pane->render_pending();
     const wxString shown = pane->ToText();
     EXPECT_LT(shown.Find("plain text"), shown.Find("second batch 0"));
     EXPECT_LT(shown.Find("second batch 0"), shown.Find("second batch 29"));
-    EXPECT_GT(pane->GetVirtualSize().GetHeight(), height_before);
     EXPECT_GT(pane->GetViewStart().y, 0) << "the newest rows are scrolled into view";
     content = read_file(file);
     delete frame;

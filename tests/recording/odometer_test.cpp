@@ -25,14 +25,15 @@ std::ostream& operator<<(std::ostream& out, const odometer_count& count) {
 
 namespace {
 using bytes = std::vector<std::uint8_t>;
-using counts = std::vector<odometer_count>;
+// Each count with the index of the byte that yields it.
+using counts = std::vector<std::pair<std::size_t, odometer_count>>;
 
 counts decode(const bytes& stream) {
     odometer_decoder decoder;
     counts found;
-    for (std::uint8_t byte : stream)
-        for (const odometer_count& count : decoder.push(byte))
-            found.push_back(count);
+    for (std::size_t i = 0; i < stream.size(); ++i)
+        for (const odometer_count& count : decoder.push(stream[i]))
+            found.push_back({i, count});
     return found;
 }
 
@@ -49,54 +50,37 @@ std::optional<std::uint32_t> format_b(const std::uint8_t* b) {
         return std::nullopt;
     return b[2] + b[3] * 0x100u + b[4] * 0x10000u + b[5] * 0x1000000u;
 }
-// The reading rule written out plainly with queues, to hold the decoder against.
-class queue_decoder {
-public:
-    counts push(std::uint8_t byte) {
-        counts found;
-        a_.push_back(byte);
-        b_.push_back(byte);
-        if (a_.size() > 4)
-            a_.erase(a_.begin());
-        if (b_.size() > 7)
-            b_.erase(b_.begin());
-        const auto b_value = b_.size() == 7 ? format_b(b_.data()) : std::nullopt;
-        const bool b_match = b_value.has_value();
-        if (held_ && (b_match || --held_wait_ == 0)) {
-            if (!b_match)
-                found.push_back(*held_);
-            held_.reset();
+// The reading rule stated over the whole stream: each format's packets are found left to right
+// without overlapping one another, and a format A packet inside a format B one is none. A format A
+// count comes once no format B packet that could still hold it (one whose 'S' 4 came after the last
+// match) is pending.
+counts plain_reading(const bytes& s) {
+    counts found;
+    std::vector<std::size_t> b_ends{0}; // one past each format B packet
+    for (std::size_t end = 7; end <= s.size(); ++end)
+        if (const auto b = end - 7 >= b_ends.back() ? format_b(&s[end - 7]) : std::nullopt) {
+            found.push_back({end - 1, {*b, 7}});
+            b_ends.push_back(end);
         }
-        if (const auto a_value = a_.size() == 4 ? format_a(a_.data()) : std::nullopt) {
-            hold_or_report({*a_value, 4}, b_match, found);
-            a_.clear();
-        }
-        if (b_match) {
-            found.push_back({*b_value, 7});
-            b_.clear();
-        }
-        return found;
+    for (std::size_t end = 4, a_free = 0; end <= s.size(); ++end) {
+        const auto a = end - 4 >= a_free ? format_a(&s[end - 4]) : std::nullopt;
+        const auto b_next = std::lower_bound(b_ends.begin(), b_ends.end(), end);
+        if (!a)
+            continue;
+        a_free = end;
+        if (b_next != b_ends.end() && *b_next - 7 <= end - 4)
+            continue;
+        std::size_t yield = end - 1;
+        for (std::size_t back = 7; back >= 5; --back)
+            if (back <= end - *std::prev(b_next) && s[end - back] == 'S' && s[end - back + 1] == 4)
+                yield = end - back + 6;
+        if (yield < s.size())
+            found.push_back({yield, {*a, 4}});
     }
-
-private:
-    // A B packet that could hold the match starts with 'S' 4 at most seven bytes from the end.
-    void hold_or_report(odometer_count match, bool b_match, counts& found) {
-        if (b_match)
-            return;
-        held_wait_ = 0;
-        for (std::size_t start = 0; start + 5 <= b_.size(); ++start)
-            if (b_[start] == 'S' && b_[start + 1] == 4)
-                held_wait_ = std::max(held_wait_, start + 7 - b_.size());
-        if (held_wait_ == 0)
-            found.push_back(match);
-        else
-            held_ = match;
-    }
-
-    bytes a_, b_;
-    std::optional<odometer_count> held_;
-    std::size_t held_wait_ = 0;
-};
+    std::sort(found.begin(), found.end(),
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+    return found;
+}
 
 // Random bytes mixed with whole, cut short and damaged packets of both formats.
 bytes hostile_stream(std::uint64_t seed, std::size_t length) {
@@ -138,15 +122,15 @@ bytes bytes_until_hangup(const std::string& path) {
 // Damaged, cut short and misplaced packets are the random streams' below.
 TEST(odometer_decoder, decodes_the_documented_byte_streams) {
     const std::pair<bytes, counts> cases[] = {
-        {{0x05, 0x41, 0x82, 0xC3}, {{794693, 4}}},
-        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{10000, 7}}},
-        {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{0, 4}, {16777215, 4}}},
-        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{4294967295u, 7}}},
+        {{0x05, 0x41, 0x82, 0xC3}, {{3, {794693, 4}}}},
+        {{0x53, 0x04, 0x10, 0x27, 0x00, 0x00, 0x8E}, {{6, {10000, 7}}}},
+        {{0x00, 0x40, 0x80, 0xC0, 0x3F, 0x7F, 0xBF, 0xFF}, {{3, {0, 4}}, {7, {16777215, 4}}}},
+        {{0x53, 0x04, 0xFF, 0xFF, 0xFF, 0xFF, 0x53}, {{6, {4294967295u, 7}}}},
         // The count bytes begin 53 04: they must not start a second packet with the two after.
-        {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{0xC3C20453u, 7}}},
+        {{0x53, 0x04, 0x53, 0x04, 0xC2, 0xC3, 0x33, 0x10, 0x1F}, {{6, {0xC3C20453u, 7}}}},
         // A format B match leaves the format A window alone.
         {{0x53, 0x04, 0x00, 0x00, 0x00, 0x05, 0x5C, 0x82, 0xC3},
-         {{0x05000000u, 7}, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}},
+         {{6, {0x05000000u, 7}}, {8, {5 | 0x1C << 6 | 2 << 12 | 3 << 18, 4}}}},
     };
     for (const auto& [stream, expected] : cases)
         EXPECT_EQ(decode(stream), expected) << ::testing::PrintToString(stream);
@@ -157,17 +141,16 @@ TEST(odometer_decoder, decodes_the_documented_byte_streams) {
 TEST(odometer_decoder, random_streams_yield_the_counts_of_the_plain_reading_rule) {
     for (std::uint64_t seed : {1u, 2u, 3u}) {
         const bytes stream = hostile_stream(seed, 200000);
-        odometer_decoder decoder;
-        queue_decoder reference;
-        std::size_t yielded[8] = {};
-        for (std::size_t i = 0; i < stream.size(); ++i) {
-            const odometer_counts found = decoder.push(stream[i]);
-            ASSERT_EQ(counts(found.begin(), found.end()), reference.push(stream[i]))
-                << "seed " << seed << " byte " << i;
-            for (const odometer_count& count : found)
-                ++yielded[count.kind];
-        }
-        EXPECT_GT(std::min(yielded[4], yielded[7]), 5000u) << "many packets of both formats";
+        const counts yielded = decode(stream);
+        const auto expected = plain_reading(stream);
+        const auto first_difference =
+            std::mismatch(yielded.begin(), yielded.end(), expected.begin(), expected.end());
+        ASSERT_EQ(first_difference.first, yielded.end())
+            << "seed " << seed << ": " << testing::PrintToString(*first_difference.first);
+        ASSERT_EQ(first_difference.second, expected.end()) << "seed " << seed;
+        const auto a = std::count_if(yielded.begin(), yielded.end(),
+                                     [](const auto& y) { return y.second.kind == 4; });
+        EXPECT_GT(std::min<std::size_t>(a, yielded.size() - a), 5000u) << "both formats, often";
     }
 }
 
@@ -184,7 +167,9 @@ TEST(serial_line, device_path_maps_windows_names_keeps_absolute_paths_else_under
 
 // The line starts with settings unlike the odometer's, so that a set-up that leaves any of them
 // alone shows. Raw as a serial line must be: control characters and line ends pass unchanged.
-TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged) {
+// Each error names the step that failed and the system's reason (a missing port: the write
+// thread's test).
+TEST(serial_line, open_applies_the_five_line_settings_reads_bytes_unchanged_and_names_errors) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0) << std::strerror(errno);
     termios settings{};
@@ -194,13 +179,12 @@ TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged)
     settings.c_iflag |= IXON | IXOFF;
     ASSERT_EQ(tcsetattr(slave, TCSANOW, &settings), 0);
     boost::asio::io_context io;
-    boost::asio::serial_port port(io);
+    boost::asio::serial_port port(io), null_port(io);
     open_odometer_port(port, ptsname(master));
     ASSERT_EQ(tcgetattr(port.native_handle(), &settings), 0);
-    EXPECT_EQ(cfgetispeed(&settings), speed_t(B115200));
-    EXPECT_EQ(cfgetospeed(&settings), speed_t(B115200));
-    EXPECT_EQ(settings.c_cflag & CSIZE, tcflag_t(CS8));
-    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    EXPECT_EQ(std::make_pair(cfgetispeed(&settings), cfgetospeed(&settings)),
+              std::make_pair(speed_t(B115200), speed_t(B115200)));
+    EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
     EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), tcflag_t(0));
     const std::array<std::uint8_t, 8> sent = {0x53, 0x04, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0xFF};
     ASSERT_EQ(write(master, sent.data(), sent.size()), ssize_t(sent.size()));
@@ -209,19 +193,12 @@ TEST(serial_line, open_applies_the_five_line_settings_and_reads_bytes_unchanged)
     EXPECT_EQ(received, sent);
     close(slave);
     close(master);
-}
-
-// Each error names the step that failed and the system's reason (a missing port: the write
-// thread's test).
-TEST(serial_line, errors_name_open_or_set_option_and_the_reason) {
-    boost::asio::io_context io;
-    boost::asio::serial_port port(io);
     using testing::ThrowsMessage, testing::StrEq;
     using failure = boost::system::system_error;
-    EXPECT_THAT([&] { open_odometer_port(port, "/dev/null"); },
+    EXPECT_THAT([&] { open_odometer_port(null_port, "/dev/null"); },
                 ThrowsMessage<failure>(StrEq(std::string("open: ") + std::strerror(ENOTTY))));
-    port.assign(::open("/dev/null", O_RDWR));
-    EXPECT_THAT([&] { apply_line_settings(port); },
+    null_port.assign(::open("/dev/null", O_RDWR));
+    EXPECT_THAT([&] { apply_line_settings(null_port); },
                 ThrowsMessage<failure>(StrEq(std::string("set_option: ") + std::strerror(ENOTTY))));
 }
 
@@ -233,7 +210,7 @@ TEST(odometer_sim, sends_the_counts_of_its_profile_in_both_formats) {
     const auto path = sim.line_after("odometer on ");
     ASSERT_TRUE(path);
     std::vector<std::uint32_t> seen;
-    for (const odometer_count& count : decode(bytes_until_hangup(*path)))
+    for (const auto& [at, count] : decode(bytes_until_hangup(*path)))
         seen.push_back(count.value);
     EXPECT_EQ(sim.wait(), 0);
     ASSERT_GE(seen.size(), 180u);

@@ -1,5 +1,6 @@
 #include "recording/session_db.h"
 
+#include <atomic>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -8,18 +9,21 @@
 #include <fstream>
 #include <iomanip>
 #include <sys/wait.h>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <opencv2/core.hpp>
 
+#include "harness/child_process.h"
+#include "recording/recording_step.h"
 #include "recording/session_format.h"
 #include "tests/recording/raw_session.h"
 #include "tests/recording/test_disk.h"
-#include "harness/child_process.h"
+#include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
 // Session databases: the byte layout, the writer, the reader and the index, checked against the
-// entries another program reads with plain leveldb.
+// entries another program reads with plain leveldb; the shared current session under threads.
 using testing::HasSubstr;
 
 namespace {
@@ -55,6 +59,36 @@ struct session_db_test : testing::Test {
 cv::Mat frame_read_back(std::uint32_t seed) {
     return decoded(jpeg_of(test_frame(seed)));
 }
+
+struct step_fixture : session_db_test {
+    event_recorder owner;
+    test_disk disk;
+    session_writer session{system_unix_seconds, &disk};
+    // The camera's newest frame, set by the test; each new frame gets the next timestamp.
+    // Snapshots copy as the frame buffer does: only a frame the recorder does not know yet.
+    cv::Mat image;
+    std::uint64_t timestamp = 0;
+    int copies = 0;
+    recording_step step{&owner, session, root.path(),
+                        [this](cv::Mat& copy, std::uint64_t known) {
+                            copies += timestamp != known;
+                            if (timestamp != known)
+                                image.copyTo(copy);
+                            return timestamp;
+                        },
+                        [] { return std::tm{33, 5, 12, 4, 2, 121}; }}; // 2021.03.04 12.05.33
+
+    void next_frame(int grey) {
+        image = cv::Mat(8, 8, CV_8UC1, cv::Scalar(grey));
+        ++timestamp;
+    }
+    // The stored "dpp_start" and "dpp_end" of the session folder with this suffix.
+    std::pair<std::string, std::string> range(const std::string& suffix) const {
+        raw_entries stored = read_raw_session(path + suffix);
+        return {stored["dpp_start"], stored["dpp_end"]};
+    }
+    std::wstring status() { return owner.texts(EVT_THREAD_RECORD_STATUS).back().ToStdWstring(); }
+};
 } // namespace
 
 // Frame lookups rely on every ten-digit frame key sorting before the metadata keys, which keep
@@ -109,7 +143,6 @@ TEST_F(session_db_test, a_session_holds_what_was_recorded_and_nothing_else) {
     writer.set_side(L"левый");
     EXPECT_EQ(writer.frames_written(), 3u);
     writer.close();
-    EXPECT_EQ(writer.frames_written(), 0u);
     EXPECT_THROW(writer.record_frame(test_frame(1), 1), std::runtime_error) << "not open";
     EXPECT_THROW(writer.set_side(L"левый"), std::runtime_error);
     cv::Mat image;
@@ -260,55 +293,40 @@ TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
 
 // The default database root is the home folder: its ordinary folders must come out untouched, and
 // a folder being recorded is refused with the engine's lock status. Hidden entries and files are
-// passed over; a root that cannot be listed gives an empty index.
-TEST_F(session_db_test, the_index_lists_sessions_and_reports_each_folder_that_is_none) {
-    const std::string recorded = add_session("2021.03.04 12.05.33", "A7 : 12", {100, 200});
-    const std::string empty = folder("2021.03.04 12.06.00");
-    write_raw_session(empty, {{"side", "левый"}, {"version", "1"}});
+// passed over; a root that cannot be listed gives an empty index. The first session in the index
+// with exactly the code whose range holds the DPP gives its frame at or after the DPP; anything
+// else (unknown code, outside every range, a session without frames, a value that is no JPEG)
+// gives the not-found picture with code and DPP.
+TEST_F(session_db_test, the_index_lists_sessions_reports_other_folders_and_serves_frames) {
+    write_raw_session(folder("a"), {{"session", "A : 1"}, {"version", "1"}});
+    add_session("b", "A : 1", {100, 200});
+    add_session("c", "A : 1", {150, 300});
+    add_session("d", "A : 1", {4294967295u});
+    write_raw_session(folder("e"), {{"0000000010", "GIF89a"},
+                                    {"dpp_end", "0000000010"},
+                                    {"dpp_start", "0000000010"},
+                                    {"session", "B : 1"}});
     std::filesystem::create_directory(folder("notes"));
     std::ofstream(folder("notes/LOG")) << "the operator's own notes";
     write_raw_session(folder("damaged"), {{"dpp_start", "левый"}});
-    const std::string held = add_session("held", "B : 1", {5});
+    session_writer recorder;
+    recorder.open(add_session("held", "B : 1", {5}));
     add_session(".hidden", "C : 1", {1});
     std::ofstream(folder("readme.txt")) << "not a folder";
-    session_writer recorder;
-    recorder.open(held);
 
     std::vector<std::string> errors;
     set_database_root(root.path(), [&](const std::string& e) { errors.push_back(e); });
-    const auto path_is = [](const std::string& p) {
-        return testing::Field(&session_index_entry::path, p);
+    std::sort(session_index.begin(), session_index.end(),
+              [](const auto& x, const auto& y) { return x.path < y.path; });
+    const auto at = [this](const char* name) {
+        return testing::Field(&session_index_entry::path, folder(name));
     };
-    EXPECT_THAT(session_index, testing::UnorderedElementsAre(path_is(recorded), path_is(empty)));
+    EXPECT_THAT(session_index, testing::ElementsAre(at("a"), at("b"), at("c"), at("d"), at("e")));
     std::sort(errors.begin(), errors.end());
     EXPECT_THAT(errors,
                 testing::ElementsAre(testing::StartsWith(folder("damaged") + ": \"dpp_start\""),
                                      HasSubstr("held/LOCK"), HasSubstr("notes/CURRENT")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder("notes")), {}), 1);
-    EXPECT_EQ(read_file(folder("notes/LOG")), "the operator's own notes");
-
-    for (const std::string& other : {std::string(), folder("missing"), folder("notes")}) {
-        set_database_root(other, [&](const std::string& e) { errors.push_back(e); });
-        EXPECT_TRUE(session_index.empty()) << other;
-    }
-    EXPECT_EQ(errors.size(), 3u);
-}
-
-// The first session with exactly the code whose range holds the DPP gives its frame at or after
-// the DPP; anything else (unknown code, outside every range, a session without frames, a value
-// that is no JPEG) gives the not-found picture with code and DPP.
-TEST_F(session_db_test, indexed_frames_come_from_the_first_matching_session) {
-    write_raw_session(folder("empty"), {{"session", "A : 1"}, {"version", "1"}});
-    write_raw_session(folder("broken"), {{"0000000010", "GIF89a"},
-                                         {"dpp_end", "0000000010"},
-                                         {"dpp_start", "0000000010"},
-                                         {"session", "B : 1"}});
-    std::vector<std::string> order = {folder("empty"), add_session("first", "A : 1", {100, 200}),
-                                      add_session("second", "A : 1", {150, 300}),
-                                      add_session("last", "A : 1", {4294967295u}),
-                                      folder("broken")};
-    for (const std::string& path : order)
-        session_index.push_back({session_reader(path).info(), path});
     const std::tuple<std::wstring, std::uint32_t, cv::Mat> cases[] = {
         {L"A : 1", 100, frame_read_back(100)},
         {L"A : 1", 150, frame_read_back(200)},
@@ -324,10 +342,122 @@ TEST_F(session_db_test, indexed_frames_come_from_the_first_matching_session) {
         read_indexed_frame(code, dpp, image);
         EXPECT_TRUE(same_image(image, expected)) << dpp;
     }
+
+    for (const std::string& other : {std::string(), folder("missing"), folder("notes")}) {
+        set_database_root(other, [&](const std::string& e) { errors.push_back(e); });
+        EXPECT_TRUE(session_index.empty()) << other;
+    }
+    EXPECT_EQ(errors.size(), 3u) << "none from the other roots";
     // The picture is black but for the request written at its top left.
     const cv::Mat image = not_found_image(1500);
     EXPECT_GT(cv::countNonZero(image(cv::Rect(10, 0, 400, 25))), 100);
     EXPECT_EQ(cv::countNonZero(image), cv::countNonZero(image(cv::Rect(10, 0, 400, 25))));
     EXPECT_FALSE(same_image(image, not_found_image(1501)));
     EXPECT_FALSE(same_image(image, not_found_image(L"A : 1", 1500)));
+}
+
+// The write thread records while data-service threads read the live session and the session is
+// closed and reopened under them; the handle must never be released under a reader.
+TEST_F(session_db_test, current_session_recording_reading_and_reopening_run_concurrently) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> recorded{0}, served{0}, odd_images{0}, seen_open{0};
+    current_session.open(path);
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (std::uint32_t dpp = 1; !stop; ++dpp) {
+            try {
+                current_session.record_frame(test_frame(1), dpp);
+                ++recorded;
+            } catch (const std::runtime_error&) {
+                // closed between two frames: the next open resumes recording
+            }
+        }
+    });
+    for (std::uint32_t first = 0; first < 3; ++first)
+        threads.emplace_back([&, first] {
+            for (std::uint32_t dpp = first; !stop; dpp += 7, ++served) {
+                cv::Mat image;
+                current_session.read_current_frame(dpp % 500, image);
+                // a recorded frame in colour, or the grey not-found picture
+                const bool frame = image.type() == CV_8UC3 && image.size() == cv::Size(160, 120);
+                odd_images += frame || same_image(image, not_found_image(dpp % 500)) ? 0 : 1;
+            }
+        });
+    threads.emplace_back([&] {
+        while (!stop)
+            seen_open += current_session.is_open() ? 1 : 0;
+    });
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        current_session.close();
+        current_session.open(path);
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    current_session.close();
+    EXPECT_THAT((std::vector{recorded.load(), served.load(), seen_open.load()}),
+                testing::Each(testing::Gt(0)));
+    EXPECT_EQ(odd_images.load(), 0);
+    EXPECT_EQ(read_raw_session(path).at("version"), "1");
+}
+
+// Counts come far more often than frames: each frame is copied out of the camera's buffer and
+// stored once, however many counts find it. A session opens with the first count even before a
+// frame, in a folder named after the local time and never one that exists; a lower count, the
+// counter's wrap too, starts the next one.
+TEST_F(step_fixture, counts_store_each_new_frame_once_and_a_lower_count_starts_a_session) {
+    step.handle_dpp(100, 4);
+    EXPECT_TRUE(session.is_open());
+    EXPECT_EQ(status(), L"ДПП[4]: 100 Записано кадров: 0");
+    next_frame(10);
+    for (std::uint32_t count = 101; count <= 130; ++count)
+        step.handle_dpp(count, 4);
+    next_frame(20);
+    step.handle_dpp(130, 7);
+    EXPECT_EQ(copies, 2);
+    EXPECT_EQ(status(), L"ДПП[7]: 130 Записано кадров: 2");
+    EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "neither the first nor an equal count";
+    next_frame(30);
+    step.handle_dpp(129, 7);
+    next_frame(40);
+    step.handle_dpp(4294967295u, 7);
+    EXPECT_EQ(status(), L"ДПП[7]: 4294967295 Записано кадров: 2");
+    next_frame(50);
+    step.handle_dpp(0, 7);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO),
+              (std::vector<wxString>{"dpp reset: 130 to 129", "dpp reset: 4294967295 to 0"}));
+    session.close();
+    EXPECT_THAT(range(""), testing::Pair("0000000101", "0000000130"));
+    EXPECT_THAT(range(" (2)"), testing::Pair("0000000129", "4294967295"));
+    EXPECT_EQ(range(" (3)").first, "0000000000");
+}
+
+// The engine refuses every write on a handle once one failed; only a new session can go on.
+TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after_a_pause) {
+    next_frame(1);
+    step.handle_dpp(1, 7);
+    disk.fill(200); // the frames, not the small metadata writes
+    for (std::uint32_t count = 2; count <= 5; ++count) {
+        next_frame(int(count));
+        step.handle_dpp(count, 7);
+    }
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u);
+    EXPECT_FALSE(session.is_open()) << "no count within the pause opens a session";
+    EXPECT_EQ(status(), L"ДПП[7]: 5 Записано кадров: 0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    next_frame(6);
+    step.handle_dpp(6, 7);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u) << "the same failure a second later";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 1)
+        << "a session that failed before its first frame is removed";
+    disk.free_space();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    next_frame(7);
+    step.handle_dpp(7, 7);
+    EXPECT_EQ(session.frames_written(), 1u);
+    EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(), L"Запись возобновлена: " + path + " (2)");
+    session.close();
+    EXPECT_EQ(range("").second, "0000000001");
+    EXPECT_EQ(range(" (2)").first, "0000000007");
 }

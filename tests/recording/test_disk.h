@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,43 @@ public:
     void advance(std::uint64_t micros) { now_ += micros; }
 
     uint64_t NowMicros() override { return now_; }
-    leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** file) override;
+    leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** out) override {
+        leveldb::WritableFile* target = nullptr;
+        const leveldb::Status status = EnvWrapper::NewWritableFile(name, &target);
+        const bool log = name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0;
+        *out = status.ok() ? new file(*this, target, log) : nullptr;
+        return status;
+    }
 
 private:
-    class file;
+    class file : public leveldb::WritableFile {
+    public:
+        file(test_disk& disk, leveldb::WritableFile* target, bool log)
+            : disk_(disk), target_(target), log_(log) {}
+        leveldb::Status Append(const leveldb::Slice& data) override {
+            if (!disk_.full_from_ || data.size() < *disk_.full_from_)
+                return target_->Append(data);
+            target_->Append(leveldb::Slice(data.data(), data.size() / 2));
+            target_->Flush();
+            return leveldb::Status::IOError("No space left on device");
+        }
+        leveldb::Status Close() override { return target_->Close(); }
+        // The engine flushes its log once per record written.
+        leveldb::Status Flush() override {
+            disk_.log_writes_ += log_;
+            return target_->Flush();
+        }
+        leveldb::Status Sync() override {
+            disk_.log_syncs_ += log_;
+            return target_->Sync();
+        }
+
+    private:
+        test_disk& disk_;
+        std::unique_ptr<leveldb::WritableFile> target_;
+        bool log_;
+    };
+
     std::optional<std::size_t> full_from_;
     int log_syncs_ = 0;
     int log_writes_ = 0;

@@ -31,11 +31,10 @@ struct odometer_line {
     int master = -1, slave = -1;
     std::string path;
     odometer_line() {
-        char name[128];
         termios raw{};
         cfmakeraw(&raw);
-        EXPECT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
-        path = name;
+        EXPECT_EQ(openpty(&master, &slave, nullptr, &raw, nullptr), 0);
+        path = ptsname(master);
     }
     ~odometer_line() {
         close(master);
@@ -53,12 +52,10 @@ std::vector<std::string> with_program(const char* program, std::vector<std::stri
 }
 
 // The coordinate server simulator on a loopback port.
-struct coord_sim {
-    child_process process;
-    std::string port;
+struct coord_sim : child_process {
+    std::string port = line_after("listening on 127.0.0.1:").value_or("");
     explicit coord_sim(const std::vector<std::string>& options)
-        : process(with_program("tresvik-coord-sim", options)),
-          port(process.line_after("listening on 127.0.0.1:").value_or("")) {}
+        : child_process(with_program("tresvik-coord-sim", options)) {}
 };
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
@@ -82,13 +79,10 @@ struct recorder_fixture : testing::Test {
 
     void start(const std::string& port_path, const std::string& server_port,
                frame_snapshot frames = next_frame, const char* server = "127.0.0.1") {
-        wxStringInputStream empty("");
-        wxFileConfig config(empty);
-        config.Write("dpp_port", wxString(port_path));
-        config.Write("coordinate_server_address", server);
-        config.Write("coordinate_server_port", wxString(server_port));
-        config.Write("write_path", wxString(root.path()));
-        config.Write("side", L"правый");
+        wxStringInputStream text(
+            L"side=правый\ndpp_port=" + port_path + "\nwrite_path=" + root.path() +
+            "\ncoordinate_server_address=" + server + "\ncoordinate_server_port=" + server_port);
+        wxFileConfig config(text);
         thread = std::make_unique<write_thread>(&owner, config, std::move(frames));
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
@@ -111,12 +105,11 @@ struct recorder_fixture : testing::Test {
     bool wait_for(wxEventType type, const wxString& text, std::size_t count = 1) {
         return owner.pump_until([&] { return rows(type, text) >= count; });
     }
-    std::vector<std::string> folders() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(root.path()))
-            names.push_back(entry.path().string());
-        std::sort(names.begin(), names.end());
-        return names;
+    std::vector<std::filesystem::directory_entry> folders() const {
+        std::vector<std::filesystem::directory_entry> found(
+            std::filesystem::directory_iterator(root.path()), {});
+        std::sort(found.begin(), found.end());
+        return found;
     }
 };
 } // namespace
@@ -130,9 +123,9 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
     coord_sim server({"--port", "0", "--session-start", "5", "--text-a", "A7", "--orientation",
                       "-1", "--drop-every", "50"});
     start(odometer.path, server.port);
-    ASSERT_TRUE(server.process.line_after("connection from"));
+    ASSERT_TRUE(server.line_after("connection from"));
     const auto connected = steady::now();
-    ASSERT_TRUE(server.process.line_after("dropping the connection"));
+    ASSERT_TRUE(server.line_after("dropping the connection"));
     EXPECT_GT(steady::now() - connected, 900ms);
     EXPECT_LT(steady::now() - connected, 2500ms);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 5)"));
@@ -141,7 +134,7 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
     odometer.send(10);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10 Записано кадров: 2"));
     ASSERT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 5"; }));
-    server.process.signal(SIGUSR1);
+    server.signal(SIGUSR1);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 6)"));
     std::atomic<bool> sending{true};
     std::thread line([&] {
@@ -155,14 +148,14 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
     sending = false;
     line.join();
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR), std::vector<wxString>{"End of file"});
-    server.process.signal(SIGTERM);
-    EXPECT_EQ(server.process.wait(), 0);
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(), 0);
     ASSERT_EQ(folders().size(), 2u);
-    const raw_entries first = read_raw_session(folders()[0]);
+    const raw_entries first = read_raw_session(folders()[0].path());
     EXPECT_EQ(first.at("orientation"), "-1");
     EXPECT_EQ(first.at("side"), "правый");
     EXPECT_EQ(first.size(), 10u) << "eight metadata keys and two frames";
-    EXPECT_EQ(read_raw_session(folders()[1]).at("dpp_start"), "0000000011");
+    EXPECT_EQ(read_raw_session(folders()[1].path()).at("dpp_start"), "0000000011");
 }
 
 // An odometer simulator that is stopped and started again under the same device name, as a USB
@@ -201,7 +194,7 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 3 Записано кадров: 1"));
     int connections = 0;
     while (steady::now() < served_from + 3600ms)
-        if (const auto printed = server.process.line(100ms))
+        if (const auto printed = server.line(100ms))
             connections += printed->rfind("connection from", 0) == 0;
     EXPECT_GE(connections, 3);
     EXPECT_LE(connections, 5) << "about one connection a second";

@@ -10,19 +10,28 @@
 #include "tests/recording/raw_session.h"
 #include "harness/child_process.h"
 #include "tests/support/temp_home.h"
+#include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
 
 namespace {
 using testing::AllOf;
 using testing::HasSubstr;
 
+// A small tool: a whole number, a real one and a choice.
+struct sample_tool : tool_app {
+    std::uint32_t width = 1024;
+    double rate = 50;
+    char format = 'a';
+    sample_tool() : tool_app("sample", "") {
+        add_number(*this, "--width", width, 8, 8192, "frame width");
+        add_number(*this, "--rate", rate, 0.01, 1e6, "packets per second");
+        add_choice(*this, "--format", format, {{"a", 'a'}, {"b", 'b'}}, "format");
+    }
+};
+
 program_run tool(const std::string& program, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), built_program(program));
     return run_program(arguments);
-}
-
-long lines(const std::string& text) {
-    return std::count(text.begin(), text.end(), '\n');
 }
 
 // Sessions as another program would leave them: one recorded, one without frames, one with DPPs
@@ -44,8 +53,15 @@ struct db_tool_test : testing::Test {
                                                   {"side", "\xff"}});
         std::filesystem::create_directory(root.path() + "/photos");
     }
-    program_run db(const std::vector<std::string>& arguments) {
-        return tool("tresvik-db", arguments);
+    // The standard output of a run of tresvik-db that must succeed.
+    std::string db(const std::vector<std::string>& arguments) {
+        const program_run run = tool("tresvik-db", arguments);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        return run.out;
+    }
+    bool same_frame(const std::string& file, std::uint32_t seed) {
+        return same_image(cv::imread(output.path() + "/" + file, cv::IMREAD_UNCHANGED),
+                          decoded(jpeg_of(test_frame(seed))));
     }
 
     temp_dir root;
@@ -58,47 +74,38 @@ struct db_tool_test : testing::Test {
 // The JSON parses whatever a stored text holds, one object a line with the fields in their order.
 // Info adds the frame count. A frame whose value is no image must not pass unnoticed.
 TEST_F(db_tool_test, list_info_frame_and_export_read_the_sessions_and_their_frames) {
-    const program_run rows = db({"list", root.path()});
-    EXPECT_EQ(rows.exit_code, 0) << rows.err;
+    const program_run rows = tool("tresvik-db", {"list", root.path()});
+    EXPECT_EQ(rows.exit_code, 0);
     EXPECT_THAT(rows.out,
                 AllOf(HasSubstr(recorded + "\tA7 : 12\t-90\tлевый\t2021-03-04 12:05:33\t"
                                            "2021-03-04 12:06:40\t100\t400\t"),
                       HasSubstr(empty + "\tнет данных\tнет данных\tправый\t\t\t-\t-\t0\n"),
                       HasSubstr("\t2147483648\t4294967294\t")));
-    EXPECT_EQ(lines(rows.out), 3);
-    EXPECT_NE(rows.err.find("/photos/CURRENT"), std::string::npos) << rows.err;
-    EXPECT_EQ(lines(rows.err), 1) << rows.err;
-    const program_run json = db({"list", "--json", root.path()});
-    EXPECT_EQ(nlohmann::json::parse(json.out).size(), 3u) << json.out;
-    for (const std::string& object :
-         {"{\"path\": \"" + empty +
-              "\", \"session\": \"нет данных\", \"orientation\": \"нет данных\", "
-              "\"side\": \"правый\", \"time_start\": \"\", \"time_end\": \"\", "
-              "\"dpp_start\": null, \"dpp_end\": null, \"size\": 0}",
-          std::string("\"side\": \"\uFFFD\", \"time_start\": \"\", \"time_end\": \"\", "
-                      "\"dpp_start\": 2147483648, \"dpp_end\": 4294967294, "),
-          std::string("\"dpp_start\": 100, \"dpp_end\": 400, ")})
-        EXPECT_NE(json.out.find(object), std::string::npos) << object << " in\n" << json.out;
-    const program_run info_rows = db({"info", recorded});
-    EXPECT_EQ(info_rows.exit_code, 0) << info_rows.err;
-    for (const char* row : {"session\tA7 : 12\n", "dpp_end\t400\n", "frames\t4\n"})
-        EXPECT_NE(info_rows.out.find(row), std::string::npos) << info_rows.out;
-    EXPECT_EQ(nlohmann::json::parse(db({"info", "--json", recorded}).out)["frames"], 4);
-    const std::string png = output.path() + "/frame.png";
-    const program_run frame = db({"frame", recorded, "150", png});
-    EXPECT_EQ(frame.exit_code, 0) << frame.err;
-    EXPECT_EQ(frame.out, "0000000200\n");
-    EXPECT_TRUE(
-        same_image(cv::imread(png, cv::IMREAD_UNCHANGED), decoded(jpeg_of(test_frame(200)))));
+    EXPECT_EQ(std::count(rows.out.begin(), rows.out.end(), '\n'), 3);
+    EXPECT_THAT(rows.err, testing::MatchesRegex("[^\n]*/photos/CURRENT[^\n]*\n"));
+    const std::string json = db({"list", "--json", root.path()});
+    EXPECT_EQ(nlohmann::json::parse(json).size(), 3u) << json;
+    EXPECT_THAT(json, AllOf(HasSubstr("{\"path\": \"" + empty +
+                                      "\", \"session\": \"нет данных\", \"orientation\": "
+                                      "\"нет данных\", \"side\": \"правый\", \"time_start\": "
+                                      "\"\", \"time_end\": \"\", \"dpp_start\": null, "
+                                      "\"dpp_end\": null, \"size\": 0}"),
+                            HasSubstr("\"side\": \"\uFFFD\", \"time_start\": \"\", \"time_end\": "
+                                      "\"\", \"dpp_start\": 2147483648, \"dpp_end\": 4294967294, "),
+                            HasSubstr("\"dpp_start\": 100, \"dpp_end\": 400, ")));
+    EXPECT_THAT(db({"info", recorded}),
+                AllOf(HasSubstr("session\tA7 : 12\n"), HasSubstr("dpp_end\t400\n"),
+                      HasSubstr("frames\t4\n")));
+    EXPECT_EQ(nlohmann::json::parse(db({"info", "--json", recorded}))["frames"], 4);
+    EXPECT_EQ(db({"frame", recorded, "150", output.path() + "/frame.png"}), "0000000200\n");
+    EXPECT_TRUE(same_frame("frame.png", 200));
     const program_run jpg =
-        db({"export", recorded, output.path(), "--from", "150", "--format", "jpg"});
+        tool("tresvik-db", {"export", recorded, output.path(), "--from", "150", "--format", "jpg"});
     EXPECT_EQ(jpg.exit_code, 1);
-    EXPECT_NE(jpg.err.find("0000000300"), std::string::npos) << jpg.err;
+    EXPECT_THAT(jpg.err, HasSubstr("0000000300"));
     EXPECT_EQ(read_file(output.path() + "/0000000400.jpg"), jpeg_of(test_frame(400)));
-    const program_run pngs = db({"export", recorded, output.path(), "--to", "200"});
-    EXPECT_EQ(pngs.exit_code, 0) << pngs.err;
-    EXPECT_TRUE(same_image(cv::imread(output.path() + "/0000000100.png", cv::IMREAD_UNCHANGED),
-                           decoded(jpeg_of(test_frame(100)))));
+    db({"export", recorded, output.path(), "--to", "200"});
+    EXPECT_TRUE(same_frame("0000000100.png", 100));
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(output.path()))
         names.push_back(entry.path().filename().string());
@@ -155,9 +162,8 @@ TEST_F(db_tool_test, every_tool_helps_and_refuses_in_one_line) {
         const program_run run = tool(c.program, c.arguments);
         EXPECT_EQ(run.exit_code, c.exit_code) << c.program << testing::PrintToString(c.arguments);
         EXPECT_EQ(run.out, "") << c.program;
-        EXPECT_THAT(run.err, AllOf(testing::StartsWith(c.program + std::string(": ")),
+        EXPECT_THAT(run.err, AllOf(testing::MatchesRegex(c.program + std::string(": [^\n]*\n")),
                                    HasSubstr(c.message)));
-        EXPECT_EQ(lines(run.err), 1) << run.err;
     }
 }
 
@@ -176,4 +182,43 @@ TEST(session_rows, json_holds_any_text) {
         EXPECT_EQ(object["session"], utf8);
         EXPECT_EQ(object["frames"], 3);
     }
+}
+
+TEST(command_line, reads_decimal_numbers_in_range_and_names_the_option_otherwise) {
+    const struct {
+        const char* option;
+        const char* text;
+        double value; // 0: refused
+    } cases[] = {
+        {"--width", "640", 640},  {"--width", "010", 10},    {"--width", "+16", 16},
+        {"--width", "1e3", 1000}, {"--width", "8192", 8192}, {"--width", "8193", 0},
+        {"--width", "7", 0},      {"--width", "12.5", 0},    {"--width", "0x10", 0},
+        {"--width", "", 0},       {"--rate", "0.5", 0.5},    {"--rate", "1e6", 1e6},
+        {"--rate", "0", 0},       {"--rate", "nan", 0},      {"--rate", "inf", 0},
+        {"--rate", "1e400", 0},   {"--rate", "+-1", 0},      {"--rate", "2,5", 0},
+    };
+    for (const auto& c : cases) {
+        sample_tool tool;
+        const parse_outcome outcome = parse_arguments(tool, {c.option, c.text});
+        const double read = c.option == std::string("--width") ? tool.width : tool.rate;
+        EXPECT_EQ(outcome.error.empty() ? read : 0, c.value) << c.text << ": " << outcome.error;
+        if (c.value == 0) { // refused, naming the option
+            EXPECT_THAT(outcome.error, testing::StartsWith(std::string(c.option) + ": "));
+        }
+    }
+}
+
+// The last of repeated options counts; the usage shows each value's range and default. (A missing
+// command is one of the tools' refusals.)
+TEST(command_line, repeated_options_and_help) {
+    sample_tool tool;
+    EXPECT_EQ(parse_arguments(tool, {"--width", "16", "--format", "b", "--width=32"}).error, "");
+    EXPECT_EQ(tool.width, 32u);
+    EXPECT_EQ(tool.format, 'b');
+    EXPECT_TRUE(parse_arguments(tool, {"--rate", "1", "--help"}).help);
+    const std::string usage = sample_tool().help();
+    for (const char* line : {"--width N", "frame width, 8 to 8192 (default 1024)\n", "--rate X",
+                             "packets per second, 0.01 to 1000000 (default 50)\n", "--format a|b",
+                             "format (default a)\n"})
+        EXPECT_NE(usage.find(line), std::string::npos) << line << " in\n" << usage;
 }
