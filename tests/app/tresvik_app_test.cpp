@@ -1,13 +1,15 @@
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 #include <wx/init.h>
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
-#include "tests/support/child_process.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -38,12 +40,15 @@ test_tresvik& app() {
 }
 } // namespace
 
-// Another process of the same user holds the lock in the same home folder.
+// Another live process of the same user (the test's parent stands in) holds the lock in the same
+// home folder.
 TEST(tresvik_app, second_instance_of_the_same_user_shows_the_box_and_ends) {
     temp_home home;
-    child_process other(
-        {TRESVIK_INSTANCE_HOLDER, (app().GetAppName() + "-" + wxGetUserId()).ToStdString()});
-    ASSERT_EQ(other.line(), "held");
+    const std::string lock =
+        (home.path() + "/" + app().GetAppName() + "-" + wxGetUserId()).ToStdString();
+    std::ofstream(lock) << getppid();
+    std::filesystem::permissions(lock, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
     app().make_window = []() -> wxFrame* { throw std::logic_error("no window was to be made"); };
     EXPECT_FALSE(app().OnInit());
     EXPECT_EQ(app().boxes, std::vector{box("Error", L"Another program instance is already "
