@@ -1,4 +1,5 @@
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <shared_mutex>
 
@@ -9,7 +10,6 @@
 #include <opencv2/core/utility.hpp>
 
 #include <wx/app.h>
-#include <wx/dir.h>
 #include <wx/menu.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
@@ -17,6 +17,7 @@
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
 #include "browser/viewer_dialog.h"
+#include "log/log_viewer.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
 #include "tests/browser/scripted_prompts.h"
@@ -40,15 +41,11 @@ struct frame_fixture : testing::Test {
     }
     ~frame_fixture() override { delete frame; }
 
-    // The log of the window made last: a test that makes a second window may start a new file.
-    std::string log_file_text() const {
-        const wxString folder = home.path() + "/Velmora3/log";
-        wxArrayString names;
-        if (wxDir::Exists(folder)) // a missing folder would stop the test in a debug box
-            wxDir::GetAllFiles(folder, &names, "tresvik[*].html");
-        names.Sort(); // one process: the names differ only in their start time
-        EXPECT_FALSE(names.empty());
-        return names.empty() ? std::string() : read_file(names.Last().ToStdString());
+    // What the window's log pane received: what it wrote to the log file.
+    std::string log_text() const {
+        return wxDynamicCast(frame->FindWindow(id_log_pane), log_viewer)
+            ->received_text()
+            .ToStdString();
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
@@ -78,7 +75,8 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
     EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
     post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
     post(EVT_THREAD_LOG_INFO, "Condition wait exit");
-    const std::string text = log_file_text();
+    const std::string text = log_text();
+    EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
     EXPECT_THAT(text, AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
                             HasSubstr("<font color='blue'>Condition wait exit</font>"),
                             HasSubstr("0 camera(s) detected")));
@@ -133,7 +131,7 @@ struct camera_fixture : frame_fixture {
     bool log_shows(const std::string& text) {
         return fake_sdk::wait_until([&] {
             wxTheApp->ProcessPendingEvents();
-            return log_file_text().find(text) != std::string::npos;
+            return log_text().find(text) != std::string::npos;
         });
     }
 };
@@ -144,20 +142,20 @@ struct camera_fixture : frame_fixture {
 // next start.
 TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
     reopen();
-    EXPECT_THAT(log_file_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
-                                       HasSubstr("'blue'>" + logged_camera_id + "</font>"),
-                                       HasSubstr("Active camera selected: " + logged_camera_id)));
+    EXPECT_THAT(log_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
+                                  HasSubstr("'blue'>" + logged_camera_id + "</font>"),
+                                  HasSubstr("Active camera selected: " + logged_camera_id)));
     auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
     command(id_update_cameras);
     EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
     fake_sdk::fail("J_Factory_GetNumOfCameras");
     command(id_update_cameras);
-    EXPECT_THAT(log_file_text(), HasSubstr("'red'>Error getting number of cameras."));
+    EXPECT_THAT(log_text(), HasSubstr("'red'>Error getting number of cameras."));
     EXPECT_EQ(cameras->GetCount(), 1u);
     command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
-    EXPECT_THAT(log_file_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
+    EXPECT_THAT(log_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
     fake_sdk::fail("J_Camera_SetValueString ExposureMode");
     EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
                  std::runtime_error);
@@ -172,7 +170,7 @@ TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes
 // in the options is indexed at start-up, the stored side is in its row); the session selected;
 // capturing. The ruler set in the options reaches the viewer, which takes over a session the data
 // service holds open (a client fetched a frame). A session recorded meanwhile shows once the
-// capture stops.
+// capture stops. Another program on the data service's port costs the service, and nothing else.
 TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
     const struct {
         int id;
@@ -191,6 +189,12 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
             EXPECT_EQ(enabled(row.id), row.on[column]) << row.id << " in column " << column;
     };
     check(0);
+    using namespace boost::asio;
+    io_context events;
+    ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
+    const std::string port = std::to_string(taken.local_endpoint().port());
+    const std::uint16_t telemetry =
+        ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
     temp_dir root;
     write_raw_session(root.path() + "/a", {{"0000000007", jpeg_of(test_frame(1))},
                                            {"dpp_end", "0000000007"},
@@ -204,6 +208,7 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         grid.SetPropertyValue("write_path", wxString(root.path()));
         grid.SetPropertyValue("scale", 1.5);
         grid.SetPropertyValue("show_scale", false);
+        grid.SetPropertyValue("data_service_port", wxString(port));
         dynamic_cast<tresvik_options&>(dialog).accept();
         return true;
     };
@@ -212,11 +217,17 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
               "side=левый\ndriver=SocketDriver\nrotate180=0\nshow_scale=0\nscale=1.5\nwrite_path=" +
                   root.path() +
                   "\ndpp_port=COM1\ncoordinate_server_address=127.0.0.1\ncoordinate_server_port="
-                  "12500\ndata_service_port=12600\n")
+                  "12500\ndata_service_port=" +
+                  port + "\n")
         << "all ten, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
-    reopen();
-    EXPECT_THAT(log_file_text(), HasSubstr("Борт: левый"));
+    reopen({telemetry, true});
+    ASSERT_TRUE(log_shows("bind: Address already in use (data service port " + port + ")"));
+    EXPECT_THAT(log_text(), HasSubstr("Борт: левый"));
+    EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
+                             std::to_string(telemetry)})
+                    .out,
+                HasSubstr("<subsystem name="));
     wxListCtrl* list = this->list();
     ASSERT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
@@ -251,25 +262,4 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
     EXPECT_FALSE(enabled(id_stop));
     EXPECT_TRUE(log_shows("Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
-}
-
-// Another program on the data service's port costs the service, and nothing else.
-TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
-    using namespace boost::asio;
-    io_context events;
-    ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
-    const unsigned port = taken.local_endpoint().port();
-    std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
-    const std::uint16_t telemetry =
-        ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
-    reopen({telemetry, true}); // the first window stored nothing, so it leaves the file as it is
-    ASSERT_TRUE(
-        log_shows("bind: Address already in use (data service port " + std::to_string(port) + ")"));
-    EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
-                             std::to_string(telemetry)})
-                    .out,
-                HasSubstr("<subsystem name="));
-    command(id_capture);
-    EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
-    command(id_stop);
 }
