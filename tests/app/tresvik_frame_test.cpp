@@ -62,25 +62,19 @@ struct frame_fixture : testing::Test {
 };
 } // namespace
 
-// A first start with no camera and no settings file: the header, the start-up rows in order, the
-// zero count. A frame queued before a stop finds no capture and leaves the status bar alone.
-// "Выход" closes the window, and nothing is written to the settings.
+// A first start with no camera and no settings file: the header and the start-up rows in order. A
+// frame queued before a stop finds no capture and leaves the status bar alone. "Выход" closes the
+// window, and nothing is written to the settings. Other thread events: the commands' test.
 TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
     frame->SetStatusText("before", 1);
     post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
     EXPECT_EQ(status(1), "before");
-    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
     post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_EQ(status(0), "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
     EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
     post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
-    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
     const std::string text = log_text();
     EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
-    EXPECT_THAT(text, AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
-                            HasSubstr("<font color='blue'>Condition wait exit</font>"),
-                            HasSubstr("0 camera(s) detected")));
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
+    EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
     EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
     size_t at = 0;
     for (const std::string& row :
@@ -222,7 +216,7 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         << "all ten, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
     reopen({telemetry, true});
-    ASSERT_TRUE(log_shows("bind: Address already in use (data service port " + port + ")"));
+    ASSERT_TRUE(log_shows("'red'>bind: Address already in use (data service port " + port + ")"));
     EXPECT_THAT(log_text(), HasSubstr("Борт: левый"));
     EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
                              std::to_string(telemetry)})
@@ -260,6 +254,6 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
     command(id_stop);
     EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_FALSE(enabled(id_stop));
-    EXPECT_TRUE(log_shows("Condition wait exit"));
+    EXPECT_TRUE(log_shows("'blue'>Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
 }

@@ -130,10 +130,7 @@ TEST_F(stitching, a_save_plan_covers_100_files_and_leaves_the_cursor_as_a_sequen
                                    {"dpp_end", frame_key(7)}});
     EXPECT_EQ(plan_save(session_reader(out("odd"))).keys, std::vector<std::string>{frame_key(120)});
     // Names keep the folder and an extension that can be written.
-    const char* const names[][2] = {{"/d/x.png", "/d/0000000007.png"},
-                                    {"/d/x.jpg", "/d/0000000007.jpg"},
-                                    {"/d/x", "/d/0000000007.png"},
-                                    {"/d/x.txt", "/d/0000000007.png"}};
-    for (const auto& name : names)
-        EXPECT_EQ(saved_frame_path(name[0], frame_key(7)), name[1]);
+    for (const char* name : {"/d/x.png", "/d/x", "/d/x.txt"})
+        EXPECT_EQ(saved_frame_path(name, frame_key(7)), "/d/0000000007.png") << name;
+    EXPECT_EQ(saved_frame_path("/d/x.jpg", frame_key(7)), "/d/0000000007.jpg");
 }
