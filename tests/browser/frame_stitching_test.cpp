@@ -75,6 +75,18 @@ TEST_F(stitching, a_frame_is_joined_with_the_neighbours_that_exist_or_an_error_r
     }).join();
     EXPECT_EQ(read_file(out("again.png")), read_file(out("middle.png")))
         << "the same image on any thread, whatever was stitched there before";
+    // Stitches take seconds: a cancel lets the one under way end and begins no other.
+    event_recorder owner;
+    int done = -1; // files done when the saver ended
+    owner.Bind(wxEVT_THREAD, [&](wxThreadEvent& event) {
+        if (event.GetId() == id_save_end)
+            done = event.GetInt();
+    });
+    frame_saver saver(&owner, three->handle(),
+                      std::vector<save_item>(3, {frame_key(20), out("middle.png")}));
+    saver.cancel();
+    ASSERT_TRUE(owner.pump_until([&] { return done >= 0; }));
+    EXPECT_LE(done, 1);
 }
 
 TEST(equalize_frame, spreads_a_dark_frame_over_the_whole_range) {
@@ -87,22 +99,6 @@ TEST(equalize_frame, spreads_a_dark_frame_over_the_whole_range) {
     EXPECT_EQ(std::pair(low, high), std::pair(0.0, 255.0));
     const cv::Mat pixels = frame.reshape(1, static_cast<int>(frame.total())); // one row a pixel
     EXPECT_EQ(cv::norm(pixels.col(0), pixels.col(2), cv::NORM_INF), 0);
-}
-
-// Stitches take seconds: a cancel lets the one under way end and begins no other.
-TEST_F(stitching, a_cancelled_saver_ends_after_the_stitch_under_way) {
-    const auto reader = session(3);
-    event_recorder owner;
-    int done = -1; // files done when the saver ended
-    owner.Bind(wxEVT_THREAD, [&](wxThreadEvent& event) {
-        if (event.GetId() == id_save_end)
-            done = event.GetInt();
-    });
-    const std::vector<save_item> items(3, {frame_key(20), out("middle.png")});
-    frame_saver saver(&owner, reader->handle(), items);
-    saver.cancel();
-    ASSERT_TRUE(owner.pump_until([&] { return done >= 0; }));
-    EXPECT_LE(done, 1);
 }
 
 TEST_F(stitching, a_save_plan_covers_100_files_and_leaves_the_cursor_as_a_sequential_save_would) {

@@ -7,18 +7,14 @@
 #include "service/png_encoder.h"
 #include "tests/recording/raw_session.h"
 
-namespace {
-std::vector<unsigned char> short_form(std::uint64_t first, std::uint32_t second,
-                                      std::uint32_t dpp) {
-    const auto bytes = short_request(first, second, dpp);
-    return {bytes.begin(), bytes.end()};
-}
-} // namespace
-
 // Texts longer than their field (20 and 16 bytes) are cut, and one that fills its field ends
 // there. A second code field of 0 or "" (the session being recorded) is the service's test's.
 TEST(data_protocol, requests_name_their_session_code_and_dpp_and_responses_their_length) {
     const std::string twenty(20, 'F'), sixteen(16, 'S');
+    const auto short_form = [](auto... numbers) {
+        const auto bytes = short_request(numbers...);
+        return std::vector<unsigned char>(bytes.begin(), bytes.end());
+    };
     const struct {
         std::vector<unsigned char> bytes;
         std::string code;

@@ -33,10 +33,7 @@ struct sender {
         const ssize_t got = recv(socket.native_handle(), bytes, sizeof bytes, 0);
         return got >= 0 ? std::optional(std::string(bytes, std::size_t(got))) : std::nullopt;
     }
-    std::optional<std::string> ask(const std::string& query) {
-        send(query);
-        return reply();
-    }
+    std::optional<std::string> ask(const std::string& query) { return send(query), reply(); }
 };
 
 std::optional<std::string> reply(const std::string& query, const wxString& side = L"левый",
