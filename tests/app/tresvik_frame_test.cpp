@@ -30,6 +30,10 @@ namespace {
 using testing::AllOf;
 using testing::HasSubstr;
 
+// The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
+const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
+
+// Starts with a first start's window: no settings file and no camera.
 struct frame_fixture : testing::Test {
     temp_home home;
     const bool no_cameras = (fake_sdk::reset(), true); // before the window looks for cameras
@@ -43,9 +47,8 @@ struct frame_fixture : testing::Test {
 
     // What the window's log pane received: what it wrote to the log file.
     std::string log_text() const {
-        return wxDynamicCast(frame->FindWindow(id_log_pane), log_viewer)
-            ->received_text()
-            .ToStdString();
+        auto* pane = wxDynamicCast(frame->FindWindow(id_log_pane), log_viewer);
+        return pane->received_text().ToStdString();
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
@@ -59,42 +62,6 @@ struct frame_fixture : testing::Test {
         event.SetString(text);
         frame->GetEventHandler()->ProcessEvent(event);
     }
-};
-} // namespace
-
-// A first start with no camera and no settings file: the header and the start-up rows in order. A
-// frame queued before a stop finds no capture and leaves the status bar alone. "Выход" closes the
-// window, and nothing is written to the settings. Other thread events: the commands' test.
-TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
-    frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
-    EXPECT_EQ(status(1), "before");
-    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
-    const std::string text = log_text();
-    EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
-    EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
-    EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
-    size_t at = 0;
-    for (const std::string& row :
-         {std::string("Начало работы. Версия: 650"), "OpenCV " + cv::getVersionString(),
-          wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
-          "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен")})
-        EXPECT_NE(at = text.find("<font color='blue'>" + row, at), std::string::npos) << row;
-    command(id_exit);
-    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
-    wxTheApp->ProcessIdle();
-    frame = nullptr;
-    EXPECT_FALSE(std::ifstream(settings_path()).good());
-}
-
-namespace {
-// The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
-const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
-
-// Starts with the window over no camera.
-struct camera_fixture : frame_fixture {
     // A new window over one camera of 64 x 48 Mono8 pixels on a fresh camera layer.
     void reopen(network_ports ports = {0, false}) {
         delete frame;
@@ -131,10 +98,37 @@ struct camera_fixture : frame_fixture {
 };
 } // namespace
 
+// A first start with no camera and no settings file: the header and the start-up rows in order. A
+// frame queued before a stop finds no capture and leaves the status bar alone. "Выход" closes the
+// window, and nothing is written to the settings. Other thread events: the commands' test.
+TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(status(1), "before");
+    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    const std::string text = log_text();
+    EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
+    EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
+    EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
+    size_t at = 0;
+    for (const std::string& row :
+         {std::string("Начало работы. Версия: 650"), "OpenCV " + cv::getVersionString(),
+          wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
+          "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен")})
+        EXPECT_NE(at = text.find("<font color='blue'>" + row, at), std::string::npos) << row;
+    command(id_exit);
+    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
+    wxTheApp->ProcessIdle();
+    frame = nullptr;
+    EXPECT_FALSE(std::ifstream(settings_path()).good());
+}
+
 // An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
 // The exposure mode setting is written even when the camera refuses the mode, and shown at the
 // next start.
-TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
+TEST_F(frame_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
     reopen();
     EXPECT_THAT(log_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
                                   HasSubstr("'blue'>" + logged_camera_id + "</font>"),
@@ -165,7 +159,7 @@ TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes
 // capturing. The ruler set in the options reaches the viewer, which takes over a session the data
 // service holds open (a client fetched a frame). A session recorded meanwhile shows once the
 // capture stops. Another program on the data service's port costs the service, and nothing else.
-TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
+TEST_F(frame_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
     const struct {
         int id;
         std::array<bool, 4> on;

@@ -48,8 +48,7 @@ struct service_fixture : testing::Test {
     void start(const wxString& port) {
         service = std::make_unique<service_thread>(&owner, port);
         ASSERT_EQ(service->Run(), wxTHREAD_NO_ERROR);
-        for (int i = 0; i < 500 && service->port() == 0 && service->IsAlive(); ++i)
-            std::this_thread::sleep_for(2ms);
+        owner.pump_until([&] { return service->port() != 0 || !service->IsAlive(); });
     }
     void stop() {
         if (!service)
