@@ -78,9 +78,8 @@ struct frame_fixture : testing::Test {
         const bool on = id == id_camera_list || id == id_exposure_list
                             ? frame->FindWindow(id)->IsEnabled()
                             : frame->GetMenuBar()->IsEnabled(id);
-        if (frame->GetToolBar()->FindById(id)) {
-            EXPECT_EQ(frame->GetToolBar()->GetToolEnabled(id), on) << id;
-        }
+        wxToolBar& tools = *frame->GetToolBar();
+        EXPECT_TRUE(!tools.FindById(id) || tools.GetToolEnabled(id) == on) << id;
         return on;
     }
     wxListCtrl* list() { return wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl); }
