@@ -1,13 +1,15 @@
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 #include <wx/init.h>
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
-#include "harness/child_process.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -38,40 +40,24 @@ test_tresvik& app() {
 }
 } // namespace
 
-// Another process of the same user holds the lock in the same home folder.
+// Another live process of the same user (the test's parent stands in) holds the lock in the same
+// home folder.
 TEST(tresvik_app, second_instance_of_the_same_user_shows_the_box_and_ends) {
     temp_home home;
-    child_process other(
-        {TRESVIK_INSTANCE_HOLDER, (app().GetAppName() + "-" + wxGetUserId()).ToStdString()});
-    ASSERT_EQ(other.line(), "held");
+    const std::string lock =
+        (home.path() + "/" + app().GetAppName() + "-" + wxGetUserId()).ToStdString();
+    std::ofstream(lock) << getppid();
+    std::filesystem::permissions(lock, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
     app().make_window = []() -> wxFrame* { throw std::logic_error("no window was to be made"); };
     EXPECT_FALSE(app().OnInit());
     EXPECT_EQ(app().boxes, std::vector{box("Error", L"Another program instance is already "
                                                     "running, aborting.")});
 }
 
-// "<goes on> <exit code, -1: not ended> <box>" for a standard or unknown error thrown while the
-// window is made or from an event handler.
-std::string outcome(bool at_start, bool standard) {
-    app().boxes.clear();
-    app().make_window = [standard]() -> wxFrame* {
-        if (standard)
-            throw std::runtime_error("Error opening JAI factory.");
-        throw 42;
-    };
-    // OnInit catches its own errors; one from an event handler reaches OnExceptionInMainLoop.
-    bool goes_on = false;
-    try {
-        goes_on = at_start ? app().OnInit() : (app().make_window(), true);
-    } catch (...) {
-        goes_on = !at_start && app().OnExceptionInMainLoop();
-    }
-    std::string text = std::to_string(goes_on) + " " + std::to_string(app().ended_with);
-    for (const std::string& shown : app().boxes)
-        text += " " + shown;
-    return text;
-}
-
+// A standard or unknown error thrown from an event handler (it reaches OnExceptionInMainLoop), then
+// while the window is made (OnInit catches its own): whether the program goes on, whether the
+// process was ended, and the boxes in order.
 TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     temp_home home;
     EXPECT_TRUE(app().OnInit());
@@ -79,17 +65,32 @@ TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->GetLabel(), L"Подвагонные камеры");
     EXPECT_TRUE(window->IsShown() && (window->GetWindowStyle() & wxMAXIMIZE));
-    EXPECT_TRUE(app().boxes.empty());
     delete window;
-    EXPECT_EQ(outcome(true, true), "0 -1 " + box("C++ exception", "Error opening JAI factory."));
-    EXPECT_EQ(outcome(false, true), "1 -1 " + box("C++ exception", "Error opening JAI factory."));
-    EXPECT_EQ(outcome(false, false),
-              "0 -1 " + box(L"Неизвестное исключение.", L"Программа будет завершена."));
-    EXPECT_EQ(outcome(true, false),
-              "0 1 " + box("Fatal error", "Unknown exception. Application will be closed"));
-    app().boxes.clear();
+    std::vector<std::string> outcomes; // "<goes on> <exit code, -1: not ended>"
+    const auto outcome = [&](bool goes_on) {
+        outcomes.push_back(std::to_string(goes_on) + " " + std::to_string(app().ended_with));
+    };
+    for (const bool standard : {true, false}) {
+        app().make_window = [standard]() -> wxFrame* {
+            if (standard)
+                throw std::runtime_error("Error opening JAI factory.");
+            throw 42;
+        };
+        try {
+            app().make_window();
+        } catch (...) {
+            outcome(app().OnExceptionInMainLoop());
+        }
+        outcome(app().OnInit());
+    }
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"1 -1", "0 -1", "0 -1", "0 1"}));
     app().OnUnhandledException();
-    EXPECT_EQ(app().boxes, std::vector{box("Error", "Unhandled exception", wxOK | wxCENTRE)});
+    EXPECT_EQ(app().boxes,
+              (std::vector{box("C++ exception", "Error opening JAI factory."),
+                           box("C++ exception", "Error opening JAI factory."),
+                           box(L"Неизвестное исключение.", L"Программа будет завершена."),
+                           box("Fatal error", "Unknown exception. Application will be closed"),
+                           box("Error", "Unhandled exception", wxOK | wxCENTRE)}));
     EXPECT_EQ(app().OnExit(), 0);
 }
 

@@ -1,4 +1,5 @@
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <shared_mutex>
 
@@ -9,7 +10,6 @@
 #include <opencv2/core/utility.hpp>
 
 #include <wx/app.h>
-#include <wx/dir.h>
 #include <wx/menu.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
@@ -17,6 +17,8 @@
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
 #include "browser/viewer_dialog.h"
+#include "harness/child_process.h"
+#include "log/log_viewer.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
 #include "tests/browser/scripted_prompts.h"
@@ -27,7 +29,12 @@
 namespace {
 using testing::AllOf;
 using testing::HasSubstr;
+using testing::Not;
 
+// The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
+const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
+
+// Starts with a first start's window: no settings file and no camera.
 struct frame_fixture : testing::Test {
     temp_home home;
     const bool no_cameras = (fake_sdk::reset(), true); // before the window looks for cameras
@@ -39,15 +46,10 @@ struct frame_fixture : testing::Test {
     }
     ~frame_fixture() override { delete frame; }
 
-    // The log of the window made last: a test that makes a second window may start a new file.
-    std::string log_file_text() const {
-        const wxString folder = home.path() + "/Velmora3/log";
-        wxArrayString names;
-        if (wxDir::Exists(folder)) // a missing folder would stop the test in a debug box
-            wxDir::GetAllFiles(folder, &names, "tresvik[*].html");
-        names.Sort(); // one process: the names differ only in their start time
-        EXPECT_FALSE(names.empty());
-        return names.empty() ? std::string() : read_file(names.Last().ToStdString());
+    // What the window's log pane received: what it wrote to the log file.
+    std::string log_text() const {
+        auto* pane = wxDynamicCast(frame->FindWindow(id_log_pane), log_viewer);
+        return pane->received_text().ToStdString();
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
     void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
@@ -61,60 +63,13 @@ struct frame_fixture : testing::Test {
         event.SetString(text);
         frame->GetEventHandler()->ProcessEvent(event);
     }
-};
-} // namespace
-
-// A first start with no camera and no settings file: the header, the start-up rows in order, the
-// zero count. A frame queued before a stop finds no capture and leaves the status bar alone.
-// "Выход" closes the window, and nothing is written to the settings.
-TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
-    frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
-    EXPECT_EQ(status(1), "before");
-    post(EVT_THREAD_STREAM_STATS, "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
-    EXPECT_EQ(status(0), "delivered: 1 lost: 0 await: 0 corrupt: 0 fps: 0");
-    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
-    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
-    const std::string text = log_file_text();
-    EXPECT_THAT(text, AllOf(HasSubstr("<font color='red'>Error reading serial serial_port.</font>"),
-                            HasSubstr("<font color='blue'>Condition wait exit</font>")));
-    EXPECT_NE(text.find("0 camera(s) detected"), std::string::npos);
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox)->GetCount(), 0u);
-    EXPECT_EQ(text.rfind("<html>\n<table>\n<tbody>\n<tr>\n", 0), 0u);
-    const std::string rows[] = {
-        "Начало работы. Версия: 650",
-        "OpenCV " + cv::getVersionString(),
-        wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
-        "Компьютер: " + wxGetHostName().ToStdString() + " (",
-        "Борт: не определен",
-    };
-    size_t at = 0;
-    for (const auto& row : rows) {
-        at = text.find("<font color='blue'>" + row, at);
-        EXPECT_NE(at, std::string::npos) << row;
-    }
-    command(id_exit);
-    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
-    wxTheApp->ProcessIdle();
-    frame = nullptr;
-    EXPECT_FALSE(std::ifstream(settings_path()).good());
-}
-
-namespace {
-// The id as the log file holds it: a row's message is text, so its '>' is written as an entity.
-const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
-
-struct camera_fixture : frame_fixture {
-    camera_fixture() { reopen(); }
     // A new window over one camera of 64 x 48 Mono8 pixels on a fresh camera layer.
-    void reopen() {
+    void reopen(network_ports ports = {0, false}) {
         delete frame;
         fake_sdk::reset();
         camera = fake_sdk::add_camera(
             {"TL=>GevTL , INT=>SD , DEV=>cam1", "GO-5000M", "127.0.0.1", 64, 48});
-        frame = make_frame();
+        frame = make_frame(ports);
     }
     fake_sdk::fake_camera camera{""};
     // A control on the toolbar, else the menu item; a tool of the same id must agree.
@@ -123,9 +78,8 @@ struct camera_fixture : frame_fixture {
         const bool on = id == id_camera_list || id == id_exposure_list
                             ? frame->FindWindow(id)->IsEnabled()
                             : frame->GetMenuBar()->IsEnabled(id);
-        if (frame->GetToolBar()->FindById(id)) {
-            EXPECT_EQ(frame->GetToolBar()->GetToolEnabled(id), on) << id;
-        }
+        wxToolBar& tools = *frame->GetToolBar();
+        EXPECT_TRUE(!tools.FindById(id) || tools.GetToolEnabled(id) == on) << id;
         return on;
     }
     wxListCtrl* list() { return wxDynamicCast(frame->FindWindow(id_database_list), wxListCtrl); }
@@ -138,46 +92,47 @@ struct camera_fixture : frame_fixture {
     bool log_shows(const std::string& text) {
         return fake_sdk::wait_until([&] {
             wxTheApp->ProcessPendingEvents();
-            return log_file_text().find(text) != std::string::npos;
+            return log_text().find(text) != std::string::npos;
         });
     }
 };
 } // namespace
 
-// An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
-// The exposure mode setting is written even when the camera refuses the mode, and shown at the
-// next start.
-TEST_F(camera_fixture, start_up_and_updates_open_the_preferred_camera_that_takes_the_exposure) {
-    EXPECT_THAT(log_file_text(), AllOf(HasSubstr("JAI "), HasSubstr("1 camera(s) detected"),
-                                       HasSubstr("'blue'>" + logged_camera_id + "</font>"),
-                                       HasSubstr("Active camera selected: " + logged_camera_id)));
-    auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
-    EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
-    command(id_update_cameras);
-    EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
-    fake_sdk::fail("J_Factory_GetNumOfCameras");
-    command(id_update_cameras);
-    EXPECT_THAT(log_file_text(), HasSubstr("'red'>Error getting number of cameras."));
-    EXPECT_EQ(cameras->GetCount(), 1u);
-    command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
-    EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
-    EXPECT_THAT(log_file_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
-    fake_sdk::fail("J_Camera_SetValueString ExposureMode");
-    EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
-                 std::runtime_error);
-    EXPECT_FALSE(std::ifstream(settings_path()).good()) << "written when the window goes";
-    reopen();
-    EXPECT_EQ(read_file(settings_path()), "exposure_mode=ContinuousPreset5\n");
-    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
-              "ContinuousPreset5");
+// A first start with no camera and no settings file: the start-up rows in order. A
+// frame queued before a stop finds no capture and leaves the status bar alone. "Выход" closes the
+// window, and nothing is written to the settings. Other thread events: the commands' test.
+TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
+    frame->SetStatusText("before", 1);
+    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    EXPECT_EQ(status(1), "before");
+    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    const std::string text = log_text();
+    EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
+    EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
+    size_t at = 0;
+    for (const std::string& row :
+         {std::string("Начало работы. Версия: 650"), "OpenCV " + cv::getVersionString(),
+          wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
+          "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен")})
+        EXPECT_NE(at = text.find("<font color='blue'>" + row, at), std::string::npos) << row;
+    command(id_exit);
+    EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
+    wxTheApp->ProcessIdle();
+    frame = nullptr;
+    EXPECT_FALSE(std::ifstream(settings_path()).good());
 }
 
 // Columns: no camera and no session listed; a camera and the session listed (the write path set
 // in the options is indexed at start-up, the stored side is in its row); the session selected;
 // capturing. The ruler set in the options reaches the viewer, which takes over a session the data
 // service holds open (a client fetched a frame). A session recorded meanwhile shows once the
-// capture stops.
-TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture) {
+// capture stops. Another program on the data service's port costs the service, and nothing else.
+// An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
+// The exposure mode setting is written even when the camera refuses the mode, and shown at the
+// next start.
+TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and_the_capture) {
     const struct {
         int id;
         std::array<bool, 4> on;
@@ -194,10 +149,13 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         for (const auto& row : table)
             EXPECT_EQ(enabled(row.id), row.on[column]) << row.id << " in column " << column;
     };
-    delete frame;
-    fake_sdk::reset();
-    frame = make_frame();
     check(0);
+    using namespace boost::asio;
+    io_context events;
+    ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
+    const std::string port = std::to_string(taken.local_endpoint().port());
+    const std::uint16_t telemetry =
+        ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
     temp_dir root;
     write_raw_session(root.path() + "/a", {{"0000000007", jpeg_of(test_frame(1))},
                                            {"dpp_end", "0000000007"},
@@ -211,15 +169,37 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
         grid.SetPropertyValue("write_path", wxString(root.path()));
         grid.SetPropertyValue("scale", 1.5);
         grid.SetPropertyValue("show_scale", false);
+        grid.SetPropertyValue("data_service_port", wxString(port));
         dynamic_cast<tresvik_options&>(dialog).accept();
         return true;
     };
     command(id_options);
-    EXPECT_NE(read_file(settings_path()).find("data_service_port=12600"), std::string::npos)
+    EXPECT_EQ(read_file(settings_path()),
+              "side=левый\ndriver=SocketDriver\nrotate180=0\nshow_scale=0\nscale=1.5\nwrite_path=" +
+                  root.path() +
+                  "\ndpp_port=COM1\ncoordinate_server_address=127.0.0.1\ncoordinate_server_port="
+                  "12500\ndata_service_port=" +
+                  port + "\n")
         << "all ten, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
-    reopen();
-    EXPECT_THAT(log_file_text(), HasSubstr("Борт: левый"));
+    reopen({telemetry, true});
+    ASSERT_TRUE(log_shows("'red'>bind: Address already in use (data service port " + port + ")"));
+    EXPECT_THAT(log_text(), AllOf(HasSubstr("Борт: левый"), HasSubstr("JAI "),
+                                  HasSubstr("1 camera(s) detected"),
+                                  HasSubstr("'blue'>" + logged_camera_id + "</font>"),
+                                  HasSubstr("Active camera selected: " + logged_camera_id)));
+    auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
+    EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
+    command(id_update_cameras);
+    EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
+    fake_sdk::fail("J_Factory_GetNumOfCameras");
+    command(id_update_cameras);
+    EXPECT_THAT(log_text(), HasSubstr("'red'>Error getting number of cameras."));
+    EXPECT_EQ(cameras->GetCount(), 1u);
+    EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
+                             std::to_string(telemetry)})
+                    .out,
+                HasSubstr("<subsystem name="));
     wxListCtrl* list = this->list();
     ASSERT_EQ(list->GetItemCount(), 1);
     EXPECT_EQ(list->GetItemText(0, 0), "A7 : 12");
@@ -252,31 +232,18 @@ TEST_F(camera_fixture, commands_follow_the_camera_the_selection_and_the_capture)
     command(id_stop);
     EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_FALSE(enabled(id_stop));
-    EXPECT_TRUE(log_shows("Condition wait exit"));
+    EXPECT_TRUE(log_shows("'blue'>Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
-}
-
-// Another program on the data service's port costs the service, and nothing else.
-TEST_F(camera_fixture, a_taken_data_service_port_leaves_the_window_and_telemetry_working) {
-    using namespace boost::asio;
-    io_context events;
-    ip::tcp::acceptor taken(events, {ip::tcp::v4(), 0});
-    const unsigned port = taken.local_endpoint().port();
-    std::ofstream(settings_path()) << "data_service_port=" << port << "\n";
-    const std::uint16_t telemetry =
-        ip::udp::socket(events, {ip::udp::v4(), 0}).local_endpoint().port();
-    delete frame; // the first window stored nothing, so it leaves the file as it is
-    frame = make_frame({telemetry, true});
-    ASSERT_TRUE(
-        log_shows("bind: Address already in use (data service port " + std::to_string(port) + ")"));
-    ip::udp::socket asker(events, {ip::udp::v4(), 0});
-    asker.send_to(buffer(std::string("<q command=\"status\"/>")),
-                  {ip::make_address("127.0.0.1"), telemetry});
-    ASSERT_TRUE(fake_sdk::wait_until([&] { return asker.available() > 0; }));
-    char reply[512] = {};
-    asker.receive(buffer(reply));
-    EXPECT_THAT(reply, HasSubstr("<subsystem name="));
-    command(id_capture);
-    EXPECT_TRUE(enabled(id_stop)) << "capturing goes on without the service";
-    command(id_stop);
+    command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
+    EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
+    EXPECT_THAT(log_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
+    fake_sdk::fail("J_Camera_SetValueString ExposureMode");
+    EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
+                 std::runtime_error);
+    EXPECT_THAT(read_file(settings_path()), Not(HasSubstr("exposure")))
+        << "written when the window goes";
+    reopen();
+    EXPECT_THAT(read_file(settings_path()), HasSubstr("\nexposure_mode=ContinuousPreset5\n"));
+    EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
+              "ContinuousPreset5");
 }

@@ -57,7 +57,8 @@ struct list_fixture : testing::Test {
 } // namespace
 
 // Only a yes removes; a session folder that is a link to data elsewhere, or a link inside a
-// folder, loses the link, never the data.
+// folder, loses the link, never the data. A removal that leaves files (where a file can be made
+// immutable) is reported with them.
 TEST_F(list_fixture, delete_asks_and_never_follows_a_link_out_of_the_folder) {
     temp_dir elsewhere;
     write_raw_session(elsewhere.path() + "/kept", {{"session", "code-linked"}, {"version", "1"}});
@@ -79,9 +80,6 @@ TEST_F(list_fixture, delete_asks_and_never_follows_a_link_out_of_the_folder) {
     EXPECT_TRUE(fs::exists(elsewhere.path() + "/kept/CURRENT"));
     EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(list_fixture, a_removal_that_leaves_files_is_reported_with_them) {
     const std::string stuck = folder("b") + "/CURRENT";
     const int fd = open(stuck.c_str(), O_RDONLY);
     int flags = FS_IMMUTABLE_FL;

@@ -33,34 +33,6 @@ TEST(ruler, scale_bar_ticks_and_labels_follow_the_ruler_scale_and_the_zoom) {
         EXPECT_EQ(ruler.texts[index].at, at) << index;
 }
 
-TEST(panel_view, wheel_notches_change_the_zoom_by_one_and_stop_at_one) {
-    const struct {
-        int rotation, delta;
-        double zoom;
-    } turns[] = {{120, 120, 2.0}, {240, 120, 4.0}, {-120, 120, 3.0}, {-600, 120, 1.0},
-                 {60, 120, 1.5},  {120, 0, 1.5},   {-60, 120, 1.0}};
-    panel_view view;
-    for (const auto& turn : turns) {
-        turn_wheel(view, turn.rotation, turn.delta);
-        EXPECT_EQ(view.zoom, turn.zoom) << turn.rotation << "/" << turn.delta;
-    }
-}
-
-TEST(panel_view, a_drag_moves_the_offset_by_window_pixels_and_the_ruler_follows_the_pointer) {
-    panel_view view;
-    const auto offset_and_origin = [&view] { return std::pair(view.offset, view.origin); };
-    move_pointer(view, {30, 40}, true); // a button pressed outside the panel drags nothing
-    EXPECT_EQ(offset_and_origin(), std::pair(view_point{0, 0}, view_point{30, 40}));
-    view.zoom = 2.0;
-    press_left(view, {10, 10});
-    move_pointer(view, {15, 7}, true);
-    move_pointer(view, {16, 7}, true);
-    EXPECT_EQ(offset_and_origin(), std::pair(view_point{6, -3}, view_point{16, 7}));
-    release_left(view);
-    move_pointer(view, {50, 50}, false);
-    EXPECT_EQ(offset_and_origin(), std::pair(view_point{6, -3}, view_point{50, 50}));
-}
-
 // However far the zoom goes, no more pixels are made than the window shows.
 TEST(visible_part, costs_the_window_not_the_zoom) {
     cv::Mat frame(1200, 1920, CV_8UC3, cv::Scalar(1, 2, 3));

@@ -21,7 +21,10 @@
 
 namespace {
 using namespace std::chrono_literals;
+using testing::AllOf;
+using testing::ElementsAre;
 using testing::HasSubstr;
+using testing::StartsWith;
 
 // An indexed session "A7 : 12" with a large frame at 200, and the service on a free port.
 struct service_fixture : testing::Test {
@@ -45,8 +48,7 @@ struct service_fixture : testing::Test {
     void start(const wxString& port) {
         service = std::make_unique<service_thread>(&owner, port);
         ASSERT_EQ(service->Run(), wxTHREAD_NO_ERROR);
-        for (int i = 0; i < 500 && service->port() == 0 && service->IsAlive(); ++i)
-            std::this_thread::sleep_for(2ms);
+        owner.pump_until([&] { return service->port() != 0 || !service->IsAlive(); });
     }
     void stop() {
         if (!service)
@@ -59,9 +61,37 @@ struct service_fixture : testing::Test {
 };
 } // namespace
 
-// A stored frame comes as the PNG of what decoding its JPEG in colour gives; anything else as the
-// grey not-found picture. A second code field of "" or 0 reads the session being recorded.
+// A fetch that fails (a recording holds the folder) answers four zero bytes, is reported, and the
+// connection goes on. The client tool fails on no image (length 0) and on a file it cannot write,
+// and tells the size and geometry of a PNG it saved. A stored frame comes as the PNG of what
+// decoding its JPEG in colour gives; anything else as the grey not-found picture. A second code
+// field of "" or 0 reads the session being recorded.
 TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_found_picture) {
+    // "<exit code> <output>" of the client tool.
+    const auto fetch = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {built_program("tresvik-client"), "fetch", "--port",
+                                             std::to_string(service->port())});
+        const program_run run = run_program(arguments);
+        return std::to_string(run.exit_code) + " " + run.out + run.err;
+    };
+    data_client client(service->port());
+    const std::string png = root.path() + "/out.png";
+    session_writer holder;
+    holder.open(session);
+    client.send(long_request("A7", "12", 100));
+    EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
+    EXPECT_THAT(fetch({"A7", "12", "100", png}), AllOf(StartsWith("1 "), HasSubstr("length 0")));
+    holder.close();
+    client.send(long_request("A7", "12", 100));
+    EXPECT_GT(client.response().value_or(std::vector<unsigned char>()).size(), 4u);
+    EXPECT_THAT(fetch({"A7", "12", "100", png}),
+                AllOf(StartsWith("0 "), HasSubstr("160 x 120, 3 channel(s)")));
+    EXPECT_EQ(cv::imread(png, cv::IMREAD_UNCHANGED).channels(), 3);
+    EXPECT_THAT(fetch({"--short", "0xA7", "12", "100", png}),
+                AllOf(StartsWith("0 "), HasSubstr("640 x 480, 1 channel(s)")))
+        << "an unknown session gets the not-found picture";
+    EXPECT_THAT(fetch({"A7", "12", "100", root.path() + "/no/x.png"}),
+                AllOf(StartsWith("1 "), HasSubstr("/no/x.png: cannot write the file")));
     current_session.open(root.path() + "/live");
     current_session.record_frame(test_frame(5), 500);
     const auto live_short = short_request(0x1a2b, 0, 500);
@@ -76,7 +106,6 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
         {long_request("A7", "13", 100), not_found_image(L"A7 : 13", 100)},
         {long_request("", "", 501), not_found_image(501)}, // a metadata value, no frame
     };
-    data_client client(service->port());
     for (const auto& [request, expected] : cases) {
         client.send(request);
         const auto response = client.response();
@@ -87,44 +116,14 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
             expected));
     }
     current_session.close();
-    EXPECT_TRUE(errors().empty());
+    EXPECT_THAT(errors(), ElementsAre(HasSubstr("LOCK"), HasSubstr("LOCK")));
 }
 
-// The client tool fails on no image (length 0) and on a file it cannot write, and tells the
-// size and geometry of a PNG it saved.
-TEST_F(service_fixture, a_failed_fetch_answers_four_zero_bytes_and_the_connection_goes_on) {
-    const auto fetch = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {built_program("tresvik-client"), "fetch", "--port",
-                                             std::to_string(service->port())});
-        return run_program(arguments);
-    };
-    const std::string png = root.path() + "/out.png";
-    session_writer holder; // holds the folder's lock, as a recording would
-    holder.open(session);
-    data_client client(service->port());
-    client.send(long_request("A7", "12", 100));
-    EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
-    EXPECT_THAT(errors(), testing::Contains(HasSubstr("LOCK")));
-    const program_run empty = fetch({"A7", "12", "100", png});
-    EXPECT_EQ(empty.exit_code, 1);
-    EXPECT_THAT(empty.err, HasSubstr("length 0"));
-    holder.close();
-    client.send(long_request("A7", "12", 100));
-    EXPECT_GT(client.response().value_or(std::vector<unsigned char>()).size(), 4u);
-    const program_run stored = fetch({"A7", "12", "100", png});
-    EXPECT_EQ(stored.exit_code, 0) << stored.err;
-    EXPECT_THAT(stored.out, HasSubstr("160 x 120, 3 channel(s)"));
-    EXPECT_EQ(cv::imread(png, cv::IMREAD_UNCHANGED).channels(), 3);
-    const program_run unknown = fetch({"--short", "0xA7", "12", "100", png});
-    EXPECT_EQ(unknown.exit_code, 0) << "an unknown session gets the not-found picture";
-    EXPECT_THAT(unknown.out, HasSubstr("640 x 480, 1 channel(s)"));
-    const program_run unwritable = fetch({"A7", "12", "100", root.path() + "/no/x.png"});
-    EXPECT_EQ(unwritable.exit_code, 1);
-    EXPECT_THAT(unwritable.err, HasSubstr("/no/x.png: cannot write the file"));
-}
-
-// Whatever the bytes of a whole request, the response is whole.
-TEST_F(service_fixture, only_whole_requests_get_a_response_and_any_other_size_closes) {
+// Whatever the bytes of a whole request, the response is whole. One client vanishes while its
+// large response is being sent, others never read: one more is served all the same, and stopping
+// with responses in flight touches nothing freed. A port setting that is no number is reported;
+// the rest of the program goes on without the service (a taken port: the main window's test).
+TEST_F(service_fixture, only_whole_requests_get_a_response_and_no_client_holds_up_the_others) {
     std::mt19937 random(9);
     for (std::size_t size : {15, 16, 17, 32, 1023, 1024}) {
         std::vector<unsigned char> bytes(size);
@@ -141,11 +140,6 @@ TEST_F(service_fixture, only_whole_requests_get_a_response_and_any_other_size_cl
     const auto rows = owner.texts(EVT_THREAD_LOG_INFO);
     EXPECT_EQ(rows[0], "Incoming connection from: 127.0.0.1");
     EXPECT_EQ(std::count(rows.begin(), rows.end(), "Connection closed"), 2) << "clients that left";
-}
-
-// One client vanishes while its large response is being sent, others never read: one more is
-// served all the same, and stopping with responses in flight touches nothing freed.
-TEST_F(service_fixture, clients_that_vanish_or_never_read_hold_up_no_one) {
     std::vector<std::unique_ptr<data_client>> idle;
     for (int i = 0; i < 3; ++i) {
         idle.push_back(std::make_unique<data_client>(service->port()));
@@ -158,14 +152,10 @@ TEST_F(service_fixture, clients_that_vanish_or_never_read_hold_up_no_one) {
         ASSERT_TRUE(served.response(5s)) << i;
     }
     stop();
-}
-
-// The rest of the program goes on without the service (a taken port: the main window's test).
-TEST_F(service_fixture, a_port_setting_that_is_no_number_is_reported) {
-    stop();
+    const std::size_t before = errors().size();
     start("12x");
-    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, 1));
-    EXPECT_THAT(errors()[0], HasSubstr("\"12x\""));
+    ASSERT_TRUE(owner.pump_until_count(EVT_THREAD_LOG_ERROR, before + 1));
+    EXPECT_THAT(errors()[before], HasSubstr("\"12x\""));
     EXPECT_TRUE(service->port() == 12600 || !owner.texts(EVT_THREAD_SERVICE_DOWN).empty());
 }
 
