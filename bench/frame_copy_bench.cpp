@@ -22,7 +22,7 @@ template <typename Copy> double nanoseconds_per_frame(Copy copy) {
 } // namespace
 
 int main() {
-    const frame_geometry geometry{1920, 1200, 0x01080001, 8};
+    const frame_geometry geometry{1920, 1200, J_GVSP_PIX_MONO8, 8};
     frame_buffer buffer(geometry);
     const auto bytes = static_cast<std::size_t>(buffer.frame_bytes());
     std::vector<std::uint8_t> source(bytes, 0x5A);
@@ -44,7 +44,7 @@ int main() {
     std::printf("ratio:               %10.2f (goal <= 1.5)\n", store / bare);
 
     // For reference: the per-pixel path a 16-bit camera takes (no goal).
-    frame_buffer wide(frame_geometry{1920, 1200, 0x01100007, 16});
+    frame_buffer wide(frame_geometry{1920, 1200, J_GVSP_PIX_MONO16, 16});
     std::vector<std::uint8_t> wide_source(static_cast<std::size_t>(wide.frame_bytes()), 0x5A);
     const double convert = nanoseconds_per_frame([&](int i) {
         wide.store(wide_source.data(), wide_source.size(), static_cast<std::uint64_t>(i));

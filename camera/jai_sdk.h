@@ -57,6 +57,12 @@ constexpr int BUFFER_INFO_XPADDING = 14;              // 4
 constexpr int BUFFER_INFO_BLOCKID = 16;               // 8
 constexpr int BUFFER_INFO_PIXELTYPE = 20;             // 8: GenICam pixel format code
 constexpr int BUFFER_INFO_NUM_PACKETS_MISSING = 1001; // 4
+// GigE Vision pixel formats, as BUFFER_INFO_PIXELTYPE and the PixelFormat node give them; bits 16
+// to 23 hold the bits per pixel.
+constexpr std::int64_t J_GVSP_PIX_MONO8 = 0x01080001;
+constexpr std::int64_t J_GVSP_PIX_MONO12 = 0x01100005;
+constexpr std::int64_t J_GVSP_PIX_MONO16 = 0x01100007;
+constexpr std::int64_t J_GVSP_PIX_MONO12_PACKED = 0x010C0006;
 // J_Event_WaitForCondition results.
 constexpr std::uint32_t J_COND_WAIT_TIMEOUT = 0;
 constexpr std::uint32_t J_COND_WAIT_SIGNAL = 1;

@@ -24,6 +24,7 @@
 #include "tests/browser/scripted_prompts.h"
 #include "tests/camera/fake_jai_sdk.h"
 #include "tests/recording/raw_session.h"
+#include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -90,7 +91,7 @@ struct frame_fixture : testing::Test {
     }
     // Lets the capture thread's queued events reach the window until the text is in the log.
     bool log_shows(const std::string& text) {
-        return fake_sdk::wait_until([&] {
+        return eventually([&] {
             wxTheApp->ProcessPendingEvents();
             return log_text().find(text) != std::string::npos;
         });
@@ -219,11 +220,10 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
     command(id_capture);
     check(3);
-    ASSERT_TRUE(
-        fake_sdk::wait_until([&] { return camera.acquiring() && camera.queued_buffers() == 20; }));
+    ASSERT_TRUE(eventually([&] { return camera.acquiring() && camera.queued_buffers() == 20; }));
     for (std::uint64_t t = 1; t <= 10; ++t)
         ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
-    ASSERT_TRUE(fake_sdk::wait_until([&] {
+    ASSERT_TRUE(eventually([&] {
         wxTheApp->ProcessPendingEvents();
         return status(1).StartsWith("timestamp: 10 ");
     }));

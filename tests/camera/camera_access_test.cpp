@@ -30,7 +30,7 @@ TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_pre
 TEST_F(access_fixture, enumeration_discovers_once_and_an_open_camera_gives_its_frame_geometry) {
     fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>b", "Beta", "127.0.0.2"});
     const auto camera = fake_sdk::add_camera(
-        {"TL=>GevTL , INT=>FD , DEV=>a", "Alpha", "127.0.0.3", 640, 480, fake_sdk::mono12_packed});
+        {"TL=>GevTL , INT=>FD , DEV=>a", "Alpha", "127.0.0.3", 640, 480, J_GVSP_PIX_MONO12_PACKED});
     fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>c", "Beta", "127.0.0.2"});
     EXPECT_EQ(enumerate_cameras(factory),
               (camera_list{{"Alpha 127.0.0.3 [FilterDriver]", "TL=>GevTL , INT=>FD , DEV=>a"},
@@ -53,7 +53,7 @@ TEST_F(access_fixture, enumeration_discovers_once_and_an_open_camera_gives_its_f
         EXPECT_EQ(buffer.image.size(), cv::Size(640, 480));
         EXPECT_EQ(buffer.image.type(), CV_8UC1);
         EXPECT_EQ(cv::countNonZero(buffer.image) + buffer.timestamp, 0u);
-        EXPECT_EQ(buffer.pixel_format, fake_sdk::mono12_packed);
+        EXPECT_EQ(buffer.pixel_format, J_GVSP_PIX_MONO12_PACKED);
         EXPECT_EQ(buffer.frame_bytes(), 640 * 480 * 12 / 8);
     }
     EXPECT_EQ(fake_sdk::open_resources().cameras, 0u);

@@ -91,7 +91,7 @@ protected:
     // Starts, and tells whether the camera was told to send.
     bool started() {
         start();
-        return fake_sdk::wait_until([this] { return camera_.acquiring(); });
+        return eventually([this] { return camera_.acquiring(); });
     }
 
     // Delivers one frame and waits until the thread has reported it.
@@ -184,14 +184,14 @@ TEST_F(capture_test, frames_and_time_outs_post_their_lines_and_a_stop_frees_bloc
 // The overlay is the side read when the mode is made, by default the left.
 TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side_at_the_start) {
     read_settings("rotate180=1\nside=правый\n");
-    open_camera({"INT=>SD::wide", "", "", 8, 4, fake_sdk::mono16});
+    open_camera({"INT=>SD::wide", "", "", 8, 4, J_GVSP_PIX_MONO16});
     ASSERT_TRUE(started());
     config_->Write("side", "левый");
     EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
     deliver(ramp(64, 0), 1);
     EXPECT_EQ(image(), ramp(32, 63, -2));
     read_settings("");
-    open_camera({"INT=>SD::padded", "", "", 8, 4, fake_sdk::mono8, 4});
+    open_camera({"INT=>SD::padded", "", "", 8, 4, J_GVSP_PIX_MONO8, 4});
     camera_.set_int("PayloadSize", 56);
     ASSERT_TRUE(started());
     std::vector<std::uint8_t> frame = ramp(56, 0);
@@ -269,7 +269,7 @@ TEST_F(capture_test, an_exit_requested_during_set_up_ends_the_thread) {
         capture_thread thread(&events_, *config_, handle_, buffer, [] { return std::int64_t{0}; });
         fake_sdk::hold(call);
         ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
-        ASSERT_TRUE(fake_sdk::wait_until([&] { return fake_sdk::count_calls(call) > made; }));
+        ASSERT_TRUE(eventually([&] { return fake_sdk::count_calls(call) > made; }));
         thread.request_exit();
         fake_sdk::release_hold();
         thread.Wait();
@@ -312,7 +312,7 @@ TEST_F(capture_test, readers_of_a_running_capture_never_see_a_half_written_frame
     std::vector<std::uint8_t> frame(640 * 240);
     for (std::uint64_t timestamp = 1; timestamp <= 300; ++timestamp) {
         std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
-        ASSERT_TRUE(fake_sdk::wait_until([&] { return camera_.deliver_frame(frame, timestamp); }));
+        ASSERT_TRUE(eventually([&] { return camera_.deliver_frame(frame, timestamp); }));
     }
     ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, 300));
     EXPECT_EQ(reader.stop(), 0);
@@ -332,17 +332,17 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_bu
     } cases[] = {
         {0x01040001, 2, 0, {1, 2}, {1, 2}}, // four bits
         // Little-endian 0x12AB, 0xFF01, 0x0080.
-        {fake_sdk::mono16, 3, 0, {0xAB, 0x12, 0x01, 0xFF, 0x80, 0x00}, {0x12, 0xFF, 0x00}},
+        {J_GVSP_PIX_MONO16, 3, 0, {0xAB, 0x12, 0x01, 0xFF, 0x80, 0x00}, {0x12, 0xFF, 0x00}},
         // 0x0ABC and 0x0FFF in sixteen bits.
-        {fake_sdk::mono12, 2, 0, {0xBC, 0x0A, 0xFF, 0x0F}, {0xAB, 0xFF}},
+        {J_GVSP_PIX_MONO12, 2, 0, {0xBC, 0x0A, 0xFF, 0x0F}, {0xAB, 0xFF}},
         // 0xAB1, 0xCD2, 0xEF3: two pixels in three bytes, the last pair half used.
-        {fake_sdk::mono12_packed, 3, 0, {0xAB, 0x21, 0xCD, 0xEF, 0x03}, {0xAB, 0xCD, 0xEF}},
+        {J_GVSP_PIX_MONO12_PACKED, 3, 0, {0xAB, 0x21, 0xCD, 0xEF, 0x03}, {0xAB, 0xCD, 0xEF}},
         // Mono10p: 0x3FF and 0x155 packed from bit 0 upwards.
         {0x010A0046, 2, 0, {0xFF, 0x57, 0x05}, {0xFF, 0x55}},
         {0x7F180014, 2, 0, {1, 2, 3, 4, 5, 6}, {3, 6}}, // 24 bits under a stray top byte
-        {fake_sdk::mono8, 3, 2, {1, 2, 3, 0xEE, 0xEE, 4, 5, 6, 0xEE, 0xEE}, {1, 2, 3, 4, 5, 6}},
-        {fake_sdk::mono16, 1, 1, {0x01, 0x10, 0xEE, 0x03, 0x30, 0xEE}, {0x10, 0x30}},
-        {fake_sdk::mono12_packed, 1, 1, {0xAB, 0x01, 0xEE, 0xCD, 0x02, 0xEE}, {0xAB, 0xCD}},
+        {J_GVSP_PIX_MONO8, 3, 2, {1, 2, 3, 0xEE, 0xEE, 4, 5, 6, 0xEE, 0xEE}, {1, 2, 3, 4, 5, 6}},
+        {J_GVSP_PIX_MONO16, 1, 1, {0x01, 0x10, 0xEE, 0x03, 0x30, 0xEE}, {0x10, 0x30}},
+        {J_GVSP_PIX_MONO12_PACKED, 1, 1, {0xAB, 0x01, 0xEE, 0xCD, 0x02, 0xEE}, {0xAB, 0xCD}},
     };
     std::uint64_t timestamp = 0;
     for (const auto& c : cases) {
@@ -354,7 +354,7 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_bu
     }
     // Each source below is allocated at exactly its size, so AddressSanitizer reports any read
     // past it; the canary bytes after the image catch writes past the buffer.
-    for (std::int64_t format : {fake_sdk::mono8, fake_sdk::mono16, fake_sdk::mono12_packed})
+    for (std::int64_t format : {J_GVSP_PIX_MONO8, J_GVSP_PIX_MONO16, J_GVSP_PIX_MONO12_PACKED})
         for (std::size_t padding : {0, 3}) {
             frame_buffer buffer({5, 3, format, bits_per_pixel_of(format)});
             const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
@@ -369,7 +369,7 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_bu
 }
 
 TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
-    frame_buffer buffer({2, 2, fake_sdk::mono8, 8});
+    frame_buffer buffer({2, 2, J_GVSP_PIX_MONO8, 8});
     const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4};
     buffer.store(first.data(), first.size(), 5);
     cv::Mat copy, known;
@@ -385,7 +385,7 @@ TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
 // A writer stores uniform frames whose value is their timestamp's low byte, while one reader
 // copies every frame and another only the new ones: each copy is one whole frame.
 TEST(frame_buffer, readers_never_see_a_half_written_frame) {
-    frame_buffer buffer({1920, 120, fake_sdk::mono8, 8});
+    frame_buffer buffer({1920, 120, J_GVSP_PIX_MONO8, 8});
     std::vector<std::uint8_t> frame(buffer.image.total());
     frame_copier every(buffer, false), only_new(buffer, true);
     for (std::uint64_t timestamp = 1; every.reads + only_new.reads < 400 && timestamp < 1000000;

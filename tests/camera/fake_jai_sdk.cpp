@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <type_traits>
 
 #include <gtest/gtest.h>
@@ -502,14 +501,6 @@ resources open_resources() {
             open.announced_bytes += buffer->size;
         return open;
     });
-}
-
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(1)))
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-    return true;
 }
 
 } // namespace fake_sdk

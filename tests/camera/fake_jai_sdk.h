@@ -1,8 +1,6 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,18 +15,13 @@
 // then, so that AddressSanitizer reports memory freed too early.
 namespace fake_sdk {
 
-constexpr std::int64_t mono8 = 0x01080001;
-constexpr std::int64_t mono12 = 0x01100005;
-constexpr std::int64_t mono16 = 0x01100007;
-constexpr std::int64_t mono12_packed = 0x010C0006;
-
 struct camera_setup {
     std::string id;
     std::string model = "FakeCam";
     std::string address = "127.0.0.1";
     std::int64_t width = 8;
     std::int64_t height = 4;
-    std::int64_t pixel_format = mono8;
+    std::int64_t pixel_format = J_GVSP_PIX_MONO8;
     std::uint32_t line_padding = 0; // bytes after each line, as BUFFER_INFO_XPADDING reports
 };
 
@@ -73,9 +66,5 @@ struct resources {
     std::size_t announced_bytes = 0;
 };
 resources open_resources();
-
-// Polls the predicate (which may call this API) until it holds or the deadline passes.
-bool wait_until(const std::function<bool()>& condition,
-                std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
 } // namespace fake_sdk

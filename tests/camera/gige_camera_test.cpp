@@ -37,7 +37,7 @@ constexpr long long prompt_stop_ms = 1500;
 constexpr std::uint32_t width = 320;
 constexpr std::uint32_t height = 240;
 constexpr std::uint32_t speed = 8;
-constexpr std::uint64_t mono8 = 0x01080001;
+constexpr std::uint64_t mono8 = J_GVSP_PIX_MONO8;
 
 long long milliseconds_since(steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - start)

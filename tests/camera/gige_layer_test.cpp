@@ -37,19 +37,18 @@ TEST(gige_layer_util, camera_ids_name_the_socket_driver_and_texts_are_copied_or_
 
 // The rows whose bytes stay as they are must be refused.
 TEST(image_rotate, turns_whole_pixels_by_180_degrees_and_refuses_what_it_cannot_turn) {
-    const std::uint64_t mono8 = 0x01080001, mono16 = 0x01100007, mono12_packed = 0x010C0006;
     const struct {
         std::uint64_t type;
         std::uint32_t width, height;
         int kind;
         std::vector<std::uint8_t> bytes, turned;
     } cases[] = {
-        {mono8, 3, 2, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {6, 5, 4, 3, 2, 1}},
-        {mono16, 3, 1, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {5, 6, 3, 4, 1, 2}},
+        {J_GVSP_PIX_MONO8, 3, 2, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {6, 5, 4, 3, 2, 1}},
+        {J_GVSP_PIX_MONO16, 3, 1, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {5, 6, 3, 4, 1, 2}},
         {0, 3, 1, J_ROTATE_180, {1, 2, 3}, {3, 2, 1}}, // fewer than 8 bits count as 8
-        {mono16, 4, 2, J_ROTATE_180, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {mono12_packed, 4, 1, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
-        {mono8, 2, 2, 1, {1, 2, 3, 4}, {1, 2, 3, 4}},
+        {J_GVSP_PIX_MONO16, 4, 2, J_ROTATE_180, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {J_GVSP_PIX_MONO12_PACKED, 4, 1, J_ROTATE_180, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
+        {J_GVSP_PIX_MONO8, 2, 2, 1, {1, 2, 3, 4}, {1, 2, 3, 4}},
     };
     for (auto c : cases) {
         J_tIMAGE_INFO image{};

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -76,8 +77,9 @@ struct step_fixture : session_db_test {
                                 image.copyTo(copy);
                             return timestamp;
                         },
-                        [] { return std::tm{33, 5, 12, 4, 2, 121}; }}; // 2021.03.04 12.05.33
+                        [] { return *std::gmtime(&session_start); }};
 
+    static constexpr std::time_t session_start = 1614859533; // 2021.03.04 12.05.33 UTC
     void next_frame(int grey) {
         image = cv::Mat(8, 8, CV_8UC1, cv::Scalar(grey));
         ++timestamp;

@@ -15,9 +15,9 @@
 #include <wx/fileconf.h>
 #include <wx/sstream.h>
 
+#include "harness/child_process.h"
 #include "recording/odometer_decoder.h"
 #include "tests/recording/raw_session.h"
-#include "harness/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -143,7 +143,7 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
             std::this_thread::sleep_for(1ms);
         }
     });
-    ASSERT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 6"; }));
+    EXPECT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 6"; }));
     stop();
     sending = false;
     line.join();

@@ -10,6 +10,16 @@
 
 #include "log/thread_events.h"
 
+// Polls the condition until it holds, or fails after 20 s, so that a lost event fails the test
+// rather than hanging it.
+inline bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+    return true;
+}
+
 // Stands in for the main window: keeps the thread events queued to it, in order, once the test
 // thread dispatches them (texts and strings dispatch first).
 class event_recorder : public wxEvtHandler {
@@ -55,13 +65,7 @@ public:
 
     // Dispatches on the test thread until the condition holds or 20 s have passed.
     bool pump_until(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        for (dispatch(); !condition(); dispatch()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
+        return eventually([&] { return dispatch(), condition(); });
     }
 
     bool pump_until_count(wxEventType type, std::size_t count) {
