@@ -14,8 +14,8 @@
 #include <boost/system/system_error.hpp>
 #include <gmock/gmock.h>
 
-#include "recording/serial_line.h"
 #include "harness/child_process.h"
+#include "recording/serial_line.h"
 
 // The odometer line: packet decoding, the serial port set-up, and the odometer simulator as a
 // peer (its link is followed by the recorder's own test, its refused options by the tools' table).

@@ -11,11 +11,11 @@
 #include <gmock/gmock.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "harness/child_process.h"
 #include "recording/session_db.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "tests/recording/raw_session.h"
-#include "harness/child_process.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 

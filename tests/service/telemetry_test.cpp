@@ -9,8 +9,8 @@
 #include <boost/system/system_error.hpp>
 #include <gmock/gmock.h>
 
-#include "recording/session_db.h"
 #include "harness/child_process.h"
+#include "recording/session_db.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 

@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "harness/child_process.h"
 #include "recording/session_db.h"
 #include "recording/session_format.h"
 #include "tests/recording/raw_session.h"
-#include "harness/child_process.h"
 #include "tests/support/temp_home.h"
 #include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
