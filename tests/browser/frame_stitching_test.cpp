@@ -105,6 +105,7 @@ TEST_F(stitching, a_save_plan_covers_100_files_and_leaves_the_cursor_as_a_sequen
     raw_entries entries{{"dpp_start", frame_key(0)}, {"dpp_end", frame_key(149)}};
     for (std::uint32_t dpp = 0; dpp < 150; ++dpp)
         entries[frame_key(dpp)] = "x";
+    entries[frame_key(50) + "0"] = "no frame key: passed over";
     write_raw_session(out("s"), entries);
     session_reader reader(out("s"));
     const struct {
