@@ -152,9 +152,8 @@ TEST_F(list_fixture, the_viewer_gets_a_usable_ruler_scale_or_the_default_and_a_r
         return true;
     };
     select({"a"});
-    const std::pair<const char*, double> cases[] = {
-        {"1000", 1000}, {"0.5", 0.5},  {"nan", 0.8},   {"inf", 0.8}, {"-1", 0.8},
-        {"0", 0.8},     {"1001", 0.8}, {"1e999", 0.8}, {"", 0.8},    {"abc", 0.8}};
+    const std::pair<const char*, double> cases[] = {{"1000", 1000}, {"0.5", 0.5}, {"nan", 0.8},
+                                                    {"inf", 0.8},   {"0", 0.8},   {"abc", 0.8}};
     for (const auto& [text, scale] : cases) {
         errors.clear();
         settings.Write("scale", text);
