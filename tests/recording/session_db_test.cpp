@@ -316,8 +316,7 @@ TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
         EXPECT_TRUE(same_image(at_cursor, expected)) << dpp;
     }
 
-    // Times the platform cannot show as a date (the last it shows, one second later) show as
-    // stored.
+    // Times past the platform's last date (the last one, a second later) show as stored.
     write_raw_session(folder("sparse"), {{"orientation", "90"},
                                          {"time_end", "+67768036191676800"},
                                          {"time_start", "67768036191676799"},

@@ -120,9 +120,8 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
     }
     current_session.close();
     EXPECT_THAT(errors(), ElementsAre(HasSubstr("LOCK"), HasSubstr("LOCK"),
-                                      "The frame at or after DPP 250 of session A7 : 12 is not "
-                                      "decoded: it declares 32000 x 32000 pixels, more than a "
-                                      "camera gives (8192 x 8192)"));
+                                      HasSubstr("DPP 250 of session A7 : 12 is not decoded: it "
+                                                "declares 32000 x 32000 pixels")));
 }
 
 // Whatever the bytes of a whole request, the response is whole. One client vanishes while its
