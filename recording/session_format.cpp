@@ -79,10 +79,10 @@ bool is_standalone_jpeg_marker(unsigned marker) {
     return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
 }
 
-// Every other marker before the first scan is followed by its length, except the start and end
-// of the image, which have no place there.
+// Every other marker from 0xC0 on is followed by its length, except the start and end of the
+// image, which have no place before the first scan; the codes below 0xC0 are reserved.
 bool is_segment_jpeg_marker(unsigned marker) {
-    return marker >= 0xC0 && marker != jpeg_start && marker != jpeg_end && marker != 0xFF;
+    return marker >= 0xC0 && marker != jpeg_start && marker != jpeg_end;
 }
 
 // The marker at `at`: 0xFF, any number of 0xFF fill bytes, then its code; `at` moves past it.

@@ -27,9 +27,10 @@ cv::Mat not_found_picture(const frame_request& request) {
 // else is decoded in colour as before. Gives the reason when the frame was not decoded at all.
 std::string append_frame_png(const std::string& bytes, std::vector<unsigned char>& out) {
     decoded_frame frame = decode_stored_frame(bytes, cv::IMREAD_ANYCOLOR);
-    const cv::Mat& image = frame.image;
-    if (!image.empty() && image.type() != CV_8UC1 && image.type() != CV_8UC3)
+    const int type = frame.image.type();
+    if (!frame.image.empty() && type != CV_8UC1 && type != CV_8UC3)
         frame = decode_stored_frame(bytes, cv::IMREAD_COLOR);
+    const cv::Mat& image = frame.image;
     if (image.empty())
         return frame.refused; // no picture of its own: the caller sends the not-found one
     if (image.type() == CV_8UC1)

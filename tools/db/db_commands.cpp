@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "recording/session_db.h"
-#include "recording/session_engine.h"
 #include "recording/session_format.h"
 #include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
@@ -31,6 +30,10 @@ std::unique_ptr<session_reader> open_session(const std::string& path) {
 
 std::string cursor_key(const leveldb::Iterator& cursor) {
     return cursor.key().ToString();
+}
+
+std::string_view cursor_value(const leveldb::Iterator& cursor) {
+    return {cursor.value().data(), cursor.value().size()};
 }
 
 bool on_frame(const leveldb::Iterator& cursor) {
@@ -160,7 +163,7 @@ void write_image(const std::string& file, const cv::Mat& image) {
 
 // The frame under the cursor as every reader decodes it; why it was not decoded otherwise.
 decoded_frame decode_at(const leveldb::Iterator& cursor) {
-    return decode_stored_frame(as_view(cursor.value()), cv::IMREAD_COLOR);
+    return decode_stored_frame(cursor_value(cursor), cv::IMREAD_COLOR);
 }
 
 int save_frame(const command_line& line) {
@@ -221,7 +224,7 @@ std::string export_frame(session_reader& reader, const fs::path& folder,
     const leveldb::Iterator& cursor = reader.current_cursor();
     const std::string file = (folder / (cursor_key(cursor) + "." + format)).string();
     if (format == "jpg") {
-        std::string refused = frame_refusal(as_view(cursor.value()));
+        std::string refused = frame_refusal(cursor_value(cursor));
         if (refused.empty())
             write_bytes(file, cursor.value());
         return refused;
