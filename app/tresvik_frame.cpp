@@ -37,6 +37,15 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
 }
+
+// The root is scanned once, by the list's refresh, so that each damaged folder is one row.
+void show_database_root(database_commands& commands, const wxString& root) {
+    {
+        std::unique_lock lock(session_index_lock);
+        database_root = std::string(root.mb_str());
+    }
+    commands.refresh();
+}
 } // namespace
 
 // clang-format off
@@ -258,11 +267,8 @@ void tresvik_frame::select_preferred_camera() {
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
 void tresvik_frame::index_stored_write_path() {
     wxString root;
-    if (!read_stored_write_path(*settings_, &root))
-        return;
-    set_database_root(std::string(root.mb_str()),
-                      [](const std::string& message) { log_error(message.c_str()); });
-    database_commands_->refresh();
+    if (read_stored_write_path(*settings_, &root))
+        show_database_root(*database_commands_, root);
 }
 
 // The telemetry socket is bound here: a failure leaves the constructor, and the program does not
@@ -314,9 +320,7 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     if (!prompts_->run_modal(dialog))
         return;
     settings_->Flush();
-    set_database_root(std::string(read_write_path(*settings_).mb_str()),
-                      [](const std::string& message) { log_error(message.c_str()); });
-    database_commands_->refresh();
+    show_database_root(*database_commands_, read_write_path(*settings_));
 }
 
 void tresvik_frame::on_update_databases(wxCommandEvent&) {

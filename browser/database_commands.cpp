@@ -123,8 +123,19 @@ void database_commands::view_selected() {
     if (path.empty())
         return;
     viewer_dialog viewer(wxGetTopLevelParent(&list_), open_released(path), prompts_, report_);
-    viewer.panel().set_ruler(read_scale(settings_), read_show_scale(settings_));
+    viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
     prompts_.run_modal(viewer);
+}
+
+// Reported each time the viewer opens, until the operator corrects it in the options.
+double database_commands::ruler_scale() const {
+    std::optional<wxString> rejected;
+    const double scale = read_scale(settings_, &rejected);
+    if (rejected)
+        report_(wxString::Format(L"The setting scale=%s is not a number of pixels per millimetre "
+                                 L"above 0 and up to %g; the ruler uses %g.",
+                                 *rejected, max_ruler_scale, scale));
+    return scale;
 }
 
 void database_commands::delete_selected() {

@@ -84,6 +84,8 @@ public:
 
 private:
     template <typename Edit> void edit_selected(Edit edit);
+    // The setting "scale", or its default with an error row when the stored value is unusable.
+    double ruler_scale() const;
 
     database_list& list_;
     const wxConfigBase& settings_;

@@ -1,5 +1,6 @@
 #include "browser/frame_saver.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <opencv2/imgcodecs.hpp>
@@ -28,17 +29,15 @@ save_plan plan_save(const session_reader& reader) {
     save_plan plan;
     if (!reader.current_cursor().Valid() || !reader.end_cursor().Valid())
         return plan;
-    const std::string last = reader.end_cursor().key().ToString();
+    // The cursor steps on only while it stands before the end cursor, and the current frame
+    // counts even where a damaged session's end cursor stands before it.
+    const std::string current = reader.current_cursor().key().ToString();
+    frame_walk walk{std::max(current, reader.end_cursor().key().ToString())};
     const auto cursor = new_cursor(reader.handle());
-    for (cursor->Seek(reader.current_cursor().key());
-         cursor->Valid() && plan.keys.size() <= saved_files; cursor->Next()) {
-        std::string key = cursor->key().ToString();
-        if (!is_frame_key(key))
-            break;
-        plan.keys.push_back(key);
-        if (!(key < last)) // the cursor steps on only while it stands before the end cursor
-            break;
-    }
+    cursor->Seek(current);
+    for (bool more = walk.settle(*cursor); more && plan.keys.size() <= saved_files;
+         more = walk.next(*cursor))
+        plan.keys.push_back(cursor->key().ToString());
     return plan;
 }
 

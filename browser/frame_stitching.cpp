@@ -30,8 +30,9 @@ std::vector<cv::Mat> frames_around(leveldb::DB& handle, const std::string& key) 
     if (!after->Valid() || after->key() != leveldb::Slice(key))
         return {};
     const cv::Mat current = frame_under(*after);
-    before->Prev();
-    after->Next();
+    frame_walk walk;
+    walk.previous(*before);
+    walk.next(*after);
     std::vector<cv::Mat> frames;
     for (cv::Mat frame : {frame_under(*before), current, frame_under(*after)}) {
         if (frame.empty())

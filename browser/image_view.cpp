@@ -52,8 +52,10 @@ void move_pointer(panel_view& view, view_point at, bool left_down) {
 
 ruler_drawing ruler_geometry(double ruler_scale, double zoom, view_point origin) {
     const double s = ruler_scale * zoom;
-    const int ox = origin.x, oy = origin.y;
     ruler_drawing ruler;
+    if (!std::isfinite(s))
+        return ruler; // no millimetre has a place on the screen
+    const int ox = origin.x, oy = origin.y;
     auto line = [&](int x1, int y1, int x2, int y2) {
         ruler.lines.push_back({{x1, y1}, {x2, y2}});
     };

@@ -50,7 +50,8 @@ struct ruler_drawing {
 // The millimetre ruler at the origin: a vertical scale of 100 mm upward with ticks every
 // millimetre (only above zoom 2.0), 5 and 10 mm, labelled every 10 mm and with "мм" at its top,
 // and a 75 mm bar below and to the left labelled "75 мм". ruler_scale is frame pixels per
-// millimetre; every coordinate that involves it is truncated toward zero.
+// millimetre; every coordinate that involves it is truncated toward zero and held within a
+// million pixels of the window. Nothing is drawn when the scale times the zoom is not finite.
 ruler_drawing ruler_geometry(double ruler_scale, double zoom, view_point origin);
 
 // The part of the frame that shows in a window of the given size, scaled by the zoom (nearest

@@ -10,11 +10,14 @@ const std::string name_prefix = "tresvik[";
 const std::string name_suffix = "].html";
 } // namespace
 
+// Room for every field at its widest (an int's eleven characters, the year's as a long long),
+// so a broken-down time from anywhere gives its raw numbers rather than a cut text.
 std::wstring format_log_time(const std::tm& local) {
-    wchar_t text[32];
-    std::swprintf(text, 32, L"%02d.%02d.%04d %02d:%02d:%02d", local.tm_mday, local.tm_mon + 1,
-                  local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    return text;
+    wchar_t text[96];
+    const int written = std::swprintf(
+        text, sizeof text / sizeof *text, L"%02d.%02lld.%04lld %02d:%02d:%02d", local.tm_mday,
+        local.tm_mon + 1LL, local.tm_year + 1900LL, local.tm_hour, local.tm_min, local.tm_sec);
+    return written < 0 ? std::wstring(L"—") : std::wstring(text, static_cast<std::size_t>(written));
 }
 
 std::wstring escape_html(const std::wstring& text) {
@@ -50,8 +53,11 @@ bool is_log_file_name(const std::string& name) {
            name.compare(name.size() - name_suffix.size(), name_suffix.size(), name_suffix) == 0;
 }
 
+// The difference of two 64-bit times needs 65 bits; it is taken only where it is positive, then
+// exactly in unsigned arithmetic.
 bool is_expired_log(std::int64_t now, std::int64_t modified) {
-    return now - modified > seven_days;
+    return modified<now&& static_cast<std::uint64_t>(now) -
+                    static_cast<std::uint64_t>(modified)> static_cast<std::uint64_t>(seven_days);
 }
 
 std::string to_locale_text(const std::wstring& text) {

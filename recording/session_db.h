@@ -25,6 +25,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <leveldb/db.h>
@@ -47,6 +48,43 @@ using session_error_sink = std::function<void(const std::string& message)>;
 // "[<code>:<dpp>]") drawn at the top left: what the data service sends for a missing frame.
 cv::Mat not_found_image(std::uint32_t dpp);
 cv::Mat not_found_image(const std::wstring& code, std::uint32_t dpp);
+
+// The largest width and height of a frame that any camera of the recorder gives (the camera
+// simulator's limit too). A stored frame that declares more is not decoded: the decoder would
+// allocate whatever a damaged or planted value declares, gigabytes for a few hundred bytes.
+inline constexpr int max_frame_side = 8192;
+
+// Why a stored value is not handed to the decoder: "no readable JPEG header" when its size
+// cannot be read (declared_jpeg_size; everything the recorder stores is a JPEG), or the size it
+// declares when that is more than max_frame_side on a side; empty when it may be decoded.
+std::string frame_refusal(std::string_view value);
+
+// A stored frame value decoded.
+struct decoded_frame {
+    cv::Mat image;       // empty when nothing was decoded
+    std::string refused; // frame_refusal's text when the decoder was not asked at all
+};
+
+// The one way a stored frame is decoded, with the decoder's imread flags, after frame_refusal
+// let it through. A JPEG the decoder cannot read gives an empty image without a reason.
+decoded_frame decode_stored_frame(std::string_view value, int flags);
+
+// Steps a cursor from frame key to frame key. Keys that are neither frame keys nor metadata keys
+// (another program's, or damage) may lie among the frames; each step passes over them, so that
+// none is read as a frame and none ends a walk early. No frame key sorts above "9999999999", so a
+// walk ends at the first key above that or above `last`, without reading on to the end.
+struct frame_walk {
+    std::string last = "9999999999"; // no frame above this key is visited
+    std::uint64_t passed = 0;        // keys passed over that are not frame keys
+
+    // From where the cursor stands, forward to the first frame key; false when none follows up
+    // to `last` (the cursor then stands beyond the frames or off the end).
+    bool settle(leveldb::Iterator& cursor);
+    // On to the frame after the one under the cursor, likewise.
+    bool next(leveldb::Iterator& cursor);
+    // Back to the frame before the one under the cursor; false when none precedes.
+    bool previous(leveldb::Iterator& cursor);
+};
 
 // One session database opened for writing. Thread safety: one thread at a time may open, close,
 // put and record; any number of other threads may call read_current_frame, is_open and
@@ -95,8 +133,8 @@ public:
     // The frame at or after the DPP decoded as 8-bit BGR; the not-found image with the DPP when
     // there is none, the value is no image, or the writer is closed.
     void read_current_frame(std::uint32_t dpp, cv::Mat& image) const;
-    // The stored bytes at or after the DPP's frame key, as read_current_frame would decode them;
-    // nothing when the writer is closed or no entry follows.
+    // The stored bytes of the first frame at or after the DPP (frame_walk), as read_current_frame
+    // would decode them; nothing when the writer is closed or no frame follows.
     std::optional<std::string> current_frame_bytes(std::uint32_t dpp) const;
 
 private:
@@ -149,8 +187,9 @@ extern const std::wstring no_data_text;
 // it at a time. The engine's lock makes the open fail while another handle holds the folder.
 class session_reader {
 public:
-    // Opens without creating; the start and current cursors stand at the frame key of
-    // dpp_start(), the end cursor at that of dpp_end().
+    // Opens without creating; the start cursor stands at the frame key of dpp_start(), the end
+    // cursor at that of dpp_end(), the current cursor at the first frame from dpp_start(). Every
+    // failure to open or read names the folder ("Session folder <path> cannot be read: ...").
     explicit session_reader(const std::string& path);
     session_reader(const session_reader&) = delete;
     session_reader& operator=(const session_reader&) = delete;
@@ -165,9 +204,11 @@ public:
     std::wstring orientation() const;
     std::wstring side() const;
 
-    // Moves the current cursor to the first key at or after the frame key of the DPP.
+    // Moves the current cursor to the first frame at or after the DPP (frame_walk); beyond the
+    // frames when there is none.
     void seek_frame(std::uint32_t dpp);
-    // Decodes the value under the current cursor; empty when it is no image or off the end.
+    // Decodes the frame under the current cursor; empty when it is no image or the cursor stands
+    // on no frame key.
     void read_frame_at_cursor(cv::Mat& image) const;
     // The first frame at or after the DPP; empty when there is none.
     void read_frame(std::uint32_t dpp, cv::Mat& image) const;
@@ -224,7 +265,8 @@ void set_database_root(const std::string& root, const session_error_sink& report
 // image, the not-found image with code and DPP. Throws when the folder cannot be opened.
 void read_indexed_frame(const std::wstring& code, std::uint32_t dpp, cv::Mat& image);
 
-// The stored bytes that read_indexed_frame would decode; nothing when no indexed session matches.
+// The stored bytes that read_indexed_frame would decode; nothing when no indexed session matches
+// or no frame follows the DPP in it.
 // The session is read through a handle kept open for the next request (reopening a database costs
 // milliseconds and writes to its folder), so any number of threads may ask at once. Throws when
 // the folder cannot be opened.

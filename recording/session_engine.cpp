@@ -4,7 +4,12 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "recording/session_db.h"
+#include "recording/session_format.h"
+
 namespace {
+constexpr std::string_view first_frame_key = "0000000000";
+
 // The options both sides share; only create_if_missing and the test env differ.
 leveldb::Options common_options() {
     leveldb::Options options;
@@ -82,22 +87,67 @@ std::optional<std::string> find_value(leveldb::DB& handle, std::string_view key)
     return cursor->value().ToString();
 }
 
-std::optional<std::string> value_at_or_after(leveldb::DB& handle, std::string_view key) {
+std::optional<std::string> frame_at_or_after(leveldb::DB& handle, std::uint32_t dpp) {
     const auto cursor = new_cursor(handle);
-    cursor->Seek(as_slice(key));
-    if (!cursor->Valid())
+    cursor->Seek(frame_key(dpp));
+    if (!frame_walk().settle(*cursor))
         return std::nullopt;
     return cursor->value().ToString();
 }
 
-cv::Mat decode_frame(std::string_view value) {
-    if (value.empty())
+bool frame_walk::settle(leveldb::Iterator& cursor) {
+    for (; cursor.Valid(); cursor.Next()) {
+        const std::string_view key = as_view(cursor.key());
+        if (key > last)
+            return false;
+        if (is_frame_key(key))
+            return true;
+        ++passed;
+    }
+    return false;
+}
+
+bool frame_walk::next(leveldb::Iterator& cursor) {
+    cursor.Next();
+    return settle(cursor);
+}
+
+bool frame_walk::previous(leveldb::Iterator& cursor) {
+    for (cursor.Prev(); cursor.Valid(); cursor.Prev()) {
+        const std::string_view key = as_view(cursor.key());
+        if (key < first_frame_key)
+            return false;
+        if (is_frame_key(key))
+            return true;
+        ++passed;
+    }
+    return false;
+}
+
+std::string frame_refusal(std::string_view value) {
+    const std::optional<frame_size> size = declared_jpeg_size(value);
+    if (!size)
+        return "no readable JPEG header";
+    if (size->width <= max_frame_side && size->height <= max_frame_side)
         return {};
+    return "it declares " + std::to_string(size->width) + " x " + std::to_string(size->height) +
+           " pixels, more than a camera gives (" + std::to_string(max_frame_side) + " x " +
+           std::to_string(max_frame_side) + ")";
+}
+
+decoded_frame decode_stored_frame(std::string_view value, int flags) {
+    std::string refused = frame_refusal(value);
+    if (!refused.empty())
+        return {cv::Mat(), std::move(refused)};
     const cv::Mat bytes(1, static_cast<int>(value.size()), CV_8UC1,
                         const_cast<char*>(value.data()));
     try {
-        return cv::imdecode(bytes, cv::IMREAD_COLOR);
+        return {cv::imdecode(bytes, flags), {}};
     } catch (const cv::Exception&) {
         return {}; // the decoder rejects some malformed streams by throwing instead
     }
+}
+
+cv::Mat decode_frame(std::string_view value) {
+    return decode_stored_frame(value, cv::IMREAD_COLOR).image;
 }

@@ -3,6 +3,7 @@
 // Internal: how this layer talks to leveldb. The options here are part of the on-disk contract
 // with other programs that open the same folders; they must not change.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,9 +45,10 @@ std::unique_ptr<leveldb::Iterator> new_cursor(leveldb::DB& handle);
 // The value stored under exactly this key; nothing when the key is missing.
 std::optional<std::string> find_value(leveldb::DB& handle, std::string_view key);
 
-// The value of the first entry at or after the key, whatever its key is; nothing past the end.
-// Frame lookups use it so that a DPP between two frames gives the next one.
-std::optional<std::string> value_at_or_after(leveldb::DB& handle, std::string_view key);
+// The value of the first frame at or after the DPP's frame key (frame_walk); nothing when no
+// frame follows. A DPP between two frames gives the next one.
+std::optional<std::string> frame_at_or_after(leveldb::DB& handle, std::uint32_t dpp);
 
-// A stored value decoded in colour mode (8-bit BGR); empty when it is no image.
+// A stored value decoded in colour mode (8-bit BGR); empty when it is no image or is not decoded
+// (decode_stored_frame).
 cv::Mat decode_frame(std::string_view value);

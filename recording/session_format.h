@@ -5,6 +5,7 @@
 // programs read these folders with any leveldb library, so nothing here may change the bytes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::string frame_key(std::uint32_t dpp);
 // Ten ASCII digits.
 bool is_frame_key(std::string_view key);
 
+// One of the metadata keys above.
+bool is_metadata_key(std::string_view key);
+
 // A stored DPP text: decimal, an optional leading '+', or a leading '-' that negates modulo 2^32;
 // anything else or a magnitude above 4294967295 throws std::invalid_argument.
 std::uint32_t parse_dpp(std::string_view text);
@@ -38,8 +42,22 @@ std::string format_unix_seconds(std::int64_t seconds);
 // A stored time: signed 64-bit decimal with an optional sign; std::invalid_argument otherwise.
 std::int64_t parse_unix_seconds(std::string_view text);
 
-// Local time "YYYY-MM-DD HH:MM:SS" of Unix seconds, in the process's time zone.
-std::string format_local_time(std::int64_t seconds);
+// Local time "YYYY-MM-DD HH:MM:SS" of Unix seconds, in the process's time zone; nothing when the
+// platform cannot convert the time (its year does not fit the C library's broken-down time).
+std::optional<std::string> format_local_time(std::int64_t seconds);
+
+// The pixel size a frame value declares. The decoder allocates the image by it before it reads
+// a single pixel, so a few hundred stored bytes can ask for gigabytes: the size is read first.
+struct frame_size {
+    int width = 0;
+    int height = 0;
+};
+
+// The size in the frame header (SOF) of a JPEG, read by walking its marker segments up to the
+// first scan; nothing when the bytes are no JPEG, the walk meets anything the decoder would not
+// take as a well-formed header (stray bytes between segments, a second frame header, a scan
+// before the frame header) or the size is zero.
+std::optional<frame_size> declared_jpeg_size(std::string_view bytes);
 
 // Text values are stored as narrow bytes of the C library's current locale. A byte that does not
 // decode in that locale becomes the code point U+DC00 + byte on the way in and the same byte on

@@ -109,7 +109,7 @@ std::optional<std::string> indexed_frame_bytes(const std::wstring& code, std::ui
     if (!entry)
         return std::nullopt;
     const std::shared_ptr<leveldb::DB> handle = cached_handle(entry->path);
-    return value_at_or_after(*handle, frame_key(dpp));
+    return frame_at_or_after(*handle, dpp);
 }
 
 void close_session_handles() {

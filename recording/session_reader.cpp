@@ -12,31 +12,48 @@ void seek(leveldb::Iterator& cursor, std::uint32_t dpp) {
     cursor.Seek(frame_key(dpp));
 }
 
+void seek_first_frame(leveldb::Iterator& cursor, std::uint32_t dpp) {
+    seek(cursor, dpp);
+    frame_walk().settle(cursor);
+}
+
 // Where a size range ends when the cursor has run off the end of an odd database.
 std::string cursor_key_or(const leveldb::Iterator& cursor, std::uint32_t dpp) {
     return cursor.Valid() ? cursor.key().ToString() : frame_key(dpp);
 }
 
-// A parse failure names the folder and the key, so that the index's error row says which
-// session is damaged.
+// Every failure to read a session names its folder, which the engine's texts do not (they name a
+// file inside it at best), so that a row says which session is damaged.
+std::runtime_error unreadable_session(const std::string& path, const std::string& why) {
+    return std::runtime_error("Session folder " + path + " cannot be read: " + why);
+}
+
+std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path) {
+    try {
+        return open_existing_database(path);
+    } catch (const std::exception& e) {
+        throw unreadable_session(path, e.what());
+    }
+}
+
 template <typename Parse>
 auto parse_stored(const std::string& path, std::string_view key, const std::string& value,
                   Parse parse) {
     try {
         return parse(value);
     } catch (const std::invalid_argument& e) {
-        throw std::runtime_error(path + ": \"" + std::string(key) + "\" is " + e.what());
+        throw unreadable_session(path, "\"" + std::string(key) + "\" is " + e.what());
     }
 }
 } // namespace
 
 session_reader::session_reader(const std::string& path)
-    : path_(path), handle_(open_existing_database(path)), start_cursor_(new_cursor(*handle_)),
+    : path_(path), handle_(open_session_folder(path)), start_cursor_(new_cursor(*handle_)),
       end_cursor_(new_cursor(*handle_)), current_cursor_(new_cursor(*handle_)) {
     const std::uint32_t start = dpp_start();
     seek(*start_cursor_, start);
     seek(*end_cursor_, dpp_end());
-    seek(*current_cursor_, start);
+    seek_first_frame(*current_cursor_, start);
 }
 
 std::uint32_t session_reader::dpp_start() const {
@@ -60,15 +77,17 @@ std::wstring session_reader::side() const {
 }
 
 void session_reader::seek_frame(std::uint32_t dpp) {
-    seek(*current_cursor_, dpp);
+    seek_first_frame(*current_cursor_, dpp);
 }
 
 void session_reader::read_frame_at_cursor(cv::Mat& image) const {
-    image = current_cursor_->Valid() ? decode_frame(as_view(current_cursor_->value())) : cv::Mat();
+    const leveldb::Iterator& cursor = *current_cursor_;
+    const bool on_frame = cursor.Valid() && is_frame_key(as_view(cursor.key()));
+    image = on_frame ? decode_frame(as_view(cursor.value())) : cv::Mat();
 }
 
 void session_reader::read_frame(std::uint32_t dpp, cv::Mat& image) const {
-    const auto value = value_at_or_after(*handle_, frame_key(dpp));
+    const auto value = frame_at_or_after(*handle_, dpp);
     image = value ? decode_frame(*value) : cv::Mat();
 }
 
@@ -101,13 +120,14 @@ std::wstring session_reader::stored_text(std::string_view key) const {
     return value ? wide_text(*value) : no_data_text;
 }
 
+// A time the platform cannot show as a date (years beyond its broken-down time) shows as stored,
+// so that such a session still lists with everything else it holds.
 std::wstring session_reader::stored_time(std::string_view key) const {
     const auto value = find_value(*handle_, key);
     if (!value)
         return {};
-    return wide_text(parse_stored(path_, key, *value, [](std::string_view text) {
-        return format_local_time(parse_unix_seconds(text));
-    }));
+    const std::int64_t seconds = parse_stored(path_, key, *value, parse_unix_seconds);
+    return wide_text(format_local_time(seconds).value_or(*value));
 }
 
 // The engine's estimate for [start cursor's key, end cursor's key): the last frame is outside.

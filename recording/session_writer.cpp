@@ -129,7 +129,7 @@ std::optional<std::string> session_writer::current_frame_bytes(std::uint32_t dpp
     std::shared_lock lock(handle_lock_);
     if (!handle_)
         return std::nullopt;
-    return value_at_or_after(*handle_, frame_key(dpp));
+    return frame_at_or_after(*handle_, dpp);
 }
 
 void session_writer::read_current_frame(std::uint32_t dpp, cv::Mat& image) const {

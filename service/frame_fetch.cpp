@@ -24,23 +24,24 @@ cv::Mat not_found_picture(const frame_request& request) {
 
 // Stored frames are grey JPEGs; read as grey they decode in a third of the time, and their PNG is
 // made of three equal channels, byte for byte what decoding in colour would have given. Anything
-// else is decoded in colour as before.
-void append_frame_png(const std::string& bytes, std::vector<unsigned char>& out) {
-    const cv::Mat raw(1, static_cast<int>(bytes.size()), CV_8UC1, const_cast<char*>(bytes.data()));
-    cv::Mat image;
-    try {
-        image = cv::imdecode(raw, cv::IMREAD_ANYCOLOR);
-        if (!image.empty() && image.type() != CV_8UC1 && image.type() != CV_8UC3)
-            image = cv::imdecode(raw, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        image.release(); // a malformed stream the decoder rejects by throwing
-    }
+// else is decoded in colour as before. Gives the reason when the frame was not decoded at all.
+std::string append_frame_png(const std::string& bytes, std::vector<unsigned char>& out) {
+    decoded_frame frame = decode_stored_frame(bytes, cv::IMREAD_ANYCOLOR);
+    const int type = frame.image.type();
+    if (!frame.image.empty() && type != CV_8UC1 && type != CV_8UC3)
+        frame = decode_stored_frame(bytes, cv::IMREAD_COLOR);
+    const cv::Mat& image = frame.image;
     if (image.empty())
-        return; // no picture of its own: the caller sends the not-found one
+        return frame.refused; // no picture of its own: the caller sends the not-found one
     if (image.type() == CV_8UC1)
         append_png_grey_as_rgb(image, out);
     else
         append_png(image, out);
+    return {};
+}
+
+std::string session_name(const frame_request& request) {
+    return request.live ? "the session being recorded" : "session " + request.session_code;
 }
 } // namespace
 
@@ -49,8 +50,10 @@ std::vector<unsigned char> fetch_response(const frame_request& request,
     std::vector<unsigned char> response(response_header_size, 0);
     try {
         const std::optional<std::string> bytes = stored_bytes(request);
-        if (bytes)
-            append_frame_png(*bytes, response);
+        const std::string refused = bytes ? append_frame_png(*bytes, response) : std::string();
+        if (!refused.empty())
+            report("The frame at or after DPP " + std::to_string(request.dpp) + " of " +
+                   session_name(request) + " is not decoded: " + refused);
         if (response.size() == response_header_size)
             append_png(not_found_picture(request), response);
     } catch (const std::exception& e) {

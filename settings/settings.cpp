@@ -22,8 +22,17 @@ bool read_show_scale(const wxConfigBase& config) {
     return config.ReadBool("show_scale", true);
 }
 
-double read_scale(const wxConfigBase& config) {
-    return config.ReadDouble("scale", 0.8);
+double read_scale(const wxConfigBase& config, std::optional<wxString>* rejected) {
+    constexpr double default_scale = 0.8;
+    wxString text;
+    if (!config.Read("scale", &text))
+        return default_scale;
+    double scale = 0;
+    if (config.Read("scale", &scale) && scale > 0 && scale <= max_ruler_scale)
+        return scale;
+    if (rejected)
+        *rejected = text;
+    return default_scale;
 }
 
 wxString read_write_path(const wxConfigBase& config) {

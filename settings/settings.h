@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <wx/config.h>
 #include <wx/string.h>
 
@@ -13,7 +15,11 @@ wxString read_side_for_startup_row(const wxConfigBase& config);
 wxString read_driver(const wxConfigBase& config);
 bool read_rotate180(const wxConfigBase& config);
 bool read_show_scale(const wxConfigBase& config);
-double read_scale(const wxConfigBase& config);
+// Ruler frame pixels per millimetre, default 0.8. No camera of the recorder resolves a thousandth
+// of a millimetre, so a larger value is a slip. A stored text that is no number above 0 and up to
+// the largest gives the default, and is handed to *rejected when that is given.
+inline constexpr double max_ruler_scale = 1000;
+double read_scale(const wxConfigBase& config, std::optional<wxString>* rejected = nullptr);
 wxString read_write_path(const wxConfigBase& config);
 // True when the key is present; only then does start-up scan the database root.
 bool read_stored_write_path(const wxConfigBase& config, wxString* path);

@@ -129,7 +129,8 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
 // in the options is indexed at start-up, the stored side is in its row); the session selected;
 // capturing. The ruler set in the options reaches the viewer, which takes over a session the data
 // service holds open (a client fetched a frame). A session recorded meanwhile shows once the
-// capture stops. Another program on the data service's port costs the service, and nothing else.
+// capture stops; a folder that is no session is one row at start-up. Another program on the data
+// service's port costs the service, and nothing else.
 // An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
 // The exposure mode setting is written even when the camera refuses the mode, and shown at the
 // next start.
@@ -183,7 +184,11 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
                   port + "\n")
         << "all ten, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
+    std::filesystem::create_directory(root.path() + "/photos");
     reopen({telemetry, true});
+    const std::string started = log_text(), damaged = "Session folder " + root.path() + "/photos ";
+    EXPECT_THAT(started, HasSubstr(damaged + "cannot be read: Invalid argument"));
+    EXPECT_EQ(started.find(damaged), started.rfind(damaged)) << "one scan at start-up";
     ASSERT_TRUE(log_shows("'red'>bind: Address already in use (data service port " + port + ")"));
     EXPECT_THAT(log_text(), AllOf(HasSubstr("Борт: левый"), HasSubstr("JAI "),
                                   HasSubstr("1 camera(s) detected"),

@@ -12,6 +12,7 @@
 #include <wx/frame.h>
 #include <wx/sstream.h>
 
+#include "browser/viewer_dialog.h"
 #include "tests/browser/scripted_prompts.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
@@ -140,4 +141,26 @@ TEST_F(list_fixture, a_folder_gone_or_held_is_reported_and_left_alone) {
     holder.close();
     commands.refresh();
     EXPECT_EQ(list->GetItemCount(), 2);
+}
+
+// A ruler scale that cannot be drawn (or is absurd) is reported each time the viewer opens, and
+// the default is used.
+TEST_F(list_fixture, the_viewer_gets_a_usable_ruler_scale_or_the_default_and_a_row) {
+    std::vector<double> shown;
+    prompts.modal = [&](wxDialog& dialog) {
+        shown.push_back(dynamic_cast<viewer_dialog&>(dialog).panel().ruler_scale());
+        return true;
+    };
+    select({"a"});
+    const std::pair<const char*, double> cases[] = {{"1000", 1000}, {"0.5", 0.5}, {"nan", 0.8},
+                                                    {"inf", 0.8},   {"0", 0.8},   {"abc", 0.8}};
+    for (const auto& [text, scale] : cases) {
+        errors.clear();
+        settings.Write("scale", text);
+        commands.view_selected();
+        EXPECT_EQ(shown.back(), scale) << text;
+        EXPECT_EQ(errors.size(), scale == 0.8 ? 1u : 0u) << text;
+    }
+    EXPECT_EQ(errors.at(0), "The setting scale=abc is not a number of pixels per millimetre above "
+                            "0 and up to 1000; the ruler uses 0.8.");
 }

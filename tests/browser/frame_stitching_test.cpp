@@ -26,9 +26,12 @@ struct stitching : testing::Test {
     temp_dir dir;
     std::string out(const std::string& name) const { return dir.path() + "/" + name; }
     // Frames at DPP 10, 20, ... of the simulated track passing 80 pixels a frame, or of a plain
-    // surface; small, as stitching is slow under the sanitizers.
+    // surface, with a key that is no frame key after the first; small, as stitching is slow under
+    // the sanitizers.
     std::unique_ptr<session_reader> session(int frames, bool featureless = false) {
-        raw_entries entries{{"dpp_start", frame_key(10)}, {"dpp_end", frame_key(10 * frames)}};
+        raw_entries entries{{"dpp_start", frame_key(10)},
+                            {"dpp_end", frame_key(10 * frames)},
+                            {frame_key(10) + "0", "no frame key: passed over"}};
         for (int i = 1; i <= frames; ++i) {
             cv::Mat frame(240, 320, CV_8UC1, cv::Scalar(128));
             if (!featureless)
@@ -105,6 +108,7 @@ TEST_F(stitching, a_save_plan_covers_100_files_and_leaves_the_cursor_as_a_sequen
     raw_entries entries{{"dpp_start", frame_key(0)}, {"dpp_end", frame_key(149)}};
     for (std::uint32_t dpp = 0; dpp < 150; ++dpp)
         entries[frame_key(dpp)] = "x";
+    entries[frame_key(50) + "0"] = "no frame key: passed over";
     write_raw_session(out("s"), entries);
     session_reader reader(out("s"));
     const struct {

@@ -1,5 +1,7 @@
 #include "browser/image_view.h"
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
@@ -31,6 +33,9 @@ TEST(ruler, scale_bar_ticks_and_labels_follow_the_ruler_scale_and_the_zoom) {
     for (const auto& [index, at] :
          {std::pair{1, view_point{205, 132}}, {10, {205, 60}}, {11, {205, 52}}, {12, {156, 170}}})
         EXPECT_EQ(ruler.texts[index].at, at) << index;
+    // Window pixels per millimetre that are not finite draw nothing.
+    for (const auto& [scale, zoom] : {std::pair{NAN, 1.0}, {INFINITY, 1.0}, {1e300, 1e300}})
+        EXPECT_TRUE(ruler_geometry(scale, zoom, {0, 0}).lines.empty()) << scale << " " << zoom;
 }
 
 // However far the zoom goes, no more pixels are made than the window shows.

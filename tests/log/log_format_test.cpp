@@ -1,6 +1,9 @@
+#include <climits>
 #include <clocale>
 #include <fstream>
+#include <limits>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utime.h>
 
@@ -22,6 +25,18 @@ TEST(log_format, a_row_is_the_time_and_the_message_as_text_in_the_level_colour) 
               L"<td> <font color='red'>&lt;b&gt;A7&lt;/b&gt; &amp; co</font></td>\n</tr>\n");
     time.tm_hour = 4;
     EXPECT_EQ(format_log_row(log_level::info, time, L"").find(L"<td>05.12.2026 04:03:07</td>"), 5u);
+}
+
+// Extreme times neither overflow nor cut the text: the age is compared without a difference that
+// leaves 64 bits, and fields out of range are written as the numbers they are.
+TEST(log_format, extreme_times_are_compared_and_written_whole) {
+    using limits = std::numeric_limits<std::int64_t>;
+    EXPECT_TRUE(is_expired_log(limits::max(), limits::min()));
+    EXPECT_FALSE(is_expired_log(limits::min(), limits::max()));
+    std::tm far{};
+    std::tie(far.tm_mday, far.tm_mon, far.tm_year) = std::tuple(INT_MIN, INT_MAX, INT_MAX);
+    std::tie(far.tm_hour, far.tm_min, far.tm_sec) = std::tuple(INT_MIN, -1, 99);
+    EXPECT_EQ(format_log_time(far), L"-2147483648.2147483648.2147485547 -2147483648:-1:99");
 }
 
 // What the locale cannot represent is written as '?'. (Text that is not valid in the locale is

@@ -60,6 +60,18 @@ inline std::string jpeg_of(const cv::Mat& frame) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// The JPEG of an 8 x 8 frame whose frame header declares another size: a few hundred bytes that
+// ask a decoder for width x height pixels.
+inline std::string jpeg_declaring(int width, int height) {
+    std::string jpeg = jpeg_of(test_frame(1, 8, 8));
+    const std::size_t header = jpeg.find("\xff\xc0"); // then length, precision, height, width
+    for (const auto& [at, value] : {std::pair{5, height}, {7, width}}) {
+        jpeg[header + at] = static_cast<char>(value >> 8);
+        jpeg[header + at + 1] = static_cast<char>(value & 0xFF);
+    }
+    return jpeg;
+}
+
 // The frame as every reader returns it: the stored JPEG decoded as 8-bit BGR.
 inline cv::Mat decoded(const std::string& jpeg) {
     return cv::imdecode(

@@ -133,6 +133,36 @@ TEST(session_format, keys_numbers_and_texts_as_stored) {
     EXPECT_EQ(narrow_text(wide_text(bytes)), bytes);
 }
 
+// A decoder allocates what a value declares before it reads a pixel: only a JPEG whose frame
+// header can be read and declares no more than a camera gives reaches it. The walk to the header
+// takes fill bytes as the decoder does and refuses a second header, which could declare more.
+TEST(session_format, only_a_jpeg_of_a_size_a_camera_gives_is_decoded) {
+    const std::string small = jpeg_of(test_frame(1, 48, 64)), huge = jpeg_declaring(32000, 32000);
+    const std::size_t header = small.find("\xff\xc0"), header_end = header + 13; // grey
+    using size = std::optional<std::pair<int, int>>;
+    const std::tuple<std::string, size, std::string> cases[] = {
+        {small, size({64, 48}), ""},
+        {small.substr(0, 2) + "\xff" + small.substr(2), size({64, 48}), ""},
+        {jpeg_of(test_frame(1, 8, max_frame_side)), size({8192, 8}), ""},
+        {jpeg_of(test_frame(1, 8193, 8)), size({8, 8193}),
+         "it declares 8 x 8193 pixels, more than a camera gives (8192 x 8192)"},
+        {huge, size({32000, 32000}), "it declares 32000 x 32000 pixels"},
+        {small.substr(0, header_end) + huge.substr(header, 13) + small.substr(header_end),
+         std::nullopt, "no readable JPEG header"},
+        {small.substr(0, header + 6), std::nullopt, "no readable JPEG header"},
+        {small.substr(0, 2) + "x" + small.substr(2), std::nullopt, "no readable JPEG header"},
+        {jpeg_declaring(64, 0), std::nullopt, "no readable JPEG header"},
+        {"GIF89a", std::nullopt, "no readable JPEG header"},
+    };
+    for (const auto& [bytes, expected, refused] : cases) {
+        const std::optional<frame_size> declared = declared_jpeg_size(bytes);
+        EXPECT_EQ(declared ? size({declared->width, declared->height}) : std::nullopt, expected);
+        const decoded_frame frame = decode_stored_frame(bytes, cv::IMREAD_COLOR);
+        EXPECT_THAT(frame.refused, testing::StartsWith(refused)) << expected.has_value();
+        EXPECT_EQ(frame.image.empty(), !refused.empty()) << frame.refused;
+    }
+}
+
 // A reopen (the database list edits a session so) rewrites only the version and starts the range
 // anew with the next frame. Reads while recording are the data service's.
 TEST_F(session_db_test, a_session_holds_what_was_recorded_and_nothing_else) {
@@ -253,10 +283,12 @@ TEST_F(session_db_test, sigkill_while_recording_loses_no_returned_frame) {
 }
 
 // Each missing key reads as missing, never as the value of the key that follows it; frames come
-// at or after the DPP, a value that is no JPEG as an empty image.
+// at or after the DPP, passing over keys that are no frame keys; a value that is no JPEG comes as
+// an empty image.
 TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
     raw_entries full = recorded_session();
     full["0000000250"] = "\xff\xd8\xff truncated";
+    full["00000001500"] = full["0000000301x"] = jpeg_of(test_frame(7)); // no frame keys
     write_raw_session(folder("full"), full);
     session_reader reader(folder("full"));
     const session_info info = reader.info();
@@ -284,11 +316,16 @@ TEST_F(session_db_test, info_and_frames_of_a_full_and_a_sparse_session) {
         EXPECT_TRUE(same_image(at_cursor, expected)) << dpp;
     }
 
-    write_raw_session(folder("sparse"), {{"orientation", "90"}, {"zz-foreign", "1614859533"}});
+    // Times past the platform's last date (the last one, a second later) show as stored.
+    write_raw_session(folder("sparse"), {{"orientation", "90"},
+                                         {"time_end", "+67768036191676800"},
+                                         {"time_start", "67768036191676799"},
+                                         {"zz-foreign", "1614859533"}});
     const session_info sparse = session_reader(folder("sparse")).info();
     EXPECT_EQ(std::tie(sparse.session_code, sparse.side, sparse.start_time, sparse.end_time,
                        sparse.version),
-              std::make_tuple(no_data_text, L"нет данных", L"", L"", L""));
+              std::make_tuple(no_data_text, L"нет данных", L"2147485547-12-31 23:59:59",
+                              L"+67768036191676800", L""));
     EXPECT_EQ(std::tie(sparse.dpp_start, sparse.dpp_end, sparse.size, sparse.has_frames),
               std::make_tuple(missing_dpp, missing_dpp, std::uint64_t{0}, false));
 }
@@ -325,9 +362,12 @@ TEST_F(session_db_test, the_index_lists_sessions_reports_other_folders_and_serve
     };
     EXPECT_THAT(session_index, testing::ElementsAre(at("a"), at("b"), at("c"), at("d"), at("e")));
     std::sort(errors.begin(), errors.end());
-    EXPECT_THAT(errors,
-                testing::ElementsAre(testing::StartsWith(folder("damaged") + ": \"dpp_start\""),
-                                     HasSubstr("held/LOCK"), HasSubstr("notes/CURRENT")));
+    const auto unreadable = [this](const char* name, const std::string& why) {
+        return testing::StartsWith("Session folder " + folder(name) + " cannot be read: " + why);
+    };
+    EXPECT_THAT(errors, testing::ElementsAre(unreadable("damaged", "\"dpp_start\" is not"),
+                                             unreadable("held", "IO error: lock"),
+                                             unreadable("notes", "Invalid argument")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder("notes")), {}), 1);
     const std::tuple<std::wstring, std::uint32_t, cv::Mat> cases[] = {
         {L"A : 1", 100, frame_read_back(100)},

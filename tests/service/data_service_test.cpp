@@ -37,6 +37,7 @@ struct service_fixture : testing::Test {
     service_fixture() {
         raw_entries entries = recorded_session();
         entries["0000000200"] = big_jpeg;
+        entries["0000000250"] = jpeg_declaring(32000, 32000);
         write_raw_session(session, entries);
         set_database_root(root.path(), [](const std::string&) {});
         start("0");
@@ -64,7 +65,8 @@ struct service_fixture : testing::Test {
 // A fetch that fails (a recording holds the folder) answers four zero bytes, is reported, and the
 // connection goes on. The client tool fails on no image (length 0) and on a file it cannot write,
 // and tells the size and geometry of a PNG it saved. A stored frame comes as the PNG of what
-// decoding its JPEG in colour gives; anything else as the grey not-found picture. A second code
+// decoding its JPEG in colour gives; anything else as the grey not-found picture, with an error
+// row for a frame that declares more pixels than a camera gives. A second code
 // field of "" or 0 reads the session being recorded.
 TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_found_picture) {
     // "<exit code> <output>" of the client tool.
@@ -103,6 +105,7 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
         {long_request("whatever", "", 500), stored(5)},
         {{live_short.begin(), live_short.end()}, stored(5)},
         {long_request("A7", "12", 301), not_found_image(L"A7 : 12", 301)},
+        {long_request("A7", "12", 250), not_found_image(L"A7 : 12", 250)},
         {long_request("A7", "13", 100), not_found_image(L"A7 : 13", 100)},
         {long_request("", "", 501), not_found_image(501)}, // a metadata value, no frame
     };
@@ -116,7 +119,9 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
             expected));
     }
     current_session.close();
-    EXPECT_THAT(errors(), ElementsAre(HasSubstr("LOCK"), HasSubstr("LOCK")));
+    EXPECT_THAT(errors(), ElementsAre(HasSubstr("LOCK"), HasSubstr("LOCK"),
+                                      HasSubstr("DPP 250 of session A7 : 12 is not decoded: it "
+                                                "declares 32000 x 32000 pixels")));
 }
 
 // Whatever the bytes of a whole request, the response is whole. One client vanishes while its

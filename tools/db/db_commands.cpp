@@ -22,18 +22,18 @@ void require_folder(const std::string& path) {
         throw std::runtime_error(path + ": no such folder");
 }
 
-// The reader's own open error names the lock or the missing file; say which session it was.
+// The reader's errors name the folder.
 std::unique_ptr<session_reader> open_session(const std::string& path) {
     require_folder(path);
-    try {
-        return std::make_unique<session_reader>(path);
-    } catch (const std::exception& e) {
-        throw std::runtime_error("cannot read session " + path + ": " + e.what());
-    }
+    return std::make_unique<session_reader>(path);
 }
 
 std::string cursor_key(const leveldb::Iterator& cursor) {
     return cursor.key().ToString();
+}
+
+std::string_view cursor_value(const leveldb::Iterator& cursor) {
+    return {cursor.value().data(), cursor.value().size()};
 }
 
 bool on_frame(const leveldb::Iterator& cursor) {
@@ -61,8 +61,9 @@ void add_export(CLI::App& app, command_line& line) {
     CLI::App* command =
         add_command(app, line, "export",
                     "one file per frame in OUTDIR, named by its frame key; jpg writes the\n"
-                    "stored JPEG bytes unchanged. Frames whose value is no image are\n"
-                    "reported and skipped, and the exit status is then 1.");
+                    "stored JPEG bytes unchanged. Frames whose value is no image, or declares\n"
+                    "more pixels than a camera gives, are reported and skipped, and the exit\n"
+                    "status is then 1. Keys that are no frame keys are passed over and counted.");
     add_session_folder(*command, line);
     command->add_option("OUTDIR", line.output, "the folder to write to")->required();
     add_dpp(*command, "--from", line.from, "the first DPP of the range");
@@ -87,7 +88,9 @@ void add_db_commands(CLI::App& app, command_line& line) {
     list->add_option("ROOT", line.path, "the folder that holds the sessions")->required();
     list->add_flag("--json", line.json, "a JSON array of objects with the same fields");
     CLI::App* info =
-        add_command(app, line, "info", "the same for one session folder, plus its frame count.");
+        add_command(app, line, "info",
+                    "the same for one session folder, plus its number of frames and of other\n"
+                    "keys (neither frames nor metadata, passed over by every command).");
     add_session_folder(*info, line);
     info->add_flag("--json", line.json, "a JSON object");
     CLI::App* frame = add_command(app, line, "frame",
@@ -118,26 +121,32 @@ int list_sessions(const command_line& line) {
     return 0;
 }
 
-std::uint64_t count_frames(session_reader& reader) {
+// Every key is looked at: a key that is no frame key must neither end the count nor go unseen.
+key_counts count_keys(session_reader& reader) {
     leveldb::Iterator& cursor = reader.current_cursor();
-    std::uint64_t frames = 0;
-    for (cursor.SeekToFirst(); on_frame(cursor); cursor.Next())
-        ++frames;
-    return frames;
+    key_counts counts;
+    for (cursor.SeekToFirst(); cursor.Valid(); cursor.Next()) {
+        const std::string key = cursor_key(cursor);
+        if (is_frame_key(key))
+            ++counts.frames;
+        else if (!is_metadata_key(key))
+            ++counts.others;
+    }
+    return counts;
 }
 
 int show_info(const command_line& line) {
     const auto reader = open_session(line.path);
     const session_index_entry entry{reader->info(), reader->path()};
-    const std::uint64_t frames = count_frames(*reader);
+    const key_counts counts = count_keys(*reader);
     if (line.json) {
-        std::cout << session_json(entry, frames) << '\n';
+        std::cout << session_json(entry, counts) << '\n';
         return 0;
     }
     const std::vector<std::string> fields = session_fields(entry);
     for (std::size_t i = 0; i < fields.size(); ++i)
         std::cout << session_field_names[i] << '\t' << fields[i] << '\n';
-    std::cout << "frames\t" << frames << '\n';
+    std::cout << "frames\t" << counts.frames << "\nother keys\t" << counts.others << '\n';
     return 0;
 }
 
@@ -152,17 +161,24 @@ void write_image(const std::string& file, const cv::Mat& image) {
         throw std::runtime_error(file + ": cannot write the image");
 }
 
+// The frame under the cursor as every reader decodes it; why it was not decoded otherwise.
+decoded_frame decode_at(const leveldb::Iterator& cursor) {
+    return decode_stored_frame(cursor_value(cursor), cv::IMREAD_COLOR);
+}
+
 int save_frame(const command_line& line) {
     const auto reader = open_session(line.path);
     reader->seek_frame(line.dpp);
-    cv::Mat image;
-    if (on_frame(reader->current_cursor()))
-        reader->read_frame_at_cursor(image);
-    if (image.empty())
+    const leveldb::Iterator& cursor = reader->current_cursor();
+    const decoded_frame frame = on_frame(cursor) ? decode_at(cursor) : decoded_frame();
+    if (!frame.refused.empty())
+        throw std::runtime_error("frame " + cursor_key(cursor) + " in " + line.path +
+                                 " is not decoded: " + frame.refused);
+    if (frame.image.empty())
         throw std::runtime_error("no frame at or after DPP " + std::to_string(line.dpp) + " in " +
                                  line.path);
-    write_image(line.output, image);
-    std::cout << cursor_key(reader->current_cursor()) << '\n';
+    write_image(line.output, frame.image);
+    std::cout << cursor_key(cursor) << '\n';
     return 0;
 }
 } // namespace
@@ -195,12 +211,6 @@ private:
     bool drawn_ = false;
 };
 
-bool looks_like_jpeg(const leveldb::Slice& value) {
-    return value.size() > 3 && static_cast<unsigned char>(value[0]) == 0xFF &&
-           static_cast<unsigned char>(value[1]) == 0xD8 &&
-           static_cast<unsigned char>(value[2]) == 0xFF;
-}
-
 void write_bytes(const std::string& file, const leveldb::Slice& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -208,45 +218,49 @@ void write_bytes(const std::string& file, const leveldb::Slice& bytes) {
         throw std::runtime_error(file + ": cannot write the file");
 }
 
-// Writes the frame under the reader's current cursor; false when its value is no image.
-bool export_frame(session_reader& reader, const fs::path& folder, const std::string& format) {
-    const std::string key = cursor_key(reader.current_cursor());
-    const std::string file = (folder / (key + "." + format)).string();
+// Writes the frame under the reader's current cursor; why it was skipped otherwise.
+std::string export_frame(session_reader& reader, const fs::path& folder,
+                         const std::string& format) {
+    const leveldb::Iterator& cursor = reader.current_cursor();
+    const std::string file = (folder / (cursor_key(cursor) + "." + format)).string();
     if (format == "jpg") {
-        const leveldb::Slice value = reader.current_cursor().value();
-        if (!looks_like_jpeg(value))
-            return false;
-        write_bytes(file, value);
-        return true;
+        std::string refused = frame_refusal(cursor_value(cursor));
+        if (refused.empty())
+            write_bytes(file, cursor.value());
+        return refused;
     }
-    cv::Mat image;
-    reader.read_frame_at_cursor(image);
-    if (image.empty())
-        return false;
-    write_image(file, image);
-    return true;
+    const decoded_frame frame = decode_at(cursor);
+    if (frame.image.empty())
+        return frame.refused.empty() ? "not an image" : frame.refused;
+    write_image(file, frame.image);
+    return {};
 }
 
 struct export_counts {
     std::uint64_t exported = 0;
     std::uint64_t skipped = 0;
+    std::uint64_t other_keys = 0;
 };
 
+// From --from 0 the walk starts at the first key, so that it also counts what sorts before
+// every frame key (an empty key, for one).
 export_counts export_range(session_reader& reader, const fs::path& folder,
                            const command_line& line) {
-    const std::string last_key = frame_key(line.to);
+    frame_walk walk{frame_key(line.to)};
     export_counts counts;
     progress_line progress;
     leveldb::Iterator& cursor = reader.current_cursor();
-    for (reader.seek_frame(line.from); on_frame(cursor) && cursor_key(cursor) <= last_key;
-         cursor.Next()) {
-        if (export_frame(reader, folder, line.format)) {
+    cursor.Seek(line.from == 0 ? std::string() : frame_key(line.from));
+    for (bool more = walk.settle(cursor); more; more = walk.next(cursor)) {
+        const std::string refused = export_frame(reader, folder, line.format);
+        if (refused.empty()) {
             progress.update(++counts.exported, cursor_key(cursor));
         } else {
             ++counts.skipped;
-            progress.warn("skipped " + cursor_key(cursor) + ": not an image");
+            progress.warn("skipped " + cursor_key(cursor) + ": " + refused);
         }
     }
+    counts.other_keys = walk.passed;
     return counts;
 }
 
@@ -255,7 +269,10 @@ int export_frames(const command_line& line) {
     const fs::path folder = line.output;
     fs::create_directories(folder);
     const export_counts counts = export_range(*reader, folder, line);
-    std::cout << "exported " << counts.exported << " frames to " << folder.string() << '\n';
+    std::cout << "exported " << counts.exported << " frames to " << folder.string();
+    if (counts.other_keys > 0)
+        std::cout << " (other keys skipped: " << counts.other_keys << ")";
+    std::cout << '\n';
     return counts.skipped == 0 ? 0 : 1;
 }
 } // namespace

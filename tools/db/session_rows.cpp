@@ -97,7 +97,7 @@ std::string session_row(const session_index_entry& entry) {
     return row;
 }
 
-std::string session_json(const session_index_entry& entry, std::optional<std::uint64_t> frames) {
+std::string session_json(const session_index_entry& entry, std::optional<key_counts> counts) {
     const session_info& info = entry.info;
     const json values = json::array({utf8_text(wide_text(entry.path)), utf8_text(info.session_code),
                                      utf8_text(info.orientation), utf8_text(info.side),
@@ -106,7 +106,9 @@ std::string session_json(const session_index_entry& entry, std::optional<std::ui
     json object;
     for (std::size_t i = 0; i < values.size(); ++i)
         object[session_field_names[i]] = values[i];
-    if (frames)
-        object["frames"] = *frames;
+    if (counts) {
+        object["frames"] = counts->frames;
+        object["other_keys"] = counts->others;
+    }
     return json_line(object);
 }

@@ -22,8 +22,14 @@ std::vector<std::string> session_fields(const session_index_entry& entry);
 // The fields separated by tabs.
 std::string session_row(const session_index_entry& entry);
 
+// What one session's keys are: frames, and keys that are neither frames nor metadata.
+struct key_counts {
+    std::uint64_t frames = 0;
+    std::uint64_t others = 0;
+};
+
 // One JSON object with the same fields on one line, `{"path": "...", "session": ...}`; a
 // missing DPP is null, texts are UTF-8 with U+FFFD for bytes that did not decode in the locale.
-// The frame count is added when given.
+// The key counts are added as "frames" and "other_keys" when given.
 std::string session_json(const session_index_entry& entry,
-                         std::optional<std::uint64_t> frames = std::nullopt);
+                         std::optional<key_counts> counts = std::nullopt);
