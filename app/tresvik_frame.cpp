@@ -80,12 +80,15 @@ wxEND_EVENT_TABLE()
     : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
       factory_(open_factory()) {
     bind_thread_events();
-    settings_ = open_settings();
+    opened_settings settings = open_settings();
+    settings_ = std::move(settings.store);
     build_menus();
     aui_manager_.SetManagedWindow(this);
     log_file_ = prepare_log_file();
     build_panes();
     write_startup_rows();
+    for (const wxString& problem : settings.problems)
+        log_error(problem);
     update_camera_list();
     CreateStatusBar(4);
     build_toolbar();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Idempotent: when all are
-# present it only asks dpkg and returns within a second.
+# present it only asks dpkg and returns within a second. `install.sh fuzz` adds clang and its
+# libFuzzer runtime for `make fuzz`.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth openbox x11-utils xdotool imagemagick iproute2 util-linux
   libdeflate-dev help2man dpkg-dev
 )
+[ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
