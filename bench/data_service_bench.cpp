@@ -208,7 +208,7 @@ int main() {
                       [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); });
     const bare_figures bare = bare_path(stored);
     wxEvtHandler sink; // the rows are not the point here
-    service_thread service(&sink, "0");
+    service_thread service(&sink, any_free_port);
     service.Run();
     telemetry_thread telemetry(&sink, L"левый", 0);
     telemetry.Run();

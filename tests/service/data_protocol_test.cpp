@@ -1,11 +1,15 @@
 #include "service/data_protocol.h"
 
+#include <numeric>
+
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "service/png_encoder.h"
 #include "tests/recording/raw_session.h"
+
+using namespace std::chrono_literals;
 
 // Texts longer than their field (20 and 16 bytes) are cut, and one that fills its field ends
 // there. A second code field of 0 or "" (the session being recorded) is the service's test's.
@@ -46,12 +50,85 @@ TEST(data_protocol, requests_name_their_session_code_and_dpp_and_responses_their
     EXPECT_EQ(announced_length(response.data()), 0x010203u);
 }
 
-TEST(data_protocol, service_port_is_the_low_16_bits_of_an_unsigned_decimal) {
-    for (const auto& [text, port] :
-         {std::pair<const char*, std::uint16_t>{"12600", 12600}, {"78136", 12600}, {"0", 0}})
+TEST(data_protocol, service_port_is_a_decimal_number_from_1_to_65535) {
+    for (const auto& [text, port] : {std::pair<const char*, std::uint16_t>{"12600", 12600},
+                                     {"1", 1},
+                                     {"65535", 65535},
+                                     {"012600", 12600}})
         EXPECT_EQ(parse_service_port(text), port) << text;
-    for (const char* text : {"", "-1", "+80", "12600 ", "99999999999999999999"})
-        EXPECT_EQ(parse_service_port(text), std::nullopt) << '"' << text << '"';
+    for (const std::string text :
+         std::initializer_list<std::string>{"", "0", "65536", "78136", "9999999999999999999", "-1",
+                                            "+80", "12600 ", "12x", std::string("12\0 0", 5)})
+        EXPECT_EQ(parse_service_port(text), std::nullopt) << visible_text(text);
+}
+
+// Requests of the given form, each naming its index as its DPP, cut to the size.
+std::vector<unsigned char> request_stream(std::size_t form, std::size_t size) {
+    std::vector<unsigned char> bytes;
+    for (std::uint32_t i = 0; bytes.size() < size; ++i) {
+        const auto short_one = short_request(0x1a2b, 3, i);
+        const auto long_one = long_request("A7", "12", i);
+        if (form == long_request_size)
+            bytes.insert(bytes.end(), long_one.begin(), long_one.end());
+        else
+            bytes.insert(bytes.end(), short_one.begin(), short_one.end());
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+// Parts arrive at their millisecond; at `look` the reader gives the requests (in order: their
+// DPPs count up) and says whether the bytes left are a bad request. Settle 200 ms, give-up 5 s.
+TEST(request_reader, cuts_whole_requests_at_once_after_a_pause_or_fails_them) {
+    const struct {
+        std::vector<std::pair<std::size_t, int>> parts;
+        bool finished;
+        int look;
+        std::size_t form, requests;
+        bool failed;
+    } cases[] = {
+        {{{16, 0}}, false, 0, 16, 1, false},
+        {{{8, 0}, {8, 50}}, false, 50, 16, 1, false},
+        {{{1000, 0}, {24, 300}}, false, 300, 1024, 1, false},
+        {{{32, 0}}, false, 199, 16, 0, false},
+        {{{32, 0}}, false, 200, 16, 2, false},
+        {{{2048, 0}}, false, 200, 1024, 2, false},
+        {{{1040, 0}}, false, 200, 16, 65, false},
+        {{{17, 0}}, false, 4999, 16, 0, false},
+        {{{17, 0}}, false, 5000, 16, 0, true},
+        {{{17, 0}, {15, 4900}}, false, 5000, 16, 0, false},
+        {{{17, 0}, {15, 4900}}, false, 5100, 16, 2, false},
+        {{{48, 0}}, true, 0, 16, 3, false},
+        {{{15, 0}}, true, 0, 16, 0, true},
+        {{{request_reader::capacity + 100, 0}}, false, 200, 1024, 16, false},
+    };
+    const auto at = [](int ms) { return request_reader::clock::time_point(ms * 1ms); };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        const std::vector<unsigned char> bytes = request_stream(c.form, 20000);
+        request_reader reader;
+        std::size_t offset = 0;
+        for (const auto& [size, ms] : c.parts)
+            offset += reader.add(bytes.data() + offset, size, at(ms));
+        if (c.finished)
+            reader.finish();
+        std::vector<std::uint32_t> dpps, expected(c.requests);
+        std::iota(expected.begin(), expected.end(), 0);
+        while (const std::optional<frame_request> request = reader.next(at(c.look)))
+            dpps.push_back(request->dpp);
+        EXPECT_EQ(dpps, expected) << i;
+        EXPECT_EQ(reader.failed(at(c.look)), c.failed) << i;
+    }
+    request_reader reader;
+    const std::vector<unsigned char> bytes = request_stream(16, 32);
+    reader.add(bytes.data(), 17, at(0));
+    EXPECT_EQ(reader.deadline(), at(5000)) << "no whole requests: the give-up time";
+    reader.add(bytes.data() + 17, 15, at(100));
+    EXPECT_EQ(reader.deadline(), at(300)) << "whole requests: the settle time";
+    reader.next(at(300));
+    EXPECT_EQ(reader.room(), 0u) << "nothing is taken while requests cut earlier are left";
+    reader.next(at(300));
+    EXPECT_EQ(reader.room(), request_reader::capacity);
 }
 
 // Decoded by another PNG reader, a colour file holds exactly the pixels it was given: BGR in
