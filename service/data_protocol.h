@@ -50,7 +50,8 @@ struct request_timing {
 class request_reader {
 public:
     using clock = std::chrono::steady_clock;
-    // Sixteen long requests: a deep pipeline, and 256 connections hold no more than 4 MiB.
+    // Sixteen long requests: a deep pipeline, and with each connection's receive buffer of the
+    // same size, 256 connections hold no more than 8 MiB.
     static constexpr std::size_t capacity = 16 * long_request_size;
 
     explicit request_reader(request_timing timing = {}) : timing_(timing) {}
