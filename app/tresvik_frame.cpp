@@ -277,8 +277,10 @@ void tresvik_frame::index_stored_write_path() {
 // The telemetry socket is bound here: a failure leaves the constructor, and the program does not
 // start. The data service reports its own failure and the program goes on without it.
 void tresvik_frame::start_network_threads(const network_ports& ports) {
-    service_thread_ = std::make_unique<service_thread>(
-        this, ports.data_service_from_settings ? read_data_service_port(*settings_) : "0");
+    service_thread_ =
+        ports.data_service_from_settings
+            ? std::make_unique<service_thread>(this, read_data_service_port(*settings_))
+            : std::make_unique<service_thread>(this, any_free_port);
     if (service_thread_->Run() != wxTHREAD_NO_ERROR)
         service_thread_.reset();
     telemetry_thread_ =

@@ -5,6 +5,9 @@
 //   1.25 times its size (goal: at least 8 times the bare path's responses per second);
 // - latency: a fifth client asks for an unknown session while the four fetch, and a telemetry
 //   query is sent meanwhile (p50 and p99);
+// - a pipeline: one client sends sixteen large-frame requests at a time while another asks for
+//   small responses; the small ones' latency (p50, p99) beside the time one large frame takes to
+//   fetch and encode alone (goal: the p99 no longer than that);
 // - many clients: 200 connections at once, each making requests; resident memory before and
 //   during.
 // Runs inside a loopback-only network namespace: scripts/isolated.sh build/bin/bench-data-service
@@ -24,6 +27,7 @@
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "service/data_service.h"
+#include "service/frame_fetch.h"
 #include "service/telemetry.h"
 
 namespace {
@@ -179,6 +183,43 @@ void latency_under_load(std::uint16_t port, std::uint16_t telemetry, const store
                 percentile(status, 0.99), status.size());
 }
 
+// The median time of fetching and encoding one large frame on this thread, nothing else running.
+double one_frame_encode_ms(const stored_session& stored) {
+    std::vector<double> ms;
+    for (int frame = 0; frame < 9; ++frame) {
+        const auto start = std::chrono::steady_clock::now();
+        fetch_response({false, "A7 : 12", stored.dpps[frame]}, [](const std::string&) {});
+        ms.push_back(seconds_since(start) * 1e3);
+    }
+    return percentile(ms, 0.5);
+}
+
+void small_beside_pipeline(std::uint16_t port, const stored_session& stored) {
+    constexpr int depth = 16;
+    std::vector<unsigned char> pipeline;
+    for (int frame = 0; frame < depth; ++frame) {
+        const auto request = long_request("A7", "12", stored.dpps[frame]);
+        pipeline.insert(pipeline.end(), request.begin(), request.end());
+    }
+    std::atomic<bool> busy{true};
+    std::vector<double> small;
+    std::thread asker([&] { small = unknown_session_latencies(port, busy); });
+    data_client pipeliner(port);
+    int answered = 0;
+    for (int round = 0; round < 3; ++round) {
+        pipeliner.send(pipeline);
+        for (int i = 0; i < depth; ++i)
+            answered += pipeliner.response(60s).has_value();
+    }
+    busy = false;
+    asker.join();
+    std::printf("while one client pipelines %d large-frame requests per send (%d of %d answered): "
+                "small request p50 %.1f ms, p99 %.1f ms (%zu requests); one large frame fetched "
+                "and encoded alone %.1f ms\n",
+                depth, answered, 3 * depth, percentile(small, 0.5), percentile(small, 0.99),
+                small.size(), one_frame_encode_ms(stored));
+}
+
 void many_clients(std::uint16_t port) {
     const long before = resident_kib();
     std::vector<std::unique_ptr<data_client>> open;
@@ -208,7 +249,7 @@ int main() {
                       [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); });
     const bare_figures bare = bare_path(stored);
     wxEvtHandler sink; // the rows are not the point here
-    service_thread service(&sink, "0");
+    service_thread service(&sink, any_free_port);
     service.Run();
     telemetry_thread telemetry(&sink, L"левый", 0);
     telemetry.Run();
@@ -228,6 +269,7 @@ int main() {
                 "its size\n",
                 result.answered, result.exact, result.within_size);
     latency_under_load(service.port(), telemetry.port(), stored);
+    small_beside_pipeline(service.port(), stored);
     many_clients(service.port());
     telemetry.stop();
     telemetry.Wait();

@@ -30,6 +30,12 @@ std::size_t worker_count() {
     return std::max(2u, std::thread::hardware_concurrency());
 }
 
+// The whole text, a NUL byte and what follows it included: "12\0 0" is no port.
+std::string whole_utf8(const wxString& text) {
+    const wxScopedCharBuffer bytes = text.utf8_str();
+    return std::string(bytes.data(), bytes.length());
+}
+
 // On Windows the address-reuse option would let another program take a port in use; on POSIX it
 // only lets a restarted program listen again while connections of its last run linger in
 // TIME_WAIT, which would otherwise keep the service off for a minute.
@@ -40,9 +46,14 @@ void allow_quick_restart(tcp::acceptor& acceptor) {
 }
 } // namespace
 
-service_thread::service_thread(wxEvtHandler* owner, const wxString& port_text)
+service_thread::service_thread(wxEvtHandler* owner, const wxString& port_text,
+                               const service_options& options)
     : wxThread(wxTHREAD_JOINABLE),
-      service_(std::make_unique<data_service>(owner, std::string(port_text.utf8_str()))) {}
+      service_(std::make_unique<data_service>(owner, whole_utf8(port_text), options)) {}
+
+service_thread::service_thread(wxEvtHandler* owner, std::uint16_t port,
+                               const service_options& options)
+    : wxThread(wxTHREAD_JOINABLE), service_(std::make_unique<data_service>(owner, port, options)) {}
 
 service_thread::~service_thread() = default;
 
@@ -57,21 +68,23 @@ wxThread::ExitCode service_thread::Entry() {
     return nullptr;
 }
 
-data_service::data_service(wxEvtHandler* owner, std::string port_text)
-    : owner_(owner), port_text_(std::move(port_text)), acceptor_(events_), accept_pause_(events_),
-      idle_timer_(events_), log_(owner), workers_(worker_count()) {}
+data_service::data_service(wxEvtHandler* owner, wanted_port port, const service_options& options)
+    : owner_(owner), wanted_port_(std::move(port)), options_(options), acceptor_(events_),
+      accept_pause_(events_), idle_timer_(events_), log_(owner), workers_(worker_count()) {}
 
 data_service::~data_service() {
-    stopping_ = true;
     workers_.join();
 }
 
 std::uint16_t data_service::configured_port() {
-    if (const std::optional<std::uint16_t> port = parse_service_port(port_text_))
+    if (const auto* given = std::get_if<std::uint16_t>(&wanted_port_))
+        return *given;
+    const std::string& text = std::get<std::string>(wanted_port_);
+    if (const std::optional<std::uint16_t> port = parse_service_port(text))
         return *port;
     post_thread_event(owner_, EVT_THREAD_LOG_ERROR,
-                      "Data service port \"" + wxString::FromUTF8(port_text_) +
-                          "\" is not an unsigned decimal number; the service uses 12600.");
+                      "Data service port \"" + wxString::FromUTF8(visible_text(text)) +
+                          "\" is not a decimal number from 1 to 65535; the service uses 12600.");
     return default_port;
 }
 
@@ -93,6 +106,8 @@ bool data_service::listen(std::atomic<std::uint16_t>& port) {
         return false;
     }
     port = acceptor_.local_endpoint().port();
+    post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                      wxString::Format("Data service listening on port %u", unsigned(port)));
     return true;
 }
 
@@ -107,7 +122,6 @@ void data_service::serve() {
 }
 
 void data_service::stop() {
-    stopping_ = true;
     events_.stop();
 }
 
@@ -139,7 +153,7 @@ void data_service::on_accepted(const boost::system::error_code& error, tcp::sock
 void data_service::greet(tcp::socket socket) {
     boost::system::error_code error;
     const tcp::endpoint peer = socket.remote_endpoint(error);
-    if (error)
+    if (error || refuse_beyond_limit(peer.address().to_string()))
         return;
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
                       "Incoming connection from: " + peer.address().to_string());
@@ -148,16 +162,32 @@ void data_service::greet(tcp::socket socket) {
     connection->start();
 }
 
+// The socket closes as it goes out of scope: the client sees its connection end at once rather
+// than wait in the backlog. One row a minute says so, whoever the clients are.
+bool data_service::refuse_beyond_limit(const std::string& peer) {
+    if (connections_.size() < options_.max_connections)
+        return false;
+    log_.error(wxString::Format("%zu clients are connected to the data service, as many as it "
+                                "serves at once; a connection from %s is refused.",
+                                connections_.size(), peer),
+               "connection refused");
+    return true;
+}
+
+// A failure is logged back on the event loop, where the limited log lives; once the loop has
+// stopped, nothing is reported any more.
 void data_service::fetch(const std::shared_ptr<client_connection>& connection,
                          const frame_request& request) {
     boost::asio::post(workers_, [this, connection, request] {
-        std::vector<unsigned char> response = fetch_response(request, [this](const std::string& e) {
-            if (!stopping_)
-                post_thread_event(owner_, EVT_THREAD_LOG_ERROR, from_locale_text(e));
-        });
-        boost::asio::post(events_, [connection, response = std::move(response)]() mutable {
-            connection->respond(std::move(response));
-        });
+        std::optional<std::string> failure;
+        std::vector<unsigned char> response =
+            fetch_response(request, [&failure](const std::string& e) { failure = e; });
+        boost::asio::post(events_,
+                          [this, connection, failure, response = std::move(response)]() mutable {
+                              if (failure)
+                                  log_.error(from_locale_text(*failure));
+                              connection->respond(std::move(response));
+                          });
     });
 }
 

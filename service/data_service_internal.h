@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <variant>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -14,15 +15,20 @@
 
 #include "log/thread_events.h"
 #include "service/data_protocol.h"
+#include "service/data_service.h"
 
 class client_connection;
 
 // The data service behind service_thread: the listener and the connections on one event loop,
-// and the workers that fetch and encode. The event loop's thread owns the acceptor, the timers
-// and the connection list; the workers touch only the session layer and post their results back.
+// and the workers that fetch and encode. The event loop's thread owns the acceptor, the timers,
+// the connection list and the limited log; the workers touch only the session layer and post their
+// results back.
 class data_service {
 public:
-    data_service(wxEvtHandler* owner, std::string port_text);
+    // The setting's text, or a port the program gives.
+    using wanted_port = std::variant<std::string, std::uint16_t>;
+
+    data_service(wxEvtHandler* owner, wanted_port port, const service_options& options);
     // Joins the workers first: a job still running must find the session layer and the owner.
     ~data_service();
     data_service(const data_service&) = delete;
@@ -35,8 +41,11 @@ public:
     // Any thread: the loop ends and no worker reports any more.
     void stop();
 
-    // For connections, on the event loop.
+    // For connections, on the event loop. Error rows go through log(), so that many clients
+    // failing alike (a flood, a network that drops) write one row a minute.
     wxEvtHandler* owner() const { return owner_; }
+    limited_log& log() { return log_; }
+    const service_options& options() const { return options_; }
     void fetch(const std::shared_ptr<client_connection>& connection, const frame_request& request);
     void forget(client_connection* connection);
 
@@ -45,16 +54,17 @@ private:
     void accept();
     void on_accepted(const boost::system::error_code& error, boost::asio::ip::tcp::socket socket);
     void greet(boost::asio::ip::tcp::socket socket);
+    bool refuse_beyond_limit(const std::string& peer);
     void close_idle_sessions_later();
 
     wxEvtHandler* owner_;
-    std::string port_text_;
+    wanted_port wanted_port_;
+    service_options options_;
     boost::asio::io_context events_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer accept_pause_;
     boost::asio::steady_timer idle_timer_;
     limited_log log_;
     std::map<client_connection*, std::weak_ptr<client_connection>> connections_;
-    std::atomic<bool> stopping_{false};
     boost::asio::thread_pool workers_;
 };

@@ -24,12 +24,14 @@ constexpr boost::asio::socket_base::message_flags real_length_flag =
 #endif
 } // namespace
 
-// The socket and its event loop. Only the loop's thread touches the socket after construction.
+// The socket and its event loop. Only the loop's thread touches the socket and the limited log
+// after construction; error rows go through that log, so that a flood of bad datagrams or a
+// sender that is gone writes one row a minute.
 class telemetry_responder {
 public:
     telemetry_responder(wxEvtHandler* owner, const wxString& side, std::uint16_t port,
                         std::function<bool()> recording)
-        : owner_(owner), side_(side), recording_(std::move(recording)), socket_(events_) {
+        : side_(side), recording_(std::move(recording)), socket_(events_), log_(owner) {
         bind(port);
         port_ = socket_.local_endpoint().port();
     }
@@ -62,12 +64,10 @@ private:
         if (error == boost::asio::error::operation_aborted)
             return;
         if (error)
-            post_thread_event(owner_, EVT_THREAD_LOG_ERROR, from_locale_text(error.message()));
+            log_.error(from_locale_text(error.message()));
         else if (size > query_.size())
-            post_thread_event(
-                owner_, EVT_THREAD_LOG_ERROR,
-                from_locale_text(
-                    boost::system::error_code(boost::asio::error::message_size).message()));
+            log_.error(from_locale_text(
+                boost::system::error_code(boost::asio::error::message_size).message()));
         else
             answer(size);
         receive();
@@ -83,18 +83,17 @@ private:
         socket_.async_send_to(boost::asio::buffer(*bytes), sender_,
                               [this, bytes](const boost::system::error_code& error, std::size_t) {
                                   if (error && error != boost::asio::error::operation_aborted)
-                                      post_thread_event(owner_, EVT_THREAD_LOG_ERROR,
-                                                        from_locale_text(error.message()));
+                                      log_.error(from_locale_text(error.message()));
                               });
     }
 
-    wxEvtHandler* owner_;
     const wxString side_;
     std::function<bool()> recording_;
     boost::asio::io_context events_;
     udp::socket socket_;
     udp::endpoint sender_;
     std::uint16_t port_ = 0;
+    limited_log log_;
     std::array<unsigned char, query_capacity> query_{};
 };
 

@@ -1,5 +1,6 @@
 // tresvik-client: a client of the recorder's data service and telemetry, for commissioning and
 // diagnosis. Fetches one frame as PNG, or asks the telemetry responder for the status.
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdint>
@@ -88,11 +89,17 @@ void run_for(boost::asio::io_context& events, double seconds, const std::string&
         throw client_failure("no " + waiting_for + " within " + seconds_text(seconds));
 }
 
+// The time limit holds for the whole exchange: connecting, sending and the response together.
 std::vector<unsigned char> exchange(const fetch_options& o) {
-    data_client client(o.host, o.port);
-    client.send(o.request);
-    const auto response = client.response(
-        std::chrono::duration_cast<std::chrono::milliseconds>(milliseconds_of(o.timeout)));
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds_of(o.timeout);
+    const auto left = [&] {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()));
+    };
+    data_client client(o.host, o.port, left());
+    client.send(o.request, left());
+    const auto response = client.response(left());
     if (!response)
         throw client_failure("no whole response within " + seconds_text(o.timeout) +
                              ": the connection closed or the time ran out");
