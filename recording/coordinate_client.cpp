@@ -19,14 +19,20 @@ constexpr std::chrono::milliseconds poll_interval{20};
 wxString system_text(const boost::system::error_code& error) {
     return from_locale_text(error.message());
 }
+
+wxString overdue_text(std::chrono::steady_clock::duration timeout) {
+    return wxString::Format("Coordinate server: no reply within %g s, connection closed.",
+                            std::chrono::duration<double>(timeout).count());
+}
 } // namespace
 
 coordinate_client::coordinate_client(boost::asio::io_context& events, wxEvtHandler* owner,
                                      session_writer& session, std::string address, std::string port,
-                                     std::string side)
-    : resolver_(events), socket_(events), retry_timer_(events), owner_(owner), log_(owner),
-      session_(session), address_(std::move(address)), port_(std::move(port)),
-      side_(std::move(side)) {}
+                                     std::string side,
+                                     std::chrono::steady_clock::duration reply_timeout)
+    : resolver_(events), socket_(events), retry_timer_(events), reply_deadline_(events),
+      reply_timeout_(reply_timeout), owner_(owner), log_(owner), session_(session),
+      address_(std::move(address)), port_(std::move(port)), side_(std::move(side)) {}
 
 void coordinate_client::start() {
     resolve();
@@ -36,6 +42,7 @@ void coordinate_client::stop() {
     stopped_ = true;
     resolver_.cancel();
     retry_timer_.cancel();
+    reply_deadline_.cancel();
     boost::system::error_code ignored;
     socket_.close(ignored);
 }
@@ -97,6 +104,10 @@ void coordinate_client::on_connected(const boost::system::error_code& error) {
 // bytes of two replies.
 void coordinate_client::send_request() {
     last_request_ = std::chrono::steady_clock::now();
+    reply_deadline_.expires_after(reply_timeout_);
+    reply_deadline_.async_wait([self = shared_from_this()](const boost::system::error_code& e) {
+        self->on_reply_overdue(e);
+    });
     boost::asio::async_write(socket_, boost::asio::buffer(request_),
                              [self = shared_from_this()](const boost::system::error_code& error,
                                                          std::size_t) { self->on_sent(error); });
@@ -112,11 +123,13 @@ void coordinate_client::on_sent(const boost::system::error_code& error) {
                                                         std::size_t) { self->on_received(e); });
 }
 
+// The deadline may have given this connection up while the completion waited in the queue.
 void coordinate_client::on_received(const boost::system::error_code& error) {
-    if (shutting_down(error))
+    if (shutting_down(error) || !socket_.is_open())
         return;
     if (error)
         return lose_connection(error);
+    reply_deadline_.expires_at(std::chrono::steady_clock::time_point::max());
     apply(evaluate_coord_reply(state_, parse_coord_reply(reply_), session_.is_open(), side_));
     send_next_request();
 }
@@ -130,6 +143,22 @@ void coordinate_client::send_next_request() {
 
 void coordinate_client::lose_connection(const boost::system::error_code& error) {
     log_.error(system_text(error));
+    reconnect_later();
+}
+
+// A deadline re-armed for a later request, or disarmed by a reply, is not due yet; its handler may
+// still run when the wait had already completed.
+void coordinate_client::on_reply_overdue(const boost::system::error_code& error) {
+    if (shutting_down(error) || reply_deadline_.expiry() > std::chrono::steady_clock::now())
+        return;
+    log_.error(overdue_text(reply_timeout_));
+    reconnect_later();
+}
+
+// Closing the socket abandons the outstanding send or receive; their handlers see
+// operation_aborted and start nothing.
+void coordinate_client::reconnect_later() {
+    reply_deadline_.expires_at(std::chrono::steady_clock::time_point::max());
     boost::system::error_code ignored;
     socket_.close(ignored);
     after(reconnect_pause, &coordinate_client::connect);

@@ -23,13 +23,23 @@
 // The server is an auxiliary peer: nothing it does stops the recording. A name that does not
 // resolve is tried again every few seconds; a refused connect is retried after a pause, silently;
 // a lost connection or a failed send is reported and reconnected after a pause; a failed metadata
-// write is reported and polling goes on. Identical rows are written at most once a minute, so a
-// server that accepts and closes at once costs one row a minute and no busy loop.
+// write is reported and polling goes on. A server that keeps the connection open but stops
+// answering would otherwise hold every session change back for good: a reply that has not come
+// within the reply timeout counts as a lost connection. Identical rows are written at most once a
+// minute, so a server that accepts and closes at once, or hangs on every connection, costs one row
+// a minute and no busy loop.
 // Event-loop thread only.
 class coordinate_client : public std::enable_shared_from_this<coordinate_client> {
 public:
+    // A working server answers within milliseconds; five seconds is far beyond any pause of one,
+    // while the session name it may have changed meanwhile is late by at most a few hundred metres
+    // of track.
+    static constexpr std::chrono::seconds default_reply_timeout{5};
+
+    // reply_timeout runs from each request until its whole reply is in.
     coordinate_client(boost::asio::io_context& events, wxEvtHandler* owner, session_writer& session,
-                      std::string address, std::string port, std::string side);
+                      std::string address, std::string port, std::string side,
+                      std::chrono::steady_clock::duration reply_timeout = default_reply_timeout);
 
     void start();
     // Abandons whatever is outstanding; its handlers then run with operation_aborted.
@@ -48,6 +58,8 @@ private:
     void on_sent(const boost::system::error_code& error);
     void on_received(const boost::system::error_code& error);
     void lose_connection(const boost::system::error_code& error);
+    void on_reply_overdue(const boost::system::error_code& error);
+    void reconnect_later();
     void apply(const coord_action& action);
     void write_metadata(const coord_metadata& metadata);
     void after(std::chrono::steady_clock::duration pause, void (coordinate_client::*step)());
@@ -57,6 +69,9 @@ private:
     tcp::socket socket_;
     tcp::endpoint server_;
     boost::asio::steady_timer retry_timer_;
+    // Armed while a request waits for its reply; at rest it expires never.
+    boost::asio::steady_timer reply_deadline_;
+    std::chrono::steady_clock::duration reply_timeout_;
     wxEvtHandler* owner_;
     limited_log log_;
     session_writer& session_;

@@ -31,40 +31,14 @@ fi
 
 bin=$PWD/build/bin
 demo=$PWD/build/demo
-mkdir -p "$demo/home/Velmora3/config" "$demo/sessions"
 pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
-
-"$bin/tresvik-camsim" --width 1024 --height 768 --fps 25 --speed 8 >"$demo/camsim.log" 2>&1 &
-pids+=($!)
-"$bin/tresvik-odometer-sim" --pty --link "$demo/odometer" --format b --rate 200 --speed 200 \
-  --profile "accelerate:5s,cruise:40s,stop:3s,reset" --loop >"$demo/odometer.log" 2>&1 &
-pids+=($!)
-"$bin/tresvik-coord-sim" --port 12500 --change-every 30 --orientation 1 >"$demo/coord.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -L "$demo/odometer" ] && break; sleep 0.1; done
-
-cat >"$demo/home/Velmora3/config/.tresvik" <<SETTINGS
-side=правый
-dpp_port=$demo/odometer
-write_path=$demo/sessions
-coordinate_server_address=127.0.0.1
-coordinate_server_port=12500
-SETTINGS
-HOME="$demo/home" "$bin/tresvik" >"$demo/tresvik.log" 2>&1 &
-program=$!
+source scripts/demo-peers.sh
+demo_peers 25
+demo_program "$demo/sessions"
 echo "demo folder: $demo"
-
-# The window, then "Камера" > "Захват и запись" from the keyboard.
-window=""
-for _ in $(seq 100); do
-  window=$(xdotool search --name "Подвагонные камеры" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-  sleep 0.2
-done
-sleep 2
-[ -n "$window" ] && xdotool windowactivate --sync "$window" 2>/dev/null || true
-xdotool key F10 Right Down Down Return
+demo_record
 
 if [ -n "$seconds" ]; then
   sleep "$seconds"

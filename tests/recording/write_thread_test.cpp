@@ -16,6 +16,7 @@
 #include <wx/sstream.h>
 
 #include "harness/child_process.h"
+#include "recording/coordinate_client.h"
 #include "recording/odometer_decoder.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
@@ -208,6 +209,30 @@ TEST_F(recorder_fixture, failing_peers_are_retried_calmly_and_reported_once) {
     sim->signal(SIGINT);
     EXPECT_EQ(sim->wait(), 0);
     EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+// A server that keeps its connections open but stops answering after two replies on each: every
+// time the reply timeout runs out the connection is given up and made anew, with one row for all
+// of it, and a session change reaches the client on a new connection.
+TEST_F(recorder_fixture, a_server_that_stops_answering_is_reported_once_and_reconnected) {
+    coord_sim server({"--port", "0", "--stall-after", "2"});
+    session_writer session;
+    boost::asio::io_context events;
+    auto client = std::make_shared<coordinate_client>(events, &owner, session, "127.0.0.1",
+                                                      server.port, "левый", 300ms);
+    client->start();
+    std::thread loop([&events] { events.run(); });
+    for (int connection = 0; connection < 2; ++connection) {
+        EXPECT_TRUE(server.line_after("stalling the connection after 2 replies"));
+        EXPECT_TRUE(server.line_after("connection from")) << "reconnected";
+    }
+    server.signal(SIGUSR1);
+    EXPECT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: CX1 : 2)"));
+    boost::asio::post(events, [client] { client->stop(); });
+    loop.join();
+    EXPECT_THAT(
+        owner.strings(EVT_THREAD_LOG_ERROR),
+        testing::ElementsAre("Coordinate server: no reply within 0.3 s, connection closed."));
 }
 
 // Replies come in pieces, cut short, dropped, with random bytes where a client must ignore them.

@@ -58,11 +58,25 @@ private:
             std::cout << "unexpected request, closing the connection" << std::endl;
             return;
         }
+        if (stalled())
+            return read_request();
         timer_.expires_after(std::chrono::milliseconds(server_.options().reply_delay_ms));
         timer_.async_wait([self = shared_from_this()](auto error) {
             if (!error)
                 self->answer();
         });
+    }
+
+    // Whether this connection has had all its replies; says so once, at the first request left
+    // unanswered.
+    bool stalled() {
+        const unsigned limit = server_.options().stall_after;
+        if (limit == 0 || replies_ < limit)
+            return false;
+        if (!stalled_)
+            std::cout << "stalling the connection after " << limit << " replies" << std::endl;
+        stalled_ = true;
+        return true;
     }
 
     void answer() {
@@ -71,6 +85,7 @@ private:
             std::cout << "dropping the connection" << std::endl;
             return;
         }
+        ++replies_;
         reply_ = server_.reply_bytes();
         cuts_ = {coord_reply_size};
         if (kind == coord_sim_server::answer::cut_short)
@@ -115,6 +130,8 @@ private:
     std::vector<std::size_t> cuts_;
     std::size_t sent_ = 0;
     bool close_after_ = false;
+    unsigned replies_ = 0; // sent on this connection
+    bool stalled_ = false;
 };
 } // namespace
 

@@ -48,6 +48,9 @@ void add_sim_options(CLI::App& app, sim_options& options) {
                "close the connection instead of answering every Nth request (0: never)");
     add_number(app, "--short-every", options.short_every, 0, 1e9,
                "send only part of every Nth reply, then close the connection (0: never)");
+    add_number(app, "--stall-after", options.stall_after, 0, 1e9,
+               "answer N requests on each connection, then read requests and never answer,\n"
+               "keeping the connection open (0: never)");
     app.add_flag("--split-replies", options.split_replies,
                  "send each reply in three pieces with pauses between them");
     app.add_flag("--garbage", options.garbage,

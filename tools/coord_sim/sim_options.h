@@ -28,6 +28,9 @@ struct sim_options {
     unsigned drop_every = 0;
     // Every Nth reply is cut short and the connection closed after the fragment.
     unsigned short_every = 0;
+    // Each connection gets this many replies; later requests on it are read and never answered,
+    // while the connection stays open (0: every request is answered).
+    unsigned stall_after = 0;
     // Each reply goes out in three pieces with pauses between them.
     bool split_replies = false;
     // The bytes a client must ignore carry random values instead of zeros.
