@@ -23,6 +23,7 @@
 #include <wx/init.h>
 
 #include "bench/session_bench_support.h"
+#include "harness/child_process.h"
 #include "recording/session_db.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
@@ -158,14 +159,6 @@ std::vector<double> telemetry_latencies(std::uint16_t port, const std::atomic<bo
     return ms;
 }
 
-long resident_kib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 void latency_under_load(std::uint16_t port, std::uint16_t telemetry, const stored_session& stored) {
     responses got;
     std::atomic<bool> busy{true};
@@ -221,7 +214,7 @@ void small_beside_pipeline(std::uint16_t port, const stored_session& stored) {
 }
 
 void many_clients(std::uint16_t port) {
-    const long before = resident_kib();
+    const long before = process_memory_kib("self", "VmRSS");
     std::vector<std::unique_ptr<data_client>> open;
     for (int i = 0; i < 200; ++i)
         open.push_back(std::make_unique<data_client>(port));
@@ -232,7 +225,7 @@ void many_clients(std::uint16_t port) {
             client->send(long_request("no such", "session", static_cast<std::uint32_t>(round)));
         for (auto& client : open)
             answered += client->response(60s).has_value();
-        during = std::max(during, resident_kib());
+        during = std::max(during, process_memory_kib("self", "VmRSS"));
     }
     std::printf(
         "200 connections at once, 3 requests each: %d of 600 answered; resident memory of "

@@ -2,7 +2,9 @@
 //
 // Prints the time to write rows 1-100 and rows 9,901-10,000 through the row writers into a real
 // log pane (pane and file), their ratio, the cost of bringing the pane up to date at both sizes,
-// and, for comparison, the same measurement for a pane that re-renders on every character.
+// the process's resident memory after 2,000 rows and after 10,000 (the pane keeps the newest rows
+// only, so it should not grow), and, for comparison, the same measurement for a pane that
+// re-renders on every character.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 
 #include "app/command_ids.h"
 #include "app/tresvik_frame.h"
+#include "harness/child_process.h"
 #include "log/log_viewer.h"
 
 namespace {
@@ -53,7 +56,10 @@ void bench_pane(wxFrame* frame) {
     frame->SendSizeEvent();
     const double first = write_rows(1, 100);
     const double first_render = render(pane);
-    write_rows(101, 9900);
+    write_rows(101, 2000);
+    render(pane);
+    const long kib_at_2000 = process_memory_kib("self", "VmRSS");
+    write_rows(2001, 9900);
     render(pane);
     const double last = write_rows(9901, 10000);
     const double last_render = render(pane);
@@ -62,6 +68,8 @@ void bench_pane(wxFrame* frame) {
     std::printf("ratio (goal <= 2):   %8.2f\n", last / first);
     std::printf("pane update at 100 rows:    %8.2f ms, at 10000 rows: %8.2f ms\n", first_render,
                 last_render);
+    std::printf("resident memory at 2000 rows: %.1f MB, at 10000 rows: %.1f MB (goal: flat)\n",
+                kib_at_2000 / 1024.0, process_memory_kib("self", "VmRSS") / 1024.0);
     if (hold_seconds > 0) {
         log_error("<b>last row</b>, shown in bold");
         pane->render_pending();

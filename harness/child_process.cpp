@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -122,4 +123,12 @@ std::string built_program(const std::string& name) {
         bin ? std::filesystem::path(bin)
             : std::filesystem::read_symlink("/proc/self/exe").parent_path();
     return (folder / name).string();
+}
+
+long process_memory_kib(const std::string& pid, const std::string& field) {
+    std::ifstream status("/proc/" + pid + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stol(line.substr(field.size() + 1));
+    return 0;
 }

@@ -15,6 +15,8 @@ namespace {
 constexpr int render_timer_id = wxID_HIGHEST + 1;
 constexpr long min_render_delay_ms = 20;
 constexpr long max_render_delay_ms = 2000;
+// The first line of every row; the redirectors hand the text over line by line.
+const wxString row_start = L"<tr>\n";
 
 void write_row(std::wostream& stream, log_level level, const wxString& message) {
     const std::time_t now = std::time(nullptr);
@@ -57,14 +59,15 @@ ui_redirector_cerr::ui_redirector_cerr(log_viewer* owner) : ui_redirector(std::w
 wxBEGIN_EVENT_TABLE(log_viewer, wxHtmlWindow)
     EVT_TIMER(render_timer_id, log_viewer::on_render_timer) wxEND_EVENT_TABLE()
 
-        log_viewer::log_viewer(wxWindow* parent, const wxFileName& file)
+        log_viewer::log_viewer(wxWindow* parent, const wxFileName& file, std::size_t shown_rows)
     : wxHtmlWindow(parent, 1, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO, "htmlWindow"),
       cout_redirector_(this), cerr_redirector_(this),
-      file_(file.GetFullPath().fn_str(), std::ios::out | std::ios::trunc),
+      file_(file.GetFullPath().fn_str(), std::ios::out | std::ios::trunc), shown_rows_(shown_rows),
       render_timer_(this, render_timer_id) {
     std::wcout << L"<html>" << std::endl;
     std::wcout << L"<table>" << std::endl;
     std::wcout << L"<tbody>" << std::endl;
+    header_length_ = received_.length();
 }
 
 // The file closes before the redirectors give the streams back (member order); nothing more is
@@ -79,7 +82,19 @@ void log_viewer::write(const std::wstring& text) {
         file_.flush();
     }
     received_ += text;
+    if (text == row_start && ++rows_ > 2 * shown_rows_)
+        drop_oldest_rows();
     schedule_render();
+}
+
+// Rows go in whole batches, so that the page is laid out anew once per shown_rows rows.
+void log_viewer::drop_oldest_rows() {
+    std::size_t kept_from = received_.find(row_start, header_length_);
+    for (std::size_t dropped = shown_rows_; dropped < rows_; ++dropped)
+        kept_from = received_.find(row_start, kept_from + 1);
+    received_ = received_.Left(header_length_) + received_.Mid(kept_from);
+    rows_ = shown_rows_;
+    rendered_length_ = 0;
 }
 
 void log_viewer::schedule_render() {

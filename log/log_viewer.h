@@ -46,10 +46,12 @@ public:
 // abruptly ended process leaves every completed row on disk. The pane shows new text shortly
 // after it arrives, a batch at a time: each batch is parsed on its own, as a continuation of the
 // page's open table, and its cells are appended to those already laid out, so the cost of showing
-// a row does not grow with the length of the log. GUI thread only.
+// a row does not grow with the length of the log. The pane keeps the newest rows only (between
+// shown_rows and twice as many), so a run of months holds no more memory than a run of hours; the
+// file keeps them all. GUI thread only.
 class log_viewer : public wxHtmlWindow {
 public:
-    log_viewer(wxWindow* parent, const wxFileName& file);
+    log_viewer(wxWindow* parent, const wxFileName& file, std::size_t shown_rows = 1000);
     ~log_viewer() override;
 
     // Called by the redirectors with finished text.
@@ -58,7 +60,7 @@ public:
     // Renders text that has not reached the pane yet; the pane does this by itself shortly.
     void render_pending();
 
-    // Everything the pane has received, rendered or not.
+    // The text the pane holds, rendered or not: the header lines and the newest rows.
     const wxString& received_text() const { return received_; }
 
 private:
@@ -66,11 +68,15 @@ private:
     void schedule_render();
     void append_cells(const wxString& text);
     void scroll_to_end();
+    void drop_oldest_rows();
 
     ui_redirector_cout cout_redirector_;
     ui_redirector_cerr cerr_redirector_;
     std::ofstream file_;
     wxString received_;
+    std::size_t header_length_ = 0;
+    std::size_t shown_rows_;
+    std::size_t rows_ = 0;
     size_t rendered_length_ = 0;
     wxTimer render_timer_;
     long last_render_ms_ = 0;

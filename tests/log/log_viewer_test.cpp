@@ -10,14 +10,15 @@
 // Every completed row is on disk before its writer returns, and so is anything written to the
 // standard wide streams; the file is the pane's text, a table never closed after the three header
 // lines. The pane shows later batches after the earlier ones and scrolls the newest into view.
-// When the pane goes, the streams are given back and nothing more reaches the file.
+// The pane keeps its newest rows only, the file all of them. When the pane goes, the streams are
+// given back and nothing more reaches the file.
 TEST(log_viewer, rows_reach_pane_and_file_alike_and_at_once) {
     temp_home home;
     std::wstreambuf* cout_before = std::wcout.rdbuf();
     std::wstreambuf* cerr_before = std::wcerr.rdbuf();
     auto* frame = new wxFrame(nullptr, wxID_ANY, "log");
     const std::string file = home.path() + "/tresvik[1].html";
-    auto* pane = new log_viewer(frame, wxFileName(file));
+    auto* pane = new log_viewer(frame, wxFileName(file), 40);
     frame->SetClientSize(800, 200);
     frame->SendSizeEvent();
     EXPECT_EQ(read_file(file), "<html>\n<table>\n<tbody>\n");
@@ -42,7 +43,14 @@ TEST(log_viewer, rows_reach_pane_and_file_alike_and_at_once) {
     EXPECT_LT(shown.Find("plain text"), shown.Find("second batch 0"));
     EXPECT_LT(shown.Find("second batch 0"), shown.Find("second batch 29"));
     EXPECT_GT(pane->GetViewStart().y, 0) << "the newest rows are scrolled into view";
+    for (int i = 0; i < 50; ++i)
+        log_info(wxString::Format("third batch %d", i));
+    pane->render_pending();
+    EXPECT_EQ(pane->ToText().Find("third batch 7\n"), wxNOT_FOUND) << "81 rows: the newest 40 kept";
+    EXPECT_NE(pane->ToText().Find("third batch 8\n"), wxNOT_FOUND);
+    EXPECT_TRUE(pane->received_text().StartsWith("<html>\n<table>\n<tbody>\n<tr>\n"));
     content = read_file(file);
+    EXPECT_NE(content.find("second batch 0<"), std::string::npos);
     delete frame;
     EXPECT_EQ(std::wcout.rdbuf(), cout_before);
     EXPECT_EQ(std::wcerr.rdbuf(), cerr_before);

@@ -43,11 +43,9 @@ std::vector<unsigned char> operator+(std::vector<unsigned char> bytes,
 long peak_kib_until_ended(pid_t child) {
     long peak = 0;
     for (bool running = true; running; std::this_thread::sleep_for(10ms)) {
-        std::ifstream status("/proc/" + std::to_string(child) + "/status");
-        running = false;
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmHWM:", 0) == 0)
-                running = true, peak = std::max(peak, std::stol(line.substr(6)));
+        const long now = process_memory_kib(std::to_string(child), "VmHWM");
+        running = now > 0;
+        peak = std::max(peak, now);
     }
     return peak;
 }
