@@ -16,6 +16,7 @@
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
 #include "camera/recording_grab.h"
+#include "recording/session_store.h"
 
 class database_list;
 class log_viewer;
@@ -44,6 +45,8 @@ public:
 
     // Tests answer the dialogs of the commands in place of the operator.
     void use_prompts(std::unique_ptr<operator_prompts> prompts);
+    // Tests reach the sessions as the data service does.
+    session_store& sessions() { return sessions_; }
 
 private:
     void bind_thread_events();
@@ -82,6 +85,8 @@ private:
     void on_log_info(wxThreadEvent& event);
     void on_service_down(wxThreadEvent& event);
 
+    // First, so that it goes last: everything below that reads sessions has gone by then.
+    session_store sessions_;
     FACTORY_HANDLE factory_ = nullptr;
     wxAuiManager aui_manager_;
     wxFileName log_file_;

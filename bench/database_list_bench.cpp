@@ -52,10 +52,11 @@ double refresh_round(database_list& list) {
     return list.entry_count() == sessions ? seconds_since(start) : -1;
 }
 
-void compare_refresh(database_list& list) {
+void compare_refresh(session_store& store, database_list& list) {
     const temp_dir root;
     make_sessions(root.path(), sessions, 10);
-    set_database_root(root.path(), [](const std::string&) {}); // turns each log into a table
+    store.set_root(root.path());
+    store.refresh_session_index([](const std::string&) {}); // turns each log into a table
     std::vector<double> bare, refresh;
     for (int round = 0; round < rounds; ++round) {
         bare.push_back(bare_index_round(root.path()));
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
         return 2;
     wxTheApp->CallOnInit();
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(1400, 900));
-    auto* list = new database_list(frame);
+    session_store store;
+    auto* list = new database_list(frame, store);
     frame->Show();
     wxTheApp->Yield();
     list->SetSize(frame->GetClientSize());
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
     std::printf("formatting the visible cells (%d rows x 8 columns): 100 entries %.1f us, 10,000 "
                 "entries %.1f us; ratio %.2f\n",
                 list->GetCountPerPage(), few, many, many / few);
-    compare_refresh(*list);
+    compare_refresh(store, *list);
     frame->Destroy();
     wxEntryCleanup();
     return 0;

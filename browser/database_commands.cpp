@@ -1,8 +1,5 @@
 #include "browser/database_commands.h"
 
-#include <filesystem>
-#include <mutex>
-
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
@@ -11,12 +8,10 @@
 #include "browser/database_list.h"
 #include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "settings/settings.h"
 
 namespace {
-namespace fs = std::filesystem;
-
 // Enough to tell the operator what stayed; the rest of a large folder adds nothing.
 constexpr std::size_t listed_leftovers = 5;
 
@@ -31,19 +26,6 @@ wxString leftovers_text(const std::vector<std::string>& left) {
     if (left.size() > listed_leftovers)
         text += wxString::Format(" and %zu more", left.size() - listed_leftovers);
     return text;
-}
-
-// The data service may hold a folder open; its handles go before anyone else opens one.
-void release_service_handles() {
-    std::unique_lock lock(session_index_lock);
-    close_session_handles();
-}
-
-// Opened under the lock, so that the data service cannot take the folder back in between.
-std::unique_ptr<session_reader> open_released(const std::string& path) {
-    std::unique_lock lock(session_index_lock);
-    close_session_handles();
-    return std::make_unique<session_reader>(path);
 }
 
 // The toolkit's progress dialog, which tells of a cancel only when it is next updated; the
@@ -109,20 +91,34 @@ std::unique_ptr<progress_view> dialog_prompts::show_progress(wxWindow* parent,
     return std::make_unique<progress_dialog_view>(parent, title, text, maximum, std::move(cancel));
 }
 
-database_commands::database_commands(database_list& list, const wxConfigBase& settings,
-                                     operator_prompts& prompts, error_row report)
-    : list_(list), settings_(settings), prompts_(prompts), report_(std::move(report)) {}
+database_commands::database_commands(database_list& list, session_store& sessions,
+                                     const wxConfigBase& settings, operator_prompts& prompts,
+                                     error_row report)
+    : list_(list), sessions_(sessions), settings_(settings), prompts_(prompts),
+      report_(std::move(report)) {}
 
 void database_commands::refresh() {
     list_.refresh([this](const std::string& message) { report_(from_locale_text(message)); });
 }
 
+// The operator tries again once the folder is free.
+template <typename Act> bool database_commands::unless_refused(Act act) {
+    try {
+        act();
+        return true;
+    } catch (const session_refused& e) {
+        report_(from_locale_text(e.what()));
+        return false;
+    }
+}
+
 // Not refreshed afterwards: viewing changes nothing.
 void database_commands::view_selected() {
     const std::string path = list_.selected_path();
-    if (path.empty())
+    std::unique_ptr<session_reader> reader;
+    if (path.empty() || !unless_refused([&] { reader = sessions_.open_reader(path); }))
         return;
-    viewer_dialog viewer(wxGetTopLevelParent(&list_), open_released(path), prompts_, report_);
+    viewer_dialog viewer(wxGetTopLevelParent(&list_), std::move(reader), prompts_, report_);
     viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
     prompts_.run_modal(viewer);
 }
@@ -146,29 +142,21 @@ void database_commands::delete_selected() {
         L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
     if (!prompts_.confirm(question, L"Удаление данных"))
         return;
-    release_service_handles();
-    const std::vector<std::string> left = remove_session_folder(path);
+    std::vector<std::string> left;
+    if (!unless_refused([&] { left = sessions_.delete_session(path); }))
+        return;
     if (!left.empty())
         report_("The folder " + path_text(path) +
                 " could not be removed whole; left: " + leftovers_text(left));
     refresh();
 }
 
-// Opening the folder for writing would create an empty database in a folder that no longer
-// holds one (removed by someone else since the last refresh).
 template <typename Edit> void database_commands::edit_selected(Edit edit) {
     const std::string path = list_.selected_path();
     if (path.empty())
         return;
-    if (!holds_session_database(path)) {
-        report_("The folder " + path_text(path) + " no longer holds a session database.");
-        return refresh();
-    }
     try {
-        release_service_handles();
-        session_writer writer;
-        writer.open(path);
-        edit(writer);
+        unless_refused([&] { sessions_.edit_session(path, edit); });
     } catch (...) {
         refresh();
         throw;
@@ -188,23 +176,4 @@ void database_commands::change_session_code() {
         if (code)
             writer.set_session_code(code->ToStdWstring());
     });
-}
-
-std::vector<std::string> remove_session_folder(const std::string& path) {
-    std::error_code error;
-    fs::remove_all(path, error);
-    std::vector<std::string> left;
-    if (!fs::exists(fs::symlink_status(path, error)))
-        return left;
-    for (auto entry = fs::recursive_directory_iterator(path, error);
-         !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
-        left.push_back(entry->path().string());
-    if (left.empty())
-        left.push_back(path);
-    return left;
-}
-
-bool holds_session_database(const std::string& path) {
-    std::error_code error;
-    return fs::is_regular_file(fs::path(path) / "CURRENT", error);
 }

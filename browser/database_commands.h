@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <wx/config.h>
 #include <wx/dialog.h>
@@ -12,6 +11,7 @@
 #include <wx/window.h>
 
 class database_list;
+class session_store;
 
 // The progress of a long job as the operator sees it, gone when the object is destroyed.
 class progress_view {
@@ -65,15 +65,17 @@ private:
 // viewer refresh the list afterwards, and each does nothing when no row is selected. GUI thread
 // only.
 //
-// A folder the engine cannot open (held by another program) is not caught: the error reaches the
-// application's box, after the list has been refreshed where a command changes a session, so list
-// and program stay usable.
+// A folder the store refuses (in use, or gone since the refresh) is an error row. A folder the
+// engine cannot open (held by another program) is not caught: the error reaches the application's
+// box, after the list has been refreshed where a command changes a session, so list and program
+// stay usable.
 class database_commands {
 public:
     using error_row = std::function<void(const wxString& text)>;
 
-    database_commands(database_list& list, const wxConfigBase& settings, operator_prompts& prompts,
-                      error_row report);
+    // The list and the store must outlive the commands.
+    database_commands(database_list& list, session_store& sessions, const wxConfigBase& settings,
+                      operator_prompts& prompts, error_row report);
 
     void refresh();
     // The viewer, modal, with the ruler from the settings "scale" and "show_scale".
@@ -83,19 +85,14 @@ public:
     void change_session_code();
 
 private:
+    template <typename Act> bool unless_refused(Act act);
     template <typename Edit> void edit_selected(Edit edit);
     // The setting "scale", or its default with an error row when the stored value is unusable.
     double ruler_scale() const;
 
     database_list& list_;
+    session_store& sessions_;
     const wxConfigBase& settings_;
     operator_prompts& prompts_;
     error_row report_;
 };
-
-// Removes a session folder with everything in it. A symbolic link is removed, never followed,
-// so nothing outside the folder goes. Returns what could not be removed (empty on success).
-std::vector<std::string> remove_session_folder(const std::string& path);
-
-// True when the folder holds a session database (the engine's CURRENT file).
-bool holds_session_database(const std::string& path);

@@ -1,7 +1,5 @@
 #include "browser/database_list.h"
 
-#include <mutex>
-
 #include <wx/utils.h>
 
 #include "browser/database_cells.h"
@@ -10,18 +8,18 @@ namespace {
 constexpr wxWindowID database_list_id = 3;
 }
 
-database_list::database_list(wxWindow* parent)
+database_list::database_list(wxWindow* parent, session_store& sessions)
     : wxListCtrl(parent, database_list_id, wxDefaultPosition, wxDefaultSize,
-                 wxLC_REPORT | wxLC_VIRTUAL) {
+                 wxLC_REPORT | wxLC_VIRTUAL),
+      sessions_(sessions) {
     for (int column = 0; column < database_column_count; ++column)
         InsertColumn(column, database_column_heading(column), wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE);
 }
 
 void database_list::refresh(const session_error_sink& report_error) {
     const wxBusyCursor busy;
-    std::unique_lock lock(session_index_lock);
-    refresh_session_index(report_error);
-    show(session_index);
+    sessions_.refresh_session_index(report_error);
+    show(sessions_.entries());
 }
 
 void database_list::show(session_index_entries entries) {

@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <leveldb/db.h>
 #include <wx/event.h>
 #include <wx/string.h>
 
@@ -18,25 +18,25 @@ class session_reader;
 // How many files one save writes at the most.
 inline constexpr std::size_t saved_files = 100;
 
-// The frame keys that one save stands for: consecutive frame keys from the reader's current
-// cursor up to the end cursor's (at least the current one, also where a damaged session ends
-// before it), one more than the files written where there are that many, because after the last
-// file the cursor steps on once more.
+// The frames that one save stands for: consecutive frames from the reader's current cursor up to
+// the session's end DPP (at least the current one, also where a damaged session ends before it),
+// one more than the files written where there are that many, because after the last file the
+// cursor steps on once more.
 struct save_plan {
-    std::vector<std::string> keys;
+    std::vector<std::uint32_t> dpps;
 
-    std::size_t files() const { return keys.size() < saved_files ? keys.size() : saved_files; }
-    // Where the current cursor stands once this many files are done: on the next key, or on the
+    std::size_t files() const { return dpps.size() < saved_files ? dpps.size() : saved_files; }
+    // Where the current cursor stands once this many files are done: on the next frame, or on the
     // last frame, which it never passes.
-    const std::string& cursor_after(std::size_t done) const {
-        return keys[done < keys.size() ? done : keys.size() - 1];
+    std::uint32_t cursor_after(std::size_t done) const {
+        return dpps[done < dpps.size() ? done : dpps.size() - 1];
     }
 };
 save_plan plan_save(const session_reader& reader);
 
-// The chosen path with the key as its file name; folder and extension stay, except that an
+// The chosen path with the frame key as its file name; folder and extension stay, except that an
 // extension the imaging library cannot write (or none) becomes ".png", the type offered.
-wxString saved_frame_path(const wxString& chosen, const std::string& key);
+wxString saved_frame_path(const wxString& chosen, std::uint32_t dpp);
 
 // Ids of the wxEVT_THREAD events queued to the owner. A step carries the number of files done
 // (GetInt) and the error row of the last one (GetString, empty when it went well); the end
@@ -44,16 +44,17 @@ wxString saved_frame_path(const wxString& chosen, const std::string& key);
 enum frame_saver_event : int { id_save_step = 20, id_save_end = 21 };
 
 struct save_item {
-    std::string key;
+    std::uint32_t dpp;
     std::string path; // narrow, in the current locale
 };
 
 // Stitches and saves each item in order on its own thread, which touches no window: it queues
-// one step event per file and an end event to the owner. Both the owner and the handle must
-// outlive the saver. GUI thread: construction, cancel, destruction.
+// one step event per file and an end event to the owner. Both the owner and the reader must
+// outlive the saver; the worker uses cursors of its own. GUI thread: construction, cancel,
+// destruction.
 class frame_saver {
 public:
-    frame_saver(wxEvtHandler* owner, leveldb::DB& handle, std::vector<save_item> items);
+    frame_saver(wxEvtHandler* owner, const session_reader& reader, std::vector<save_item> items);
     // Cancels and waits, at most for the stitch under way.
     ~frame_saver();
     frame_saver(const frame_saver&) = delete;
@@ -67,7 +68,7 @@ private:
     void post(int id, std::size_t done, const wxString& text);
 
     wxEvtHandler* owner_;
-    leveldb::DB& handle_;
+    const session_reader& reader_;
     std::vector<save_item> items_;
     std::atomic<bool> cancelled_{false};
     std::thread worker_; // last: starts once everything above is in place

@@ -9,7 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "fuzz/fuzz_check.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "recording/session_format.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -6,8 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "harness/child_process.h"
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
 #include "tools/common/command_line.h"
