@@ -37,13 +37,6 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
 }
-
-// The root is scanned once, by the list's refresh, so that each damaged folder is one row.
-void show_database_root(session_store& sessions, database_commands& commands,
-                        const wxString& root) {
-    sessions.set_root(std::string(root.mb_str()));
-    commands.refresh();
-}
 } // namespace
 
 // clang-format off
@@ -145,11 +138,8 @@ void tresvik_frame::build_panes() {
                          fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
     log_pane_ = new log_viewer(this, log_file_);
     aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
-    database_list_ = new database_list(this, sessions_);
-    prompts_ = std::make_unique<dialog_prompts>(this);
-    database_commands_ =
-        std::make_unique<database_commands>(*database_list_, sessions_, *settings_, *prompts_,
-                                            [](const wxString& text) { log_error(text); });
+    database_list_ = new database_list(this);
+    use_prompts(std::make_unique<dialog_prompts>(this));
     aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
     aui_manager_.Update();
 }
@@ -269,8 +259,10 @@ void tresvik_frame::select_preferred_camera() {
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
 void tresvik_frame::index_stored_write_path() {
     wxString root;
-    if (read_stored_write_path(*settings_, &root))
-        show_database_root(sessions_, *database_commands_, root);
+    if (!read_stored_write_path(*settings_, &root))
+        return;
+    sessions_.set_root(std::string(root.mb_str()));
+    database_commands_->refresh();
 }
 
 // The telemetry socket is bound here: a failure leaves the constructor, and the program does not
@@ -326,7 +318,8 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     if (!prompts_->run_modal(dialog))
         return;
     settings_->Flush();
-    show_database_root(sessions_, *database_commands_, read_write_path(*settings_));
+    sessions_.set_root(std::string(read_write_path(*settings_).mb_str()));
+    database_commands_->refresh();
 }
 
 void tresvik_frame::on_update_databases(wxCommandEvent&) {

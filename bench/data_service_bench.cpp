@@ -181,8 +181,7 @@ double one_frame_encode_ms(session_store& sessions, const stored_session& stored
     std::vector<double> ms;
     for (int frame = 0; frame < 9; ++frame) {
         const auto start = std::chrono::steady_clock::now();
-        fetch_response(sessions, {false, "A7 : 12", stored.dpps[frame]},
-                       [](const std::string&) {});
+        fetch_response(sessions, {false, "A7 : 12", stored.dpps[frame]}, [](const std::string&) {});
         ms.push_back(seconds_since(start) * 1e3);
     }
     return percentile(ms, 0.5);

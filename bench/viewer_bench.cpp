@@ -134,6 +134,7 @@ void report_error(const std::string& text) {
 // The recorder's loop on the GUI thread over the same files: after each file the reader's cursor
 // steps on unless it stands on the last frame.
 double sequential_save(const session_reader& reader, const std::string& folder, int files) {
+    stitch_and_save(reader, first_dpp, ""); // sets the imaging library up: neither side pays for it
     frame_cursor cursor = reader.frames();
     cursor.seek(first_saved_dpp(files));
     const auto start = clock_type::now();
@@ -209,13 +210,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directory(scratch.path() + "/sequential");
     std::filesystem::create_directory(scratch.path() + "/worker");
     session_store sessions;
-    double sequential = 0;
-    {
-        // The first stitch of a process sets up the imaging library; neither side pays for it.
-        const auto reader = sessions.open_reader(session);
-        stitch_and_save(*reader, first_dpp, "");
-        sequential = sequential_save(*reader, scratch.path() + "/sequential", files);
-    }
+    const double sequential =
+        sequential_save(*sessions.open_reader(session), scratch.path() + "/sequential", files);
     scripted_prompts prompts;
     auto* viewer =
         new viewer_dialog(nullptr, sessions.open_reader(session), prompts,

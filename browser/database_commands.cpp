@@ -4,6 +4,7 @@
 #include <wx/msgdlg.h>
 #include <wx/progdlg.h>
 #include <wx/textdlg.h>
+#include <wx/utils.h>
 
 #include "browser/database_list.h"
 #include "browser/viewer_dialog.h"
@@ -98,29 +99,32 @@ database_commands::database_commands(database_list& list, session_store& session
       report_(std::move(report)) {}
 
 void database_commands::refresh() {
-    list_.refresh([this](const std::string& message) { report_(from_locale_text(message)); });
+    const wxBusyCursor busy;
+    sessions_.refresh_session_index(
+        [this](const std::string& message) { report_(from_locale_text(message)); });
+    list_.show(sessions_.entries());
 }
 
-// The operator tries again once the folder is free.
-template <typename Act> bool database_commands::unless_refused(Act act) {
+// A folder the store refuses is a row: the operator tries again once it is free.
+template <typename Act> void database_commands::on_selected(Act act) {
+    const std::string path = list_.selected_path();
+    if (path.empty())
+        return;
     try {
-        act();
-        return true;
+        act(path);
     } catch (const session_refused& e) {
         report_(from_locale_text(e.what()));
-        return false;
     }
 }
 
 // Not refreshed afterwards: viewing changes nothing.
 void database_commands::view_selected() {
-    const std::string path = list_.selected_path();
-    std::unique_ptr<session_reader> reader;
-    if (path.empty() || !unless_refused([&] { reader = sessions_.open_reader(path); }))
-        return;
-    viewer_dialog viewer(wxGetTopLevelParent(&list_), std::move(reader), prompts_, report_);
-    viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
-    prompts_.run_modal(viewer);
+    on_selected([this](const std::string& path) {
+        viewer_dialog viewer(wxGetTopLevelParent(&list_), sessions_.open_reader(path), prompts_,
+                             report_);
+        viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
+        prompts_.run_modal(viewer);
+    });
 }
 
 // Reported each time the viewer opens, until the operator corrects it in the options.
@@ -135,33 +139,29 @@ double database_commands::ruler_scale() const {
 }
 
 void database_commands::delete_selected() {
-    const std::string path = list_.selected_path();
-    if (path.empty())
-        return;
-    const wxString question = wxString::Format(
-        L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
-    if (!prompts_.confirm(question, L"Удаление данных"))
-        return;
-    std::vector<std::string> left;
-    if (!unless_refused([&] { left = sessions_.delete_session(path); }))
-        return;
-    if (!left.empty())
-        report_("The folder " + path_text(path) +
-                " could not be removed whole; left: " + leftovers_text(left));
-    refresh();
+    on_selected([this](const std::string& path) {
+        const wxString question = wxString::Format(
+            L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
+        if (!prompts_.confirm(question, L"Удаление данных"))
+            return;
+        const std::vector<std::string> left = sessions_.delete_session(path);
+        if (!left.empty())
+            report_("The folder " + path_text(path) +
+                    " could not be removed whole; left: " + leftovers_text(left));
+        refresh();
+    });
 }
 
 template <typename Edit> void database_commands::edit_selected(Edit edit) {
-    const std::string path = list_.selected_path();
-    if (path.empty())
-        return;
-    try {
-        unless_refused([&] { sessions_.edit_session(path, edit); });
-    } catch (...) {
+    on_selected([this, &edit](const std::string& path) {
+        try {
+            sessions_.edit_session(path, edit);
+        } catch (...) {
+            refresh();
+            throw;
+        }
         refresh();
-        throw;
-    }
-    refresh();
+    });
 }
 
 void database_commands::assign_side() {

@@ -77,6 +77,8 @@ public:
     database_commands(database_list& list, session_store& sessions, const wxConfigBase& settings,
                       operator_prompts& prompts, error_row report);
 
+    // Rescans the root and reloads the rows; a busy cursor shows meanwhile. Folders that are no
+    // session database are reported and left out.
     void refresh();
     // The viewer, modal, with the ruler from the settings "scale" and "show_scale".
     void view_selected();
@@ -85,7 +87,7 @@ public:
     void change_session_code();
 
 private:
-    template <typename Act> bool unless_refused(Act act);
+    template <typename Act> void on_selected(Act act);
     template <typename Edit> void edit_selected(Edit edit);
     // The setting "scale", or its default with an error row when the stored value is unusable.
     double ruler_scale() const;

@@ -1,25 +1,16 @@
 #include "browser/database_list.h"
 
-#include <wx/utils.h>
-
 #include "browser/database_cells.h"
 
 namespace {
 constexpr wxWindowID database_list_id = 3;
 }
 
-database_list::database_list(wxWindow* parent, session_store& sessions)
+database_list::database_list(wxWindow* parent)
     : wxListCtrl(parent, database_list_id, wxDefaultPosition, wxDefaultSize,
-                 wxLC_REPORT | wxLC_VIRTUAL),
-      sessions_(sessions) {
+                 wxLC_REPORT | wxLC_VIRTUAL) {
     for (int column = 0; column < database_column_count; ++column)
         InsertColumn(column, database_column_heading(column), wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE);
-}
-
-void database_list::refresh(const session_error_sink& report_error) {
-    const wxBusyCursor busy;
-    sessions_.refresh_session_index(report_error);
-    show(sessions_.entries());
 }
 
 void database_list::show(session_index_entries entries) {

@@ -19,20 +19,6 @@ leveldb::Options common_options() {
     return options;
 }
 
-leveldb::Options reader_options() {
-    leveldb::Options options = common_options();
-    options.create_if_missing = false;
-    return options;
-}
-
-std::unique_ptr<leveldb::DB> open_existing_database(const std::string& path) {
-    const leveldb::Options options = reader_options();
-    const std::string current_file = path + "/CURRENT";
-    if (!options.env->FileExists(current_file))
-        check_status(leveldb::Status::InvalidArgument(
-            current_file, "does not exist (create_if_missing is false)"));
-    return open_database(path, options);
-}
 } // namespace
 
 leveldb::Options writer_options(leveldb::Env* env) {
@@ -40,12 +26,6 @@ leveldb::Options writer_options(leveldb::Env* env) {
     options.create_if_missing = true;
     if (env)
         options.env = env;
-    return options;
-}
-
-leveldb::WriteOptions put_options() {
-    leveldb::WriteOptions options;
-    options.sync = false;
     return options;
 }
 
@@ -58,19 +38,20 @@ std::runtime_error unreadable_session(const std::string& path, const std::string
     return std::runtime_error("Session folder " + path + " cannot be read: " + why);
 }
 
-std::unique_ptr<leveldb::DB> open_database(const std::string& path,
-                                           const leveldb::Options& options) {
-    leveldb::DB* handle = nullptr;
-    check_status(leveldb::DB::Open(options, path, &handle));
-    return std::unique_ptr<leveldb::DB>(handle);
-}
-
+// The engine would otherwise put its lock and log files into any folder it is given (and rename a
+// file named LOG there), while failing with the same status as here.
 std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path) {
-    try {
-        return open_existing_database(path);
-    } catch (const std::exception& e) {
-        throw unreadable_session(path, e.what());
-    }
+    leveldb::Options options = common_options();
+    options.create_if_missing = false;
+    const std::string current_file = path + "/CURRENT";
+    leveldb::Status status = leveldb::Status::InvalidArgument(
+        current_file, "does not exist (create_if_missing is false)");
+    leveldb::DB* handle = nullptr;
+    if (options.env->FileExists(current_file))
+        status = leveldb::DB::Open(options, path, &handle);
+    if (!status.ok())
+        throw unreadable_session(path, status.ToString());
+    return std::unique_ptr<leveldb::DB>(handle);
 }
 
 std::unique_ptr<leveldb::Iterator> new_cursor(leveldb::DB& handle) {
@@ -113,7 +94,6 @@ struct frame_cursor::walk {
 
 frame_cursor::frame_cursor(std::unique_ptr<walk> walk) : walk_(std::move(walk)) {}
 frame_cursor::frame_cursor(frame_cursor&& other) noexcept = default;
-frame_cursor& frame_cursor::operator=(frame_cursor&& other) noexcept = default;
 frame_cursor::~frame_cursor() = default;
 
 bool frame_cursor::seek(std::uint32_t dpp) {
@@ -149,7 +129,7 @@ std::string_view frame_cursor::bytes() const {
 }
 
 cv::Mat frame_cursor::frame() const {
-    return valid() ? decode_frame(bytes()) : cv::Mat();
+    return valid() ? decode_stored_frame(bytes(), cv::IMREAD_COLOR).image : cv::Mat();
 }
 
 std::uint64_t frame_cursor::passed() const {
@@ -190,8 +170,4 @@ decoded_frame decode_stored_frame(std::string_view value, int flags) {
     } catch (const cv::Exception&) {
         return {}; // the decoder rejects some malformed streams by throwing instead
     }
-}
-
-cv::Mat decode_frame(std::string_view value) {
-    return decode_stored_frame(value, cv::IMREAD_COLOR).image;
 }

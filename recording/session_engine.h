@@ -23,8 +23,6 @@ struct session_disk : leveldb::EnvWrapper {
 
 // Recording and metadata edits: create the folder when missing. env null keeps the default.
 leveldb::Options writer_options(leveldb::Env* env);
-// Every write: one unsynchronised put.
-leveldb::WriteOptions put_options();
 
 inline leveldb::Slice as_slice(std::string_view text) {
     return {text.data(), text.size()};
@@ -40,11 +38,8 @@ void check_status(const leveldb::Status& status);
 // that a row says which session is damaged.
 std::runtime_error unreadable_session(const std::string& path, const std::string& why);
 
-std::unique_ptr<leveldb::DB> open_database(const std::string& path,
-                                           const leveldb::Options& options);
-// Opens read-only, without creating anything, and only a folder that holds a database: the engine
-// would otherwise put its lock and log files into any folder it is given (and rename a file named
-// LOG there). Failures name the folder.
+// Opens read-only, without creating anything, and only a folder that holds a database. Failures
+// name the folder.
 std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path);
 
 // Every read: no checksum verification, fill the cache, no snapshot.
@@ -58,20 +53,5 @@ frame_cursor cursor_over(leveldb::DB& handle, std::uint32_t last = missing_dpp);
 // The value of the first frame at or after the DPP; nothing when no frame follows.
 std::optional<std::string> frame_at_or_after(leveldb::DB& handle, std::uint32_t dpp);
 
-// A stored value decoded in colour mode (8-bit BGR); empty when it is no image or is not decoded
-// (decode_stored_frame).
-cv::Mat decode_frame(std::string_view value);
-
 // The summary of the session in the folder open as handle.
 session_info read_session_info(leveldb::DB& handle, const std::string& path);
-
-struct session_reader::state {
-    // Reads the range, so that a damaged one fails the open.
-    state(session_hold hold, std::unique_ptr<leveldb::DB> handle);
-
-    session_hold hold; // first: the folder is given back once the handle has closed
-    std::unique_ptr<leveldb::DB> handle;
-    std::uint32_t dpp_start;
-    std::uint32_t dpp_end;
-    frame_cursor current; // last: the engine wants its cursors gone before the handle
-};

@@ -6,6 +6,10 @@
 const std::wstring no_data_text = L"нет данных";
 
 namespace {
+leveldb::DB& engine(const std::shared_ptr<void>& handle) {
+    return *static_cast<leveldb::DB*>(handle.get());
+}
+
 template <typename Parse>
 auto parse_stored(const std::string& path, std::string_view key, const std::string& value,
                   Parse parse) {
@@ -39,18 +43,10 @@ std::wstring stored_time(leveldb::DB& handle, const std::string& path, std::stri
     return wide_text(format_local_time(seconds).value_or(*value));
 }
 
-// Where the first key at or after the DPP's frame key stands; the DPP's own frame key when the
-// database ends before it.
-std::string key_at_or_after(leveldb::DB& handle, std::uint32_t dpp) {
-    const auto cursor = new_cursor(handle);
-    cursor->Seek(frame_key(dpp));
-    return cursor->Valid() ? cursor->key().ToString() : frame_key(dpp);
-}
-
 // The engine's estimate for the range from the first frame's key to the last one's: the last
-// frame is outside.
+// frame is outside. A key that is not stored measures as the first key after it.
 std::uint64_t range_size(leveldb::DB& handle, std::uint32_t start, std::uint32_t end) {
-    const std::string from = key_at_or_after(handle, start), to = key_at_or_after(handle, end);
+    const std::string from = frame_key(start), to = frame_key(end);
     const leveldb::Range range(from, to);
     std::uint64_t size = 0;
     handle.GetApproximateSizes(&range, 1, &size);
@@ -75,34 +71,19 @@ session_info read_session_info(leveldb::DB& handle, const std::string& path) {
     return info;
 }
 
-session_reader::state::state(session_hold hold, std::unique_ptr<leveldb::DB> handle)
-    : hold(std::move(hold)), handle(std::move(handle)),
-      dpp_start(stored_dpp(*this->handle, this->hold.path(), key_dpp_start).value_or(missing_dpp)),
-      dpp_end(stored_dpp(*this->handle, this->hold.path(), key_dpp_end).value_or(missing_dpp)),
-      current(cursor_over(*this->handle)) {}
-
-session_reader::session_reader(std::unique_ptr<state> state) : state_(std::move(state)) {}
-session_reader::~session_reader() = default;
-
-const std::string& session_reader::path() const {
-    return state_->hold.path();
-}
-
-std::uint32_t session_reader::dpp_start() const {
-    return state_->dpp_start;
-}
-
-std::uint32_t session_reader::dpp_end() const {
-    return state_->dpp_end;
-}
+session_reader::session_reader(session_hold hold, std::shared_ptr<void> handle)
+    : hold_(std::move(hold)), handle_(std::move(handle)),
+      dpp_start_(stored_dpp(engine(handle_), path(), key_dpp_start).value_or(missing_dpp)),
+      dpp_end_(stored_dpp(engine(handle_), path(), key_dpp_end).value_or(missing_dpp)),
+      current_(cursor_over(engine(handle_))) {}
 
 session_info session_reader::info() const {
-    return read_session_info(*state_->handle, path());
+    return read_session_info(engine(handle_), path());
 }
 
 key_counts session_reader::count_keys() const {
     key_counts counts;
-    const auto cursor = new_cursor(*state_->handle);
+    const auto cursor = new_cursor(engine(handle_));
     for (cursor->SeekToFirst(); cursor->Valid(); cursor->Next()) {
         const std::string_view key = as_view(cursor->key());
         if (is_frame_key(key))
@@ -114,13 +95,5 @@ key_counts session_reader::count_keys() const {
 }
 
 frame_cursor session_reader::frames(std::uint32_t last) const {
-    return cursor_over(*state_->handle, last);
-}
-
-frame_cursor& session_reader::current() {
-    return state_->current;
-}
-
-const frame_cursor& session_reader::current() const {
-    return state_->current;
+    return cursor_over(engine(handle_), last);
 }

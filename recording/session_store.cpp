@@ -49,14 +49,8 @@ std::vector<std::string> remove_folder(const std::string& path) {
     return left;
 }
 
-bool matches(const session_index_entry& entry, const std::wstring& code, std::uint32_t dpp) {
-    const session_info& info = entry.info;
-    return info.has_frames && info.session_code == code && info.dpp_start <= dpp &&
-           dpp <= info.dpp_end;
-}
-
-// How the store's callers use one folder. The engine lets one handle at a time open a folder, so
-// there is a read handle or a claim, never both.
+// How the store's callers use one folder; kept once made, one per folder ever used. The engine
+// lets one handle at a time open a folder, so there is a read handle or a claim, never both.
 struct folder_use {
     std::unique_ptr<leveldb::DB> handle;      // read by the index or the data service
     int reading = 0;                          // reads inside the handle now
@@ -65,15 +59,62 @@ struct folder_use {
 };
 } // namespace
 
-// Everything under the one lock; the engine's opens and closes of read handles too, so that no
+// Everything under the one lock, the engine's opens and closes of read handles too, so that no
 // two threads open a folder at once.
 struct session_store::state {
-    std::optional<std::string> busy(const std::string& folder) const;
-    std::optional<std::string> in_use(const std::string& folder) const;
-    session_hold claim(const std::string& path, std::string why, bool strict);
-    void forget_if_unused(const std::string& folder);
-    std::optional<session_index_entry> indexed(const std::string& path) const;
-    template <typename Read> auto read(const std::string& path, bool serving, Read body);
+    // Recorded or claimed; strict: read by the data service now or within the idle time, too.
+    std::optional<std::string> refusal(const std::string& folder, bool strict) const {
+        const std::string recorded = current.open_path();
+        if (!recorded.empty() && folder_name(recorded) == folder)
+            return "it is being recorded";
+        const auto found = uses.find(folder);
+        if (found == uses.end())
+            return std::nullopt;
+        const folder_use& use = found->second;
+        const auto idle_since = steady::now() - std::chrono::seconds(idle_seconds);
+        if (use.claim || !strict || !use.served || (use.reading == 0 && *use.served < idle_since))
+            return use.claim;
+        return "the data service reads it";
+    }
+
+    // Not strict: an idle read handle gives way. Either way a read under way ends first.
+    session_hold claim(const std::string& path, std::string why, bool strict) {
+        const std::string folder = folder_name(path);
+        std::unique_lock hold(lock);
+        if (const auto refused = refusal(folder, strict))
+            throw session_refused("Session folder " + path + " is in use: " + *refused + ".");
+        folder_use& use = uses[folder];
+        use.claim = std::move(why);
+        read_ended.wait(hold, [&use] { return use.reading == 0; });
+        use.handle.reset();
+        use.served.reset();
+        return session_hold(path, std::shared_ptr<void>(nullptr, [this, &use](void*) {
+                                const std::lock_guard<std::mutex> released(lock);
+                                use.claim.reset();
+                            }));
+    }
+
+    // A read inside the folder's read handle, opened when there is none, as long as the lease
+    // lives. A handle the data service reads through (serving) stays open for its next request;
+    // one opened for the index alone closes with its lease.
+    std::shared_ptr<leveldb::DB> lease(const std::string& path, bool serving) {
+        const std::string folder = folder_name(path);
+        const std::lock_guard<std::mutex> hold(lock);
+        if (const auto refused = refusal(folder, false))
+            throw session_refused("Session folder " + path + " is in use: " + *refused + ".");
+        folder_use& use = uses[folder];
+        if (!use.handle)
+            use.handle = open_session_folder(path);
+        ++use.reading;
+        if (serving)
+            use.served = steady::now();
+        return std::shared_ptr<leveldb::DB>(use.handle.get(), [this, &use](leveldb::DB*) {
+            const std::lock_guard<std::mutex> ended(lock);
+            if (--use.reading == 0 && !use.served)
+                use.handle.reset();
+            read_ended.notify_all();
+        });
+    }
 
     mutable std::mutex lock;
     std::condition_variable read_ended;
@@ -82,107 +123,6 @@ struct session_store::state {
     std::map<std::string, folder_use> uses;
     session_writer current;
 };
-
-// Recorded or claimed: nobody else may open it.
-std::optional<std::string> session_store::state::busy(const std::string& folder) const {
-    const std::string recorded = current.open_path();
-    if (!recorded.empty() && folder_name(recorded) == folder)
-        return "it is being recorded";
-    const auto use = uses.find(folder);
-    return use == uses.end() ? std::nullopt : use->second.claim;
-}
-
-std::optional<std::string> session_store::state::in_use(const std::string& folder) const {
-    if (auto why = busy(folder))
-        return why;
-    const auto use = uses.find(folder);
-    if (use == uses.end() || !use->second.served)
-        return std::nullopt;
-    const bool recent = *use->second.served > steady::now() - std::chrono::seconds(idle_seconds);
-    if (use->second.reading > 0 || recent)
-        return "the data service reads it";
-    return std::nullopt;
-}
-
-// Strict: refused while the data service reads the folder or read it lately, too; otherwise its
-// idle handle gives way. Either way a read under way ends first.
-session_hold session_store::state::claim(const std::string& path, std::string why, bool strict) {
-    const std::string folder = folder_name(path);
-    std::unique_lock hold(lock);
-    if (const auto refusal = strict ? in_use(folder) : busy(folder))
-        throw session_refused("Session folder " + path + " is in use: " + *refusal + ".");
-    folder_use& use = uses[folder];
-    use.claim = std::move(why);
-    read_ended.wait(hold, [&use] { return use.reading == 0; });
-    use.handle.reset();
-    use.served.reset();
-    return session_hold(path, [this, folder] {
-        const std::lock_guard<std::mutex> released(lock);
-        uses[folder].claim.reset();
-        forget_if_unused(folder);
-    });
-}
-
-void session_store::state::forget_if_unused(const std::string& folder) {
-    const auto use = uses.find(folder);
-    if (use != uses.end() && !use->second.handle && !use->second.claim)
-        uses.erase(use);
-}
-
-std::optional<session_index_entry> session_store::state::indexed(const std::string& path) const {
-    const std::lock_guard<std::mutex> hold(lock);
-    const auto entry =
-        std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.path == path; });
-    return entry == entries.end() ? std::nullopt : std::optional(*entry);
-}
-
-// Reads through the folder's read handle, opened when there is none. A handle the data service
-// reads through (serving) stays open for its next request; one opened for the index alone closes
-// after the read.
-template <typename Read>
-auto session_store::state::read(const std::string& path, bool serving, Read body) {
-    const std::string folder = folder_name(path);
-    std::unique_lock hold(lock);
-    if (const auto refusal = busy(folder))
-        throw session_refused("Session folder " + path + " is in use: " + *refusal + ".");
-    folder_use& use = uses[folder];
-    if (!use.handle) {
-        try {
-            use.handle = open_session_folder(path);
-        } catch (...) {
-            forget_if_unused(folder);
-            throw;
-        }
-    }
-    ++use.reading;
-    if (serving)
-        use.served = steady::now();
-    hold.unlock();
-    struct end_of_read {
-        state& store;
-        const std::string& folder;
-        folder_use& use;
-        ~end_of_read() {
-            const std::lock_guard<std::mutex> ended(store.lock);
-            if (--use.reading == 0 && !use.served)
-                use.handle.reset();
-            store.forget_if_unused(folder);
-            store.read_ended.notify_all();
-        }
-    } const end{*this, folder, use};
-    return body(*use.handle);
-}
-
-session_hold::session_hold(std::string path, std::function<void()> release)
-    : path_(std::move(path)), release_(std::move(release)) {}
-
-session_hold::session_hold(session_hold&& other) noexcept
-    : path_(std::move(other.path_)), release_(std::exchange(other.release_, nullptr)) {}
-
-session_hold::~session_hold() {
-    if (release_)
-        release_();
-}
 
 session_store::session_store(std::string root) : state_(std::make_unique<state>()) {
     state_->root = std::move(root);
@@ -195,12 +135,12 @@ void session_store::set_root(const std::string& root) {
     state_->root = root;
 }
 
+// The index is replaced whole at the end, so that the data service meanwhile finds the old one.
 void session_store::refresh_session_index(const session_error_sink& report_error) {
-    std::string root;
-    {
-        const std::lock_guard<std::mutex> hold(state_->lock);
-        root = state_->root;
-    }
+    std::unique_lock hold(state_->lock);
+    const std::string root = state_->root;
+    const session_index_entries previous = state_->entries;
+    hold.unlock();
     session_index_entries fresh;
     std::error_code error;
     fs::directory_iterator folder(fs::path(root), error);
@@ -209,20 +149,19 @@ void session_store::refresh_session_index(const session_error_sink& report_error
             continue;
         const std::string path = folder->path().string();
         try {
-            fresh.push_back(
-                {state_->read(path, false,
-                              [&](leveldb::DB& handle) { return read_session_info(handle, path); }),
-                 path});
+            fresh.push_back({read_session_info(*state_->lease(path, false), path), path});
         } catch (const session_refused& e) {
-            if (auto kept = state_->indexed(path))
-                fresh.push_back(std::move(*kept));
+            const auto kept = std::find_if(previous.begin(), previous.end(),
+                                           [&](const auto& entry) { return entry.path == path; });
+            if (kept != previous.end())
+                fresh.push_back(*kept);
             else
                 report_error(e.what());
         } catch (const std::exception& e) {
             report_error(e.what());
         }
     }
-    const std::lock_guard<std::mutex> hold(state_->lock);
+    hold.lock();
     state_->entries = std::move(fresh);
 }
 
@@ -235,50 +174,41 @@ session_writer& session_store::current_session() {
     return state_->current;
 }
 
-const session_writer& session_store::current_session() const {
-    return state_->current;
-}
-
 std::optional<std::string> session_store::read_indexed_frame(const std::wstring& code,
                                                              std::uint32_t dpp) {
-    std::string path;
-    {
-        const std::lock_guard<std::mutex> hold(state_->lock);
-        const auto& entries = state_->entries;
-        const auto entry = std::find_if(entries.begin(), entries.end(),
-                                        [&](const auto& e) { return matches(e, code, dpp); });
-        if (entry == entries.end())
-            return std::nullopt;
-        path = entry->path;
-    }
-    return state_->read(path, true,
-                        [dpp](leveldb::DB& handle) { return frame_at_or_after(handle, dpp); });
+    std::unique_lock hold(state_->lock);
+    const auto& entries = state_->entries;
+    const auto entry = std::find_if(entries.begin(), entries.end(), [&](const auto& e) {
+        return e.info.has_frames && e.info.session_code == code && e.info.dpp_start <= dpp &&
+               dpp <= e.info.dpp_end;
+    });
+    if (entry == entries.end())
+        return std::nullopt;
+    const std::string path = entry->path;
+    hold.unlock();
+    return frame_at_or_after(*state_->lease(path, true), dpp);
 }
 
 void session_store::close_idle_handles() {
-    const auto limit = steady::now() - std::chrono::seconds(idle_seconds);
+    const auto idle_since = steady::now() - std::chrono::seconds(idle_seconds);
     const std::lock_guard<std::mutex> hold(state_->lock);
-    auto& uses = state_->uses;
-    for (auto use = uses.begin(); use != uses.end();) {
-        folder_use& u = use->second;
-        if (u.reading == 0 && u.served && *u.served < limit) {
-            u.handle.reset();
-            u.served.reset();
+    for (auto& [folder, use] : state_->uses) {
+        if (use.reading == 0 && use.served && *use.served < idle_since) {
+            use.handle.reset();
+            use.served.reset();
         }
-        use = !u.handle && !u.claim ? uses.erase(use) : std::next(use);
     }
 }
 
 std::optional<std::string> session_store::in_use(const std::string& path) const {
     const std::lock_guard<std::mutex> hold(state_->lock);
-    return state_->in_use(folder_name(path));
+    return state_->refusal(folder_name(path), true);
 }
 
 std::unique_ptr<session_reader> session_store::open_reader(const std::string& path) {
     session_hold hold = state_->claim(path, "it is open in the viewer", false);
-    std::unique_ptr<leveldb::DB> handle = open_session_folder(path);
-    return std::make_unique<session_reader>(
-        std::make_unique<session_reader::state>(std::move(hold), std::move(handle)));
+    std::shared_ptr<void> handle = open_session_folder(path);
+    return std::make_unique<session_reader>(std::move(hold), std::move(handle));
 }
 
 void session_store::edit_session(const std::string& path,
@@ -296,10 +226,9 @@ std::vector<std::string> session_store::delete_session(const std::string& path) 
     std::vector<std::string> left = remove_folder(path);
     const std::lock_guard<std::mutex> deleted(state_->lock);
     auto& entries = state_->entries;
-    entries.erase(
-        std::remove_if(entries.begin(), entries.end(),
-                       [&](const auto& e) { return folder_name(e.path) == folder_name(path); }),
-        entries.end());
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const auto& e) { return e.path == path; }),
+                  entries.end());
     return left;
 }
 

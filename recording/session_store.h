@@ -1,18 +1,11 @@
 #pragma once
 
-// The recorded sessions: one folder per recording session under a database root, frames under
-// ten-digit DPP keys plus a few metadata keys (recording/session_format.h), kept in a key-value
-// engine that this header does not name.
-//
-// Text: paths are narrow strings handed to the engine as they are. Text values ("session",
-// "orientation", "side") and the texts of session_info are wide text at this interface; they are
-// stored as the bytes of the C library's current locale (wide_text/narrow_text), so the writer
-// and every reader on one machine agree as long as the process sets its locale at start.
-//
-// Failures of the engine (open, put) are thrown as std::runtime_error carrying the engine's
-// status text. A stored value that is not a number where a number belongs throws
-// std::invalid_argument (or std::runtime_error naming the folder, from a reader). A folder the
-// store will not open for the asking caller throws session_refused.
+// The recorded sessions: one database folder per recording session under a root, frames under
+// ten-digit DPP keys plus a few metadata keys (recording/session_format.h). Paths are narrow
+// strings; text values are wide text here and stored in the C library's current locale
+// (wide_text/narrow_text). Failures of the engine are thrown as std::runtime_error with its status
+// text; a damaged number as std::invalid_argument, or from a reader as std::runtime_error naming
+// the folder; a folder the store will not open for the caller as session_refused.
 
 #include <cstdint>
 #include <deque>
@@ -26,11 +19,10 @@
 
 #include <opencv2/core/mat.hpp>
 
-// The DPP reported for a session whose "dpp_start" or "dpp_end" key is missing (no frame was
-// recorded); the database list shows it as "-".
+// The DPP of a missing "dpp_start" or "dpp_end" (no frame recorded); the list shows "-".
 inline constexpr std::uint32_t missing_dpp = 4294967295u;
 
-// Whole seconds since 1970-01-01 UTC; a seam so that tests can pin the recorded times.
+// Whole seconds since 1970-01-01 UTC; tests pin the recorded times with their own.
 using session_clock = std::function<std::int64_t()>;
 std::int64_t system_unix_seconds();
 
@@ -97,21 +89,19 @@ struct session_refused : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Steps over the frames of one session, from frame key to frame key. Keys that are neither frame
-// keys nor metadata keys (another program's, or damage) may lie among the frames; each step passes
-// over them, so that none is read as a frame and none ends a walk early. Made by a session_reader,
-// which must outlive it; one thread at a time.
+// Steps over the frames of one session. Keys that are neither frame keys nor metadata keys
+// (another program's, or damage) may lie among the frames; each step passes over them, so that
+// none is read as a frame and none ends a walk early. Made by a session_reader, which must outlive
+// it; one thread at a time.
 class frame_cursor {
 public:
     struct walk; // the engine's cursor and where the walk ends (internal)
     explicit frame_cursor(std::unique_ptr<walk> walk);
     frame_cursor(frame_cursor&& other) noexcept;
-    frame_cursor& operator=(frame_cursor&& other) noexcept;
     ~frame_cursor();
 
-    // To the first frame at or after the DPP; false when none follows up to the cursor's last
-    // DPP. From 0 the walk starts at the very first key, so that it passes over (and counts) keys
-    // that sort before every frame key too.
+    // To the first frame at or after the DPP; false when none follows up to the last DPP. From 0
+    // it starts at the first key of all, so that keys before every frame key count as passed.
     bool seek(std::uint32_t dpp);
     // To the next or the previous frame; false, on no frame, when there is none.
     bool next();
@@ -135,27 +125,21 @@ private:
 // The engine's file system as fault-injecting tests replace it (internal).
 struct session_disk;
 
-// One session database opened for writing. Thread safety: one thread at a time may open, close,
-// put and record; any number of other threads may call read_current_frame, is_open, open_path
-// and frames_written meanwhile, and close waits for reads inside the engine to leave.
-//
-// Durability: every write is unsynchronised except the first one after a second without a
-// synchronised write, and close synchronises what is left; a power cut loses at most about the
-// last second.
-//
-// A writer opens whatever folder it is given: the session store's own writers (the session being
-// recorded, edits) go through the store; others are other programs to the store.
+// One session database opened for writing; the store's own writers (the session being recorded,
+// edits) go through the store, others are other programs to it. Thread safety: one thread at a
+// time may open, close, set and record; any other thread may call the const members meanwhile, and
+// close waits for reads inside the engine to leave. Durability: a write is synchronised when a
+// second has passed since the last synchronised one, and close synchronises what is left, so a
+// power cut loses at most about the last second.
 class session_writer {
 public:
     // The clock stamps "time_start"/"time_end"; disk is for fault-injecting tests only.
     explicit session_writer(session_clock clock = system_unix_seconds,
                             session_disk* disk = nullptr);
     ~session_writer();
-    session_writer(const session_writer&) = delete;
-    session_writer& operator=(const session_writer&) = delete;
 
-    // Opens or creates the folder and writes "version". A writer that is already open is closed
-    // first. The open flag is set before "version" is put, so a failing put leaves it open.
+    // Opens or creates the folder and writes "version", closing what was open. The open flag is
+    // set before "version" is put, so a failing put leaves it open.
     void open(const std::string& path);
     // Releases the handle, clears the open flag and the frames-written count.
     void close();
@@ -174,10 +158,9 @@ public:
     // The stored "session" value; empty when the key is missing or the writer is closed.
     std::wstring session_code() const;
 
-    // The recorder's step: the range and time keys ("dpp_start"/"time_start" with the first frame
-    // after an open only) and the frame in one atomic write, then the count. The image is encoded
-    // first, so a frame that cannot be encoded leaves the database unchanged. Throws on a failed
-    // write, which then stored none of it, and leaves the count unchanged.
+    // The frame as a JPEG of quality 85, with the range and time keys ("dpp_start"/"time_start"
+    // with the first frame after an open only), in one atomic write, then the count. Throws when
+    // the frame cannot be encoded or written; nothing of it is stored then.
     void record_frame(const cv::Mat& image, std::uint32_t dpp);
 
     // The stored bytes of the first frame at or after the DPP; nothing when the writer is closed
@@ -189,22 +172,21 @@ private:
     std::unique_ptr<state> state_;
 };
 
-// A folder kept from every other opener of its store: until it is destroyed, the data service
-// answers as for a folder it cannot open, and the viewer, edits, deletion and the index leave the
-// folder alone, so that its holder may copy the folder as one consistent database. Must be
-// destroyed before its store.
+// A folder kept from every other opener of its store: while the hold (or a copy of it) lives, the
+// data service answers as for a folder it cannot open, and the viewer, edits, deletion and the
+// index leave the folder alone, so that its holder may copy the folder as one consistent database.
+// Must be gone before its store.
 class session_hold {
 public:
-    session_hold(std::string path, std::function<void()> release);
-    session_hold(session_hold&& other) noexcept;
-    session_hold& operator=(session_hold&&) = delete;
-    ~session_hold();
+    // release runs when the last copy goes.
+    session_hold(std::string path, std::shared_ptr<void> release)
+        : path_(std::move(path)), release_(std::move(release)) {}
 
     const std::string& path() const { return path_; }
 
 private:
     std::string path_;
-    std::function<void()> release_;
+    std::shared_ptr<void> release_;
 };
 
 // One recorded session opened read-only, made by the store; the session counts as in use while the
@@ -212,16 +194,14 @@ private:
 // current cursor, the viewer's position, belongs to the owner's thread.
 class session_reader {
 public:
-    struct state; // the engine's handle and the hold (internal)
-    explicit session_reader(std::unique_ptr<state> state);
-    ~session_reader();
-    session_reader(const session_reader&) = delete;
-    session_reader& operator=(const session_reader&) = delete;
+    // By the store: the hold on the folder and the engine's handle open on it. Reads the range,
+    // so that a damaged one fails the open.
+    session_reader(session_hold hold, std::shared_ptr<void> handle);
 
-    const std::string& path() const;
+    const std::string& path() const { return hold_.path(); }
     // The stored range, read at the open; missing_dpp when the key is missing.
-    std::uint32_t dpp_start() const;
-    std::uint32_t dpp_end() const;
+    std::uint32_t dpp_start() const { return dpp_start_; }
+    std::uint32_t dpp_end() const { return dpp_end_; }
 
     // Every failure to read names the folder ("Session folder <path> cannot be read: ...").
     session_info info() const;
@@ -232,11 +212,15 @@ public:
     // caller owns it and destroys it before the reader.
     frame_cursor frames(std::uint32_t last = missing_dpp) const;
     // The viewer's position, on no frame until it seeks.
-    frame_cursor& current();
-    const frame_cursor& current() const;
+    frame_cursor& current() { return current_; }
+    const frame_cursor& current() const { return current_; }
 
 private:
-    std::unique_ptr<state> state_;
+    session_hold hold_;            // first: the folder is given back once the handle has closed
+    std::shared_ptr<void> handle_; // the engine's
+    std::uint32_t dpp_start_;
+    std::uint32_t dpp_end_;
+    frame_cursor current_; // last: the engine wants its cursors gone before the handle
 };
 
 // Every session under one database root: the index of their summaries, the session being
@@ -246,22 +230,18 @@ private:
 // Thread safety: any thread may call any member at any time.
 class session_store {
 public:
-    // Read handles unused for this long are closed (close_idle_handles), and a session read that
-    // recently still counts as in use.
+    // Read handles unused for this long are closed; a session read more recently is in use.
     static constexpr int idle_seconds = 5;
 
     explicit session_store(std::string root = {});
     // Whatever the store handed out (readers, holds) must be gone by then.
     ~session_store();
-    session_store(const session_store&) = delete;
-    session_store& operator=(const session_store&) = delete;
 
     // The folder that refresh_session_index scans; setting it does not scan.
     void set_root(const std::string& root);
-    // Rebuilds the index: every subfolder of the root in the order the platform lists them,
-    // hidden entries and files skipped. A folder that cannot be opened or read is reported to the
-    // sink and left out; one in use keeps the entry it had, or is reported when it had none. A
-    // root that cannot be listed gives no entries.
+    // Rebuilds the index from the subfolders of the root in the order the platform lists them,
+    // hidden ones skipped. A folder that cannot be read is reported to the sink and left out; one
+    // in use keeps its entry, or is reported when it had none. A root not listed gives none.
     void refresh_session_index(const session_error_sink& report_error);
     // A copy of the index.
     session_index_entries entries() const;
@@ -269,14 +249,12 @@ public:
     // The session being recorded: the write thread records into it, the data service reads its
     // frames and the telemetry whether it is open. Owned by the store; closed at start.
     session_writer& current_session();
-    const session_writer& current_session() const;
 
     // The stored bytes of the frame at or after the DPP in the first indexed session with exactly
-    // this code whose range holds the DPP (sessions without frames never match); nothing when no
-    // session matches or no frame follows. The folder is read through a handle kept open for the
-    // next request (reopening costs milliseconds and writes to the folder) until it has been idle
-    // for idle_seconds. Throws session_refused when the folder is in use, runtime_error when it
-    // cannot be opened.
+    // this code whose range holds the DPP (sessions without frames never match); nothing when none
+    // matches or no frame follows. The folder's handle stays open for the next request (reopening
+    // costs milliseconds and writes to the folder). Throws session_refused when the folder is in
+    // use, runtime_error when it cannot be opened.
     std::optional<std::string> read_indexed_frame(const std::wstring& code, std::uint32_t dpp);
     // Closes the read handles idle for idle_seconds; the data service calls it every second.
     void close_idle_handles();

@@ -13,16 +13,6 @@
 
 namespace {
 constexpr std::uint64_t sync_interval_micros = 1000000;
-
-leveldb::WriteOptions synchronised_write() {
-    leveldb::WriteOptions options = put_options();
-    options.sync = true;
-    return options;
-}
-
-leveldb::Slice as_slice(const std::vector<uchar>& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 } // namespace
 
 std::int64_t system_unix_seconds() {
@@ -38,18 +28,15 @@ struct session_writer::state {
     state(session_clock clock, session_disk* disk)
         : options(writer_options(disk)), clock(std::move(clock)) {}
 
-    leveldb::DB& open_handle() const;
-    void encode_jpeg(const cv::Mat& image);
     void release_handle();
     void put_metadata(std::string_view key, const std::string& value);
-    void put(leveldb::DB& handle, std::string_view key, const leveldb::Slice& value);
-    void write(leveldb::DB& handle, leveldb::WriteBatch& batch);
+    void put(std::string_view key, std::string_view value);
+    void write(leveldb::WriteBatch& writes);
 
     mutable std::shared_mutex handle_lock;
     std::unique_ptr<leveldb::DB> handle;
     std::string path;
     leveldb::Options options;
-    const std::vector<int> jpeg_parameters{cv::IMWRITE_JPEG_QUALITY, 85};
     std::atomic<std::uint64_t> frames_written{0};
     std::atomic<bool> open{false};
     session_clock clock;
@@ -72,11 +59,13 @@ void session_writer::open(const std::string& path) {
     state& s = *state_;
     std::unique_lock lock(s.handle_lock);
     s.release_handle();
-    s.handle = open_database(path, s.options);
+    leveldb::DB* handle = nullptr;
+    check_status(leveldb::DB::Open(s.options, path, &handle));
+    s.handle.reset(handle);
     s.path = path;
     s.last_sync_micros = s.options.env->NowMicros();
     s.open = true;
-    s.put(*s.handle, key_version, as_slice(current_version));
+    s.put(key_version, current_version);
 }
 
 void session_writer::close() {
@@ -104,8 +93,10 @@ void session_writer::state::release_handle() {
     frames_written = 0;
     stored_metadata.clear();
     if (handle && unsynced_writes) {
+        leveldb::WriteOptions synchronised;
+        synchronised.sync = true;
         leveldb::WriteBatch nothing;
-        handle->Write(synchronised_write(), &nothing);
+        handle->Write(synchronised, &nothing);
     }
     unsynced_writes = false;
     handle.reset();
@@ -128,11 +119,10 @@ void session_writer::set_side(const std::wstring& text) {
 // recorder sets the same three values on every reply of the coordinate server.
 void session_writer::state::put_metadata(std::string_view key, const std::string& value) {
     std::shared_lock lock(handle_lock);
-    leveldb::DB& db = open_handle();
     const auto stored = stored_metadata.find(key);
     if (stored != stored_metadata.end() && stored->second == value)
         return;
-    put(db, key, value);
+    put(key, value);
     stored_metadata[std::string(key)] = value;
 }
 
@@ -143,16 +133,12 @@ std::wstring session_writer::session_code() const {
     return wide_text(find_value(*state_->handle, key_session).value_or(std::string()));
 }
 
-// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
-void session_writer::state::encode_jpeg(const cv::Mat& image) {
-    if (!cv::imencode("*.jpeg", image, jpeg, jpeg_parameters))
-        throw std::runtime_error("JPEG encoding of the frame failed.");
-}
-
 // One atomic batch: a failure leaves neither the range nor the time pointing at a missing frame.
+// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
 void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
     state& s = *state_;
-    s.encode_jpeg(image);
+    if (!cv::imencode("*.jpeg", image, s.jpeg, {cv::IMWRITE_JPEG_QUALITY, 85}))
+        throw std::runtime_error("JPEG encoding of the frame failed.");
     const std::string key = frame_key(dpp);
     s.batch.Clear();
     if (s.frames_written == 0) {
@@ -161,9 +147,9 @@ void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
     }
     s.batch.Put(as_slice(key_dpp_end), key);
     s.batch.Put(as_slice(key_time_end), format_unix_seconds(s.clock()));
-    s.batch.Put(key, as_slice(s.jpeg));
+    s.batch.Put(key, leveldb::Slice(reinterpret_cast<const char*>(s.jpeg.data()), s.jpeg.size()));
     std::shared_lock lock(s.handle_lock);
-    s.write(s.open_handle(), s.batch);
+    s.write(s.batch);
     ++s.frames_written;
 }
 
@@ -174,27 +160,23 @@ std::optional<std::string> session_writer::read_current_frame(std::uint32_t dpp)
     return frame_at_or_after(*state_->handle, dpp);
 }
 
-leveldb::DB& session_writer::state::open_handle() const {
-    if (!handle)
-        throw std::runtime_error("Session database is not open.");
-    return *handle;
-}
-
-void session_writer::state::put(leveldb::DB& db, std::string_view key,
-                                const leveldb::Slice& value) {
+void session_writer::state::put(std::string_view key, std::string_view value) {
     leveldb::WriteBatch single;
-    single.Put(as_slice(key), value);
-    write(db, single);
+    single.Put(as_slice(key), as_slice(value));
+    write(single);
 }
 
 // Writes are unsynchronised, but the first one after a second without a synchronised write is
 // synchronised: a power cut then loses at most about the last second of recording, for one disk
 // flush a second.
-void session_writer::state::write(leveldb::DB& db, leveldb::WriteBatch& writes) {
+void session_writer::state::write(leveldb::WriteBatch& writes) {
+    if (!handle)
+        throw std::runtime_error("Session database is not open.");
     const std::uint64_t now = options.env->NowMicros();
-    const bool sync = now - last_sync_micros >= sync_interval_micros;
-    check_status(db.Write(sync ? synchronised_write() : put_options(), &writes));
-    if (sync)
+    leveldb::WriteOptions write_options;
+    write_options.sync = now - last_sync_micros >= sync_interval_micros;
+    check_status(handle->Write(write_options, &writes));
+    if (write_options.sync)
         last_sync_micros = now;
-    unsynced_writes = !sync;
+    unsynced_writes = !write_options.sync;
 }

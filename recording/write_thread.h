@@ -16,10 +16,9 @@ class coordinate_client;
 // The recorder: one event loop serving the odometer's serial port, whose counts drive recording
 // into the store's current session, and the coordinate server client, which names and closes
 // sessions. Once the port has opened, failing peers (the line, the server, the disk) are reported
-// and retried while the loop runs on; only a port that cannot be opened at the start ends the
-// thread. Joinable; made on the GUI thread, which then calls Run(), later stop() and Wait(), and
-// deletes it. Only the event loop's thread touches the port, the client and the current session's
-// writes.
+// and retried while the loop runs on; only a port that cannot be opened at the start ends it.
+// Joinable; the GUI thread makes it, calls Run(), later stop() and Wait(), and deletes it. Only the
+// event loop's thread touches the port, the client and the session's writes.
 class write_thread : public wxThread {
 public:
     // Reads the five recording settings once, here, and creates the write path when missing. The

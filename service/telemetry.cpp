@@ -29,7 +29,7 @@ constexpr boost::asio::socket_base::message_flags real_length_flag =
 // sender that is gone writes one row a minute.
 class telemetry_responder {
 public:
-    telemetry_responder(wxEvtHandler* owner, const session_store& sessions, const wxString& side,
+    telemetry_responder(wxEvtHandler* owner, session_store& sessions, const wxString& side,
                         std::uint16_t port)
         : side_(side), sessions_(sessions), socket_(events_), log_(owner) {
         bind(port);
@@ -89,7 +89,7 @@ private:
     }
 
     const wxString side_;
-    const session_store& sessions_;
+    session_store& sessions_;
     boost::asio::io_context events_;
     udp::socket socket_;
     udp::endpoint sender_;
@@ -98,7 +98,7 @@ private:
     std::array<unsigned char, query_capacity> query_{};
 };
 
-telemetry_thread::telemetry_thread(wxEvtHandler* owner, const session_store& sessions,
+telemetry_thread::telemetry_thread(wxEvtHandler* owner, session_store& sessions,
                                    const wxString& side, std::uint16_t port)
     : wxThread(wxTHREAD_JOINABLE),
       responder_(std::make_unique<telemetry_responder>(owner, sessions, side.Clone(), port)) {}

@@ -24,7 +24,7 @@ public:
     // thread; throws boost::system::system_error naming "open" or "bind". The side is kept as it
     // is now; whether the store's current session is open is asked for every query. The owner and
     // the store must outlive the thread.
-    telemetry_thread(wxEvtHandler* owner, const session_store& sessions, const wxString& side,
+    telemetry_thread(wxEvtHandler* owner, session_store& sessions, const wxString& side,
                      std::uint16_t port = telemetry_port);
     ~telemetry_thread() override;
 

@@ -267,11 +267,10 @@ TEST_F(service_fixture, a_flood_of_clients_leaves_the_recording_its_descriptors)
     std::thread recorder([&] {
         for (int session = 0; flooding; ++session)
             try {
-                session_writer& current = sessions.current_session();
-                current.open(root.path() + "/flood " + std::to_string(session));
+                sessions.current_session().open(root.path() + "/flood " + std::to_string(session));
                 for (std::uint32_t dpp = 0; dpp < 10; ++dpp)
-                    current.record_frame(test_frame(dpp), dpp);
-                current.close();
+                    sessions.current_session().record_frame(test_frame(dpp), dpp);
+                sessions.current_session().close();
             } catch (const std::exception&) {
                 ++failures;
             }

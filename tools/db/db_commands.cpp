@@ -22,12 +22,6 @@ void require_folder(const std::string& path) {
         throw std::runtime_error(path + ": no such folder");
 }
 
-// The reader's errors name the folder. The store is the tool's own, for the one folder.
-std::unique_ptr<session_reader> open_session(session_store& sessions, const std::string& path) {
-    require_folder(path);
-    return sessions.open_reader(path);
-}
-
 CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
                       const std::string& description) {
     CLI::App* command = app.add_subcommand(name, description);
@@ -91,9 +85,7 @@ void add_db_commands(CLI::App& app, command_line& line) {
 }
 
 namespace {
-int list_sessions(const command_line& line) {
-    require_folder(line.path);
-    session_store sessions(line.path);
+int list_sessions(session_store& sessions, const command_line& line) {
     sessions.refresh_session_index([](const std::string& message) {
         std::cerr << "tresvik-db: skipped: " << message << '\n';
     });
@@ -110,11 +102,9 @@ int list_sessions(const command_line& line) {
     return 0;
 }
 
-int show_info(const command_line& line) {
-    session_store sessions;
-    const auto reader = open_session(sessions, line.path);
-    const session_index_entry entry{reader->info(), reader->path()};
-    const key_counts counts = reader->count_keys();
+int show_info(const session_reader& reader, const command_line& line) {
+    const session_index_entry entry{reader.info(), reader.path()};
+    const key_counts counts = reader.count_keys();
     if (line.json) {
         std::cout << session_json(entry, counts) << '\n';
         return 0;
@@ -142,10 +132,8 @@ decoded_frame decode_at(const frame_cursor& cursor) {
     return decode_stored_frame(cursor.bytes(), cv::IMREAD_COLOR);
 }
 
-int save_frame(const command_line& line) {
-    session_store sessions;
-    const auto reader = open_session(sessions, line.path);
-    frame_cursor cursor = reader->frames();
+int save_frame(const session_reader& reader, const command_line& line) {
+    frame_cursor cursor = reader.frames();
     const decoded_frame frame = cursor.seek(line.dpp) ? decode_at(cursor) : decoded_frame();
     if (!frame.refused.empty())
         throw std::runtime_error("frame " + frame_key(cursor.dpp()) + " in " + line.path +
@@ -238,12 +226,10 @@ export_counts export_range(const session_reader& reader, const fs::path& folder,
     return counts;
 }
 
-int export_frames(const command_line& line) {
-    session_store sessions;
-    const auto reader = open_session(sessions, line.path);
+int export_frames(const session_reader& reader, const command_line& line) {
     const fs::path folder = line.output;
     fs::create_directories(folder);
-    const export_counts counts = export_range(*reader, folder, line);
+    const export_counts counts = export_range(reader, folder, line);
     std::cout << "exported " << counts.exported << " frames to " << folder.string();
     if (counts.other_keys > 0)
         std::cout << " (other keys skipped: " << counts.other_keys << ")";
@@ -252,12 +238,16 @@ int export_frames(const command_line& line) {
 }
 } // namespace
 
+// The tool's own store, on ROOT for list; a reader's errors name the folder.
 int run_command(const command_line& line) {
+    require_folder(line.path);
+    session_store sessions(line.path);
     if (line.command == "list")
-        return list_sessions(line);
+        return list_sessions(sessions, line);
+    const auto reader = sessions.open_reader(line.path);
     if (line.command == "info")
-        return show_info(line);
+        return show_info(*reader, line);
     if (line.command == "frame")
-        return save_frame(line);
-    return export_frames(line);
+        return save_frame(*reader, line);
+    return export_frames(*reader, line);
 }
