@@ -3,11 +3,7 @@
 // it. Alternating rounds in one run; the goal is a ratio of at most 1.2.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <vector>
-
-#include <leveldb/db.h>
 
 #include "bench/session_bench_support.h"
 #include "recording/session_store.h"

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
-#include <memory>
 
 #include <opencv2/imgcodecs.hpp>
 #include <wx/fileconf.h>

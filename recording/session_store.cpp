@@ -80,12 +80,12 @@ struct session_store::state {
     // Not strict: an idle read handle gives way. Either way a read under way ends first.
     session_hold claim(const std::string& path, std::string why, bool strict) {
         const std::string folder = folder_name(path);
-        std::unique_lock hold(lock);
+        std::unique_lock guard(lock);
         if (const auto refused = refusal(folder, strict))
             throw session_refused("Session folder " + path + " is in use: " + *refused + ".");
         folder_use& use = uses[folder];
         use.claim = std::move(why);
-        read_ended.wait(hold, [&use] { return use.reading == 0; });
+        read_ended.wait(guard, [&use] { return use.reading == 0; });
         use.handle.reset();
         use.served.reset();
         return session_hold(path, std::shared_ptr<void>(nullptr, [this, &use](void*) {
@@ -99,7 +99,7 @@ struct session_store::state {
     // one opened for the index alone closes with its lease.
     std::shared_ptr<leveldb::DB> lease(const std::string& path, bool serving) {
         const std::string folder = folder_name(path);
-        const std::lock_guard<std::mutex> hold(lock);
+        const std::lock_guard<std::mutex> guard(lock);
         if (const auto refused = refusal(folder, false))
             throw session_refused("Session folder " + path + " is in use: " + *refused + ".");
         folder_use& use = uses[folder];
@@ -131,16 +131,16 @@ session_store::session_store(std::string root) : state_(std::make_unique<state>(
 session_store::~session_store() = default;
 
 void session_store::set_root(const std::string& root) {
-    const std::lock_guard<std::mutex> hold(state_->lock);
+    const std::lock_guard<std::mutex> guard(state_->lock);
     state_->root = root;
 }
 
 // The index is replaced whole at the end, so that the data service meanwhile finds the old one.
 void session_store::refresh_session_index(const session_error_sink& report_error) {
-    std::unique_lock hold(state_->lock);
+    std::unique_lock guard(state_->lock);
     const std::string root = state_->root;
     const session_index_entries previous = state_->entries;
-    hold.unlock();
+    guard.unlock();
     session_index_entries fresh;
     std::error_code error;
     fs::directory_iterator folder(fs::path(root), error);
@@ -161,12 +161,12 @@ void session_store::refresh_session_index(const session_error_sink& report_error
             report_error(e.what());
         }
     }
-    hold.lock();
+    guard.lock();
     state_->entries = std::move(fresh);
 }
 
 session_index_entries session_store::entries() const {
-    const std::lock_guard<std::mutex> hold(state_->lock);
+    const std::lock_guard<std::mutex> guard(state_->lock);
     return state_->entries;
 }
 
@@ -176,7 +176,7 @@ session_writer& session_store::current_session() {
 
 std::optional<std::string> session_store::read_indexed_frame(const std::wstring& code,
                                                              std::uint32_t dpp) {
-    std::unique_lock hold(state_->lock);
+    std::unique_lock guard(state_->lock);
     const auto& entries = state_->entries;
     const auto entry = std::find_if(entries.begin(), entries.end(), [&](const auto& e) {
         return e.info.has_frames && e.info.session_code == code && e.info.dpp_start <= dpp &&
@@ -185,13 +185,13 @@ std::optional<std::string> session_store::read_indexed_frame(const std::wstring&
     if (entry == entries.end())
         return std::nullopt;
     const std::string path = entry->path;
-    hold.unlock();
+    guard.unlock();
     return frame_at_or_after(*state_->lease(path, true), dpp);
 }
 
 void session_store::close_idle_handles() {
     const auto idle_since = steady::now() - std::chrono::seconds(idle_seconds);
-    const std::lock_guard<std::mutex> hold(state_->lock);
+    const std::lock_guard<std::mutex> guard(state_->lock);
     for (auto& [folder, use] : state_->uses) {
         if (use.reading == 0 && use.served && *use.served < idle_since) {
             use.handle.reset();
@@ -201,7 +201,7 @@ void session_store::close_idle_handles() {
 }
 
 std::optional<std::string> session_store::in_use(const std::string& path) const {
-    const std::lock_guard<std::mutex> hold(state_->lock);
+    const std::lock_guard<std::mutex> guard(state_->lock);
     return state_->refusal(folder_name(path), true);
 }
 
@@ -233,7 +233,7 @@ std::vector<std::string> session_store::delete_session(const std::string& path) 
 }
 
 session_hold session_store::hold(const std::string& path) {
-    session_hold hold = state_->claim(path, "it is held for copying", true);
+    session_hold held = state_->claim(path, "it is held for copying", true);
     require_database(path);
-    return hold;
+    return held;
 }
