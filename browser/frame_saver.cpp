@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <wx/filename.h>
 
+#include "base/encoding.h"
 #include "browser/frame_stitching.h"
 #include "log/thread_events.h"
 #include "recording/session_db.h"
@@ -18,9 +19,9 @@ wxString save_one(leveldb::DB& handle, const save_item& item) {
     try {
         const auto error =
             stitch_error_text(stitch_and_save(handle, item.key, item.path), item.path);
-        return error ? from_locale_text(*error) : wxString();
+        return error ? wxString(readable_text(*error)) : wxString();
     } catch (const std::exception& e) {
-        return from_locale_text(item.key + ": " + e.what());
+        return readable_text(item.key + ": " + e.what());
     }
 }
 } // namespace
@@ -44,7 +45,7 @@ save_plan plan_save(const session_reader& reader) {
 wxString saved_frame_path(const wxString& chosen, const std::string& key) {
     wxFileName name(chosen);
     name.SetName(key);
-    if (!cv::haveImageWriter(std::string(name.GetFullPath().mb_str())))
+    if (!cv::haveImageWriter(narrow_text(name.GetFullPath().ToStdWstring())))
         name.SetExt("png");
     return name.GetFullPath();
 }

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/encoding.h"
 #include "recording/session_engine.h"
 #include "recording/session_format.h"
 

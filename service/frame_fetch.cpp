@@ -5,6 +5,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_db.h"
 #include "recording/session_format.h"
 #include "service/png_encoder.h"

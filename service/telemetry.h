@@ -9,9 +9,9 @@
 #include <wx/string.h>
 #include <wx/thread.h>
 
-class telemetry_responder;
+#include "base/constants.h"
 
-inline constexpr std::uint16_t telemetry_port = 50000;
+class telemetry_responder;
 
 // Answers status queries of a supervising program: each UDP datagram on the port is read as a
 // small XML command and answered to its sender with the side this subsystem films and whether
