@@ -5,9 +5,10 @@
 
 #include <wx/msgdlg.h>
 
-#include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "app/user_locale.h"
+#include "base/constants.h"
+#include "base/encoding.h"
 
 namespace {
 constexpr long error_box = wxOK | wxICON_ERROR;
@@ -26,7 +27,7 @@ bool tresvik::OnInit() {
         frame->Show();
         return true;
     } catch (const std::exception& e) {
-        show_box(wxString(e.what(), *wxConvCurrent), "C++ exception", error_box);
+        show_box(readable_text(e.what()), "C++ exception", error_box);
         // Without a window nothing would ever end the main loop, and the process would keep the
         // single-instance lock: end start-up here.
         return false;
@@ -45,7 +46,7 @@ bool tresvik::OnExceptionInMainLoop() {
     try {
         throw;
     } catch (const std::exception& e) {
-        show_box(wxString(e.what(), *wxConvCurrent), "C++ exception", error_box);
+        show_box(readable_text(e.what()), "C++ exception", error_box);
         return true;
     } catch (...) {
         show_box(L"Программа будет завершена.", L"Неизвестное исключение.", error_box);
@@ -62,8 +63,10 @@ void tresvik::show_box(const wxString& text, const wxString& caption, long style
 }
 
 wxFrame* tresvik::create_main_window() {
-    return new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
-                             wxDefaultSize);
+    auto* frame = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры",
+                                    wxDefaultPosition, wxDefaultSize);
+    frame->show_failures_with([this] { OnUnhandledException(); });
+    return frame;
 }
 
 void tresvik::end_process(int exit_code) {

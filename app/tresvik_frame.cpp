@@ -9,8 +9,9 @@
 #include <wx/utils.h>
 
 #include "app/tool_icons.h"
-#include "app/tresvik_app.h"
 #include "app/tresvik_options.h"
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "browser/database_list.h"
 #include "camera/exposure_modes.h"
 #include "log/log_viewer.h"
@@ -22,7 +23,6 @@
 #include "settings/settings_store.h"
 
 namespace {
-constexpr const char* program_version = "650";
 // Wide enough for "<model> <address> [SocketDriver]".
 constexpr int camera_list_width = 360;
 
@@ -139,13 +139,13 @@ void tresvik_frame::build_panes() {
     log_pane_ = new log_viewer(this, log_file_);
     aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
     database_list_ = new database_list(this);
-    use_prompts(std::make_unique<dialog_prompts>(this));
+    use_prompts(dialog_prompts(this));
     aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
     aui_manager_.Update();
 }
 
 void tresvik_frame::write_startup_rows() {
-    log_info(wxString::Format(L"Начало работы. Версия: %s", program_version));
+    log_info(wxString::Format(L"Начало работы. Версия: %s", TRESVIK_VERSION));
     log_info(wxString::Format("JAI %s", camera_layer_version()));
     log_info(wxString::Format("OpenCV %s", cv::getVersionString()));
     log_info(wxGetLibraryVersionInfo().GetVersionString());
@@ -201,7 +201,7 @@ void tresvik_frame::on_exposure_selected(wxCommandEvent& event) {
     write_exposure_mode(*settings_, exposure_mode_);
     if (!camera_)
         return;
-    set_exposure_mode(camera_->handle(), std::string(exposure_mode_.mb_str()));
+    set_exposure_mode(camera_->handle(), narrow_text(exposure_mode_.ToStdWstring()));
     log_info(wxString::Format("Exposure mode selected: %s", exposure_mode_));
 }
 
@@ -229,15 +229,15 @@ void tresvik_frame::update_camera_list() {
     log_info(wxString::Format("%u camera(s) detected", unsigned(cameras_.size())));
     camera_descriptions_.clear();
     for (const auto& [description, camera_id] : cameras_) {
-        camera_descriptions_.Add(wxString(description.c_str(), *wxConvCurrent));
-        log_info(wxString(camera_id.c_str(), *wxConvCurrent));
+        camera_descriptions_.Add(wide_text(description));
+        log_info(readable_text(camera_id));
     }
 }
 
 // A description no longer listed (the camera went between two updates) is passed over silently.
 void tresvik_frame::select_camera(const wxString& description) {
     camera_list_->SetValue(description);
-    const auto entry = cameras_.find(std::string(description.mb_str()));
+    const auto entry = cameras_.find(narrow_text(description.ToStdWstring()));
     if (entry == cameras_.end())
         return;
     try {
@@ -251,9 +251,9 @@ void tresvik_frame::select_camera(const wxString& description) {
 
 void tresvik_frame::select_preferred_camera() {
     const std::string preferred =
-        preferred_description(cameras_, std::string(read_driver(*settings_).mb_str()));
+        preferred_description(cameras_, narrow_text(read_driver(*settings_).ToStdWstring()));
     if (!preferred.empty())
-        select_camera(wxString(preferred.c_str(), *wxConvCurrent));
+        select_camera(wide_text(preferred));
 }
 
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
@@ -261,7 +261,7 @@ void tresvik_frame::index_stored_write_path() {
     wxString root;
     if (!read_stored_write_path(*settings_, &root))
         return;
-    sessions_.set_root(std::string(root.mb_str()));
+    sessions_.set_root(narrow_text(root.ToStdWstring()));
     database_commands_->refresh();
 }
 
@@ -318,7 +318,7 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     if (!prompts_->run_modal(dialog))
         return;
     settings_->Flush();
-    sessions_.set_root(std::string(read_write_path(*settings_).mb_str()));
+    sessions_.set_root(narrow_text(read_write_path(*settings_).ToStdWstring()));
     database_commands_->refresh();
 }
 
@@ -384,6 +384,6 @@ void tresvik_frame::on_log_info(wxThreadEvent& event) {
 // The box a failed worker gets, shown here on the GUI thread, where windows may be made.
 void tresvik_frame::on_service_down(wxThreadEvent& event) {
     log_error(event.GetString());
-    if (auto* app = dynamic_cast<tresvik*>(wxTheApp))
-        app->OnUnhandledException();
+    if (failure_box_)
+        failure_box_();
 }

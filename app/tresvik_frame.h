@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <wx/aui/aui.h>
@@ -11,7 +12,8 @@
 #include <wx/listctrl.h>
 #include <wx/panel.h>
 
-#include "app/command_ids.h"
+#include "app/command_state.h"
+#include "base/constants.h"
 #include "browser/database_commands.h"
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
@@ -24,7 +26,7 @@ class log_viewer;
 // Where the network threads listen: on a car the telemetry's fixed port and the data service's
 // port from the settings. Tests that build several windows at once ask for free ports instead.
 struct network_ports {
-    std::uint16_t telemetry = 50000;
+    std::uint16_t telemetry = telemetry_port;
     bool data_service_from_settings = true; // false: any free port
 };
 
@@ -47,6 +49,8 @@ public:
     void use_prompts(std::unique_ptr<operator_prompts> prompts);
     // Tests reach the sessions as the data service does.
     session_store& sessions() { return sessions_; }
+    // The application's box for a failed worker; a window without one (in tests) only logs it.
+    void show_failures_with(std::function<void()> box) { failure_box_ = std::move(box); }
 
 private:
     void bind_thread_events();
@@ -106,6 +110,7 @@ private:
     std::shared_ptr<frame_source> grab_mode_;
     std::unique_ptr<service_thread> service_thread_;
     std::unique_ptr<telemetry_thread> telemetry_thread_;
+    std::function<void()> failure_box_;
 
     wxDECLARE_EVENT_TABLE();
 };

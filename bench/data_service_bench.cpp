@@ -123,13 +123,6 @@ double fetch_all(std::uint16_t port, const stored_session& stored, responses& go
     return seconds_since(start);
 }
 
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
-
 std::vector<double> unknown_session_latencies(std::uint16_t port, const std::atomic<bool>& busy) {
     std::vector<double> ms;
     data_client client(port);

@@ -64,9 +64,10 @@ void compare_refresh(session_store& store, database_list& list) {
         bare.push_back(bare_index_round(root.path()));
         refresh.push_back(refresh_round(store, list));
     }
+    const double bare_median = percentile(bare, 0.5), refresh_median = percentile(refresh, 0.5);
     std::printf("refresh of %d session folders: bare leveldb loop %.3f s, database list %.3f s "
                 "(medians of %d); ratio %.3f (goal <= 1.2)\n",
-                sessions, median(bare), median(refresh), rounds, median(refresh) / median(bare));
+                sessions, bare_median, refresh_median, rounds, refresh_median / bare_median);
 }
 } // namespace
 

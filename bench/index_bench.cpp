@@ -40,8 +40,7 @@ int main() {
         bare.push_back(bare_index_round(root.path()));
         refresh.push_back(refresh_round(store));
     }
-    const double bare_median = median(bare);
-    const double refresh_median = median(refresh);
+    const double bare_median = percentile(bare, 0.5), refresh_median = percentile(refresh, 0.5);
     if (bare_median <= 0 || refresh_median <= 0) {
         std::printf("a round did not see every session\n");
         return 1;

@@ -15,7 +15,6 @@
 #include <wx/frame.h>
 #include <wx/init.h>
 
-#include "app/command_ids.h"
 #include "app/tresvik_frame.h"
 #include "harness/child_process.h"
 #include "log/log_viewer.h"

@@ -1,7 +1,6 @@
 // Latency of read_indexed_frame for a 1920 x 1200 frame: median and 99th percentile over 1,000
 // requests at random DPPs of a session that is not the first in the index, with a bare JPEG
 // decoding of one stored frame for scale.
-#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -22,11 +21,6 @@ void make_session(const std::string& path, const std::wstring& code, int rows, i
     writer.set_session_code(code);
     for (int f = 0; f < frames; ++f)
         writer.record_frame(scene_frame(rows, cols, (f % 8) * 150), 1000 + 10 * f);
-}
-
-double percentile(std::vector<double> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(fraction * (values.size() - 1))];
 }
 
 double bare_decode_ms(const cv::Mat& frame) {

@@ -70,7 +70,9 @@ double bare_index_round(const std::string& root) {
     return seconds_since(start);
 }
 
-double median(std::vector<double> values) {
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return values[static_cast<std::size_t>(fraction * (values.size() - 1) + 0.5)];
 }

@@ -29,4 +29,5 @@ void make_sessions(const std::string& root, int sessions, int frames_per_session
 // Seconds taken, or -1 when a folder could not be read.
 double bare_index_round(const std::string& root);
 
-double median(std::vector<double> values);
+// The value at that fraction of the sorted values (0.5: the median), nearest by rank; 0 for none.
+double percentile(std::vector<double> values, double fraction);

@@ -22,18 +22,11 @@ fi
 
 bin=$PWD/build/bin
 demo=$(mktemp -d /tmp/tresvik-soak-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$demo"
-}
-trap cleanup EXIT
-
 source scripts/demo-peers.sh
+trap 'demo_stop; rm -rf "$demo"' EXIT
+
 demo_peers 30
-demo_program "$demo/sessions"
-pids+=("$program")
+demo_program
 demo_record
 for _ in $(seq 150); do [ -n "$(ls -A "$demo/sessions")" ] && break; sleep 0.2; done
 [ -n "$(ls -A "$demo/sessions")" ] || { echo "recording did not start" >&2; exit 1; }
@@ -80,10 +73,10 @@ awk -v rss="$((last[0] - start[0]))" -v fds="$((last[1] - start[1]))" \
 echo "data service fetches: $(lines "$demo/fetched") fine, $(lines "$demo/fetch-failed") failed;" \
   "telemetry: recording $(lines "$demo/recording"), not $(lines "$demo/not-recording")"
 echo "sessions recorded: $(ls "$demo/sessions" | wc -l), $(du -sm "$demo/sessions" | cut -f1) MB"
-log=$(ls "$demo"/home/Velmora3/log/tresvik*.html)
+log=$(demo_log)
 echo "log rows: $(grep -c '^<tr>' "$log"), of them errors: $(grep -c "color='red'" "$log" || true)"
 
-xdotool key F10 Down Down Return # "Файл" > "Выход"
+demo_quit
 for _ in $(seq 150); do kill -0 "$program" 2>/dev/null || break; sleep 0.2; done
 if kill -0 "$program" 2>/dev/null; then
   echo "the program did not end within 30 s of Выход"

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include <opencv2/core/utility.hpp>
@@ -38,11 +37,6 @@ constexpr int dpp_moves = 60;
 constexpr std::uint32_t first_dpp = 1000, dpp_step = 10;
 
 using clock_type = std::chrono::steady_clock;
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * (values.size() - 1) + 0.5)];
-}
 
 std::string spread(const std::vector<double>& ms) {
     char text[64];
@@ -149,11 +143,6 @@ double sequential_save(const session_reader& reader, const std::string& folder, 
     return seconds_since(start);
 }
 
-std::string read_bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 struct worker_run {
     double seconds = 0;
     int updates = 0;
@@ -187,7 +176,7 @@ int same_files(const std::string& one, const std::string& other) {
     int same = 0;
     for (const auto& entry : std::filesystem::directory_iterator(one)) {
         const std::string name = entry.path().filename().string();
-        same += read_bytes(entry.path().string()) == read_bytes(other + "/" + name);
+        same += read_file(entry.path().string()) == read_file(other + "/" + name);
     }
     return same;
 }

@@ -1,11 +1,8 @@
 #include "browser/database_commands.h"
 
-#include <wx/filedlg.h>
-#include <wx/msgdlg.h>
-#include <wx/progdlg.h>
-#include <wx/textdlg.h>
 #include <wx/utils.h>
 
+#include "base/encoding.h"
 #include "browser/database_list.h"
 #include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
@@ -17,7 +14,7 @@ namespace {
 constexpr std::size_t listed_leftovers = 5;
 
 wxString path_text(const std::string& path) {
-    return from_locale_text(path);
+    return readable_text(path);
 }
 
 wxString leftovers_text(const std::vector<std::string>& left) {
@@ -29,68 +26,7 @@ wxString leftovers_text(const std::vector<std::string>& left) {
     return text;
 }
 
-// The toolkit's progress dialog, which tells of a cancel only when it is next updated; the
-// operator's click is passed on at once instead, so a running job can stop without waiting.
-class progress_dialog_view : public progress_view {
-public:
-    progress_dialog_view(wxWindow* parent, const wxString& title, const wxString& text, int maximum,
-                         std::function<void()> cancel)
-        : dialog_(title, text, maximum, parent,
-                  wxPD_APP_MODAL | wxPD_CAN_ABORT | wxPD_AUTO_HIDE | wxPD_ELAPSED_TIME |
-                      wxPD_REMAINING_TIME),
-          cancel_(std::move(cancel)) {
-        dialog_.Bind(wxEVT_BUTTON, &progress_dialog_view::on_cancel<wxCommandEvent>, this,
-                     wxID_CANCEL);
-        dialog_.Bind(wxEVT_CLOSE_WINDOW, &progress_dialog_view::on_cancel<wxCloseEvent>, this);
-    }
-    void update(int done, const wxString& text) override {
-        if (!dialog_.Update(done, text))
-            cancel_();
-    }
-
-private:
-    template <typename Event> void on_cancel(Event& event) {
-        cancel_();
-        event.Skip(); // the dialog shows that it is cancelling
-    }
-
-    wxProgressDialog dialog_;
-    std::function<void()> cancel_;
-};
 } // namespace
-
-bool dialog_prompts::confirm(const wxString& text, const wxString& caption) {
-    return wxMessageBox(text, caption, wxYES_NO | wxICON_EXCLAMATION, nullptr) == wxYES;
-}
-
-std::optional<wxString> dialog_prompts::ask_text(const wxString& message, const wxString& caption,
-                                                 const wxString& initial) {
-    wxTextEntryDialog dialog(parent_, message, caption, initial, wxOK | wxCANCEL | wxCENTRE);
-    if (dialog.ShowModal() != wxID_OK)
-        return std::nullopt;
-    return dialog.GetValue();
-}
-
-bool dialog_prompts::run_modal(wxDialog& dialog) {
-    return dialog.ShowModal() == wxID_OK;
-}
-
-std::optional<wxString> dialog_prompts::ask_save_path(wxWindow* parent, const wxString& message,
-                                                      const wxString& name,
-                                                      const wxString& wildcard) {
-    wxFileDialog dialog(parent, message, wxEmptyString, name, wildcard,
-                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    if (dialog.ShowModal() != wxID_OK)
-        return std::nullopt;
-    return dialog.GetPath();
-}
-
-std::unique_ptr<progress_view> dialog_prompts::show_progress(wxWindow* parent,
-                                                             const wxString& title,
-                                                             const wxString& text, int maximum,
-                                                             std::function<void()> cancel) {
-    return std::make_unique<progress_dialog_view>(parent, title, text, maximum, std::move(cancel));
-}
 
 database_commands::database_commands(database_list& list, session_store& sessions,
                                      const wxConfigBase& settings, operator_prompts& prompts,
@@ -101,7 +37,7 @@ database_commands::database_commands(database_list& list, session_store& session
 void database_commands::refresh() {
     const wxBusyCursor busy;
     sessions_.refresh_session_index(
-        [this](const std::string& message) { report_(from_locale_text(message)); });
+        [this](const std::string& message) { report_(readable_text(message)); });
     list_.show(sessions_.entries());
 }
 
@@ -113,7 +49,7 @@ template <typename Act> void database_commands::on_selected(Act act) {
     try {
         act(path);
     } catch (const session_refused& e) {
-        report_(from_locale_text(e.what()));
+        report_(readable_text(e.what()));
     }
 }
 

@@ -1,64 +1,15 @@
 #pragma once
 
 #include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 
 #include <wx/config.h>
-#include <wx/dialog.h>
 #include <wx/string.h>
-#include <wx/window.h>
+
+#include "browser/operator_prompts.h"
 
 class database_list;
 class session_store;
-
-// The progress of a long job as the operator sees it, gone when the object is destroyed.
-class progress_view {
-public:
-    virtual ~progress_view() = default;
-    virtual void update(int done, const wxString& text) = 0;
-};
-
-// What the database commands and the viewer ask the operator. The toolkit's dialogs in the
-// program; tests answer for the operator.
-class operator_prompts {
-public:
-    virtual ~operator_prompts() = default;
-    virtual bool confirm(const wxString& text, const wxString& caption) = 0;
-    // The text entered, or nothing when the dialog was cancelled.
-    virtual std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
-                                             const wxString& initial) = 0;
-    // Shows a modal dialog; true when it ended with OK.
-    virtual bool run_modal(wxDialog& dialog) = 0;
-    // The file chosen to save to, or nothing when the dialog was cancelled.
-    virtual std::optional<wxString> ask_save_path(wxWindow* parent, const wxString& message,
-                                                  const wxString& name,
-                                                  const wxString& wildcard) = 0;
-    // Shows progress from 0 to the maximum, while every other window waits; cancel is called on
-    // the GUI thread when the operator cancels.
-    virtual std::unique_ptr<progress_view> show_progress(wxWindow* parent, const wxString& title,
-                                                         const wxString& text, int maximum,
-                                                         std::function<void()> cancel) = 0;
-};
-
-// The dialogs themselves, centred on the given window.
-class dialog_prompts : public operator_prompts {
-public:
-    explicit dialog_prompts(wxWindow* parent) : parent_(parent) {}
-    bool confirm(const wxString& text, const wxString& caption) override;
-    std::optional<wxString> ask_text(const wxString& message, const wxString& caption,
-                                     const wxString& initial) override;
-    bool run_modal(wxDialog& dialog) override;
-    std::optional<wxString> ask_save_path(wxWindow* parent, const wxString& message,
-                                          const wxString& name, const wxString& wildcard) override;
-    std::unique_ptr<progress_view> show_progress(wxWindow* parent, const wxString& title,
-                                                 const wxString& text, int maximum,
-                                                 std::function<void()> cancel) override;
-
-private:
-    wxWindow* parent_;
-};
 
 // The commands of the menu "Обработка" on the database list's first selected row: view the
 // session, delete its folder, assign the configured side, change the session code; all but the

@@ -1,13 +1,10 @@
 #include "browser/database_list.h"
 
+#include "base/constants.h"
 #include "browser/database_cells.h"
 
-namespace {
-constexpr wxWindowID database_list_id = 3;
-}
-
 database_list::database_list(wxWindow* parent)
-    : wxListCtrl(parent, database_list_id, wxDefaultPosition, wxDefaultSize,
+    : wxListCtrl(parent, id_database_list, wxDefaultPosition, wxDefaultSize,
                  wxLC_REPORT | wxLC_VIRTUAL) {
     for (int column = 0; column < database_column_count; ++column)
         InsertColumn(column, database_column_heading(column), wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE);

@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <wx/filename.h>
 
+#include "base/encoding.h"
 #include "browser/frame_stitching.h"
 #include "log/thread_events.h"
 #include "recording/session_format.h"
@@ -17,9 +18,9 @@ wxString save_one(const session_reader& reader, const save_item& item) {
     try {
         const auto error =
             stitch_error_text(stitch_and_save(reader, item.dpp, item.path), item.path);
-        return error ? from_locale_text(*error) : wxString();
+        return error ? wxString(readable_text(*error)) : wxString();
     } catch (const std::exception& e) {
-        return from_locale_text(frame_key(item.dpp) + ": " + e.what());
+        return readable_text(frame_key(item.dpp) + ": " + e.what());
     }
 }
 } // namespace
@@ -41,7 +42,7 @@ save_plan plan_save(const session_reader& reader) {
 wxString saved_frame_path(const wxString& chosen, std::uint32_t dpp) {
     wxFileName name(chosen);
     name.SetName(frame_key(dpp));
-    if (!cv::haveImageWriter(std::string(name.GetFullPath().mb_str())))
+    if (!cv::haveImageWriter(narrow_text(name.GetFullPath().ToStdWstring())))
         name.SetExt("png");
     return name.GetFullPath();
 }

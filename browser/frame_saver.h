@@ -13,6 +13,8 @@
 #include <wx/event.h>
 #include <wx/string.h>
 
+#include "base/constants.h"
+
 class session_reader;
 
 // How many files one save writes at the most.
@@ -38,20 +40,16 @@ save_plan plan_save(const session_reader& reader);
 // extension the imaging library cannot write (or none) becomes ".png", the type offered.
 wxString saved_frame_path(const wxString& chosen, std::uint32_t dpp);
 
-// Ids of the wxEVT_THREAD events queued to the owner. A step carries the number of files done
-// (GetInt) and the error row of the last one (GetString, empty when it went well); the end
-// carries the number of files done, fewer than asked when cancelled.
-enum frame_saver_event : int { id_save_step = 20, id_save_end = 21 };
-
 struct save_item {
     std::uint32_t dpp;
     std::string path; // narrow, in the current locale
 };
 
-// Stitches and saves each item in order on its own thread, which touches no window: it queues
-// one step event per file and an end event to the owner. Both the owner and the reader must
-// outlive the saver; the worker uses cursors of its own. GUI thread: construction, cancel,
-// destruction.
+// Stitches and saves each item in order on its own thread, which touches no window: it queues to
+// the owner a wxEVT_THREAD id_save_step per file (GetInt: files done; GetString: the last one's
+// error row, empty when it went well), then id_save_end (files done, fewer when cancelled). Owner
+// and reader must outlive the saver; the worker uses cursors of its own. GUI thread:
+// construction, cancel, destruction.
 class frame_saver {
 public:
     frame_saver(wxEvtHandler* owner, const session_reader& reader, std::vector<save_item> items);

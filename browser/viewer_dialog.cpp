@@ -3,12 +3,12 @@
 #include <wx/button.h>
 #include <wx/sizer.h>
 
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "browser/frame_stitching.h"
 #include "recording/session_format.h"
 
 namespace {
-enum viewer_id : int { id_dpp = 17, id_save = 18, id_process = 19 };
-
 wxSize scaled_display_size() {
     wxSize size = wxGetDisplaySize();
     size.Scale(0.7f, 0.7f);
@@ -110,7 +110,7 @@ void viewer_dialog::start_save(const wxString& chosen) {
     std::vector<save_item> items;
     for (std::size_t i = 0; i < plan_.files(); ++i)
         items.push_back(
-            {plan_.dpps[i], std::string(saved_frame_path(chosen, plan_.dpps[i]).mb_str())});
+            {plan_.dpps[i], narrow_text(saved_frame_path(chosen, plan_.dpps[i]).ToStdWstring())});
     progress_ = prompts_.show_progress(this, L"Сохранить кадр", progress_text(1, items.size()),
                                        static_cast<int>(items.size()), [this] {
                                            if (saver_)

@@ -7,9 +7,9 @@
 #include <wx/dialog.h>
 #include <wx/spinctrl.h>
 
-#include "browser/database_commands.h"
 #include "browser/frame_saver.h"
 #include "browser/image_panel.h"
+#include "browser/operator_prompts.h"
 #include "recording/session_store.h"
 
 // "Просмотр базы": the frames of one recorded session, chosen by DPP with a spin control that

@@ -8,6 +8,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "fuzz/fuzz_check.h"
 #include "recording/session_store.h"
 #include "recording/session_format.h"

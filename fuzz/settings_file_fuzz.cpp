@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include <wx/init.h>
 
+#include "base/constants.h"
 #include "fuzz/fuzz_check.h"
 #include "harness/temp_dir.h"
 #include "settings/settings.h"
@@ -20,12 +20,7 @@ namespace fs = std::filesystem;
 fs::path config_folder() {
     static temp_dir home("tresvik-fuzz-home");
     setenv("HOME", home.path().c_str(), 1);
-    return fs::path(home.path()) / "Velmora3" / "config";
-}
-
-std::string content_of(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return fs::path(home.path()) / user_folder_name / "config";
 }
 
 void read_every_key(const wxConfigBase& store) {
@@ -53,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(file, std::ios::binary) << bytes;
     read_every_key(*open_settings().store);
     for (const auto& entry : fs::directory_iterator(folder))
-        fuzz_require(content_of(entry.path()) == bytes, "the user's bytes changed or were lost");
+        fuzz_require(read_file(entry.path()) == bytes, "the user's bytes changed or were lost");
     return 0;
 }

@@ -15,3 +15,6 @@ public:
 private:
     std::string path_;
 };
+
+// The whole content of a file; empty when it cannot be read.
+std::string read_file(const std::string& path);

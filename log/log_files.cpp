@@ -6,6 +6,8 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "log/log_files.h"
 #include "log/log_format.h"
 #include "log/log_viewer.h"
@@ -13,7 +15,7 @@
 namespace {
 wxFileName log_folder() {
     wxFileName folder = wxFileName::DirName(wxFileName::GetHomeDir());
-    folder.AppendDir("Velmora3");
+    folder.AppendDir(user_folder_name);
     folder.AppendDir("log");
     return folder;
 }
@@ -44,7 +46,7 @@ wxFileName prepare_log_file() {
     if (!folder.DirExists() && !folder.Mkdir(0777, wxPATH_MKDIR_FULL)) {
         const wxString text =
             wxString::Format(L"Не удается создать папку с файлами журналов [%s]", path);
-        throw std::runtime_error(std::string(text.mb_str(*wxConvCurrent)));
+        throw std::runtime_error(narrow_text(text.ToStdWstring()));
     }
     const std::time_t now = std::time(nullptr);
     remove_expired_logs(path, now);

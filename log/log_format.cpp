@@ -1,8 +1,9 @@
 #include "log/log_format.h"
 
-#include <climits>
 #include <cstdio>
 #include <cwchar>
+
+#include "base/encoding.h"
 
 namespace {
 constexpr std::int64_t seven_days = 7 * 24 * 60 * 60;
@@ -20,26 +21,10 @@ std::wstring format_log_time(const std::tm& local) {
     return written < 0 ? std::wstring(L"—") : std::wstring(text, static_cast<std::size_t>(written));
 }
 
-std::wstring escape_html(const std::wstring& text) {
-    std::wstring escaped;
-    escaped.reserve(text.size());
-    for (wchar_t c : text) {
-        if (c == L'&')
-            escaped += L"&amp;";
-        else if (c == L'<')
-            escaped += L"&lt;";
-        else if (c == L'>')
-            escaped += L"&gt;";
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
 std::wstring format_log_row(log_level level, const std::tm& local, const std::wstring& message) {
     const wchar_t* colour = level == log_level::error ? L"red" : L"blue";
     return L"<tr>\n<td>" + format_log_time(local) + L"</td>\n<td> <font color='" + colour + L"'>" +
-           escape_html(message) + L"</font></td>\n</tr>\n";
+           escape_markup(message) + L"</font></td>\n</tr>\n";
 }
 
 std::string log_file_name(std::int64_t unix_seconds, std::uint32_t pid) {
@@ -58,21 +43,4 @@ bool is_log_file_name(const std::string& name) {
 bool is_expired_log(std::int64_t now, std::int64_t modified) {
     return modified<now&& static_cast<std::uint64_t>(now) -
                     static_cast<std::uint64_t>(modified)> static_cast<std::uint64_t>(seven_days);
-}
-
-std::string to_locale_text(const std::wstring& text) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    std::mbstate_t state{};
-    char bytes[MB_LEN_MAX];
-    for (wchar_t c : text) {
-        const std::size_t n = std::wcrtomb(bytes, c, &state);
-        if (n == static_cast<std::size_t>(-1)) {
-            state = std::mbstate_t{};
-            narrow += '?';
-        } else {
-            narrow.append(bytes, n);
-        }
-    }
-    return narrow;
 }

@@ -11,9 +11,6 @@ enum class log_level { error, info };
 // "%d.%m.%Y %H:%M:%S" of a local broken-down time, independent of the process locale.
 std::wstring format_log_time(const std::tm& local);
 
-// The text with '&', '<' and '>' written as HTML entities, so it shows as it is.
-std::wstring escape_html(const std::wstring& text);
-
 // The four lines of one row, each ended by '\n', exactly as the pane and the file receive them.
 // The message is text, not markup: a session code or camera name holding '<' or '&' shows as it
 // is instead of breaking the pane and the file.
@@ -27,6 +24,3 @@ bool is_log_file_name(const std::string& name);
 
 // A log file is removed at start-up once it is older than seven days; exactly seven days is kept.
 bool is_expired_log(std::int64_t now, std::int64_t modified);
-
-// Narrow text in the C library's current locale; a character it cannot represent becomes '?'.
-std::string to_locale_text(const std::wstring& text);

@@ -8,11 +8,12 @@
 #include <wx/html/winpars.h>
 #include <wx/stopwatch.h>
 
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "log/log_format.h"
 #include "log/thread_events.h"
 
 namespace {
-constexpr int render_timer_id = wxID_HIGHEST + 1;
 constexpr long min_render_delay_ms = 20;
 constexpr long max_render_delay_ms = 2000;
 // The first line of every row; the redirectors hand the text over line by line.
@@ -57,13 +58,14 @@ ui_redirector_cout::ui_redirector_cout(log_viewer* owner) : ui_redirector(std::w
 ui_redirector_cerr::ui_redirector_cerr(log_viewer* owner) : ui_redirector(std::wcerr, owner) {}
 
 wxBEGIN_EVENT_TABLE(log_viewer, wxHtmlWindow)
-    EVT_TIMER(render_timer_id, log_viewer::on_render_timer) wxEND_EVENT_TABLE()
+    EVT_TIMER(id_log_render_timer, log_viewer::on_render_timer) wxEND_EVENT_TABLE()
 
         log_viewer::log_viewer(wxWindow* parent, const wxFileName& file, std::size_t shown_rows)
-    : wxHtmlWindow(parent, 1, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO, "htmlWindow"),
+    : wxHtmlWindow(parent, id_log_pane, wxDefaultPosition, wxDefaultSize, wxHW_SCROLLBAR_AUTO,
+                   "htmlWindow"),
       cout_redirector_(this), cerr_redirector_(this),
       file_(file.GetFullPath().fn_str(), std::ios::out | std::ios::trunc), shown_rows_(shown_rows),
-      render_timer_(this, render_timer_id) {
+      render_timer_(this, id_log_render_timer) {
     std::wcout << L"<html>" << std::endl;
     std::wcout << L"<table>" << std::endl;
     std::wcout << L"<tbody>" << std::endl;
@@ -78,7 +80,7 @@ log_viewer::~log_viewer() {
 
 void log_viewer::write(const std::wstring& text) {
     if (file_.is_open()) {
-        file_ << to_locale_text(text);
+        file_ << narrow_text(text);
         file_.flush();
     }
     received_ += text;
@@ -146,7 +148,7 @@ void log_viewer::append_cells(const wxString& text) {
 }
 
 void log_error(const char* text) {
-    log_error(from_locale_text(text));
+    log_error(readable_text(text));
 }
 
 void log_error(const wxString& text) {

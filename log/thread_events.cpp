@@ -16,13 +16,6 @@ void post_thread_event(wxEvtHandler* owner, const wxEventTypeTag<wxThreadEvent>&
     wxQueueEvent(owner, event);
 }
 
-wxString from_locale_text(const std::string& narrow) {
-    const wxString text(narrow.c_str(), *wxConvCurrent);
-    if (text.empty() && !narrow.empty())
-        return wxString::From8BitData(narrow.data(), narrow.size());
-    return text;
-}
-
 limited_log::limited_log(wxEvtHandler* owner, clock_function now)
     : owner_(owner), now_(std::move(now)) {}
 

@@ -25,11 +25,6 @@ wxDECLARE_EVENT(EVT_THREAD_SERVICE_DOWN, wxThreadEvent);
 void post_thread_event(wxEvtHandler* owner, const wxEventTypeTag<wxThreadEvent>& type,
                        const wxString& text);
 
-// Narrow text (an exception's what(), a system error, a path) read in the C library's current
-// locale; text that is not valid there is widened byte by byte, so it still shows instead of
-// becoming an empty row.
-wxString from_locale_text(const std::string& narrow);
-
 // The log rows of one worker that talks to a failing peer: a row identical to one posted within
 // the last minute is dropped (see repeat_limiter). Used on the worker's own thread only.
 class limited_log {

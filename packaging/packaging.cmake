@@ -10,7 +10,8 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/tresvik.svg
   DESTINATION share/icons/hicolor/scalable/apps)
 
 find_program(HELP2MAN help2man)
-set(manual_pages ${CMAKE_CURRENT_LIST_DIR}/tresvik.1)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tresvik.1.in ${CMAKE_BINARY_DIR}/man/tresvik.1 @ONLY)
+set(manual_pages ${CMAKE_BINARY_DIR}/man/tresvik.1)
 foreach(tool IN LISTS tresvik_programs)
   if(NOT tool STREQUAL "tresvik" AND HELP2MAN)
     set(page ${CMAKE_BINARY_DIR}/man/${tool}.1)

@@ -6,6 +6,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_format.h"
 
 namespace {
@@ -17,7 +18,7 @@ constexpr std::chrono::seconds resolve_pause{5};
 constexpr std::chrono::milliseconds poll_interval{20};
 
 wxString system_text(const boost::system::error_code& error) {
-    return from_locale_text(error.message());
+    return readable_text(error.message());
 }
 
 wxString overdue_text(std::chrono::steady_clock::duration timeout) {
@@ -168,7 +169,7 @@ void coordinate_client::apply(const coord_action& action) {
     if (action.close_session)
         session_.close();
     if (action.new_session_row)
-        post_thread_event(owner_, EVT_THREAD_LOG_INFO, from_locale_text(*action.new_session_row));
+        post_thread_event(owner_, EVT_THREAD_LOG_INFO, readable_text(*action.new_session_row));
     if (action.metadata)
         write_metadata(*action.metadata);
 }
@@ -181,7 +182,7 @@ void coordinate_client::write_metadata(const coord_metadata& metadata) {
         session_.set_orientation(wide_text(metadata.orientation));
         session_.set_side(wide_text(metadata.side));
     } catch (const std::exception& e) {
-        log_.error(from_locale_text(e.what()));
+        log_.error(readable_text(e.what()));
         session_.close();
     }
 }

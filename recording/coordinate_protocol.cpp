@@ -1,9 +1,9 @@
 #include "recording/coordinate_protocol.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <type_traits>
+
+#include "base/encoding.h"
 
 namespace {
 constexpr std::size_t orientation_offset = 301;
@@ -16,35 +16,12 @@ constexpr std::size_t text_b_size = 411;
 
 static_assert(text_b_offset + text_b_size == coord_reply_size);
 
-// Little-endian regardless of the host, so the records match the server on any machine.
-template <typename T, std::size_t N>
-void put_le(std::array<unsigned char, N>& bytes, std::size_t at, T value) {
-    auto bits = static_cast<std::uint64_t>(value);
-    for (std::size_t i = 0; i < sizeof(T); ++i, bits >>= 8)
-        bytes[at + i] = static_cast<unsigned char>(bits & 0xff);
-}
-
-template <typename T> T get_le(const coord_reply_bytes& bytes, std::size_t at) {
-    std::uint64_t bits = 0;
-    for (std::size_t i = sizeof(T); i-- > 0;)
-        bits = bits << 8 | bytes[at + i];
-    return static_cast<T>(static_cast<std::make_unsigned_t<T>>(bits));
-}
-
-std::string get_text(const coord_reply_bytes& bytes, std::size_t at, std::size_t size) {
-    const auto first = bytes.begin() + at;
-    const auto last = std::find(first, first + size, 0);
-    return std::string(first, last);
-}
-
 void put_text(coord_reply_bytes& bytes, std::size_t at, std::size_t size, const std::string& text) {
     if (text.size() > size)
         throw std::invalid_argument("coordinate reply text longer than its field");
     if (text.find('\0') != std::string::npos)
         throw std::invalid_argument("coordinate reply text holds a NUL");
-    std::copy(text.begin(), text.end(), bytes.begin() + at);
-    if (text.size() < size)
-        bytes[at + text.size()] = 0;
+    write_padded_text(bytes.data() + at, size, text);
 }
 
 coord_metadata metadata_of(const coord_reply& reply, const std::string& side) {
@@ -89,31 +66,31 @@ coord_action evaluate_named(coord_session_state& state, const coord_reply& reply
 coord_request_bytes coord_request() {
     coord_request_bytes bytes{};
     std::memcpy(bytes.data(), "CXQUEST2", 8);
-    put_le<std::uint32_t>(bytes, 8, 0);
+    write_little_endian<std::uint32_t>(bytes.data() + 8, 0);
     std::uint32_t float_bits;
     const float zero = 0.0f;
     std::memcpy(&float_bits, &zero, sizeof float_bits);
-    put_le<std::uint32_t>(bytes, 12, float_bits);
-    put_le<std::int32_t>(bytes, 16, 1);
+    write_little_endian<std::uint32_t>(bytes.data() + 12, float_bits);
+    write_little_endian<std::int32_t>(bytes.data() + 16, 1);
     return bytes;
 }
 
 coord_reply parse_coord_reply(const coord_reply_bytes& bytes) {
     coord_reply reply;
-    reply.orientation = get_le<std::int32_t>(bytes, orientation_offset);
-    reply.mode = get_le<std::int64_t>(bytes, mode_offset);
-    reply.session_number = get_le<std::uint32_t>(bytes, session_number_offset);
-    reply.text_a = get_text(bytes, text_a_offset, text_a_size);
-    reply.text_b = get_text(bytes, text_b_offset, text_b_size);
+    reply.orientation = read_little_endian<std::int32_t>(bytes.data() + orientation_offset);
+    reply.mode = read_little_endian<std::int64_t>(bytes.data() + mode_offset);
+    reply.session_number = read_little_endian<std::uint32_t>(bytes.data() + session_number_offset);
+    reply.text_a = read_padded_text(bytes.data() + text_a_offset, text_a_size);
+    reply.text_b = read_padded_text(bytes.data() + text_b_offset, text_b_size);
     return reply;
 }
 
 coord_reply_bytes encode_coord_reply(const coord_reply& reply,
                                      const coord_reply_bytes& background) {
     coord_reply_bytes bytes = background;
-    put_le(bytes, orientation_offset, reply.orientation);
-    put_le(bytes, mode_offset, reply.mode);
-    put_le(bytes, session_number_offset, reply.session_number);
+    write_little_endian(bytes.data() + orientation_offset, reply.orientation);
+    write_little_endian(bytes.data() + mode_offset, reply.mode);
+    write_little_endian(bytes.data() + session_number_offset, reply.session_number);
     put_text(bytes, text_a_offset, text_a_size, reply.text_a);
     put_text(bytes, text_b_offset, text_b_size, reply.text_b);
     return bytes;

@@ -2,6 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_format.h"
 
 namespace {

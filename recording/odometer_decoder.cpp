@@ -1,5 +1,7 @@
 #include "recording/odometer_decoder.h"
 
+#include "base/encoding.h"
+
 namespace {
 constexpr std::uint8_t format_b_start = 0x53;
 constexpr std::uint8_t format_b_length = 0x04;
@@ -31,8 +33,7 @@ bool is_format_b(const std::array<std::uint8_t, 7>& b) {
 }
 
 std::uint32_t format_b_count(const std::array<std::uint8_t, 7>& b) {
-    return std::uint32_t{b[2]} | std::uint32_t{b[3]} << 8 | std::uint32_t{b[4]} << 16 |
-           std::uint32_t{b[5]} << 24;
+    return read_little_endian<std::uint32_t>(b.data() + 2);
 }
 } // namespace
 
@@ -105,8 +106,7 @@ std::array<std::uint8_t, 4> encode_format_a(std::uint32_t count) {
 
 std::array<std::uint8_t, 7> encode_format_b(std::uint32_t count) {
     std::array<std::uint8_t, 7> packet{format_b_start, format_b_length};
-    for (std::size_t i = 0; i < 4; ++i)
-        packet[2 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+    write_little_endian(packet.data() + 2, count);
     packet[6] = format_b_checksum(packet.data());
     return packet;
 }

@@ -5,6 +5,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "base/encoding.h"
 #include "recording/serial_line.h"
 
 namespace {
@@ -60,7 +61,7 @@ void odometer_port::handle_bytes(std::size_t count) {
 void odometer_port::lose_line() {
     log_.error("Error reading serial serial_port.");
     post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
-                      L"ДПП: нет связи с портом " + from_locale_text(path_));
+                      L"ДПП: нет связи с портом " + readable_text(path_));
     boost::system::error_code ignored;
     port_.close(ignored);
     reopen_later();
@@ -80,9 +81,9 @@ void odometer_port::reopen() {
     } catch (const boost::system::system_error& e) {
         boost::system::error_code ignored;
         port_.close(ignored);
-        log_.error(from_locale_text(e.what()));
+        log_.error(readable_text(e.what()));
         return reopen_later();
     }
-    log_.info(L"Последовательный порт: " + from_locale_text(path_));
+    log_.info(L"Последовательный порт: " + readable_text(path_));
     start_reading();
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/encoding.h"
 #include "log/thread_events.h"
 
 namespace {
@@ -42,7 +43,7 @@ void recording_step::handle_dpp(std::uint32_t value, int kind) {
     try {
         record(value);
     } catch (const std::exception& e) {
-        log_.error(from_locale_text(e.what()), "session database");
+        log_.error(readable_text(e.what()), "session database");
         give_up_session();
     }
     post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
@@ -88,6 +89,6 @@ void recording_step::record_newest_frame(std::uint32_t value) {
     session_.record_frame(frame_, value);
     if (disk_failed_)
         post_thread_event(owner_, EVT_THREAD_LOG_INFO,
-                          L"Запись возобновлена: " + from_locale_text(session_path_));
+                          L"Запись возобновлена: " + readable_text(session_path_));
     disk_failed_ = false;
 }

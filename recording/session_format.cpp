@@ -1,9 +1,7 @@
 #include "recording/session_format.h"
 
-#include <climits>
 #include <cstdio>
 #include <ctime>
-#include <cwchar>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -11,7 +9,6 @@
 namespace {
 constexpr std::uint64_t max_dpp = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint64_t max_seconds = std::numeric_limits<std::int64_t>::max();
-constexpr wchar_t escaped_byte_base = 0xDC00;
 
 // The value of a run of decimal digits, or nothing when it is empty, holds a non-digit or exceeds
 // the limit.
@@ -175,42 +172,4 @@ std::optional<frame_size> declared_jpeg_size(std::string_view bytes) {
         }
         at += length;
     }
-}
-
-std::wstring wide_text(std::string_view bytes) {
-    std::wstring text;
-    text.reserve(bytes.size());
-    std::mbstate_t state{};
-    while (!bytes.empty()) {
-        wchar_t c = 0;
-        const std::size_t used = std::mbrtowc(&c, bytes.data(), bytes.size(), &state);
-        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
-            state = std::mbstate_t{};
-            c = static_cast<wchar_t>(escaped_byte_base + static_cast<unsigned char>(bytes[0]));
-        }
-        text += c;
-        bytes.remove_prefix(used == 0 || used > bytes.size() ? 1 : used);
-    }
-    return text;
-}
-
-std::string narrow_text(std::wstring_view text) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    std::mbstate_t state{};
-    char encoded[MB_LEN_MAX];
-    for (wchar_t c : text) {
-        if (c >= escaped_byte_base && c <= escaped_byte_base + 0xFF) {
-            bytes += static_cast<char>(c - escaped_byte_base);
-            continue;
-        }
-        const std::size_t size = std::wcrtomb(encoded, c, &state);
-        if (size == static_cast<std::size_t>(-1)) {
-            state = std::mbstate_t{};
-            bytes += '?';
-        } else {
-            bytes.append(encoded, size);
-        }
-    }
-    return bytes;
 }

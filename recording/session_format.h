@@ -58,9 +58,3 @@ struct frame_size {
 // take as a well-formed header (stray bytes between segments, a second frame header, a scan
 // before the frame header) or the size is zero.
 std::optional<frame_size> declared_jpeg_size(std::string_view bytes);
-
-// Text values are stored as narrow bytes of the C library's current locale. A byte that does not
-// decode in that locale becomes the code point U+DC00 + byte on the way in and the same byte on
-// the way out, so any stored value survives a round trip unchanged.
-std::wstring wide_text(std::string_view bytes);
-std::string narrow_text(std::wstring_view text);

@@ -1,5 +1,6 @@
 #include <stdexcept>
 
+#include "base/encoding.h"
 #include "recording/session_engine.h"
 #include "recording/session_format.h"
 

@@ -8,6 +8,7 @@
 #include <leveldb/write_batch.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_engine.h"
 #include "recording/session_format.h"
 

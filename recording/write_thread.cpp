@@ -4,6 +4,7 @@
 
 #include <boost/system/system_error.hpp>
 
+#include "base/encoding.h"
 #include "log/thread_events.h"
 #include "recording/coordinate_client.h"
 #include "recording/odometer_port.h"
@@ -12,11 +13,11 @@
 
 namespace {
 std::string narrow(const wxString& text) {
-    return std::string(text.mb_str());
+    return narrow_text(text.ToStdWstring());
 }
 
 void post_error(wxEvtHandler* owner, const char* text) {
-    post_thread_event(owner, EVT_THREAD_LOG_ERROR, from_locale_text(text));
+    post_thread_event(owner, EVT_THREAD_LOG_ERROR, readable_text(text));
 }
 } // namespace
 
@@ -66,7 +67,7 @@ void write_thread::serve(const std::shared_ptr<odometer_port>& port,
                          const std::shared_ptr<coordinate_client>& client) {
     port->open(port_path_);
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
-                      L"Последовательный порт: " + from_locale_text(port_path_));
+                      L"Последовательный порт: " + readable_text(port_path_));
     port->start_reading();
     client->start();
     events_.run();

@@ -19,54 +19,31 @@ fi
 
 bin=build/bin
 demo=$(mktemp -d /tmp/tresvik-peer-faults-XXXXXX)
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-odometer() {
-  "$bin/tresvik-odometer-sim" --pty --link "$demo/odometer" --format b --rate 500 --speed 2000 \
-    --start "$1" >>"$demo/odometer.log" 2>&1 &
-  odometer_pid=$!
-  for _ in $(seq 50); do [ -L "$demo/odometer" ] && break; sleep 0.1; done
-}
+source scripts/demo-peers.sh
+odometer() { demo_odometer --format b --rate 500 --speed 2000 --start "$1"; }
 cpu_seconds() { awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$1/stat"; }
 
-"$bin/tresvik-camsim" --width 1024 --height 768 --fps 25 --speed 8 >"$demo/camsim.log" 2>&1 &
-pids+=($!)
-"$bin/tresvik-coord-sim" --port 12500 --drop-every 1 >"$demo/coord.log" 2>&1 &
-pids+=($!)
+demo_camera 25
+demo_coord --drop-every 1
 odometer 12600000
-
-mkdir -p "$demo/home/Velmora3/config" "$demo/home/sessions"
-cat >"$demo/home/Velmora3/config/.tresvik" <<SETTINGS
-side=правый
-dpp_port=$demo/odometer
-write_path=$demo/home/sessions
-SETTINGS
-HOME="$demo/home" "$bin/tresvik" >"$demo/tresvik.log" 2>&1 &
-program=$!
-pids+=("$program")
-for _ in $(seq 100); do xdotool search --name "Подвагонные камеры" >/dev/null 2>&1 && break; sleep 0.2; done
-sleep 4
-xdotool key F10 Right Down Down Return # "Камера" > "Захват и запись"
+demo_program
+demo_record
 sleep "$seconds"
 echo "odometer simulator stopped for 4 s"
 kill "$odometer_pid"
 wait "$odometer_pid" 2>/dev/null || true
 sleep 4
 odometer 12650000
-pids+=("$odometer_pid")
 cpu_before=$(cpu_seconds "$program")
 sleep 20
 cpu_after=$(cpu_seconds "$program")
 import -window root "$demo/peer-faults.png"
-log=$(ls "$demo"/home/Velmora3/log/tresvik*.html)
+log=$(demo_log)
 echo "program CPU over the last 20 s (server hanging up on every connection): $(awk "BEGIN { print $cpu_after - $cpu_before }") s"
 echo "coordinate server connections: $(grep -c '^dropping' "$demo/coord.log")"
 echo "log rows: $(grep -c '^<tr>' "$log"), of them errors: $(grep -c "color='red'" "$log")"
 echo "error rows:"
 grep "color='red'" "$log" | sed "s/<td> <font color='red'>//; s/<\/font><\/td>//" | sort | uniq -c
 echo "screenshot: $demo/peer-faults.png"
-xdotool key F10 Down Down Return # "Файл" > "Выход"
-wait "$program" || true
-echo "recorded sessions:"
-"$bin/tresvik-db" list "$demo/home/sessions"
+demo_quit
+demo_sessions

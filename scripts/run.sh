@@ -31,12 +31,9 @@ fi
 
 bin=$PWD/build/bin
 demo=$PWD/build/demo
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
 source scripts/demo-peers.sh
 demo_peers 25
-demo_program "$demo/sessions"
+demo_program
 echo "demo folder: $demo"
 demo_record
 
@@ -44,8 +41,6 @@ if [ -n "$seconds" ]; then
   sleep "$seconds"
   import -window root "$demo/screenshot.png"
   echo "screenshot: $demo/screenshot.png"
-  xdotool key F10 Down Down Return # "Файл" > "Выход"
+  demo_quit
 fi
-wait "$program" || true
-echo "recorded sessions:"
-"$bin/tresvik-db" list "$demo/sessions"
+demo_sessions

@@ -4,6 +4,7 @@
 
 #include <boost/asio/error.hpp>
 
+#include "base/encoding.h"
 #include "log/thread_events.h"
 #include "service/data_service_internal.h"
 
@@ -38,7 +39,7 @@ void client_connection::on_received(const boost::system::error_code& error, std:
         input_ended_ = true;
         reader_.finish();
     } else if (error) {
-        service_.log().error(from_locale_text(error.message()));
+        service_.log().error(readable_text(error.message()));
         return end();
     } else {
         reader_.add(received_.data(), size, request_reader::clock::now());
@@ -120,7 +121,7 @@ void client_connection::on_sent(const boost::system::error_code& error, std::siz
     if (error == boost::asio::error::operation_aborted || closed_)
         return;
     if (error) {
-        service_.log().error(from_locale_text(error.message()));
+        service_.log().error(readable_text(error.message()));
         return end();
     }
     if ((sent_ += size) < response_.size())

@@ -2,50 +2,33 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+
+#include "base/encoding.h"
 
 namespace {
 constexpr std::size_t first_text_size = 20;
 constexpr std::size_t second_text_size = 16;
 constexpr std::size_t long_dpp_offset = first_text_size + second_text_size;
 
-std::uint64_t read_little_endian(const unsigned char* bytes, std::size_t count) {
-    std::uint64_t value = 0;
-    for (std::size_t i = count; i-- > 0;)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
-void write_little_endian(unsigned char* bytes, std::uint64_t value, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-// A text field ends at its first NUL, or at the end of the field when it holds none.
-std::string field_text(const unsigned char* field, std::size_t size) {
-    const unsigned char* end = std::find(field, field + size, 0);
-    return std::string(field, end);
-}
-
 frame_request short_form(const unsigned char* bytes) {
-    const std::uint64_t first = read_little_endian(bytes, 8);
-    const auto second = static_cast<std::uint32_t>(read_little_endian(bytes + 8, 4));
+    const auto first = read_little_endian<std::uint64_t>(bytes);
+    const auto second = read_little_endian<std::uint32_t>(bytes + 8);
     frame_request request;
     request.live = second == 0;
     if (!request.live)
         request.session_code = hex_code_part(first) + " : " + hex_code_part(second);
-    request.dpp = static_cast<std::uint32_t>(read_little_endian(bytes + 12, 4));
+    request.dpp = read_little_endian<std::uint32_t>(bytes + 12);
     return request;
 }
 
 frame_request long_form(const unsigned char* bytes) {
-    const std::string first = field_text(bytes, first_text_size);
-    const std::string second = field_text(bytes + first_text_size, second_text_size);
+    const std::string first = read_padded_text(bytes, first_text_size);
+    const std::string second = read_padded_text(bytes + first_text_size, second_text_size);
     frame_request request;
     request.live = second.empty();
     if (!request.live)
         request.session_code = first + " : " + second;
-    request.dpp = static_cast<std::uint32_t>(read_little_endian(bytes + long_dpp_offset, 4));
+    request.dpp = read_little_endian<std::uint32_t>(bytes + long_dpp_offset);
     return request;
 }
 
@@ -126,19 +109,18 @@ std::string hex_code_part(std::uint64_t value) {
 std::array<unsigned char, short_request_size>
 short_request(std::uint64_t first, std::uint32_t second, std::uint32_t dpp) {
     std::array<unsigned char, short_request_size> bytes{};
-    write_little_endian(bytes.data(), first, 8);
-    write_little_endian(bytes.data() + 8, second, 4);
-    write_little_endian(bytes.data() + 12, dpp, 4);
+    write_little_endian(bytes.data(), first);
+    write_little_endian(bytes.data() + 8, second);
+    write_little_endian(bytes.data() + 12, dpp);
     return bytes;
 }
 
 std::vector<unsigned char> long_request(const std::string& first, const std::string& second,
                                         std::uint32_t dpp) {
     std::vector<unsigned char> bytes(long_request_size, 0);
-    std::memcpy(bytes.data(), first.data(), std::min(first.size(), first_text_size));
-    std::memcpy(bytes.data() + first_text_size, second.data(),
-                std::min(second.size(), second_text_size));
-    write_little_endian(bytes.data() + long_dpp_offset, dpp, 4);
+    write_padded_text(bytes.data(), first_text_size, first);
+    write_padded_text(bytes.data() + first_text_size, second_text_size, second);
+    write_little_endian(bytes.data() + long_dpp_offset, dpp);
     return bytes;
 }
 
@@ -164,10 +146,10 @@ std::string visible_text(const std::string& text) {
 }
 
 void seal_response(std::vector<unsigned char>& response) {
-    write_little_endian(response.data(), response.size() - response_header_size,
-                        response_header_size);
+    write_little_endian(response.data(),
+                        static_cast<std::uint32_t>(response.size() - response_header_size));
 }
 
 std::uint32_t announced_length(const unsigned char* header) {
-    return static_cast<std::uint32_t>(read_little_endian(header, response_header_size));
+    return read_little_endian<std::uint32_t>(header);
 }

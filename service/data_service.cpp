@@ -6,6 +6,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "recording/session_store.h"
 #include "service/client_connection.h"
 #include "service/data_service_internal.h"
@@ -14,7 +16,6 @@
 namespace {
 using boost::asio::ip::tcp;
 
-constexpr std::uint16_t default_port = 12600;
 // A moment without free descriptors or buffers passes; accepting at once again would spin.
 constexpr std::chrono::milliseconds resource_pause{100};
 
@@ -26,12 +27,6 @@ bool is_about_resources(const boost::system::error_code& error) {
 
 std::size_t worker_count() {
     return std::max(2u, std::thread::hardware_concurrency());
-}
-
-// The whole text, a NUL byte and what follows it included: "12\0 0" is no port.
-std::string whole_utf8(const wxString& text) {
-    const wxScopedCharBuffer bytes = text.utf8_str();
-    return std::string(bytes.data(), bytes.length());
 }
 
 // On Windows the address-reuse option would let another program take a port in use; on POSIX it
@@ -47,7 +42,7 @@ void allow_quick_restart(tcp::acceptor& acceptor) {
 service_thread::service_thread(wxEvtHandler* owner, session_store& sessions,
                                const wxString& port_text, const service_options& options)
     : wxThread(wxTHREAD_JOINABLE),
-      service_(std::make_unique<data_service>(owner, sessions, whole_utf8(port_text), options)) {}
+      service_(std::make_unique<data_service>(owner, sessions, port_text.utf8_string(), options)) {}
 
 service_thread::service_thread(wxEvtHandler* owner, session_store& sessions, std::uint16_t port,
                                const service_options& options)
@@ -85,8 +80,9 @@ std::uint16_t data_service::configured_port() {
         return *port;
     post_thread_event(owner_, EVT_THREAD_LOG_ERROR,
                       "Data service port \"" + wxString::FromUTF8(visible_text(text)) +
-                          "\" is not a decimal number from 1 to 65535; the service uses 12600.");
-    return default_port;
+                          "\" is not a decimal number from 1 to 65535; the service uses " +
+                          std::to_string(default_data_service_port) + ".");
+    return default_data_service_port;
 }
 
 // Each step names itself in the error, as the operator needs to know what failed.
@@ -103,7 +99,7 @@ bool data_service::listen(std::atomic<std::uint16_t>& port) {
     } catch (const boost::system::system_error& e) {
         post_thread_event(owner_, EVT_THREAD_SERVICE_DOWN,
                           wxString::Format("%s: %s (data service port %u)", step,
-                                           from_locale_text(e.code().message()), unsigned(wanted)));
+                                           readable_text(e.code().message()), unsigned(wanted)));
         return false;
     }
     port = acceptor_.local_endpoint().port();
@@ -118,7 +114,7 @@ void data_service::serve() {
     try {
         events_.run();
     } catch (const std::exception& e) {
-        post_thread_event(owner_, EVT_THREAD_SERVICE_DOWN, from_locale_text(e.what()));
+        post_thread_event(owner_, EVT_THREAD_SERVICE_DOWN, readable_text(e.what()));
     }
 }
 
@@ -140,7 +136,7 @@ void data_service::on_accepted(const boost::system::error_code& error, tcp::sock
     if (!error)
         greet(std::move(socket));
     else
-        log_.error(from_locale_text(error.message()));
+        log_.error(readable_text(error.message()));
     if (!error || !is_about_resources(error))
         return accept();
     accept_pause_.expires_after(resource_pause);
@@ -186,7 +182,7 @@ void data_service::fetch(const std::shared_ptr<client_connection>& connection,
         boost::asio::post(events_,
                           [this, connection, failure, response = std::move(response)]() mutable {
                               if (failure)
-                                  log_.error(from_locale_text(*failure));
+                                  log_.error(readable_text(*failure));
                               connection->respond(std::move(response));
                           });
     });

@@ -2,6 +2,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_format.h"
 #include "recording/session_store.h"
 #include "service/png_encoder.h"

@@ -6,6 +6,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
 
+#include "base/encoding.h"
 #include "log/thread_events.h"
 #include "recording/session_store.h"
 #include "service/telemetry_reply.h"
@@ -64,9 +65,9 @@ private:
         if (error == boost::asio::error::operation_aborted)
             return;
         if (error)
-            log_.error(from_locale_text(error.message()));
+            log_.error(readable_text(error.message()));
         else if (size > query_.size())
-            log_.error(from_locale_text(
+            log_.error(readable_text(
                 boost::system::error_code(boost::asio::error::message_size).message()));
         else
             answer(size);
@@ -84,7 +85,7 @@ private:
         socket_.async_send_to(boost::asio::buffer(*bytes), sender_,
                               [this, bytes](const boost::system::error_code& error, std::size_t) {
                                   if (error && error != boost::asio::error::operation_aborted)
-                                      log_.error(from_locale_text(error.message()));
+                                      log_.error(readable_text(error.message()));
                               });
     }
 

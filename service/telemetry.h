@@ -8,10 +8,10 @@
 #include <wx/string.h>
 #include <wx/thread.h>
 
+#include "base/constants.h"
+
 class session_store;
 class telemetry_responder;
-
-inline constexpr std::uint16_t telemetry_port = 50000;
 
 // Answers status queries of a supervising program: each UDP datagram on the port is read as a
 // small XML command and answered to its sender with the side this subsystem films and whether

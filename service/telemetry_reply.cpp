@@ -6,36 +6,18 @@
 #include <wx/mstream.h>
 #include <wx/xml/xml.h>
 
+#include "base/encoding.h"
+
 namespace {
 wxString escape_attribute(const wxString& text) {
-    wxString escaped;
-    for (const wxUniChar c : text) {
-        if (c == '&')
-            escaped += "&amp;";
-        else if (c == '<')
-            escaped += "&lt;";
-        else if (c == '>')
-            escaped += "&gt;";
-        else if (c == '"')
-            escaped += "&quot;";
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
-std::string utf8(const wxString& text) {
-    const wxScopedCharBuffer bytes = text.utf8_str();
-    return std::string(bytes.data(), bytes.length());
+    return escape_markup(text.ToStdWstring(), markup_place::attribute);
 }
 
 // Nothing when the text is not an XML document. The parser's own complaint is not wanted: on a
 // worker thread the toolkit would show it to the operator in a window.
 std::optional<wxString> command_of(const char* datagram, std::size_t size) {
     const std::size_t length = std::find(datagram, datagram + size, '\0') - datagram;
-    const wxString text(datagram, *wxConvCurrent, length);
-    if (text.empty() && length > 0)
-        return std::nullopt;
+    const wxString text(wide_text(std::string_view(datagram, length)));
     const wxScopedCharBuffer bytes = text.utf8_str();
     wxMemoryInputStream input(bytes.data(), bytes.length());
     wxLogNull quiet;
@@ -57,12 +39,13 @@ std::optional<std::string> telemetry_reply(const char* datagram, std::size_t siz
         return std::nullopt;
     const wxString name = L"Подвагонное видео (" + side + L" борт)";
     if (*command != "status")
-        return utf8(name + " - " + status_word(recording));
-    return utf8("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"" +
-                escape_attribute(name) + "\" status=\"" + escape_attribute(status_word(recording)) +
-                "\"/>\n");
+        return (name + " - " + status_word(recording)).utf8_string();
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<subsystem name=\"" +
+            escape_attribute(name) + "\" status=\"" + escape_attribute(status_word(recording)) +
+            "\"/>\n")
+        .utf8_string();
 }
 
 std::string telemetry_query(const wxString& command) {
-    return utf8("<query command=\"" + escape_attribute(command) + "\"/>");
+    return ("<query command=\"" + escape_attribute(command) + "\"/>").utf8_string();
 }

@@ -2,6 +2,8 @@
 
 #include <wx/utils.h>
 
+#include "base/constants.h"
+
 wxString read_side(const wxConfigBase& config) {
     return config.Read("side", L"левый");
 }
@@ -52,11 +54,11 @@ wxString read_coordinate_server_address(const wxConfigBase& config) {
 }
 
 wxString read_coordinate_server_port(const wxConfigBase& config) {
-    return config.Read("coordinate_server_port", "12500");
+    return config.Read("coordinate_server_port", wxString() << default_coordinate_server_port);
 }
 
 wxString read_data_service_port(const wxConfigBase& config) {
-    return config.Read("data_service_port", "12600");
+    return config.Read("data_service_port", wxString() << default_data_service_port);
 }
 
 wxString read_exposure_mode(const wxConfigBase& config) {

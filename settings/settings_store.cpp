@@ -10,6 +10,8 @@
 #include <wx/sstream.h>
 #include <wx/strconv.h>
 
+#include "base/constants.h"
+#include "base/encoding.h"
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
 
@@ -58,7 +60,7 @@ file_content read_settings_file(const wxString& path) {
     std::ifstream in(path.fn_str(), std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(in), {}};
     if (!in && !in.eof())
-        return {file_kind::unreadable, {}, from_locale_text(std::strerror(errno))};
+        return {file_kind::unreadable, {}, readable_text(std::strerror(errno))};
     const file_kind kind = is_utf8_text(bytes) ? file_kind::utf8_text : file_kind::other_bytes;
     return {kind, std::move(bytes), {}};
 }
@@ -86,7 +88,7 @@ wxString copy_aside(const wxString& path, const std::string& bytes, wxString& fa
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out)
-        failure = from_locale_text(std::strerror(errno));
+        failure = readable_text(std::strerror(errno));
     return copy;
 }
 
@@ -109,7 +111,7 @@ opened_settings open_legacy_text(const wxString& path, const std::string& bytes)
 
 wxFileName settings_file_name() {
     wxFileName file = wxFileName::DirName(wxFileName::GetHomeDir());
-    file.AppendDir("Velmora3");
+    file.AppendDir(user_folder_name);
     file.AppendDir("config");
     file.SetFullName(".tresvik");
     return file;

@@ -10,6 +10,7 @@
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
+#include "log/thread_events.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -65,6 +66,11 @@ TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->GetLabel(), L"Подвагонные камеры");
     EXPECT_TRUE(window->IsShown() && (window->GetWindowStyle() & wxMAXIMIZE));
+    post_thread_event(window, EVT_THREAD_SERVICE_DOWN, "bind: Address already in use");
+    app().ProcessPendingEvents(); // the service's own port may be taken as well: a second box
+    ASSERT_FALSE(app().boxes.empty()) << "a failed worker's box";
+    EXPECT_EQ(app().boxes.back(), box("Error", "Unhandled exception", wxOK | wxCENTRE));
+    app().boxes.clear();
     delete window;
     std::vector<std::string> outcomes; // "<goes on> <exit code, -1: not ended>"
     const auto outcome = [&](bool goes_on) {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "browser/database_commands.h" // the signatures' std::function, optional and unique_ptr
+#include "browser/operator_prompts.h"
 
 // Answers for the operator, and remembers what was asked and what the progress showed.
 struct scripted_prompts : operator_prompts {

@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include "base/encoding.h"
 #include "log/log_files.h"
 #include "log/log_format.h"
 #include "log/log_viewer.h"
@@ -39,13 +40,13 @@ TEST(log_format, extreme_times_are_compared_and_written_whole) {
     EXPECT_EQ(format_log_time(far), L"-2147483648.2147483648.2147485547 -2147483648:-1:99");
 }
 
-// What the locale cannot represent is written as '?'. (Text that is not valid in the locale is
-// widened byte by byte: the pane's test logs such bytes.)
+// What the locale cannot represent is written as '?'. A byte that is not valid in the locale shows
+// as the Latin-1 character of its value, the valid text around it as it is.
 TEST(log_format, locale_text_both_ways) {
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-    EXPECT_EQ(from_locale_text("Борт"), wxString::FromUTF8("Борт"));
+    EXPECT_EQ(readable_text("\xd0\x91орт \xff"), L"Борт \u00ff");
     std::setlocale(LC_CTYPE, "C");
-    EXPECT_EQ(to_locale_text(L"Борт 1"), "???? 1");
+    EXPECT_EQ(narrow_text(L"Борт 1"), "???? 1");
     std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 

@@ -13,7 +13,7 @@ for needed in "Package: tresvik" "Depends:" "libleveldb" "libwx" "libaravis"; do
 done
 dpkg-deb -x "$deb" "$scratch/root"
 for file in usr/bin/tresvik usr/share/applications/tresvik.desktop usr/share/tresvik/tresvik-camsim.xml \
-  usr/share/man/man1/tresvik-db.1; do
+  usr/share/man/man1/tresvik-db.1 usr/share/man/man1/tresvik.1; do
   [ -e "$scratch/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
 help=$("$scratch/root/usr/bin/tresvik-db" --help)

@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <opencv2/core.hpp>
 
+#include "base/encoding.h"
 #include "harness/child_process.h"
 #include "recording/recording_step.h"
 #include "recording/session_format.h"

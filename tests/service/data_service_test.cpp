@@ -1,7 +1,6 @@
 #include "service/data_service.h"
 
 #include <arpa/inet.h>
-#include <cstring>
 #include <fstream>
 #include <netinet/in.h>
 #include <set>
@@ -15,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "harness/child_process.h"
 #include "recording/session_store.h"
 #include "service/data_client.h"
@@ -319,7 +319,7 @@ TEST(data_client, believes_no_length_beyond_a_frame_and_keeps_its_time_limit) {
         child_process tool(fetch_from(server, "2"));
         tcp::socket peer = server.accept();
         std::vector<unsigned char> bytes(1004, 0);
-        std::memcpy(bytes.data(), &announced, 4); // this machine is little-endian, as the wire
+        write_little_endian(bytes.data(), announced);
         boost::asio::write(peer, boost::asio::buffer(bytes));
         EXPECT_LT(peak_kib_until_ended(tool.pid()), 200 * 1024) << announced;
         EXPECT_EQ(WEXITSTATUS(tool.wait()), 1) << announced;

@@ -104,7 +104,7 @@ TEST(telemetry_reply, the_command_selects_the_reply_and_side_and_state_fill_it) 
         EXPECT_EQ(reply(query), status_document()) << query;
     for (const char* query : {"<query command=\"STATUS\"/>", "<query command=\"\"/>"})
         EXPECT_EQ(reply(query), stopped_line) << query;
-    for (const char* query : {"<query command=\"status\">", "", "\xff\xfe<"})
+    for (const char* query : {"<query command=\"status\">", "", "\xff\xfe<", "<q c=\"\xff\"/>"})
         EXPECT_EQ(reply(query), std::nullopt) << query;
     // The side is escaped as XML needs, and so is the command of the client tool's query.
     EXPECT_EQ(reply("<q/>", L"правый", true), "Подвагонное видео (правый борт) - работает");

@@ -1,8 +1,6 @@
 #include "tests/support/temp_home.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 temp_home::temp_home() : temp_dir("tresvik-home") {
     if (const char* home = std::getenv("HOME"))
@@ -15,9 +13,4 @@ temp_home::~temp_home() {
         setenv("HOME", saved_home_->c_str(), 1);
     else
         unsetenv("HOME");
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }

@@ -15,6 +15,3 @@ public:
 private:
     std::optional<std::string> saved_home_;
 };
-
-// The whole content of a file; empty when it cannot be read.
-std::string read_file(const std::string& path);

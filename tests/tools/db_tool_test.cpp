@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/encoding.h"
 #include "harness/child_process.h"
 #include "recording/session_format.h"
 #include "recording/session_store.h"

@@ -16,6 +16,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "base/constants.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "service/telemetry_reply.h"
@@ -26,7 +27,7 @@ using boost::asio::ip::udp;
 
 struct fetch_options {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 12600;
+    std::uint16_t port = default_data_service_port;
     bool short_form = false;
     std::string first, second, output;
     std::uint32_t dpp = 0;
@@ -36,7 +37,7 @@ struct fetch_options {
 
 struct status_options {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 50000;
+    std::uint16_t port = telemetry_port;
     std::string command = "status";
     double timeout = 2;
 };

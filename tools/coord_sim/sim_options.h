@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/constants.h"
+
 namespace CLI {
 class App;
 }
@@ -13,7 +15,7 @@ class App;
 struct sim_options {
     std::string address = "127.0.0.1";
     // 0 lets the system choose; the listening line names the port taken.
-    unsigned short port = 12500;
+    unsigned short port = default_coordinate_server_port;
     bool numbered = true;
     // The first session's number; named sessions count from it too.
     std::uint32_t session_start = 1;

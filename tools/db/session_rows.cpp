@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/encoding.h"
 #include "recording/session_format.h"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "app/command_ids.h"
+#include "app/command_state.h"
+
+#include "base/constants.h"
 
 bool is_command_enabled(int id, const command_state& state) {
     switch (id) {
