@@ -16,7 +16,7 @@
 #include "camera/exposure_modes.h"
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "service/data_service.h"
 #include "service/telemetry.h"
 #include "settings/settings.h"
@@ -36,15 +36,6 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
-}
-
-// The root is scanned once, by the list's refresh, so that each damaged folder is one row.
-void show_database_root(database_commands& commands, const wxString& root) {
-    {
-        std::unique_lock lock(session_index_lock);
-        database_root = narrow_text(root.ToStdWstring());
-    }
-    commands.refresh();
 }
 } // namespace
 
@@ -148,9 +139,7 @@ void tresvik_frame::build_panes() {
     log_pane_ = new log_viewer(this, log_file_);
     aui_manager_.AddPane(log_pane_, fixed_pane(L"Журнал").Centre().Resizable(true));
     database_list_ = new database_list(this);
-    prompts_ = dialog_prompts(this);
-    database_commands_ = std::make_unique<database_commands>(
-        *database_list_, *settings_, *prompts_, [](const wxString& text) { log_error(text); });
+    use_prompts(dialog_prompts(this));
     aui_manager_.AddPane(database_list_, fixed_pane(L"Данные").Top().Resizable(true));
     aui_manager_.Update();
 }
@@ -270,8 +259,10 @@ void tresvik_frame::select_preferred_camera() {
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
 void tresvik_frame::index_stored_write_path() {
     wxString root;
-    if (read_stored_write_path(*settings_, &root))
-        show_database_root(*database_commands_, root);
+    if (!read_stored_write_path(*settings_, &root))
+        return;
+    sessions_.set_root(narrow_text(root.ToStdWstring()));
+    database_commands_->refresh();
 }
 
 // The telemetry socket is bound here: a failure leaves the constructor, and the program does not
@@ -279,12 +270,12 @@ void tresvik_frame::index_stored_write_path() {
 void tresvik_frame::start_network_threads(const network_ports& ports) {
     service_thread_ =
         ports.data_service_from_settings
-            ? std::make_unique<service_thread>(this, read_data_service_port(*settings_))
-            : std::make_unique<service_thread>(this, any_free_port);
+            ? std::make_unique<service_thread>(this, sessions_, read_data_service_port(*settings_))
+            : std::make_unique<service_thread>(this, sessions_, any_free_port);
     if (service_thread_->Run() != wxTHREAD_NO_ERROR)
         service_thread_.reset();
     telemetry_thread_ =
-        std::make_unique<telemetry_thread>(this, read_side(*settings_), ports.telemetry);
+        std::make_unique<telemetry_thread>(this, sessions_, read_side(*settings_), ports.telemetry);
     if (telemetry_thread_->Run() != wxTHREAD_NO_ERROR)
         telemetry_thread_.reset();
 }
@@ -305,7 +296,8 @@ void tresvik_frame::on_capture(wxCommandEvent&) {
 }
 
 void tresvik_frame::on_capture_record(wxCommandEvent&) {
-    grab_mode_ = std::make_shared<continuous_grab_write>(this, *settings_, camera_->handle());
+    grab_mode_ =
+        std::make_shared<continuous_grab_write>(this, sessions_, *settings_, camera_->handle());
 }
 
 void tresvik_frame::on_stop(wxCommandEvent&) {
@@ -315,8 +307,9 @@ void tresvik_frame::on_stop(wxCommandEvent&) {
 
 void tresvik_frame::use_prompts(std::unique_ptr<operator_prompts> prompts) {
     prompts_ = std::move(prompts);
-    database_commands_ = std::make_unique<database_commands>(
-        *database_list_, *settings_, *prompts_, [](const wxString& text) { log_error(text); });
+    database_commands_ =
+        std::make_unique<database_commands>(*database_list_, sessions_, *settings_, *prompts_,
+                                            [](const wxString& text) { log_error(text); });
 }
 
 // The new write path takes effect for the list at once, for recording at the next start.
@@ -325,7 +318,8 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     if (!prompts_->run_modal(dialog))
         return;
     settings_->Flush();
-    show_database_root(*database_commands_, read_write_path(*settings_));
+    sessions_.set_root(narrow_text(read_write_path(*settings_).ToStdWstring()));
+    database_commands_->refresh();
 }
 
 void tresvik_frame::on_update_databases(wxCommandEvent&) {

@@ -18,6 +18,7 @@
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
 #include "camera/recording_grab.h"
+#include "recording/session_store.h"
 
 class database_list;
 class log_viewer;
@@ -46,6 +47,8 @@ public:
 
     // Tests answer the dialogs of the commands in place of the operator.
     void use_prompts(std::unique_ptr<operator_prompts> prompts);
+    // Tests reach the sessions as the data service does.
+    session_store& sessions() { return sessions_; }
     // The application's box for a failed worker; a window without one (in tests) only logs it.
     void show_failures_with(std::function<void()> box) { failure_box_ = std::move(box); }
 
@@ -86,6 +89,8 @@ private:
     void on_log_info(wxThreadEvent& event);
     void on_service_down(wxThreadEvent& event);
 
+    // First, so that it goes last: everything below that reads sessions has gone by then.
+    session_store sessions_;
     FACTORY_HANDLE factory_ = nullptr;
     wxAuiManager aui_manager_;
     wxFileName log_file_;

@@ -24,7 +24,7 @@
 
 #include "bench/session_bench_support.h"
 #include "harness/child_process.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "service/data_service.h"
@@ -52,7 +52,7 @@ stored_session record_session(const std::string& folder) {
         stored.dpps.push_back(dpp);
     }
     for (std::uint32_t dpp : stored.dpps)
-        stored.jpegs.push_back(*writer.current_frame_bytes(dpp));
+        stored.jpegs.push_back(*writer.read_current_frame(dpp));
     writer.close();
     return stored;
 }
@@ -170,17 +170,18 @@ void latency_under_load(std::uint16_t port, std::uint16_t telemetry, const store
 }
 
 // The median time of fetching and encoding one large frame on this thread, nothing else running.
-double one_frame_encode_ms(const stored_session& stored) {
+double one_frame_encode_ms(session_store& sessions, const stored_session& stored) {
     std::vector<double> ms;
     for (int frame = 0; frame < 9; ++frame) {
         const auto start = std::chrono::steady_clock::now();
-        fetch_response({false, "A7 : 12", stored.dpps[frame]}, [](const std::string&) {});
+        fetch_response(sessions, {false, "A7 : 12", stored.dpps[frame]}, [](const std::string&) {});
         ms.push_back(seconds_since(start) * 1e3);
     }
     return percentile(ms, 0.5);
 }
 
-void small_beside_pipeline(std::uint16_t port, const stored_session& stored) {
+void small_beside_pipeline(std::uint16_t port, session_store& sessions,
+                           const stored_session& stored) {
     constexpr int depth = 16;
     std::vector<unsigned char> pipeline;
     for (int frame = 0; frame < depth; ++frame) {
@@ -203,7 +204,7 @@ void small_beside_pipeline(std::uint16_t port, const stored_session& stored) {
                 "small request p50 %.1f ms, p99 %.1f ms (%zu requests); one large frame fetched "
                 "and encoded alone %.1f ms\n",
                 depth, answered, 3 * depth, percentile(small, 0.5), percentile(small, 0.99),
-                small.size(), one_frame_encode_ms(stored));
+                small.size(), one_frame_encode_ms(sessions, stored));
 }
 
 void many_clients(std::uint16_t port) {
@@ -231,13 +232,14 @@ int main() {
     wxInitializer wx;
     const temp_dir root;
     const stored_session stored = record_session(root.path() + "/2021.03.04 12.05.33");
-    set_database_root(root.path(),
-                      [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); });
+    session_store sessions(root.path());
+    sessions.refresh_session_index(
+        [](const std::string& e) { std::fprintf(stderr, "%s\n", e.c_str()); });
     const bare_figures bare = bare_path(stored);
     wxEvtHandler sink; // the rows are not the point here
-    service_thread service(&sink, any_free_port);
+    service_thread service(&sink, sessions, any_free_port);
     service.Run();
-    telemetry_thread telemetry(&sink, L"левый", 0);
+    telemetry_thread telemetry(&sink, sessions, L"левый", 0);
     telemetry.Run();
     while (service.port() == 0)
         std::this_thread::sleep_for(1ms);
@@ -255,7 +257,7 @@ int main() {
                 "its size\n",
                 result.answered, result.exact, result.within_size);
     latency_under_load(service.port(), telemetry.port(), stored);
-    small_beside_pipeline(service.port(), stored);
+    small_beside_pipeline(service.port(), sessions, stored);
     many_clients(service.port());
     telemetry.stop();
     telemetry.Wait();

@@ -46,20 +46,23 @@ double visible_cells_us(database_list& list, int entries) {
     return characters > 0 ? seconds_since(start) * 1e6 / repaints : -1;
 }
 
-double refresh_round(database_list& list) {
+double refresh_round(session_store& store, database_list& list) {
     const auto start = std::chrono::steady_clock::now();
-    list.refresh([](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    store.refresh_session_index(
+        [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+    list.show(store.entries());
     return list.entry_count() == sessions ? seconds_since(start) : -1;
 }
 
-void compare_refresh(database_list& list) {
+void compare_refresh(session_store& store, database_list& list) {
     const temp_dir root;
     make_sessions(root.path(), sessions, 10);
-    set_database_root(root.path(), [](const std::string&) {}); // turns each log into a table
+    store.set_root(root.path());
+    store.refresh_session_index([](const std::string&) {}); // turns each log into a table
     std::vector<double> bare, refresh;
     for (int round = 0; round < rounds; ++round) {
         bare.push_back(bare_index_round(root.path()));
-        refresh.push_back(refresh_round(list));
+        refresh.push_back(refresh_round(store, list));
     }
     const double bare_median = percentile(bare, 0.5), refresh_median = percentile(refresh, 0.5);
     std::printf("refresh of %d session folders: bare leveldb loop %.3f s, database list %.3f s "
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
         return 2;
     wxTheApp->CallOnInit();
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(1400, 900));
+    session_store store;
     auto* list = new database_list(frame);
     frame->Show();
     wxTheApp->Yield();
@@ -90,7 +94,7 @@ int main(int argc, char** argv) {
     std::printf("formatting the visible cells (%d rows x 8 columns): 100 entries %.1f us, 10,000 "
                 "entries %.1f us; ratio %.2f\n",
                 list->GetCountPerPage(), few, many, many / few);
-    compare_refresh(*list);
+    compare_refresh(store, *list);
     frame->Destroy();
     wxEntryCleanup();
     return 0;

@@ -3,26 +3,22 @@
 // it. Alternating rounds in one run; the goal is a ratio of at most 1.2.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
 #include <vector>
 
-#include <leveldb/db.h>
-
 #include "bench/session_bench_support.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 namespace {
 constexpr int sessions = 1000;
 constexpr int frames_per_session = 10;
 constexpr int rounds = 5;
 
-double refresh_round() {
+double refresh_round(session_store& store) {
     const auto start = std::chrono::steady_clock::now();
-    refresh_session_index(
+    store.refresh_session_index(
         [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
     const double seconds = seconds_since(start);
-    return session_index.size() == sessions ? seconds : -1;
+    return store.entries().size() == sessions ? seconds : -1;
 }
 
 } // namespace
@@ -31,10 +27,10 @@ int main() {
     const temp_dir root;
     const auto setup = std::chrono::steady_clock::now();
     make_sessions(root.path(), sessions, frames_per_session);
-    database_root = root.path();
+    session_store store(root.path());
     // The first open of a folder after recording turns its log into a table; neither side
     // should pay for that in the timed rounds.
-    refresh_round();
+    refresh_round(store);
     std::printf("setup: %d sessions x %d frames (160x120) in %.1f s\n", sessions,
                 frames_per_session, seconds_since(setup));
 
@@ -42,7 +38,7 @@ int main() {
     std::vector<double> refresh;
     for (int round = 0; round < rounds; ++round) {
         bare.push_back(bare_index_round(root.path()));
-        refresh.push_back(refresh_round());
+        refresh.push_back(refresh_round(store));
     }
     const double bare_median = percentile(bare, 0.5), refresh_median = percentile(refresh, 0.5);
     if (bare_median <= 0 || refresh_median <= 0) {

@@ -8,7 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "bench/session_bench_support.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 namespace {
 constexpr int requests = 1000;
@@ -42,23 +42,19 @@ int main() {
         make_session(root.path() + "/other " + std::to_string(s), L"B : " + std::to_wstring(s), 120,
                      160);
     make_session(root.path() + "/wanted", L"A7 : 12", 1200, 1920);
-    {
-        std::unique_lock lock(session_index_lock);
-        database_root = root.path();
-        refresh_session_index(
-            [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
-    }
+    session_store sessions(root.path());
+    sessions.refresh_session_index(
+        [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
 
     std::mt19937 random(12);
     std::uniform_int_distribution<std::uint32_t> dpp(1000, 1000 + 10 * (frames - 1));
     std::vector<double> latencies;
     for (int i = 0; i < requests; ++i) {
-        cv::Mat image;
         const auto start = std::chrono::steady_clock::now();
-        {
-            std::shared_lock lock(session_index_lock);
-            read_indexed_frame(L"A7 : 12", dpp(random), image);
-        }
+        const cv::Mat image =
+            decode_stored_frame(sessions.read_indexed_frame(L"A7 : 12", dpp(random)).value(),
+                                cv::IMREAD_COLOR)
+                .image;
         latencies.push_back(seconds_since(start) * 1e3);
         if (image.rows != 1200)
             return 1;

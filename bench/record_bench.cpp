@@ -9,7 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "bench/session_bench_support.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 namespace {
 constexpr int rows = 1200;

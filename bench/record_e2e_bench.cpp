@@ -11,9 +11,7 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
-#include <memory>
 
-#include <leveldb/db.h>
 #include <opencv2/imgcodecs.hpp>
 #include <wx/fileconf.h>
 #include <wx/init.h>
@@ -23,7 +21,7 @@
 #include "bench/session_bench_support.h"
 #include "camera/camera_access.h"
 #include "camera/recording_grab.h"
-#include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "tools/camsim/frame_stamp.h"
 
 namespace {
@@ -90,7 +88,8 @@ std::pair<double, double> recorder_cpu() {
 // Recording starts with the first record status row; the end is read before the writer stops.
 recording_figures record(bench_events& events, const wxConfigBase& config, CAM_HANDLE camera,
                          const peers& p, int seconds) {
-    continuous_grab_write grab(&events, config, camera);
+    session_store sessions;
+    continuous_grab_write grab(&events, sessions, config, camera);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (events.record_status_rows() == 0 && !stop_requested &&
            std::chrono::steady_clock::now() < deadline)
@@ -140,22 +139,13 @@ std::vector<std::filesystem::path> sessions_in_time_order(const std::string& roo
     return folders;
 }
 
-void check_session(const std::filesystem::path& folder, stored_figures& s,
+void check_session(const session_reader& reader, stored_figures& s,
                    std::optional<std::uint32_t>& previous) {
-    leveldb::DB* opened = nullptr;
-    leveldb::Options options;
-    if (!leveldb::DB::Open(options, folder.string(), &opened).ok())
-        throw std::runtime_error("cannot open " + folder.string());
-    const std::unique_ptr<leveldb::DB> db(opened);
-    const std::unique_ptr<leveldb::Iterator> cursor(db->NewIterator(leveldb::ReadOptions()));
-    for (cursor->SeekToFirst(); cursor->Valid() && is_frame_key(cursor->key().ToString());
-         cursor->Next()) {
+    frame_cursor frames = reader.frames();
+    for (bool more = frames.seek(0); more; more = frames.next()) {
         ++s.frames;
-        const leveldb::Slice value = cursor->value();
-        const cv::Mat bytes(1, static_cast<int>(value.size()), CV_8UC1,
-                            const_cast<char*>(value.data()));
         const std::optional<std::uint32_t> stamp =
-            read_frame_stamp(cv::imdecode(bytes, cv::IMREAD_GRAYSCALE));
+            read_frame_stamp(decode_stored_frame(frames.bytes(), cv::IMREAD_GRAYSCALE).image);
         if (!stamp) {
             ++s.unreadable;
             continue;
@@ -169,9 +159,10 @@ void check_session(const std::filesystem::path& folder, stored_figures& s,
 stored_figures check_sessions(const std::string& root) {
     stored_figures s;
     std::optional<std::uint32_t> previous;
+    session_store sessions(root);
     for (const auto& folder : sessions_in_time_order(root)) {
         ++s.sessions;
-        check_session(folder, s, previous);
+        check_session(*sessions.open_reader(folder.string()), s, previous);
     }
     return s;
 }

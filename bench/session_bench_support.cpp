@@ -1,6 +1,6 @@
 #include "bench/session_bench_support.h"
 
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -127,16 +127,18 @@ void report_error(const std::string& text) {
 
 // The recorder's loop on the GUI thread over the same files: after each file the reader's cursor
 // steps on unless it stands on the last frame.
-double sequential_save(const std::string& session, const std::string& folder, int files) {
-    session_reader reader(session);
-    reader.seek_frame(first_saved_dpp(files));
+double sequential_save(const session_reader& reader, const std::string& folder, int files) {
+    stitch_and_save(reader, first_dpp, ""); // sets the imaging library up: neither side pays for it
+    frame_cursor cursor = reader.frames();
+    cursor.seek(first_saved_dpp(files));
     const auto start = clock_type::now();
     for (int i = 0; i < files; ++i) {
-        const std::string path = folder + "/" + reader.current_cursor().key().ToString() + ".png";
-        if (const auto error = stitch_error_text(stitch_and_save(reader, path), path))
+        const std::uint32_t dpp = cursor.dpp();
+        const std::string path = folder + "/" + frame_key(dpp) + ".png";
+        if (const auto error = stitch_error_text(stitch_and_save(reader, dpp, path), path))
             report_error(*error);
-        if (reader.current_cursor().key().compare(reader.end_cursor().key()) < 0)
-            reader.current_cursor().Next();
+        if (dpp < reader.dpp_end())
+            cursor.next();
     }
     return seconds_since(start);
 }
@@ -196,15 +198,12 @@ int main(int argc, char** argv) {
     record_session(session);
     std::filesystem::create_directory(scratch.path() + "/sequential");
     std::filesystem::create_directory(scratch.path() + "/worker");
-    {
-        // The first stitch of a process sets up the imaging library; neither side pays for it.
-        const session_reader warm_up(session);
-        stitch_and_save(warm_up, "");
-    }
-    const double sequential = sequential_save(session, scratch.path() + "/sequential", files);
+    session_store sessions;
+    const double sequential =
+        sequential_save(*sessions.open_reader(session), scratch.path() + "/sequential", files);
     scripted_prompts prompts;
     auto* viewer =
-        new viewer_dialog(nullptr, std::make_unique<session_reader>(session), prompts,
+        new viewer_dialog(nullptr, sessions.open_reader(session), prompts,
                           [](const wxString& text) { report_error(text.ToStdString()); });
     viewer->Show();
     for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))

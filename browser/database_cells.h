@@ -5,7 +5,7 @@
 
 #include <wx/string.h>
 
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 inline constexpr int database_column_count = 8;
 

@@ -1,18 +1,15 @@
 #include "browser/database_commands.h"
 
-#include <filesystem>
-#include <mutex>
+#include <wx/utils.h>
 
 #include "base/encoding.h"
 #include "browser/database_list.h"
 #include "browser/viewer_dialog.h"
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "settings/settings.h"
 
 namespace {
-namespace fs = std::filesystem;
-
 // Enough to tell the operator what stayed; the rest of a large folder adds nothing.
 constexpr std::size_t listed_leftovers = 5;
 
@@ -29,37 +26,41 @@ wxString leftovers_text(const std::vector<std::string>& left) {
     return text;
 }
 
-// The data service may hold a folder open; its handles go before anyone else opens one.
-void release_service_handles() {
-    std::unique_lock lock(session_index_lock);
-    close_session_handles();
-}
-
-// Opened under the lock, so that the data service cannot take the folder back in between.
-std::unique_ptr<session_reader> open_released(const std::string& path) {
-    std::unique_lock lock(session_index_lock);
-    close_session_handles();
-    return std::make_unique<session_reader>(path);
-}
-
 } // namespace
 
-database_commands::database_commands(database_list& list, const wxConfigBase& settings,
-                                     operator_prompts& prompts, error_row report)
-    : list_(list), settings_(settings), prompts_(prompts), report_(std::move(report)) {}
+database_commands::database_commands(database_list& list, session_store& sessions,
+                                     const wxConfigBase& settings, operator_prompts& prompts,
+                                     error_row report)
+    : list_(list), sessions_(sessions), settings_(settings), prompts_(prompts),
+      report_(std::move(report)) {}
 
 void database_commands::refresh() {
-    list_.refresh([this](const std::string& message) { report_(readable_text(message)); });
+    const wxBusyCursor busy;
+    sessions_.refresh_session_index(
+        [this](const std::string& message) { report_(readable_text(message)); });
+    list_.show(sessions_.entries());
+}
+
+// A folder the store refuses is a row: the operator tries again once it is free.
+template <typename Act> void database_commands::on_selected(Act act) {
+    const std::string path = list_.selected_path();
+    if (path.empty())
+        return;
+    try {
+        act(path);
+    } catch (const session_refused& e) {
+        report_(readable_text(e.what()));
+    }
 }
 
 // Not refreshed afterwards: viewing changes nothing.
 void database_commands::view_selected() {
-    const std::string path = list_.selected_path();
-    if (path.empty())
-        return;
-    viewer_dialog viewer(wxGetTopLevelParent(&list_), open_released(path), prompts_, report_);
-    viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
-    prompts_.run_modal(viewer);
+    on_selected([this](const std::string& path) {
+        viewer_dialog viewer(wxGetTopLevelParent(&list_), sessions_.open_reader(path), prompts_,
+                             report_);
+        viewer.panel().set_ruler(ruler_scale(), read_show_scale(settings_));
+        prompts_.run_modal(viewer);
+    });
 }
 
 // Reported each time the viewer opens, until the operator corrects it in the options.
@@ -74,41 +75,29 @@ double database_commands::ruler_scale() const {
 }
 
 void database_commands::delete_selected() {
-    const std::string path = list_.selected_path();
-    if (path.empty())
-        return;
-    const wxString question = wxString::Format(
-        L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
-    if (!prompts_.confirm(question, L"Удаление данных"))
-        return;
-    release_service_handles();
-    const std::vector<std::string> left = remove_session_folder(path);
-    if (!left.empty())
-        report_("The folder " + path_text(path) +
-                " could not be removed whole; left: " + leftovers_text(left));
-    refresh();
+    on_selected([this](const std::string& path) {
+        const wxString question = wxString::Format(
+            L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
+        if (!prompts_.confirm(question, L"Удаление данных"))
+            return;
+        const std::vector<std::string> left = sessions_.delete_session(path);
+        if (!left.empty())
+            report_("The folder " + path_text(path) +
+                    " could not be removed whole; left: " + leftovers_text(left));
+        refresh();
+    });
 }
 
-// Opening the folder for writing would create an empty database in a folder that no longer
-// holds one (removed by someone else since the last refresh).
 template <typename Edit> void database_commands::edit_selected(Edit edit) {
-    const std::string path = list_.selected_path();
-    if (path.empty())
-        return;
-    if (!holds_session_database(path)) {
-        report_("The folder " + path_text(path) + " no longer holds a session database.");
-        return refresh();
-    }
-    try {
-        release_service_handles();
-        session_writer writer;
-        writer.open(path);
-        edit(writer);
-    } catch (...) {
+    on_selected([this, &edit](const std::string& path) {
+        try {
+            sessions_.edit_session(path, edit);
+        } catch (...) {
+            refresh();
+            throw;
+        }
         refresh();
-        throw;
-    }
-    refresh();
+    });
 }
 
 void database_commands::assign_side() {
@@ -123,23 +112,4 @@ void database_commands::change_session_code() {
         if (code)
             writer.set_session_code(code->ToStdWstring());
     });
-}
-
-std::vector<std::string> remove_session_folder(const std::string& path) {
-    std::error_code error;
-    fs::remove_all(path, error);
-    std::vector<std::string> left;
-    if (!fs::exists(fs::symlink_status(path, error)))
-        return left;
-    for (auto entry = fs::recursive_directory_iterator(path, error);
-         !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
-        left.push_back(entry->path().string());
-    if (left.empty())
-        left.push_back(path);
-    return left;
-}
-
-bool holds_session_database(const std::string& path) {
-    std::error_code error;
-    return fs::is_regular_file(fs::path(path) / "CURRENT", error);
 }

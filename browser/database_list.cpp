@@ -1,9 +1,5 @@
 #include "browser/database_list.h"
 
-#include <mutex>
-
-#include <wx/utils.h>
-
 #include "base/constants.h"
 #include "browser/database_cells.h"
 
@@ -12,13 +8,6 @@ database_list::database_list(wxWindow* parent)
                  wxLC_REPORT | wxLC_VIRTUAL) {
     for (int column = 0; column < database_column_count; ++column)
         InsertColumn(column, database_column_heading(column), wxLIST_FORMAT_LEFT, wxLIST_AUTOSIZE);
-}
-
-void database_list::refresh(const session_error_sink& report_error) {
-    const wxBusyCursor busy;
-    std::unique_lock lock(session_index_lock);
-    refresh_session_index(report_error);
-    show(session_index);
 }
 
 void database_list::show(session_index_entries entries) {

@@ -4,19 +4,14 @@
 
 #include <wx/listctrl.h>
 
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
-// The pane "Данные": one row per session database under the database root, in the order the
-// session index holds them. A virtual list: it keeps its own copy of the index and formats a cell
-// only when the control asks, so any number of sessions costs the same to show. GUI thread only.
+// The pane "Данные": one row per session database of the store's index, in its order (the
+// commands refresh it). A virtual list: it keeps its own copy of the index and formats a cell only
+// when the control asks, so any number of sessions costs the same to show. GUI thread only.
 class database_list : public wxListCtrl {
 public:
     explicit database_list(wxWindow* parent);
-
-    // Rescans the database root and reloads the rows, all under session_index_lock held
-    // exclusively; a busy cursor shows meanwhile. Folders that are no session database are
-    // reported and left out.
-    void refresh(const session_error_sink& report_error);
 
     // Shows these entries in place of the rows shown now.
     void show(session_index_entries entries);

@@ -1,13 +1,12 @@
 #pragma once
 
-// Equalisation of a frame and the stitched image of a frame with its neighbours (OpenCV and
-// leveldb only, no toolkit). Safe on any thread: the engine handle may be shared, as its reads are
-// thread-safe, and every call makes its own cursors.
+// Equalisation of a frame and the stitched image of a frame with its neighbours (OpenCV and the
+// session store only, no toolkit). Safe on any thread: every call makes its own cursors.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-#include <leveldb/db.h>
 #include <opencv2/core/mat.hpp>
 
 class session_reader;
@@ -22,16 +21,14 @@ struct stitch_outcome {
     bool written = false; // the image file was written
 };
 
-// Joins the frame under the key with the frame before and the frame after it, each equalised,
+// Joins the frame stored at the DPP with the frame before and the frame after it, each equalised,
 // with the image stitcher in scan mode, and writes the result to the path (its extension chooses
 // the format) unless the path is empty. At the first or the last frame of a session the two frames
-// that exist are joined; a frame alone gets the stitcher's status for too few images (1). Only
-// frame keys are decoded, never the metadata that follows the last frame, and a value that is no
-// image is left out. Errors of the imaging library are thrown.
-stitch_outcome stitch_and_save(leveldb::DB& handle, const std::string& key,
+// that exist are joined; a frame alone, or none stored at the DPP, gets the stitcher's status for
+// too few images (1). Only frames are decoded, never the metadata that follows the last one, and a
+// value that is no image is left out. Errors of the imaging library are thrown.
+stitch_outcome stitch_and_save(const session_reader& reader, std::uint32_t dpp,
                                const std::string& path);
-// The same at the reader's current cursor.
-stitch_outcome stitch_and_save(const session_reader& reader, const std::string& path);
 
 // The error row of an outcome: "Can't stitch images, error code = <status>", or that the file
 // could not be written; nothing when all went well or nothing was to be written.

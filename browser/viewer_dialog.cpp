@@ -19,12 +19,6 @@ wxButton* make_button(wxWindow* parent, int id, const wxString& label) {
     return new wxButton(parent, id, label, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
 }
 
-// The frame key under the cursor; empty when it stands on none (a session without frames).
-std::string frame_key_under(const leveldb::Iterator& cursor) {
-    std::string key = cursor.Valid() ? cursor.key().ToString() : std::string();
-    return is_frame_key(key) ? key : std::string();
-}
-
 wxString progress_text(std::size_t file, std::size_t files) {
     return wxString::Format(L"Файл %zu из %zu", file, files);
 }
@@ -49,8 +43,8 @@ wxEND_EVENT_TABLE()
       report_(std::move(report)) {
     dpp_ = make_dpp_control();
     lay_out();
-    reader_->seek_frame(reader_->dpp_start());
-    reader_->read_frame_at_cursor(frame_);
+    reader_->current().seek(reader_->dpp_start());
+    frame_ = reader_->current().frame();
     show_frame();
     Centre(wxBOTH);
 }
@@ -87,8 +81,8 @@ void viewer_dialog::show_frame() {
 
 // Zoom, offset and ruler stay; the frame is shown as stored, unprocessed.
 void viewer_dialog::on_go_to_dpp(wxSpinDoubleEvent& event) {
-    reader_->seek_frame(static_cast<std::uint32_t>(event.GetValue()));
-    reader_->read_frame_at_cursor(frame_);
+    reader_->current().seek(static_cast<std::uint32_t>(event.GetValue()));
+    frame_ = reader_->current().frame();
     show_frame();
 }
 
@@ -102,11 +96,11 @@ void viewer_dialog::on_process(wxCommandEvent&) {
 void viewer_dialog::on_save(wxCommandEvent&) {
     if (saver_)
         return;
-    const std::string key = frame_key_under(reader_->current_cursor());
-    if (key.empty())
+    const frame_cursor& current = reader_->current();
+    if (!current.valid())
         return report_("There is no frame to save: the session holds none.");
-    const std::optional<wxString> chosen =
-        prompts_.ask_save_path(this, L"Сохранить файл", key + ".png", L"Файлы png (*.png)|*.png");
+    const std::optional<wxString> chosen = prompts_.ask_save_path(
+        this, L"Сохранить файл", frame_key(current.dpp()) + ".png", L"Файлы png (*.png)|*.png");
     if (chosen)
         start_save(*chosen);
 }
@@ -116,13 +110,13 @@ void viewer_dialog::start_save(const wxString& chosen) {
     std::vector<save_item> items;
     for (std::size_t i = 0; i < plan_.files(); ++i)
         items.push_back(
-            {plan_.keys[i], narrow_text(saved_frame_path(chosen, plan_.keys[i]).ToStdWstring())});
+            {plan_.dpps[i], narrow_text(saved_frame_path(chosen, plan_.dpps[i]).ToStdWstring())});
     progress_ = prompts_.show_progress(this, L"Сохранить кадр", progress_text(1, items.size()),
                                        static_cast<int>(items.size()), [this] {
                                            if (saver_)
                                                saver_->cancel();
                                        });
-    saver_ = std::make_unique<frame_saver>(this, reader_->handle(), std::move(items));
+    saver_ = std::make_unique<frame_saver>(this, *reader_, std::move(items));
 }
 
 void viewer_dialog::on_save_step(wxThreadEvent& event) {
@@ -137,7 +131,7 @@ void viewer_dialog::on_save_step(wxThreadEvent& event) {
 void viewer_dialog::on_save_end(wxThreadEvent& event) {
     saver_.reset(); // the worker has queued its last event and ends
     progress_.reset();
-    reader_->current_cursor().Seek(plan_.cursor_after(static_cast<std::size_t>(event.GetInt())));
+    reader_->current().seek(plan_.cursor_after(static_cast<std::size_t>(event.GetInt())));
 }
 
 // The hidden "Отмена" cannot be pressed, so Escape ends the dialog with its result itself.

@@ -10,17 +10,17 @@
 #include "browser/frame_saver.h"
 #include "browser/image_panel.h"
 #include "browser/operator_prompts.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 // "Просмотр базы": the frames of one recorded session, chosen by DPP with a spin control that
 // steps 5 DPP, shown in the image panel; "Обработка" equalises the shown frame and "Сохранить кадр"
 // writes stitched images of up to 100 frames from the current one on a worker, with a progress
 // dialog. GUI thread only.
 //
-// Ownership: the dialog owns the reader (the folder stays locked while the dialog exists) and the
+// Ownership: the dialog owns the reader (the session is in use while the dialog exists) and the
 // decoded frame, whose pixels the panel shares. While a save runs, the worker reads through the
-// reader's engine handle with cursors of its own; the reader's current cursor is set where the
-// save leaves it once the worker has ended.
+// reader with cursors of its own; the reader's current cursor is set where the save leaves it
+// once the worker has ended.
 class viewer_dialog : public wxDialog {
 public:
     using error_row = std::function<void(const wxString& text)>;

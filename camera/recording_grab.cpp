@@ -4,11 +4,12 @@
 
 #include "recording/write_thread.h"
 
-continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, const wxConfigBase& config,
-                                             CAM_HANDLE camera, seconds_clock clock)
+continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, session_store& sessions,
+                                             const wxConfigBase& config, CAM_HANDLE camera,
+                                             seconds_clock clock)
     : capture_(owner, config, camera, std::move(clock)) {
     frame_buffer& frames = capture_.buffer();
-    writer_ = std::make_unique<write_thread>(owner, config,
+    writer_ = std::make_unique<write_thread>(owner, sessions, config,
                                              [&frames](cv::Mat& image, std::uint64_t known) {
                                                  return frames.copy_out_if_new(image, known);
                                              });

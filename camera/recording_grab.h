@@ -4,6 +4,7 @@
 
 #include "camera/grab_modes.h"
 
+class session_store;
 class write_thread;
 
 // Live view with recording: the capture as in live view, and the write thread storing the newest
@@ -11,9 +12,10 @@ class write_thread;
 // for its whole life. Nothing is drawn over the live image while recording.
 class continuous_grab_write : public frame_source {
 public:
-    // owner receives the events of both threads; the recording settings are read now.
-    continuous_grab_write(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
-                          seconds_clock clock = system_seconds);
+    // owner receives the events of both threads; the recording settings are read now. Records
+    // into the store's current session; the store must outlive the mode.
+    continuous_grab_write(wxEvtHandler* owner, session_store& sessions, const wxConfigBase& config,
+                          CAM_HANDLE camera, seconds_clock clock = system_seconds);
     // Stops the write thread before the capture, so that no count meets a stopped camera.
     ~continuous_grab_write() override;
 

@@ -10,8 +10,8 @@
 
 #include "base/encoding.h"
 #include "fuzz/fuzz_check.h"
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::setlocale(LC_ALL, "C.UTF-8");

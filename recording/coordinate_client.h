@@ -11,7 +11,7 @@
 
 #include "log/thread_events.h"
 #include "recording/coordinate_protocol.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 // Polls the coordinate server on the write thread's event loop: request, complete 1024-byte
 // reply, evaluation, next request. A server that answers at once would otherwise be polled

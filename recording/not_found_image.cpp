@@ -1,4 +1,4 @@
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 #include <opencv2/imgproc.hpp>
 

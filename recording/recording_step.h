@@ -10,7 +10,7 @@
 #include <wx/event.h>
 
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 // Returns the newest camera frame's timestamp and copies the frame into the image, unless the
 // timestamp equals `known`: the image is then left as it is, as the recorder asks on every count,

@@ -1,15 +1,10 @@
 #include "recording/session_engine.h"
 
-#include <stdexcept>
-
 #include <opencv2/imgcodecs.hpp>
 
-#include "recording/session_db.h"
 #include "recording/session_format.h"
 
 namespace {
-constexpr std::string_view first_frame_key = "0000000000";
-
 // The options both sides share; only create_if_missing and the test env differ.
 leveldb::Options common_options() {
     leveldb::Options options;
@@ -34,49 +29,37 @@ leveldb::Options writer_options(leveldb::Env* env) {
     return options;
 }
 
-leveldb::Options reader_options() {
-    leveldb::Options options = common_options();
-    options.create_if_missing = false;
-    return options;
-}
-
-leveldb::ReadOptions cursor_options() {
-    leveldb::ReadOptions options;
-    options.verify_checksums = false;
-    options.fill_cache = true;
-    options.snapshot = nullptr;
-    return options;
-}
-
-leveldb::WriteOptions put_options() {
-    leveldb::WriteOptions options;
-    options.sync = false;
-    return options;
-}
-
 void check_status(const leveldb::Status& status) {
     if (!status.ok())
         throw std::runtime_error(status.ToString());
 }
 
-std::unique_ptr<leveldb::DB> open_database(const std::string& path,
-                                           const leveldb::Options& options) {
+std::runtime_error unreadable_session(const std::string& path, const std::string& why) {
+    return std::runtime_error("Session folder " + path + " cannot be read: " + why);
+}
+
+// The engine would otherwise put its lock and log files into any folder it is given (and rename a
+// file named LOG there), while failing with the same status as here.
+std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path) {
+    leveldb::Options options = common_options();
+    options.create_if_missing = false;
+    const std::string current_file = path + "/CURRENT";
+    leveldb::Status status = leveldb::Status::InvalidArgument(
+        current_file, "does not exist (create_if_missing is false)");
     leveldb::DB* handle = nullptr;
-    check_status(leveldb::DB::Open(options, path, &handle));
+    if (options.env->FileExists(current_file))
+        status = leveldb::DB::Open(options, path, &handle);
+    if (!status.ok())
+        throw unreadable_session(path, status.ToString());
     return std::unique_ptr<leveldb::DB>(handle);
 }
 
-std::unique_ptr<leveldb::DB> open_existing_database(const std::string& path) {
-    const leveldb::Options options = reader_options();
-    const std::string current_file = path + "/CURRENT";
-    if (!options.env->FileExists(current_file))
-        check_status(leveldb::Status::InvalidArgument(
-            current_file, "does not exist (create_if_missing is false)"));
-    return open_database(path, options);
-}
-
 std::unique_ptr<leveldb::Iterator> new_cursor(leveldb::DB& handle) {
-    return std::unique_ptr<leveldb::Iterator>(handle.NewIterator(cursor_options()));
+    leveldb::ReadOptions options;
+    options.verify_checksums = false;
+    options.fill_cache = true;
+    options.snapshot = nullptr;
+    return std::unique_ptr<leveldb::Iterator>(handle.NewIterator(options));
 }
 
 std::optional<std::string> find_value(leveldb::DB& handle, std::string_view key) {
@@ -87,41 +70,82 @@ std::optional<std::string> find_value(leveldb::DB& handle, std::string_view key)
     return cursor->value().ToString();
 }
 
+// No frame key sorts above the last one's, so a walk forward ends at the first key beyond it
+// without reading on to the end; a walk back ends before the first possible frame key.
+struct frame_cursor::walk {
+    std::unique_ptr<leveldb::Iterator> cursor;
+    std::string last;
+    std::uint64_t passed = 0;
+    bool on_frame = false;
+
+    // From where the cursor stands, forward or back, to the first frame key.
+    bool settle(bool forward) {
+        for (; cursor->Valid(); forward ? cursor->Next() : cursor->Prev()) {
+            const std::string_view key = as_view(cursor->key());
+            if (forward ? key > last : key < "0000000000")
+                break;
+            if (is_frame_key(key))
+                return on_frame = true;
+            ++passed;
+        }
+        return on_frame = false;
+    }
+};
+
+frame_cursor::frame_cursor(std::unique_ptr<walk> walk) : walk_(std::move(walk)) {}
+frame_cursor::frame_cursor(frame_cursor&& other) noexcept = default;
+frame_cursor::~frame_cursor() = default;
+
+bool frame_cursor::seek(std::uint32_t dpp) {
+    if (dpp == 0)
+        walk_->cursor->SeekToFirst();
+    else
+        walk_->cursor->Seek(frame_key(dpp));
+    return walk_->settle(true);
+}
+
+bool frame_cursor::next() {
+    if (walk_->cursor->Valid())
+        walk_->cursor->Next();
+    return walk_->settle(true);
+}
+
+bool frame_cursor::previous() {
+    if (walk_->cursor->Valid())
+        walk_->cursor->Prev();
+    return walk_->settle(false);
+}
+
+bool frame_cursor::valid() const {
+    return walk_->on_frame;
+}
+
+std::uint32_t frame_cursor::dpp() const {
+    return parse_dpp(as_view(walk_->cursor->key()));
+}
+
+std::string_view frame_cursor::bytes() const {
+    return as_view(walk_->cursor->value());
+}
+
+cv::Mat frame_cursor::frame() const {
+    return valid() ? decode_stored_frame(bytes(), cv::IMREAD_COLOR).image : cv::Mat();
+}
+
+std::uint64_t frame_cursor::passed() const {
+    return walk_->passed;
+}
+
+frame_cursor cursor_over(leveldb::DB& handle, std::uint32_t last) {
+    return frame_cursor(std::make_unique<frame_cursor::walk>(
+        frame_cursor::walk{new_cursor(handle), frame_key(last)}));
+}
+
 std::optional<std::string> frame_at_or_after(leveldb::DB& handle, std::uint32_t dpp) {
-    const auto cursor = new_cursor(handle);
-    cursor->Seek(frame_key(dpp));
-    if (!frame_walk().settle(*cursor))
+    frame_cursor cursor = cursor_over(handle);
+    if (!cursor.seek(dpp))
         return std::nullopt;
-    return cursor->value().ToString();
-}
-
-bool frame_walk::settle(leveldb::Iterator& cursor) {
-    for (; cursor.Valid(); cursor.Next()) {
-        const std::string_view key = as_view(cursor.key());
-        if (key > last)
-            return false;
-        if (is_frame_key(key))
-            return true;
-        ++passed;
-    }
-    return false;
-}
-
-bool frame_walk::next(leveldb::Iterator& cursor) {
-    cursor.Next();
-    return settle(cursor);
-}
-
-bool frame_walk::previous(leveldb::Iterator& cursor) {
-    for (cursor.Prev(); cursor.Valid(); cursor.Prev()) {
-        const std::string_view key = as_view(cursor.key());
-        if (key < first_frame_key)
-            return false;
-        if (is_frame_key(key))
-            return true;
-        ++passed;
-    }
-    return false;
+    return std::string(cursor.bytes());
 }
 
 std::string frame_refusal(std::string_view value) {
@@ -146,8 +170,4 @@ decoded_frame decode_stored_frame(std::string_view value, int flags) {
     } catch (const cv::Exception&) {
         return {}; // the decoder rejects some malformed streams by throwing instead
     }
-}
-
-cv::Mat decode_frame(std::string_view value) {
-    return decode_stored_frame(value, cv::IMREAD_COLOR).image;
 }

@@ -102,7 +102,7 @@ std::string frame_key(std::uint32_t dpp) {
 }
 
 bool is_frame_key(std::string_view key) {
-    return key.size() == 10 && parse_digits(key, max_seconds).has_value();
+    return key.size() == 10 && parse_digits(key, max_dpp).has_value();
 }
 
 bool is_metadata_key(std::string_view key) {

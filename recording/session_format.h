@@ -26,7 +26,7 @@ inline constexpr std::string_view current_version = "1";
 // "%010u" of the DPP: the frame key, and the text of the "dpp_start"/"dpp_end" values.
 std::string frame_key(std::uint32_t dpp);
 
-// Ten ASCII digits.
+// Ten ASCII digits that hold a 32-bit DPP.
 bool is_frame_key(std::string_view key);
 
 // One of the metadata keys above.

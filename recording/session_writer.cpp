@@ -1,7 +1,8 @@
-#include "recording/session_db.h"
-
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <stdexcept>
 
 #include <leveldb/write_batch.h>
@@ -11,20 +12,8 @@
 #include "recording/session_engine.h"
 #include "recording/session_format.h"
 
-session_writer current_session;
-
 namespace {
 constexpr std::uint64_t sync_interval_micros = 1000000;
-
-leveldb::WriteOptions synchronised_write() {
-    leveldb::WriteOptions options = put_options();
-    options.sync = true;
-    return options;
-}
-
-leveldb::Slice as_slice(const std::vector<uchar>& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
 } // namespace
 
 std::int64_t system_unix_seconds() {
@@ -32,134 +21,163 @@ std::int64_t system_unix_seconds() {
     return floor<seconds>(system_clock::now()).time_since_epoch().count();
 }
 
-session_writer::session_writer(session_clock clock, leveldb::Env* env)
-    : options_(writer_options(env)), jpeg_parameters_{cv::IMWRITE_JPEG_QUALITY, 85},
-      clock_(std::move(clock)) {}
+// The handle lock is taken exclusively to replace the handle, shared to use it. The rest below the
+// count is the writing thread's own: buffers kept from frame to frame (a frame is megabytes, and
+// fresh memory for each would cost page faults), values stored since the open, and the durability
+// state.
+struct session_writer::state {
+    state(session_clock clock, session_disk* disk)
+        : options(writer_options(disk)), clock(std::move(clock)) {}
 
-session_writer::~session_writer() = default;
+    void release_handle();
+    void put_metadata(std::string_view key, const std::string& value);
+    void put(std::string_view key, std::string_view value);
+    void write(leveldb::WriteBatch& writes);
+
+    mutable std::shared_mutex handle_lock;
+    std::unique_ptr<leveldb::DB> handle;
+    std::string path;
+    leveldb::Options options;
+    std::atomic<std::uint64_t> frames_written{0};
+    std::atomic<bool> open{false};
+    session_clock clock;
+    std::vector<uchar> jpeg;
+    leveldb::WriteBatch batch;
+    std::map<std::string, std::string, std::less<>> stored_metadata;
+    std::uint64_t last_sync_micros = 0;
+    bool unsynced_writes = false;
+};
+
+session_writer::session_writer(session_clock clock, session_disk* disk)
+    : state_(std::make_unique<state>(std::move(clock), disk)) {}
+
+// Closed as close() does, so that what was written survives a power cut.
+session_writer::~session_writer() {
+    close();
+}
 
 void session_writer::open(const std::string& path) {
-    std::unique_lock lock(handle_lock_);
-    release_handle();
-    handle_ = open_database(path, options_);
-    last_sync_micros_ = options_.env->NowMicros();
-    open_ = true;
-    put(*handle_, key_version, as_slice(current_version));
+    state& s = *state_;
+    std::unique_lock lock(s.handle_lock);
+    s.release_handle();
+    leveldb::DB* handle = nullptr;
+    check_status(leveldb::DB::Open(s.options, path, &handle));
+    s.handle.reset(handle);
+    s.path = path;
+    s.last_sync_micros = s.options.env->NowMicros();
+    s.open = true;
+    s.put(key_version, current_version);
 }
 
 void session_writer::close() {
-    std::unique_lock lock(handle_lock_);
-    release_handle();
+    std::unique_lock lock(state_->handle_lock);
+    state_->release_handle();
+}
+
+bool session_writer::is_open() const {
+    return state_->open;
+}
+
+std::string session_writer::open_path() const {
+    std::shared_lock lock(state_->handle_lock);
+    return state_->path;
+}
+
+std::uint64_t session_writer::frames_written() const {
+    return state_->frames_written;
 }
 
 // What was written since the last synchronised write reaches the disk before the handle goes, so
 // a closed session survives a power cut whole.
-void session_writer::release_handle() {
-    open_ = false;
-    frames_written_ = 0;
-    stored_metadata_.clear();
-    if (handle_ && unsynced_writes_) {
+void session_writer::state::release_handle() {
+    open = false;
+    frames_written = 0;
+    stored_metadata.clear();
+    if (handle && unsynced_writes) {
+        leveldb::WriteOptions synchronised;
+        synchronised.sync = true;
         leveldb::WriteBatch nothing;
-        handle_->Write(synchronised_write(), &nothing);
+        handle->Write(synchronised, &nothing);
     }
-    unsynced_writes_ = false;
-    handle_.reset();
+    unsynced_writes = false;
+    handle.reset();
+    path.clear();
 }
 
 void session_writer::set_session_code(const std::wstring& text) {
-    put_metadata(key_session, narrow_text(text));
+    state_->put_metadata(key_session, narrow_text(text));
 }
 
 void session_writer::set_orientation(const std::wstring& text) {
-    put_metadata(key_orientation, narrow_text(text));
+    state_->put_metadata(key_orientation, narrow_text(text));
 }
 
 void session_writer::set_side(const std::wstring& text) {
-    put_metadata(key_side, narrow_text(text));
+    state_->put_metadata(key_side, narrow_text(text));
 }
 
 // A value equal to the one this writer stored since it was opened is not stored again: the
 // recorder sets the same three values on every reply of the coordinate server.
-void session_writer::put_metadata(std::string_view key, const std::string& value) {
-    std::shared_lock lock(handle_lock_);
-    leveldb::DB& handle = open_handle();
-    const auto stored = stored_metadata_.find(key);
-    if (stored != stored_metadata_.end() && stored->second == value)
+void session_writer::state::put_metadata(std::string_view key, const std::string& value) {
+    std::shared_lock lock(handle_lock);
+    const auto stored = stored_metadata.find(key);
+    if (stored != stored_metadata.end() && stored->second == value)
         return;
-    put(handle, key, value);
-    stored_metadata_[std::string(key)] = value;
+    put(key, value);
+    stored_metadata[std::string(key)] = value;
 }
 
 std::wstring session_writer::session_code() const {
-    std::shared_lock lock(handle_lock_);
-    if (!handle_)
+    std::shared_lock lock(state_->handle_lock);
+    if (!state_->handle)
         return {};
-    return wide_text(find_value(*handle_, key_session).value_or(std::string()));
-}
-
-// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
-void session_writer::encode_jpeg(const cv::Mat& image) {
-    if (!cv::imencode("*.jpeg", image, jpeg_, jpeg_parameters_))
-        throw std::runtime_error("JPEG encoding of the frame failed.");
-}
-
-void session_writer::put_frame(const cv::Mat& image, std::uint32_t dpp) {
-    encode_jpeg(image);
-    std::shared_lock lock(handle_lock_);
-    put(open_handle(), frame_key(dpp), as_slice(jpeg_));
+    return wide_text(find_value(*state_->handle, key_session).value_or(std::string()));
 }
 
 // One atomic batch: a failure leaves neither the range nor the time pointing at a missing frame.
+// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
 void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
-    encode_jpeg(image);
+    state& s = *state_;
+    if (!cv::imencode("*.jpeg", image, s.jpeg, {cv::IMWRITE_JPEG_QUALITY, 85}))
+        throw std::runtime_error("JPEG encoding of the frame failed.");
     const std::string key = frame_key(dpp);
-    batch_.Clear();
-    if (frames_written_ == 0) {
-        batch_.Put(as_slice(key_dpp_start), key);
-        batch_.Put(as_slice(key_time_start), format_unix_seconds(clock_()));
+    s.batch.Clear();
+    if (s.frames_written == 0) {
+        s.batch.Put(as_slice(key_dpp_start), key);
+        s.batch.Put(as_slice(key_time_start), format_unix_seconds(s.clock()));
     }
-    batch_.Put(as_slice(key_dpp_end), key);
-    batch_.Put(as_slice(key_time_end), format_unix_seconds(clock_()));
-    batch_.Put(key, as_slice(jpeg_));
-    std::shared_lock lock(handle_lock_);
-    write(open_handle(), batch_);
-    ++frames_written_;
+    s.batch.Put(as_slice(key_dpp_end), key);
+    s.batch.Put(as_slice(key_time_end), format_unix_seconds(s.clock()));
+    s.batch.Put(key, leveldb::Slice(reinterpret_cast<const char*>(s.jpeg.data()), s.jpeg.size()));
+    std::shared_lock lock(s.handle_lock);
+    s.write(s.batch);
+    ++s.frames_written;
 }
 
-std::optional<std::string> session_writer::current_frame_bytes(std::uint32_t dpp) const {
-    std::shared_lock lock(handle_lock_);
-    if (!handle_)
+std::optional<std::string> session_writer::read_current_frame(std::uint32_t dpp) const {
+    std::shared_lock lock(state_->handle_lock);
+    if (!state_->handle)
         return std::nullopt;
-    return frame_at_or_after(*handle_, dpp);
+    return frame_at_or_after(*state_->handle, dpp);
 }
 
-void session_writer::read_current_frame(std::uint32_t dpp, cv::Mat& image) const {
-    const std::optional<std::string> value = current_frame_bytes(dpp);
-    image = value ? decode_frame(*value) : cv::Mat();
-    if (image.empty())
-        image = not_found_image(dpp);
-}
-
-leveldb::DB& session_writer::open_handle() const {
-    if (!handle_)
-        throw std::runtime_error("Session database is not open.");
-    return *handle_;
-}
-
-void session_writer::put(leveldb::DB& handle, std::string_view key, const leveldb::Slice& value) {
-    leveldb::WriteBatch batch;
-    batch.Put(as_slice(key), value);
-    write(handle, batch);
+void session_writer::state::put(std::string_view key, std::string_view value) {
+    leveldb::WriteBatch single;
+    single.Put(as_slice(key), as_slice(value));
+    write(single);
 }
 
 // Writes are unsynchronised, but the first one after a second without a synchronised write is
 // synchronised: a power cut then loses at most about the last second of recording, for one disk
 // flush a second.
-void session_writer::write(leveldb::DB& handle, leveldb::WriteBatch& batch) {
-    const std::uint64_t now = options_.env->NowMicros();
-    const bool sync = now - last_sync_micros_ >= sync_interval_micros;
-    check_status(handle.Write(sync ? synchronised_write() : put_options(), &batch));
-    if (sync)
-        last_sync_micros_ = now;
-    unsynced_writes_ = !sync;
+void session_writer::state::write(leveldb::WriteBatch& writes) {
+    if (!handle)
+        throw std::runtime_error("Session database is not open.");
+    const std::uint64_t now = options.env->NowMicros();
+    leveldb::WriteOptions write_options;
+    write_options.sync = now - last_sync_micros >= sync_interval_micros;
+    check_status(handle->Write(write_options, &writes));
+    if (write_options.sync)
+        last_sync_micros = now;
+    unsynced_writes = !write_options.sync;
 }

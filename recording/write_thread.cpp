@@ -21,8 +21,9 @@ void post_error(wxEvtHandler* owner, const char* text) {
 }
 } // namespace
 
-write_thread::write_thread(wxEvtHandler* owner, const wxConfigBase& config, frame_snapshot source)
-    : wxThread(wxTHREAD_JOINABLE), owner_(owner),
+write_thread::write_thread(wxEvtHandler* owner, session_store& sessions, const wxConfigBase& config,
+                           frame_snapshot source)
+    : wxThread(wxTHREAD_JOINABLE), owner_(owner), session_(sessions.current_session()),
       port_path_(serial_device_path(narrow(read_dpp_port(config)))),
       server_address_(narrow(read_coordinate_server_address(config))),
       server_port_(narrow(read_coordinate_server_port(config))),
@@ -42,11 +43,11 @@ void write_thread::stop() {
 // the data service) takes a dead recorder for a recording one.
 wxThread::ExitCode write_thread::Entry() {
     wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
-    recording_step step(owner_, current_session, write_path_, source_);
+    recording_step step(owner_, session_, write_path_, source_);
     auto port = std::make_shared<odometer_port>(
         events_, owner_, [&step](std::uint32_t value, int kind) { step.handle_dpp(value, kind); });
-    auto client = std::make_shared<coordinate_client>(events_, owner_, current_session,
-                                                      server_address_, server_port_, side_);
+    auto client = std::make_shared<coordinate_client>(events_, owner_, session_, server_address_,
+                                                      server_port_, side_);
     ExitCode result = 0;
     try {
         serve(port, client);
@@ -58,7 +59,7 @@ wxThread::ExitCode write_thread::Entry() {
         result = reinterpret_cast<ExitCode>(-1);
     }
     release(port, client);
-    current_session.close();
+    session_.close();
     return result;
 }
 

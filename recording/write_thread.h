@@ -14,16 +14,17 @@ class odometer_port;
 class coordinate_client;
 
 // The recorder: one event loop serving the odometer's serial port, whose counts drive recording
-// into current_session, and the coordinate server client, which names and closes sessions. Once
-// the port has opened, failing peers (the line, the server, the disk) are reported and retried
-// while the loop runs on; only a port that cannot be opened at the start ends the thread.
-// Joinable; made on the GUI thread, which then calls Run(), later stop() and Wait(), and deletes
-// it. Only the event loop's thread touches the port, the client and current_session's writes.
+// into the store's current session, and the coordinate server client, which names and closes
+// sessions. Once the port has opened, failing peers (the line, the server, the disk) are reported
+// and retried while the loop runs on; only a port that cannot be opened at the start ends it.
+// Joinable; the GUI thread makes it, calls Run(), later stop() and Wait(), and deletes it. Only the
+// event loop's thread touches the port, the client and the session's writes.
 class write_thread : public wxThread {
 public:
     // Reads the five recording settings once, here, and creates the write path when missing. The
-    // owner receives the thread's events and must outlive it.
-    write_thread(wxEvtHandler* owner, const wxConfigBase& config, frame_snapshot source);
+    // owner receives the thread's events; it and the store must outlive the thread.
+    write_thread(wxEvtHandler* owner, session_store& sessions, const wxConfigBase& config,
+                 frame_snapshot source);
     ~write_thread() override;
 
     // Thread-safe: ends the event loop; the owner then waits for the thread.
@@ -39,6 +40,7 @@ private:
                  const std::shared_ptr<coordinate_client>& client);
 
     wxEvtHandler* owner_;
+    session_writer& session_;
     std::string port_path_;
     std::string server_address_;
     std::string server_port_;

@@ -8,7 +8,7 @@
 
 #include "base/constants.h"
 #include "base/encoding.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "service/client_connection.h"
 #include "service/data_service_internal.h"
 #include "service/frame_fetch.h"
@@ -18,8 +18,6 @@ using boost::asio::ip::tcp;
 
 // A moment without free descriptors or buffers passes; accepting at once again would spin.
 constexpr std::chrono::milliseconds resource_pause{100};
-// Read-only handles of indexed sessions stay open this long after their last request.
-constexpr std::chrono::seconds idle_session_time{5};
 
 bool is_about_resources(const boost::system::error_code& error) {
     return error == boost::asio::error::no_descriptors ||
@@ -41,14 +39,15 @@ void allow_quick_restart(tcp::acceptor& acceptor) {
 }
 } // namespace
 
-service_thread::service_thread(wxEvtHandler* owner, const wxString& port_text,
+service_thread::service_thread(wxEvtHandler* owner, session_store& sessions,
+                               const wxString& port_text, const service_options& options)
+    : wxThread(wxTHREAD_JOINABLE),
+      service_(std::make_unique<data_service>(owner, sessions, port_text.utf8_string(), options)) {}
+
+service_thread::service_thread(wxEvtHandler* owner, session_store& sessions, std::uint16_t port,
                                const service_options& options)
     : wxThread(wxTHREAD_JOINABLE),
-      service_(std::make_unique<data_service>(owner, port_text.utf8_string(), options)) {}
-
-service_thread::service_thread(wxEvtHandler* owner, std::uint16_t port,
-                               const service_options& options)
-    : wxThread(wxTHREAD_JOINABLE), service_(std::make_unique<data_service>(owner, port, options)) {}
+      service_(std::make_unique<data_service>(owner, sessions, port, options)) {}
 
 service_thread::~service_thread() = default;
 
@@ -63,9 +62,11 @@ wxThread::ExitCode service_thread::Entry() {
     return nullptr;
 }
 
-data_service::data_service(wxEvtHandler* owner, wanted_port port, const service_options& options)
-    : owner_(owner), wanted_port_(std::move(port)), options_(options), acceptor_(events_),
-      accept_pause_(events_), idle_timer_(events_), log_(owner), workers_(worker_count()) {}
+data_service::data_service(wxEvtHandler* owner, session_store& sessions, wanted_port port,
+                           const service_options& options)
+    : owner_(owner), sessions_(sessions), wanted_port_(std::move(port)), options_(options),
+      acceptor_(events_), accept_pause_(events_), idle_timer_(events_), log_(owner),
+      workers_(worker_count()) {}
 
 data_service::~data_service() {
     workers_.join();
@@ -177,7 +178,7 @@ void data_service::fetch(const std::shared_ptr<client_connection>& connection,
     boost::asio::post(workers_, [this, connection, request] {
         std::optional<std::string> failure;
         std::vector<unsigned char> response =
-            fetch_response(request, [&failure](const std::string& e) { failure = e; });
+            fetch_response(sessions_, request, [&failure](const std::string& e) { failure = e; });
         boost::asio::post(events_,
                           [this, connection, failure, response = std::move(response)]() mutable {
                               if (failure)
@@ -196,7 +197,7 @@ void data_service::close_idle_sessions_later() {
     idle_timer_.async_wait([this](const boost::system::error_code& error) {
         if (error == boost::asio::error::operation_aborted)
             return;
-        boost::asio::post(workers_, [] { close_idle_session_handles(idle_session_time); });
+        boost::asio::post(workers_, [this] { sessions_.close_idle_handles(); });
         close_idle_sessions_later();
     });
 }

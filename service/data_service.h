@@ -13,6 +13,7 @@
 #include "service/data_protocol.h"
 
 class data_service;
+class session_store;
 
 // What the service gives each client, so that clients that stay, flood or stop reading cannot take
 // the descriptors and memory the recording needs. The program uses the defaults; tests shorten the
@@ -44,17 +45,19 @@ inline constexpr std::uint16_t any_free_port = 0;
 // ends; the rest of the program goes on without the service.
 class service_thread : public wxThread {
 public:
-    // port_text is the setting data_service_port; a text that is no decimal number from 1 to
-    // 65535 gives the default port 12600 and an error row naming it. Once listening, an
-    // information row names the port. The owner must outlive the thread.
-    service_thread(wxEvtHandler* owner, const wxString& port_text,
+    // Serves the store's sessions. port_text is the setting data_service_port; a text that is no
+    // decimal number from 1 to 65535 gives the default port 12600 and an error row naming it.
+    // Once listening, an information row names the port. The owner and the store must outlive the
+    // thread.
+    service_thread(wxEvtHandler* owner, session_store& sessions, const wxString& port_text,
                    const service_options& options = {});
     // The same on a port the program gives (any_free_port: any free one).
-    service_thread(wxEvtHandler* owner, std::uint16_t port, const service_options& options = {});
+    service_thread(wxEvtHandler* owner, session_store& sessions, std::uint16_t port,
+                   const service_options& options = {});
     ~service_thread() override;
 
     // GUI thread, once, before Wait(): ends every connection and waits for the workers, so that
-    // nothing touches the session layer or the owner afterwards.
+    // nothing touches the store or the owner afterwards.
     void stop();
 
     // The port listened on, once listening; 0 before and when the service could not start.

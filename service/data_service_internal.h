@@ -18,18 +18,20 @@
 #include "service/data_service.h"
 
 class client_connection;
+class session_store;
 
 // The data service behind service_thread: the listener and the connections on one event loop,
 // and the workers that fetch and encode. The event loop's thread owns the acceptor, the timers,
-// the connection list and the limited log; the workers touch only the session layer and post their
-// results back.
+// the connection list and the limited log; the workers touch only the store and post their results
+// back.
 class data_service {
 public:
     // The setting's text, or a port the program gives.
     using wanted_port = std::variant<std::string, std::uint16_t>;
 
-    data_service(wxEvtHandler* owner, wanted_port port, const service_options& options);
-    // Joins the workers first: a job still running must find the session layer and the owner.
+    data_service(wxEvtHandler* owner, session_store& sessions, wanted_port port,
+                 const service_options& options);
+    // Joins the workers first: a job still running must find the store and the owner.
     ~data_service();
     data_service(const data_service&) = delete;
     data_service& operator=(const data_service&) = delete;
@@ -58,6 +60,7 @@ private:
     void close_idle_sessions_later();
 
     wxEvtHandler* owner_;
+    session_store& sessions_;
     wanted_port wanted_port_;
     service_options options_;
     boost::asio::io_context events_;

@@ -1,21 +1,17 @@
 #include "service/frame_fetch.h"
 
-#include <mutex>
-#include <shared_mutex>
-
 #include <opencv2/imgcodecs.hpp>
 
 #include "base/encoding.h"
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "service/png_encoder.h"
 
 namespace {
-std::optional<std::string> stored_bytes(const frame_request& request) {
+std::optional<std::string> stored_bytes(session_store& sessions, const frame_request& request) {
     if (request.live)
-        return current_session.current_frame_bytes(request.dpp);
-    std::shared_lock lock(session_index_lock);
-    return indexed_frame_bytes(wide_text(request.session_code), request.dpp);
+        return sessions.current_session().read_current_frame(request.dpp);
+    return sessions.read_indexed_frame(wide_text(request.session_code), request.dpp);
 }
 
 cv::Mat not_found_picture(const frame_request& request) {
@@ -46,11 +42,11 @@ std::string session_name(const frame_request& request) {
 }
 } // namespace
 
-std::vector<unsigned char> fetch_response(const frame_request& request,
+std::vector<unsigned char> fetch_response(session_store& sessions, const frame_request& request,
                                           const std::function<void(const std::string&)>& report) {
     std::vector<unsigned char> response(response_header_size, 0);
     try {
-        const std::optional<std::string> bytes = stored_bytes(request);
+        const std::optional<std::string> bytes = stored_bytes(sessions, request);
         const std::string refused = bytes ? append_frame_png(*bytes, response) : std::string();
         if (!refused.empty())
             report("The frame at or after DPP " + std::to_string(request.dpp) + " of " +

@@ -8,7 +8,7 @@
 
 #include "base/encoding.h"
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "service/telemetry_reply.h"
 
 namespace {
@@ -30,9 +30,9 @@ constexpr boost::asio::socket_base::message_flags real_length_flag =
 // sender that is gone writes one row a minute.
 class telemetry_responder {
 public:
-    telemetry_responder(wxEvtHandler* owner, const wxString& side, std::uint16_t port,
-                        std::function<bool()> recording)
-        : side_(side), recording_(std::move(recording)), socket_(events_), log_(owner) {
+    telemetry_responder(wxEvtHandler* owner, session_store& sessions, const wxString& side,
+                        std::uint16_t port)
+        : side_(side), sessions_(sessions), socket_(events_), log_(owner) {
         bind(port);
         port_ = socket_.local_endpoint().port();
     }
@@ -76,8 +76,9 @@ private:
 
     // The reply lives until its send has completed; the next query is read meanwhile.
     void answer(std::size_t size) {
-        const std::optional<std::string> reply = telemetry_reply(
-            reinterpret_cast<const char*>(query_.data()), size, side_, recording_());
+        const std::optional<std::string> reply =
+            telemetry_reply(reinterpret_cast<const char*>(query_.data()), size, side_,
+                            sessions_.current_session().is_open());
         if (!reply)
             return;
         auto bytes = std::make_shared<std::string>(*reply);
@@ -89,7 +90,7 @@ private:
     }
 
     const wxString side_;
-    std::function<bool()> recording_;
+    session_store& sessions_;
     boost::asio::io_context events_;
     udp::socket socket_;
     udp::endpoint sender_;
@@ -98,12 +99,10 @@ private:
     std::array<unsigned char, query_capacity> query_{};
 };
 
-telemetry_thread::telemetry_thread(wxEvtHandler* owner, const wxString& side, std::uint16_t port,
-                                   std::function<bool()> recording)
+telemetry_thread::telemetry_thread(wxEvtHandler* owner, session_store& sessions,
+                                   const wxString& side, std::uint16_t port)
     : wxThread(wxTHREAD_JOINABLE),
-      responder_(std::make_unique<telemetry_responder>(
-          owner, side.Clone(), port,
-          recording ? std::move(recording) : [] { return current_session.is_open(); })) {}
+      responder_(std::make_unique<telemetry_responder>(owner, sessions, side.Clone(), port)) {}
 
 telemetry_thread::~telemetry_thread() = default;
 

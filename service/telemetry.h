@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include <wx/event.h>
@@ -11,6 +10,7 @@
 
 #include "base/constants.h"
 
+class session_store;
 class telemetry_responder;
 
 // Answers status queries of a supervising program: each UDP datagram on the port is read as a
@@ -22,10 +22,10 @@ class telemetry_thread : public wxThread {
 public:
     // Opens the socket on 0.0.0.0 and the port (0: any free one, for tests) now, on the calling
     // thread; throws boost::system::system_error naming "open" or "bind". The side is kept as it
-    // is now; recording() is asked for every query (default: current_session is open). The owner
-    // must outlive the thread.
-    telemetry_thread(wxEvtHandler* owner, const wxString& side, std::uint16_t port = telemetry_port,
-                     std::function<bool()> recording = {});
+    // is now; whether the store's current session is open is asked for every query. The owner and
+    // the store must outlive the thread.
+    telemetry_thread(wxEvtHandler* owner, session_store& sessions, const wxString& side,
+                     std::uint16_t port = telemetry_port);
     ~telemetry_thread() override;
 
     // Any thread: the event loop ends; then Wait().

@@ -1,7 +1,6 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <shared_mutex>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -20,7 +19,7 @@
 #include "harness/child_process.h"
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "tests/browser/scripted_prompts.h"
 #include "tests/camera/fake_jai_sdk.h"
 #include "tests/recording/raw_session.h"
@@ -218,9 +217,7 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
         shown.push_back(std::to_string(panel.ruler_scale()) + (panel.ruler_visible() ? " on" : ""));
         return true;
     };
-    std::shared_lock lock(session_index_lock);
-    ASSERT_TRUE(indexed_frame_bytes(L"A7 : 12", 7));
-    lock.unlock();
+    ASSERT_TRUE(frame->sessions().read_indexed_frame(L"A7 : 12", 7));
     command(id_view_database);
     EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
     command(id_capture);

@@ -23,13 +23,14 @@ namespace fs = std::filesystem;
 // Three sessions written with plain leveldb under a scratch root, listed in a window.
 struct list_fixture : testing::Test {
     temp_dir root;
+    session_store sessions{root.path()};
     wxStringInputStream no_file{""};
     wxFileConfig settings{no_file};
     scripted_prompts prompts;
     std::vector<wxString> errors;
     wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "test");
     database_list* list = new database_list(frame);
-    database_commands commands{*list, settings, prompts,
+    database_commands commands{*list, sessions, settings, prompts,
                                [this](const wxString& text) { errors.push_back(text); }};
 
     list_fixture() {
@@ -39,13 +40,9 @@ struct list_fixture : testing::Test {
             entries["side"] = "правый";
             write_raw_session(folder(name), entries);
         }
-        set_database_root(root.path(), [](const std::string&) {});
         commands.refresh();
     }
-    ~list_fixture() override {
-        frame->Destroy();
-        set_database_root("", [](const std::string&) {});
-    }
+    ~list_fixture() override { frame->Destroy(); }
     std::string folder(const std::string& name) const { return root.path() + "/" + name; }
     // Selects the rows of the named folders, in list order.
     void select(std::initializer_list<const char*> names) {
@@ -123,8 +120,9 @@ TEST_F(list_fixture, side_comes_from_the_setting_and_the_code_from_the_operator)
     EXPECT_EQ(row_of("a"), -1) << "the list was refreshed after each command";
 }
 
-// Opening a folder gone since the refresh for writing would have made an empty database there; a
-// folder held elsewhere goes to the box. Either way the list is refreshed and stays usable.
+// Opening a folder gone since the refresh for writing would have made an empty database there: the
+// store refuses, and that is a row. A folder held elsewhere goes to the box. Either way the list
+// is refreshed and stays usable.
 TEST_F(list_fixture, a_folder_gone_or_held_is_reported_and_left_alone) {
     select({"c"});
     fs::remove_all(folder("c"));

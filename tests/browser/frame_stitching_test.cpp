@@ -7,8 +7,8 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
@@ -24,6 +24,7 @@ const bool imaging_on_the_calling_thread = (cv::setNumThreads(0), true);
 
 struct stitching : testing::Test {
     temp_dir dir;
+    session_store sessions;
     std::string out(const std::string& name) const { return dir.path() + "/" + name; }
     // Frames at DPP 10, 20, ... of the simulated track passing 80 pixels a frame, or of a plain
     // surface, with a key that is no frame key after the first; small, as stitching is slow under
@@ -40,7 +41,7 @@ struct stitching : testing::Test {
         }
         const std::string path = out(std::to_string(frames) + (featureless ? " plain" : ""));
         write_raw_session(path, entries);
-        return std::make_unique<session_reader>(path);
+        return sessions.open_reader(path);
     }
 };
 } // namespace
@@ -64,17 +65,15 @@ TEST_F(stitching, a_frame_is_joined_with_the_neighbours_that_exist_or_an_error_r
         {*three, 20, "missing/x.png", "Can't write the stitched image " + out("missing/x.png")}};
     for (const auto& c : cases) {
         const std::string path = c.name.empty() ? "" : out(c.name);
-        const auto error =
-            stitch_error_text(stitch_and_save(c.reader.handle(), frame_key(c.dpp), path), path);
+        const auto error = stitch_error_text(stitch_and_save(c.reader, c.dpp, path), path);
         EXPECT_EQ(error.value_or(""), c.error) << c.name;
         EXPECT_EQ(read_file(path).rfind("\x89PNG", 0) == 0, !c.name.empty() && c.error.empty())
             << c.name;
     }
     EXPECT_GT(cv::imread(out("middle.png")).cols, 320 + 80) << "three frames, not two";
-    three->seek_frame(20);
     std::thread([&] {
         cv::theRNG().state = 12345; // as if other stitches had drawn from it
-        stitch_and_save(*three, out("again.png"));
+        stitch_and_save(*three, 20, out("again.png"));
     }).join();
     EXPECT_EQ(read_file(out("again.png")), read_file(out("middle.png")))
         << "the same image on any thread, whatever was stitched there before";
@@ -85,8 +84,7 @@ TEST_F(stitching, a_frame_is_joined_with_the_neighbours_that_exist_or_an_error_r
         if (event.GetId() == id_save_end)
             done = event.GetInt();
     });
-    frame_saver saver(&owner, three->handle(),
-                      std::vector<save_item>(3, {frame_key(20), out("middle.png")}));
+    frame_saver saver(&owner, *three, std::vector<save_item>(3, {20, out("middle.png")}));
     saver.cancel();
     ASSERT_TRUE(owner.pump_until([&] { return done >= 0; }));
     EXPECT_LE(done, 1);
@@ -110,27 +108,29 @@ TEST_F(stitching, a_save_plan_covers_100_files_and_leaves_the_cursor_as_a_sequen
         entries[frame_key(dpp)] = "x";
     entries[frame_key(50) + "0"] = "no frame key: passed over";
     write_raw_session(out("s"), entries);
-    session_reader reader(out("s"));
+    const auto reader = sessions.open_reader(out("s"));
     const struct {
         std::uint32_t from;
         std::size_t files;
         std::uint32_t cursor;
     } cases[] = {{0, 100, 100}, {49, 100, 149}, {140, 10, 149}, {149, 1, 149}};
     for (const auto& c : cases) {
-        reader.seek_frame(c.from);
-        const save_plan plan = plan_save(reader);
+        reader->current().seek(c.from);
+        const save_plan plan = plan_save(*reader);
         EXPECT_EQ(plan.files(), c.files) << c.from;
-        EXPECT_EQ(plan.cursor_after(plan.files()), frame_key(c.cursor)) << c.from;
-        EXPECT_EQ(plan.cursor_after(0), frame_key(c.from)) << "cancelled before the first file";
+        EXPECT_EQ(plan.cursor_after(plan.files()), c.cursor) << c.from;
+        EXPECT_EQ(plan.cursor_after(0), c.from) << "cancelled before the first file";
     }
     // Two sessions in one folder: the range ends before the first frame, which is still saved.
     write_raw_session(out("odd"), {{frame_key(7), "x"},
                                    {frame_key(120), "x"},
                                    {"dpp_start", frame_key(120)},
                                    {"dpp_end", frame_key(7)}});
-    EXPECT_EQ(plan_save(session_reader(out("odd"))).keys, std::vector<std::string>{frame_key(120)});
+    const auto odd = sessions.open_reader(out("odd"));
+    odd->current().seek(120);
+    EXPECT_EQ(plan_save(*odd).dpps, std::vector<std::uint32_t>{120});
     // Names keep the folder and an extension that can be written.
     for (const char* name : {"/d/x.png", "/d/x", "/d/x.txt"})
-        EXPECT_EQ(saved_frame_path(name, frame_key(7)), "/d/0000000007.png") << name;
-    EXPECT_EQ(saved_frame_path("/d/x.jpg", frame_key(7)), "/d/0000000007.jpg");
+        EXPECT_EQ(saved_frame_path(name, 7), "/d/0000000007.png") << name;
+    EXPECT_EQ(saved_frame_path("/d/x.jpg", 7), "/d/0000000007.jpg");
 }

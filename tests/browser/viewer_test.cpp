@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 
 struct viewer_fixture : testing::Test {
     temp_dir dir;
+    session_store sessions;
     scripted_prompts prompts;
     std::vector<wxString> errors;
     wxFrame* window = new wxFrame(nullptr, wxID_ANY, "test");
@@ -121,7 +122,7 @@ TEST_F(viewer_fixture, opens_at_the_first_frame_over_the_range_in_steps_of_5_and
     for (std::uint32_t dpp : {1000, 1003, 1005, 1010, 1012})
         entries[frame_key(dpp)] = jpeg_of(test_frame(dpp));
     write_raw_session(dir.path() + "/s", entries);
-    viewer = new viewer_dialog(window, std::make_unique<session_reader>(dir.path() + "/s"), prompts,
+    viewer = new viewer_dialog(window, sessions.open_reader(dir.path() + "/s"), prompts,
                                [this](const wxString& text) { errors.push_back(text); });
     const wxSpinCtrlDouble& dpp = viewer->dpp_control();
     EXPECT_EQ(std::vector({dpp.GetMin(), dpp.GetMax(), dpp.GetIncrement(), dpp.GetValue()}),
@@ -144,6 +145,6 @@ TEST_F(viewer_fixture, opens_at_the_first_frame_over_the_range_in_steps_of_5_and
                              }));
     EXPECT_EQ(prompts.progress[0], L"Сохранить кадр: Файл 1 из 2");
     EXPECT_EQ(prompts.progress[1], L"Файл 2 из 2");
-    EXPECT_EQ(viewer->reader().current_cursor().key().ToString(), "0000001012");
+    EXPECT_EQ(viewer->reader().current().dpp(), 1012u);
     EXPECT_TRUE(shows(1010));
 }

@@ -7,12 +7,13 @@
 
 #include <leveldb/env.h>
 
+#include "recording/session_engine.h"
+
 // A disk that can be made full (a write then stores some of its bytes and fails, as the kernel
 // does when the space runs out in the middle of it), with a clock the test sets and a count of the
 // synchronisations of the engine's log.
-class test_disk : public leveldb::EnvWrapper {
+class test_disk : public session_disk {
 public:
-    test_disk() : EnvWrapper(leveldb::Env::Default()) {}
     // Writes of at least min_bytes fail from now on.
     void fill(std::size_t min_bytes = 0) { full_from_ = min_bytes; }
     void free_space() { full_from_.reset(); }
@@ -23,7 +24,7 @@ public:
     uint64_t NowMicros() override { return now_; }
     leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** out) override {
         leveldb::WritableFile* target = nullptr;
-        const leveldb::Status status = EnvWrapper::NewWritableFile(name, &target);
+        const leveldb::Status status = session_disk::NewWritableFile(name, &target);
         const bool log = name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0;
         *out = status.ok() ? new file(*this, target, log) : nullptr;
         return status;

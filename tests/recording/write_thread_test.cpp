@@ -74,6 +74,7 @@ std::string unused_port() {
 
 struct recorder_fixture : testing::Test {
     temp_dir root;
+    session_store sessions;
     odometer_line odometer;
     event_recorder owner;
     std::unique_ptr<write_thread> thread;
@@ -84,7 +85,7 @@ struct recorder_fixture : testing::Test {
             L"side=правый\ndpp_port=" + port_path + "\nwrite_path=" + root.path() +
             "\ncoordinate_server_address=" + server + "\ncoordinate_server_port=" + server_port);
         wxFileConfig config(text);
-        thread = std::make_unique<write_thread>(&owner, config, std::move(frames));
+        thread = std::make_unique<write_thread>(&owner, sessions, config, std::move(frames));
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
     void stop() {
@@ -96,6 +97,7 @@ struct recorder_fixture : testing::Test {
         if (thread)
             stop();
     }
+    session_writer& current() { return sessions.current_session(); }
 
     // The rows of the type that hold the text.
     std::size_t rows(wxEventType type, const wxString& text) {
@@ -134,7 +136,7 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
     odometer.send(9);
     odometer.send(10);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10 Записано кадров: 2"));
-    ASSERT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 5"; }));
+    ASSERT_TRUE(owner.pump_until([&] { return current().session_code() == L"A7 : 5"; }));
     server.signal(SIGUSR1);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_INFO, "New session started (id: A7 : 6)"));
     std::atomic<bool> sending{true};
@@ -144,7 +146,7 @@ TEST_F(recorder_fixture, counts_record_frames_and_coordinate_sessions_name_and_c
             std::this_thread::sleep_for(1ms);
         }
     });
-    EXPECT_TRUE(owner.pump_until([] { return current_session.session_code() == L"A7 : 6"; }));
+    EXPECT_TRUE(owner.pump_until([&] { return current().session_code() == L"A7 : 6"; }));
     stop();
     sending = false;
     line.join();
@@ -268,9 +270,9 @@ TEST_F(recorder_fixture, an_error_that_ends_the_thread_is_reported_and_closes_th
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "CoordServer resolve error"));
     odometer.send(1);
     ASSERT_TRUE(wait_for(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 1 Записано кадров: 1"));
-    EXPECT_TRUE(current_session.is_open());
+    EXPECT_TRUE(current().is_open());
     odometer.send(2);
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "Unknown exception in write thread"));
     thread->Wait();
-    EXPECT_FALSE(current_session.is_open());
+    EXPECT_FALSE(current().is_open());
 }

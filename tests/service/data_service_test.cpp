@@ -16,7 +16,7 @@
 
 #include "base/encoding.h"
 #include "harness/child_process.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "service/data_client.h"
 #include "service/data_protocol.h"
 #include "tests/recording/raw_session.h"
@@ -60,6 +60,7 @@ int connected(std::uint16_t port, int client = socket(AF_INET, SOCK_STREAM, 0)) 
 // An indexed session "A7 : 12" with a large frame at 200, and the service on a free port.
 struct service_fixture : testing::Test {
     temp_dir root;
+    session_store sessions{root.path()};
     event_recorder owner;
     std::unique_ptr<service_thread> service;
     const std::string session = root.path() + "/2021.03.04 12.05.33";
@@ -70,15 +71,12 @@ struct service_fixture : testing::Test {
         entries["0000000200"] = big_jpeg;
         entries["0000000250"] = jpeg_declaring(32000, 32000);
         write_raw_session(session, entries);
-        set_database_root(root.path(), [](const std::string&) {});
+        sessions.refresh_session_index([](const std::string&) {});
         start(any_free_port);
     }
-    ~service_fixture() override {
-        stop();
-        set_database_root("", [](const std::string&) {});
-    }
+    ~service_fixture() override { stop(); }
     template <typename Port> void start(const Port& port, const service_options& options = {}) {
-        service = std::make_unique<service_thread>(&owner, port, options);
+        service = std::make_unique<service_thread>(&owner, sessions, port, options);
         ASSERT_EQ(service->Run(), wxTHREAD_NO_ERROR);
         owner.pump_until([&] { return service->port() != 0 || !service->IsAlive(); });
     }
@@ -97,8 +95,8 @@ struct service_fixture : testing::Test {
 };
 } // namespace
 
-// A fetch that fails (a recording holds the folder) answers four zero bytes, is reported once, and
-// the connection goes on. The client tool fails on no image (length 0) and on a file it cannot
+// A fetch that fails (the session is handed out) answers four zero bytes, is reported once, and the
+// connection goes on. The client tool fails on no image (length 0) and on a file it cannot
 // write, and tells the size and geometry of a PNG it saved. A stored frame comes as the PNG of what
 // decoding its JPEG in colour gives; anything else as the grey not-found picture, with an error row
 // for a frame that declares more pixels than a camera gives. A second code
@@ -113,12 +111,11 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
     };
     data_client client(service->port());
     const std::string png = root.path() + "/out.png";
-    session_writer holder;
-    holder.open(session);
+    std::optional<session_hold> hold(sessions.hold(session));
     client.send(long_request("A7", "12", 100));
     EXPECT_EQ(client.response(), (std::vector<unsigned char>{0, 0, 0, 0}));
     EXPECT_THAT(fetch({"A7", "12", "100", png}), AllOf(StartsWith("1 "), HasSubstr("length 0")));
-    holder.close();
+    hold.reset();
     client.send(long_request("A7", "12", 100));
     EXPECT_GT(client.response().value_or(std::vector<unsigned char>()).size(), 4u);
     EXPECT_THAT(fetch({"A7", "12", "100", png}),
@@ -129,8 +126,8 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
         << "an unknown session gets the not-found picture";
     EXPECT_THAT(fetch({"A7", "12", "100", root.path() + "/no/x.png"}),
                 AllOf(StartsWith("1 "), HasSubstr("/no/x.png: cannot write the file")));
-    current_session.open(root.path() + "/live");
-    current_session.record_frame(test_frame(5), 500);
+    sessions.current_session().open(root.path() + "/live");
+    sessions.current_session().record_frame(test_frame(5), 500);
     const auto live_short = short_request(0x1a2b, 0, 500);
     const auto stored = [](std::uint32_t seed) { return decoded(jpeg_of(test_frame(seed))); };
     const std::pair<std::vector<unsigned char>, cv::Mat> cases[] = {
@@ -153,8 +150,8 @@ TEST_F(service_fixture, requests_get_the_frame_at_or_after_their_dpp_or_the_not_
                          cv::IMREAD_UNCHANGED),
             expected));
     }
-    current_session.close();
-    EXPECT_THAT(errors(), ElementsAre(HasSubstr("LOCK"),
+    sessions.current_session().close();
+    EXPECT_THAT(errors(), ElementsAre(HasSubstr("is in use: it is held for copying"),
                                       HasSubstr("DPP 250 of session A7 : 12 is not decoded: it "
                                                 "declares 32000 x 32000 pixels")))
         << "the same failure once a minute";
@@ -270,10 +267,10 @@ TEST_F(service_fixture, a_flood_of_clients_leaves_the_recording_its_descriptors)
     std::thread recorder([&] {
         for (int session = 0; flooding; ++session)
             try {
-                current_session.open(root.path() + "/flood " + std::to_string(session));
+                sessions.current_session().open(root.path() + "/flood " + std::to_string(session));
                 for (std::uint32_t dpp = 0; dpp < 10; ++dpp)
-                    current_session.record_frame(test_frame(dpp), dpp);
-                current_session.close();
+                    sessions.current_session().record_frame(test_frame(dpp), dpp);
+                sessions.current_session().close();
             } catch (const std::exception&) {
                 ++failures;
             }

@@ -10,7 +10,7 @@
 #include <gmock/gmock.h>
 
 #include "harness/child_process.h"
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
 
@@ -53,19 +53,19 @@ const std::string stopped_line = "Подвагонное видео (левый 
 // The side is the one given at start, the state that of the session being recorded at the
 // moment; a datagram longer than the buffer would otherwise be read as its first 4,096 bytes; junk
 // never stops the responder, and datagrams too long are reported once however many come. The client
-// tool prints the reply, or fails when none comes. A state function given at start replaces the
-// session being recorded.
+// tool prints the reply, or fails when none comes.
 TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     event_recorder owner;
     temp_dir root;
-    telemetry_thread thread(&owner, L"левый", 0);
+    session_store sessions;
+    telemetry_thread thread(&owner, sessions, L"левый", 0);
     ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
     sender first(thread.port()), second(thread.port());
     EXPECT_EQ(first.ask("<q command=\"text\"/>"), stopped_line);
-    current_session.open(root.path() + "/s");
+    sessions.current_session().open(root.path() + "/s");
     EXPECT_EQ(second.ask(status_query), status_document("левый", "работает"));
     EXPECT_FALSE(first.reply()) << "the second sender's reply went to the second sender";
-    EXPECT_THAT([&] { telemetry_thread(&owner, "x", thread.port()); },
+    EXPECT_THAT([&] { telemetry_thread(&owner, sessions, "x", thread.port()); },
                 testing::ThrowsMessage<boost::system::system_error>(testing::StartsWith("bind")));
     // "<exit code> <output>" of the client tool.
     const auto status = [&](std::vector<std::string> options) {
@@ -78,13 +78,8 @@ TEST(telemetry, answers_each_sender_and_rides_out_junk) {
     EXPECT_EQ(status({}), "0 " + status_document("левый", "работает"));
     EXPECT_FALSE(first.ask("not xml"));
     EXPECT_FALSE(first.ask(status_query + std::string(5000 - status_query.size(), ' ')));
-    current_session.close();
+    sessions.current_session().close();
     EXPECT_EQ(first.ask("<q/>"), stopped_line) << "read from its own bytes after a long one";
-    telemetry_thread working(&owner, L"левый", 0, [] { return true; });
-    ASSERT_EQ(working.Run(), wxTHREAD_NO_ERROR);
-    EXPECT_EQ(sender(working.port()).ask("<q/>"), "Подвагонное видео (левый борт) - работает");
-    working.stop();
-    working.Wait();
     std::mt19937 random(4);
     for (int i = 0; i < 200; ++i) {
         std::string junk(1 + random() % 6000, ' '); // a third of them too long

@@ -7,8 +7,8 @@
 
 #include "base/encoding.h"
 #include "harness/child_process.h"
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/temp_home.h"
 #include "tools/common/command_line.h"

@@ -8,8 +8,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
 
-#include "recording/session_db.h"
 #include "recording/session_format.h"
+#include "recording/session_store.h"
 #include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
 
@@ -20,24 +20,6 @@ void require_folder(const std::string& path) {
     std::error_code error;
     if (!fs::is_directory(path, error))
         throw std::runtime_error(path + ": no such folder");
-}
-
-// The reader's errors name the folder.
-std::unique_ptr<session_reader> open_session(const std::string& path) {
-    require_folder(path);
-    return std::make_unique<session_reader>(path);
-}
-
-std::string cursor_key(const leveldb::Iterator& cursor) {
-    return cursor.key().ToString();
-}
-
-std::string_view cursor_value(const leveldb::Iterator& cursor) {
-    return {cursor.value().data(), cursor.value().size()};
-}
-
-bool on_frame(const leveldb::Iterator& cursor) {
-    return cursor.Valid() && is_frame_key(cursor_key(cursor));
 }
 
 CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
@@ -103,12 +85,11 @@ void add_db_commands(CLI::App& app, command_line& line) {
 }
 
 namespace {
-int list_sessions(const command_line& line) {
-    const std::string& root = line.path;
-    require_folder(root);
-    const auto entries = scan_database_root(root, [](const std::string& message) {
+int list_sessions(session_store& sessions, const command_line& line) {
+    sessions.refresh_session_index([](const std::string& message) {
         std::cerr << "tresvik-db: skipped: " << message << '\n';
     });
+    const session_index_entries entries = sessions.entries();
     if (!line.json) {
         for (const auto& entry : entries)
             std::cout << session_row(entry) << '\n';
@@ -121,24 +102,9 @@ int list_sessions(const command_line& line) {
     return 0;
 }
 
-// Every key is looked at: a key that is no frame key must neither end the count nor go unseen.
-key_counts count_keys(session_reader& reader) {
-    leveldb::Iterator& cursor = reader.current_cursor();
-    key_counts counts;
-    for (cursor.SeekToFirst(); cursor.Valid(); cursor.Next()) {
-        const std::string key = cursor_key(cursor);
-        if (is_frame_key(key))
-            ++counts.frames;
-        else if (!is_metadata_key(key))
-            ++counts.others;
-    }
-    return counts;
-}
-
-int show_info(const command_line& line) {
-    const auto reader = open_session(line.path);
-    const session_index_entry entry{reader->info(), reader->path()};
-    const key_counts counts = count_keys(*reader);
+int show_info(const session_reader& reader, const command_line& line) {
+    const session_index_entry entry{reader.info(), reader.path()};
+    const key_counts counts = reader.count_keys();
     if (line.json) {
         std::cout << session_json(entry, counts) << '\n';
         return 0;
@@ -162,23 +128,21 @@ void write_image(const std::string& file, const cv::Mat& image) {
 }
 
 // The frame under the cursor as every reader decodes it; why it was not decoded otherwise.
-decoded_frame decode_at(const leveldb::Iterator& cursor) {
-    return decode_stored_frame(cursor_value(cursor), cv::IMREAD_COLOR);
+decoded_frame decode_at(const frame_cursor& cursor) {
+    return decode_stored_frame(cursor.bytes(), cv::IMREAD_COLOR);
 }
 
-int save_frame(const command_line& line) {
-    const auto reader = open_session(line.path);
-    reader->seek_frame(line.dpp);
-    const leveldb::Iterator& cursor = reader->current_cursor();
-    const decoded_frame frame = on_frame(cursor) ? decode_at(cursor) : decoded_frame();
+int save_frame(const session_reader& reader, const command_line& line) {
+    frame_cursor cursor = reader.frames();
+    const decoded_frame frame = cursor.seek(line.dpp) ? decode_at(cursor) : decoded_frame();
     if (!frame.refused.empty())
-        throw std::runtime_error("frame " + cursor_key(cursor) + " in " + line.path +
+        throw std::runtime_error("frame " + frame_key(cursor.dpp()) + " in " + line.path +
                                  " is not decoded: " + frame.refused);
     if (frame.image.empty())
         throw std::runtime_error("no frame at or after DPP " + std::to_string(line.dpp) + " in " +
                                  line.path);
     write_image(line.output, frame.image);
-    std::cout << cursor_key(cursor) << '\n';
+    std::cout << frame_key(cursor.dpp()) << '\n';
     return 0;
 }
 } // namespace
@@ -211,22 +175,21 @@ private:
     bool drawn_ = false;
 };
 
-void write_bytes(const std::string& file, const leveldb::Slice& bytes) {
+void write_bytes(const std::string& file, std::string_view bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out.flush())
         throw std::runtime_error(file + ": cannot write the file");
 }
 
-// Writes the frame under the reader's current cursor; why it was skipped otherwise.
-std::string export_frame(session_reader& reader, const fs::path& folder,
+// Writes the frame under the cursor; why it was skipped otherwise.
+std::string export_frame(const frame_cursor& cursor, const fs::path& folder,
                          const std::string& format) {
-    const leveldb::Iterator& cursor = reader.current_cursor();
-    const std::string file = (folder / (cursor_key(cursor) + "." + format)).string();
+    const std::string file = (folder / (frame_key(cursor.dpp()) + "." + format)).string();
     if (format == "jpg") {
-        std::string refused = frame_refusal(cursor_value(cursor));
+        std::string refused = frame_refusal(cursor.bytes());
         if (refused.empty())
-            write_bytes(file, cursor.value());
+            write_bytes(file, cursor.bytes());
         return refused;
     }
     const decoded_frame frame = decode_at(cursor);
@@ -244,31 +207,29 @@ struct export_counts {
 
 // From --from 0 the walk starts at the first key, so that it also counts what sorts before
 // every frame key (an empty key, for one).
-export_counts export_range(session_reader& reader, const fs::path& folder,
+export_counts export_range(const session_reader& reader, const fs::path& folder,
                            const command_line& line) {
-    frame_walk walk{frame_key(line.to)};
     export_counts counts;
     progress_line progress;
-    leveldb::Iterator& cursor = reader.current_cursor();
-    cursor.Seek(line.from == 0 ? std::string() : frame_key(line.from));
-    for (bool more = walk.settle(cursor); more; more = walk.next(cursor)) {
-        const std::string refused = export_frame(reader, folder, line.format);
+    frame_cursor cursor = reader.frames(line.to);
+    for (bool more = cursor.seek(line.from); more; more = cursor.next()) {
+        const std::string refused = export_frame(cursor, folder, line.format);
+        const std::string key = frame_key(cursor.dpp());
         if (refused.empty()) {
-            progress.update(++counts.exported, cursor_key(cursor));
+            progress.update(++counts.exported, key);
         } else {
             ++counts.skipped;
-            progress.warn("skipped " + cursor_key(cursor) + ": " + refused);
+            progress.warn("skipped " + key + ": " + refused);
         }
     }
-    counts.other_keys = walk.passed;
+    counts.other_keys = cursor.passed();
     return counts;
 }
 
-int export_frames(const command_line& line) {
-    const auto reader = open_session(line.path);
+int export_frames(const session_reader& reader, const command_line& line) {
     const fs::path folder = line.output;
     fs::create_directories(folder);
-    const export_counts counts = export_range(*reader, folder, line);
+    const export_counts counts = export_range(reader, folder, line);
     std::cout << "exported " << counts.exported << " frames to " << folder.string();
     if (counts.other_keys > 0)
         std::cout << " (other keys skipped: " << counts.other_keys << ")";
@@ -277,12 +238,16 @@ int export_frames(const command_line& line) {
 }
 } // namespace
 
+// The tool's own store, on ROOT for list; a reader's errors name the folder.
 int run_command(const command_line& line) {
+    require_folder(line.path);
+    session_store sessions(line.path);
     if (line.command == "list")
-        return list_sessions(line);
+        return list_sessions(sessions, line);
+    const auto reader = sessions.open_reader(line.path);
     if (line.command == "info")
-        return show_info(line);
+        return show_info(*reader, line);
     if (line.command == "frame")
-        return save_frame(line);
-    return export_frames(line);
+        return save_frame(*reader, line);
+    return export_frames(*reader, line);
 }

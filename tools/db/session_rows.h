@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/session_db.h"
+#include "recording/session_store.h"
 
 // "-" for a missing DPP, else the plain decimal number.
 std::string dpp_text(std::uint32_t dpp);
@@ -21,12 +21,6 @@ std::vector<std::string> session_fields(const session_index_entry& entry);
 
 // The fields separated by tabs.
 std::string session_row(const session_index_entry& entry);
-
-// What one session's keys are: frames, and keys that are neither frames nor metadata.
-struct key_counts {
-    std::uint64_t frames = 0;
-    std::uint64_t others = 0;
-};
 
 // One JSON object with the same fields on one line, `{"path": "...", "session": ...}`; a
 // missing DPP is null, texts are UTF-8 with U+FFFD for bytes that did not decode in the locale.
