@@ -56,8 +56,8 @@ public:
                    const service_options& options = {});
     ~service_thread() override;
 
-    // The thread that made it, once, before Wait(): ends every connection and waits for the workers, so that
-    // nothing touches the store or the owner afterwards.
+    // The thread that made it, once, before Wait(): ends every connection and waits for the
+    // workers, so that nothing touches the store or the owner afterwards.
     void stop();
 
     // The port listened on, once listening; 0 before and when the service could not start.
