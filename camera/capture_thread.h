@@ -11,9 +11,8 @@
 
 // Receives the camera's frames through the data stream and keeps the newest in the frame buffer.
 // Joinable; made, run, stopped (request_exit, Wait) and deleted by its grab mode on the recorder's
-// thread.
-// It talks to the owner only through queued thread events: a frame notice every 10th frame, a
-// statistics report after every frame and every one-second time-out, log rows for errors and for
+// thread. It talks to the owner only through queued thread events: a frame notice every 10th
+// frame, statistics after every frame and every one-second time-out, log rows for errors and for
 // its end. However it ends, it releases what it set up (acquisition, event, condition, stream,
 // buffers), so the camera can be captured again.
 class capture_thread : public wxThread {

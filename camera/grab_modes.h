@@ -80,7 +80,7 @@ struct capture_settings {
     bool rotate180 = false;
 };
 
-// A grab mode as the recorder shows it. Every mode is made and destroyed on the recorder's
+// A grab mode as the recorder holds it. Every mode is made and destroyed on the recorder's
 // thread; the live image reads the buffer and the overlay from the GUI thread meanwhile.
 class frame_source {
 public:
@@ -92,10 +92,10 @@ public:
 
 // The capture part every grab mode shares: the frame buffer made from the open camera and the
 // capture thread filling it, started at the highest priority. The camera must stay open for its
-// whole life. The destructor asks the thread to exit (safe at any
-// moment, even before the thread has its condition), waits for it, deletes it, and then the frame
-// buffer goes, so no reader outlives the writer's stop. A recording mode holds one of these before
-// its write thread, so that the write thread (declared later) is destroyed first.
+// whole life. The destructor asks the thread to exit (safe at any moment, even before the thread
+// has its condition), waits for it, deletes it, and then the frame buffer goes, so no reader
+// outlives the writer's stop. A recording mode holds one of these before its write thread, so that
+// the write thread (declared later) is destroyed first.
 class capture_session {
 public:
     // Throws the geometry errors, or std::runtime_error("Error starting capture thread").
