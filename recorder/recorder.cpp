@@ -8,6 +8,23 @@
 #include "service/telemetry.h"
 
 namespace {
+// The recorder's thread is one the toolkit knows: a thread it does not know that starts the
+// toolkit's threads (capture, write) races with them inside the toolkit.
+class command_thread : public wxThread {
+public:
+    explicit command_thread(std::function<void()> body)
+        : wxThread(wxTHREAD_JOINABLE), body_(std::move(body)) {}
+
+protected:
+    ExitCode Entry() override {
+        body_();
+        return nullptr;
+    }
+
+private:
+    const std::function<void()> body_;
+};
+
 template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread) {
     if (!thread)
         return;
@@ -19,7 +36,12 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 
 recorder::recorder(wxEvtHandler* owner, session_store& sessions)
     : owner_(owner), sessions_(sessions), factory_(open_factory()),
-      thread_(&recorder::run_commands, this) {}
+      thread_(std::make_unique<command_thread>([this] { run_commands(); })) {
+    if (thread_->Run() != wxTHREAD_NO_ERROR) {
+        J_Factory_Close(factory_);
+        throw std::runtime_error("Error starting the recorder's thread");
+    }
+}
 
 recorder::~recorder() {
     stop_network();
@@ -29,7 +51,7 @@ recorder::~recorder() {
         finishing_ = true;
     }
     wake_.notify_one();
-    thread_.join();
+    thread_->Wait();
     J_Factory_Close(factory_);
 }
 

@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include <opencv2/core/mat.hpp>
 #include <wx/event.h>
@@ -111,5 +110,5 @@ private:
     bool finishing_ = false;
     recorder_state state_;
     std::unique_ptr<frame_source> grab_mode_; // written only by the recorder's thread
-    std::thread thread_;                      // last: it starts once everything above exists
+    std::unique_ptr<wxThread> thread_;
 };
