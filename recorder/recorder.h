@@ -11,6 +11,7 @@
 #include <opencv2/core/mat.hpp>
 #include <wx/event.h>
 #include <wx/string.h>
+#include <wx/thread.h>
 
 #include "base/constants.h"
 #include "camera/camera_access.h"

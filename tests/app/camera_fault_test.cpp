@@ -21,22 +21,16 @@ using steady = std::chrono::steady_clock;
 
 // The GUI thread's event loop as the operator meets it: a timer every 20 ms, and the longest time
 // between two of its ticks since the window showed (the toolkit's first window takes its time).
-struct answering_loop {
-    wxTimer timer;
-    steady::time_point last_tick;
+struct answering_loop : wxTimer {
+    steady::time_point last_tick = steady::now();
     steady::duration longest{};
     int ticks = 0;
 
-    answering_loop() {
-        timer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
-            longest = std::max(longest, steady::now() - last_tick);
-            last_tick = steady::now();
-            ++ticks;
-        });
-    }
-    void start() {
+    answering_loop() { Start(20); }
+    void Notify() override {
+        longest = std::max(longest, steady::now() - last_tick);
         last_tick = steady::now();
-        timer.Start(20);
+        ++ticks;
     }
     // Runs the loop until the condition holds and the timer has ticked twice since the call, so
     // that the time the caller spent outside the loop counts too; false after 30 s.
@@ -50,11 +44,6 @@ struct answering_loop {
         return condition();
     }
 };
-
-bool camera_found(const tresvik_frame& frame) {
-    const command_state state = frame.current_command_state();
-    return state.camera_open && !state.recorder_busy;
-}
 } // namespace
 
 // A camera that vanishes while it captures (its simulator killed) costs the window nothing: its
@@ -72,8 +61,10 @@ TEST(camera_fault, a_camera_that_vanishes_while_capturing_never_holds_up_the_win
     frame->show_failures_with(nullptr, [&](const wxString& text) { boxes.push_back(text); });
     frame->Show();
     answering_loop loop;
-    loop.start();
-    ASSERT_TRUE(loop.run_until([&] { return camera_found(*frame); }));
+    ASSERT_TRUE(loop.run_until([&] {
+        const command_state state = frame->current_command_state();
+        return state.camera_open && !state.recorder_busy;
+    }));
     const auto command = [&](int id, wxEventType type = wxEVT_MENU) {
         wxCommandEvent event(type, id);
         event.SetString("ContinuousPreset1"); // the exposure list's choice

@@ -121,8 +121,6 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
     EXPECT_EQ(status(1), "before");
     post(EVT_THREAD_RECORD_STATUS, record_status{7, 10000, 1, {}});
     EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_RECORD_STATUS, record_status{0, 0, 0, "/dev/ttyS0"});
-    EXPECT_EQ(status(2), L"ДПП: нет связи с портом /dev/ttyS0");
     post_thread_event(frame, EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
     settle();
     const std::string text = log_text();
