@@ -121,7 +121,7 @@ std::uint32_t first_saved_dpp(int files) {
     return first_dpp + dpp_step * static_cast<std::uint32_t>(frames - files);
 }
 
-void report_error(const std::string& text) {
+void print_error(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -136,7 +136,7 @@ double sequential_save(const session_reader& reader, const std::string& folder, 
         const std::uint32_t dpp = cursor.dpp();
         const std::string path = folder + "/" + frame_key(dpp) + ".png";
         if (const auto error = stitch_error_text(stitch_and_save(reader, dpp, path), path))
-            report_error(*error);
+            print_error(*error);
         if (dpp < reader.dpp_end())
             cursor.next();
     }
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
     scripted_prompts prompts;
     auto* viewer =
         new viewer_dialog(nullptr, sessions.open_reader(session), prompts,
-                          [](const wxString& text) { report_error(text.ToStdString()); });
+                          [](const wxString& text) { print_error(text.ToStdString()); });
     viewer->Show();
     for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         wxTheApp->Yield();
