@@ -149,7 +149,7 @@ program_run run_program(const std::vector<std::string>& arguments) {
 
 std::string find_program(const std::string& name) {
     if (name.find('/') != std::string::npos)
-        return name;
+        return access(name.c_str(), X_OK) == 0 ? name : std::string();
     const char* path = std::getenv("PATH");
     std::string folders = path ? path : "/usr/bin:/bin";
     for (std::size_t start = 0; start <= folders.size();) {

@@ -21,7 +21,7 @@ struct program_run {
 program_run run_program(const std::vector<std::string>& arguments);
 
 // The program's path: a name with a slash as it is, else the first executable of that name in
-// PATH; empty when there is none.
+// PATH; empty when there is no such executable.
 std::string find_program(const std::string& name);
 
 // How a child is started besides its arguments.
