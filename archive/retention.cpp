@@ -28,15 +28,6 @@ bool archived_unchanged(const archive_records& records, const session_folder& fo
            record->second.fingerprint == fingerprint_of(folder_files(folder.path));
 }
 
-// Held by another program, or by a handle of this one the store does not know of.
-bool locked_elsewhere(const std::string& path) {
-    try {
-        return !lock_session(path);
-    } catch (const std::runtime_error&) {
-        return true;
-    }
-}
-
 std::uint64_t folder_bytes(const std::string& path) {
     std::uint64_t bytes = 0;
     for (const folder_file& file : folder_files(path))
@@ -67,9 +58,8 @@ retention_result retention::pass(const retention_options& options) {
     const std::set<std::string> copying = being_copied(options.root);
     std::vector<retention_folder> flags;
     for (const session_folder& folder : folders)
-        flags.push_back({archived_unchanged(records, folder), store_.in_use(folder.path) ||
-                                                                  copying.count(folder.name) ||
-                                                                  locked_elsewhere(folder.path)});
+        flags.push_back({archived_unchanged(records, folder),
+                         store_.in_use(folder.path) || copying.count(folder.name) > 0});
     for (const std::size_t index : deletion_order(flags, options.loop)) {
         if (result.space.free >= result.wanted)
             break;

@@ -143,3 +143,40 @@ TEST_F(archive_test, a_server_down_or_killed_mid_upload_is_retried_until_the_cop
     EXPECT_EQ(remote_copy("2021.03.04 12.05.33"), large_session());
     EXPECT_EQ(archived_names().size(), 1u);
 }
+
+// One archiver per root, the program and the tool alike: the tool says so and exits 1, or with
+// --wait waits and then copies; retain --dry-run names what it would delete and deletes nothing.
+TEST_F(archive_test, the_tool_archives_and_retains_with_one_archiver_per_root) {
+    session("2021.03.04 12.05.33", recorded_session());
+    archiver engine(options, store, events);
+    std::thread running([&] { engine.run(); });
+    EXPECT_TRUE(events.wait_for([&] { return !events.archived_sessions.empty(); }));
+    std::vector<std::string> archive = {built_program("tresvik-db"),
+                                        "archive",
+                                        root,
+                                        "--remote",
+                                        "depot:fleet",
+                                        "--car",
+                                        "car",
+                                        "--rclone-config",
+                                        s3.config(),
+                                        "--once"};
+    const program_run refused = run_program(archive);
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_THAT(refused.err, HasSubstr("another archiver works on " + root));
+    session("2021.03.05 08.00.00", recorded_session());
+    archive.push_back("--wait");
+    child_process waiting(archive);
+    EXPECT_FALSE(waiting.line(std::chrono::milliseconds(500)));
+    engine.stop();
+    running.join();
+    EXPECT_THAT(waiting.line_after("archived "),
+                testing::Optional(testing::StartsWith("2021.03.05 08.00.00: ")));
+    EXPECT_EQ(waiting.wait(), 0);
+    const program_run dry = run_program(
+        {built_program("tresvik-db"), "retain", root, "--min-free", "99.99%", "--dry-run"});
+    EXPECT_EQ(dry.exit_code, 1);
+    EXPECT_THAT(dry.out, testing::StartsWith("would delete 2021.03.04 12.05.33\n"
+                                             "would delete 2021.03.05 08.00.00\n"));
+    EXPECT_EQ(scan_sessions(root).size(), 2u);
+}
