@@ -93,6 +93,6 @@ rclone_result rclone_sync(const rclone_setup& setup, const std::string& folder,
 rclone_result rclone_check(const rclone_setup& setup, const std::string& folder,
                            const std::string& destination, const std::atomic<bool>& stopping) {
     std::vector<std::string> arguments = common_arguments(setup);
-    arguments.insert(arguments.end(), {"check", folder, destination, "--one-way"});
+    arguments.insert(arguments.end(), {"check", folder, destination, "--one-way", "--size-only"});
     return run(setup, std::move(arguments), {}, stopping);
 }
