@@ -87,6 +87,18 @@ std::vector<folder_file> folder_files(const std::string& path) {
     return files;
 }
 
+bool archived_unchanged(const archive_records& records, const session_folder& folder,
+                        const std::optional<std::string>& destination) {
+    const auto record = records.find(folder.name);
+    if (record == records.end() || (destination && record->second.destination != *destination))
+        return false;
+    try {
+        return record->second.fingerprint == fingerprint_of(folder_files(folder.path));
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
 std::string archive_folder(const std::string& root) {
     return (fs::path(root) / ".archive").string();
 }

@@ -23,6 +23,11 @@ std::vector<session_folder> scan_sessions(const std::string& root);
 // The folder's files that are no folders themselves, with their sizes.
 std::vector<folder_file> folder_files(const std::string& path);
 
+// The session is in the records with the fingerprint its folder has now and, when one is given,
+// went to that destination; false when the folder cannot be listed.
+bool archived_unchanged(const archive_records& records, const session_folder& folder,
+                        const std::optional<std::string>& destination = std::nullopt);
+
 // "<root>/.archive" and the paths in it.
 std::string archive_folder(const std::string& root);
 std::string staging_folder(const std::string& root, const std::string& name);

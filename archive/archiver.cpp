@@ -70,10 +70,7 @@ struct archiver::pass {
         std::vector<session_folder> due;
         for (const session_folder& folder : folders) {
             present.insert(folder.name);
-            const auto record = records.find(folder.name);
-            const bool archived =
-                record != records.end() && record->second.destination == destination(folder.name) &&
-                record->second.fingerprint == fingerprint_of(folder_files(folder.path));
+            const bool archived = archived_unchanged(records, folder, destination(folder.name));
             owner.show(folder.name, archived ? archive_state::archived : archive_state::waiting);
             if (!archived)
                 due.push_back(folder);

@@ -22,12 +22,6 @@ std::set<std::string> being_copied(const std::string& root) {
     return names;
 }
 
-bool archived_unchanged(const archive_records& records, const session_folder& folder) {
-    const auto record = records.find(folder.name);
-    return record != records.end() &&
-           record->second.fingerprint == fingerprint_of(folder_files(folder.path));
-}
-
 std::uint64_t folder_bytes(const std::string& path) {
     std::uint64_t bytes = 0;
     for (const folder_file& file : folder_files(path))
