@@ -65,7 +65,9 @@ void tresvik::show_box(const wxString& text, const wxString& caption, long style
 wxFrame* tresvik::create_main_window() {
     auto* frame = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры",
                                     wxDefaultPosition, wxDefaultSize);
-    frame->show_failures_with([this] { OnUnhandledException(); });
+    frame->show_failures_with(
+        [this] { OnUnhandledException(); },
+        [this](const wxString& text) { show_box(text, "C++ exception", error_box); });
     return frame;
 }
 

@@ -17,8 +17,6 @@
 #include "log/log_viewer.h"
 #include "log/thread_events.h"
 #include "recording/session_store.h"
-#include "service/data_service.h"
-#include "service/telemetry.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
 
@@ -26,12 +24,18 @@ namespace {
 // Wide enough for "<model> <address> [SocketDriver]".
 constexpr int camera_list_width = 360;
 
-template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread) {
-    if (!thread)
-        return;
-    thread->stop();
-    thread->Wait();
-    thread.reset();
+capture_settings read_capture_settings(const wxConfigBase& settings) {
+    return {read_side(settings).ToStdWstring(), read_rotate180(settings)};
+}
+
+std::string narrow(const wxString& text) {
+    return narrow_text(text.ToStdWstring());
+}
+
+recording_settings read_recording_settings(const wxConfigBase& settings) {
+    return {narrow(read_dpp_port(settings)), narrow(read_coordinate_server_address(settings)),
+            narrow(read_coordinate_server_port(settings)), narrow(read_write_path(settings)),
+            narrow(read_side(settings))};
 }
 
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
@@ -69,7 +73,7 @@ wxEND_EVENT_TABLE()
     tresvik_frame::tresvik_frame(wxWindow* parent, wxWindowID id, const wxString& title,
                                  const wxPoint& pos, const wxSize& size, const network_ports& ports)
     : wxFrame(parent, id, title, pos, size, wxDEFAULT_FRAME_STYLE | wxMAXIMIZE),
-      factory_(open_factory()) {
+      recorder_(std::make_unique<recorder>(this, sessions_)) {
     bind_thread_events();
     opened_settings settings = open_settings();
     settings_ = std::move(settings.store);
@@ -80,33 +84,31 @@ wxEND_EVENT_TABLE()
     write_startup_rows();
     for (const wxString& problem : settings.problems)
         log_error(problem);
-    update_camera_list();
+    recorder_->find_cameras(read_driver(*settings_).ToStdWstring());
     CreateStatusBar(4);
     build_toolbar();
     show_stored_exposure_mode();
-    select_preferred_camera();
     index_stored_write_path();
-    start_network_threads(ports);
+    recorder_->start_network(ports, read_data_service_port(*settings_), read_side(*settings_));
 }
 
+// The settings are written before the capture stops, as the recorder goes last.
 tresvik_frame::~tresvik_frame() {
-    stop_network_threads();
+    recorder_->stop_network();
     aui_manager_.UnInit();
     settings_.reset();
-    grab_mode_.reset();
-    cameras_.clear();
-    exposure_mode_.clear();
-    camera_.reset();
-    J_Factory_Close(factory_);
+    recorder_.reset();
 }
 
 void tresvik_frame::bind_thread_events() {
     Bind(EVT_THREAD_NEW_FRAME, &tresvik_frame::on_new_frame, this);
-    Bind(EVT_THREAD_STREAM_STATS, &tresvik_frame::on_stream_stats, this);
-    Bind(EVT_THREAD_RECORD_STATUS, &tresvik_frame::on_record_status, this);
-    Bind(EVT_THREAD_LOG_ERROR, &tresvik_frame::on_log_error, this);
-    Bind(EVT_THREAD_LOG_INFO, &tresvik_frame::on_log_info, this);
+    Bind(EVT_THREAD_STREAM_STATS, [this](wxThreadEvent& e) { SetStatusText(report_text(e), 0); });
+    Bind(EVT_THREAD_RECORD_STATUS, [this](wxThreadEvent& e) { SetStatusText(report_text(e), 2); });
+    Bind(EVT_THREAD_LOG_ERROR, [](wxThreadEvent& e) { log_error(e.GetString()); });
+    Bind(EVT_THREAD_LOG_INFO, [](wxThreadEvent& e) { log_info(e.GetString()); });
+    Bind(EVT_THREAD_RECORDER_STATE, &tresvik_frame::on_recorder_state, this);
     Bind(EVT_THREAD_SERVICE_DOWN, &tresvik_frame::on_service_down, this);
+    Bind(EVT_THREAD_COMMAND_FAILED, &tresvik_frame::on_command_failed, this);
 }
 
 void tresvik_frame::build_menus() {
@@ -162,7 +164,7 @@ void tresvik_frame::build_toolbar() {
     bar->AddTool(id_exit, L"Выход", exit, exit);
     bar->AddControl(new wxStaticText(bar, wxID_ANY, L" Камера: "));
     camera_list_ = new wxComboBox(bar, id_camera_list, wxEmptyString, wxDefaultPosition,
-                                  wxSize(camera_list_width, -1), camera_descriptions_,
+                                  wxSize(camera_list_width, -1), wxArrayString(),
                                   wxCB_DROPDOWN | wxCB_READONLY);
     bar->AddControl(camera_list_);
     bar->AddSeparator();
@@ -176,84 +178,26 @@ void tresvik_frame::build_toolbar() {
     bar->Realize();
 }
 
+// Shown, not sent: the camera gets a mode only when the operator picks one.
 void tresvik_frame::show_stored_exposure_mode() {
-    exposure_mode_ = read_exposure_mode(*settings_);
-    exposure_list_->SetStringSelection(exposure_mode_);
+    exposure_list_->SetStringSelection(read_exposure_mode(*settings_));
 }
 
 command_state tresvik_frame::current_command_state() const {
+    const recorder_state recorder = recorder_->state();
     command_state state;
-    state.capturing = grab_mode_ != nullptr;
-    state.camera_open = camera_ != nullptr;
+    state.capturing = recorder.capturing;
+    state.camera_open = recorder.camera_open;
+    state.recorder_busy = recorder.busy;
     state.database_listed = database_list_->entry_count() > 0;
     state.database_selected = database_list_->GetSelectedItemCount() > 0;
     return state;
 }
 
-void tresvik_frame::on_exit(wxCommandEvent&) {
-    Close(true);
-}
-
-// The setting is written even when the camera refuses the mode; the refusal leaves the handler
-// and is shown in a box.
+// The setting is written even when the camera refuses the mode; the refusal comes back as a box.
 void tresvik_frame::on_exposure_selected(wxCommandEvent& event) {
-    exposure_mode_ = event.GetString();
-    write_exposure_mode(*settings_, exposure_mode_);
-    if (!camera_)
-        return;
-    set_exposure_mode(camera_->handle(), narrow_text(exposure_mode_.ToStdWstring()));
-    log_info(wxString::Format("Exposure mode selected: %s", exposure_mode_));
-}
-
-void tresvik_frame::on_camera_selected(wxCommandEvent& event) {
-    camera_.reset();
-    select_camera(event.GetString());
-}
-
-void tresvik_frame::on_update_cameras(wxCommandEvent&) {
-    const wxString shown = camera_list_->GetValue();
-    camera_.reset();
-    update_camera_list();
-    camera_list_->Set(camera_descriptions_);
-    select_camera(shown);
-}
-
-// An enumeration that fails leaves the previous list in place.
-void tresvik_frame::update_camera_list() {
-    try {
-        cameras_ = enumerate_cameras(factory_);
-    } catch (const std::exception& e) {
-        log_error(e.what());
-        return;
-    }
-    log_info(wxString::Format("%u camera(s) detected", unsigned(cameras_.size())));
-    camera_descriptions_.clear();
-    for (const auto& [description, camera_id] : cameras_) {
-        camera_descriptions_.Add(wide_text(description));
-        log_info(readable_text(camera_id));
-    }
-}
-
-// A description no longer listed (the camera went between two updates) is passed over silently.
-void tresvik_frame::select_camera(const wxString& description) {
-    camera_list_->SetValue(description);
-    const auto entry = cameras_.find(narrow_text(description.ToStdWstring()));
-    if (entry == cameras_.end())
-        return;
-    try {
-        camera_ = std::make_shared<JAI_Camera>(factory_, entry->second);
-    } catch (const std::exception& e) {
-        log_error(e.what());
-        return;
-    }
-    log_info(wxString::Format("Active camera selected: %s", entry->second));
-}
-
-void tresvik_frame::select_preferred_camera() {
-    const std::string preferred =
-        preferred_description(cameras_, narrow_text(read_driver(*settings_).ToStdWstring()));
-    if (!preferred.empty())
-        select_camera(wide_text(preferred));
+    write_exposure_mode(*settings_, event.GetString());
+    recorder_->set_exposure_mode(event.GetString().ToStdWstring());
 }
 
 // Without the key nothing is scanned: the database list stays empty until the operator chooses.
@@ -261,48 +205,17 @@ void tresvik_frame::index_stored_write_path() {
     wxString root;
     if (!read_stored_write_path(*settings_, &root))
         return;
-    sessions_.set_root(narrow_text(root.ToStdWstring()));
+    sessions_.set_root(narrow(root));
     database_commands_->refresh();
 }
 
-// The telemetry socket is bound here: a failure leaves the constructor, and the program does not
-// start. The data service reports its own failure and the program goes on without it.
-void tresvik_frame::start_network_threads(const network_ports& ports) {
-    service_thread_ =
-        ports.data_service_from_settings
-            ? std::make_unique<service_thread>(this, sessions_, read_data_service_port(*settings_))
-            : std::make_unique<service_thread>(this, sessions_, any_free_port);
-    if (service_thread_->Run() != wxTHREAD_NO_ERROR)
-        service_thread_.reset();
-    telemetry_thread_ =
-        std::make_unique<telemetry_thread>(this, sessions_, read_side(*settings_), ports.telemetry);
-    if (telemetry_thread_->Run() != wxTHREAD_NO_ERROR)
-        telemetry_thread_.reset();
-}
-
-// Telemetry first, then the data service, whose connections end before anything they read goes.
-void tresvik_frame::stop_network_threads() {
-    stop_and_delete(telemetry_thread_);
-    stop_and_delete(service_thread_);
-}
-
-void tresvik_frame::on_update_ui(wxUpdateUIEvent& event) {
-    event.Enable(is_command_enabled(event.GetId(), current_command_state()));
-}
-
-// Geometry errors leave the handler and are shown in a box; no capture starts then.
 void tresvik_frame::on_capture(wxCommandEvent&) {
-    grab_mode_ = std::make_shared<continuous_grab>(this, *settings_, camera_->handle());
+    recorder_->start_capture(read_capture_settings(*settings_));
 }
 
 void tresvik_frame::on_capture_record(wxCommandEvent&) {
-    grab_mode_ =
-        std::make_shared<continuous_grab_write>(this, sessions_, *settings_, camera_->handle());
-}
-
-void tresvik_frame::on_stop(wxCommandEvent&) {
-    grab_mode_.reset();
-    database_commands_->refresh();
+    recorder_->start_recording(read_capture_settings(*settings_),
+                               read_recording_settings(*settings_));
 }
 
 void tresvik_frame::use_prompts(std::unique_ptr<operator_prompts> prompts) {
@@ -318,72 +231,52 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     if (!prompts_->run_modal(dialog))
         return;
     settings_->Flush();
-    sessions_.set_root(narrow_text(read_write_path(*settings_).ToStdWstring()));
+    sessions_.set_root(narrow(read_write_path(*settings_)));
     database_commands_->refresh();
 }
 
-void tresvik_frame::on_update_databases(wxCommandEvent&) {
-    database_commands_->refresh();
-}
-
-void tresvik_frame::on_view_database(wxCommandEvent&) {
-    database_commands_->view_selected();
-}
-
-void tresvik_frame::on_delete_database(wxCommandEvent&) {
-    database_commands_->delete_selected();
-}
-
-void tresvik_frame::on_replace_side(wxCommandEvent&) {
-    database_commands_->assign_side();
-}
-
-void tresvik_frame::on_replace_session_code(wxCommandEvent&) {
-    database_commands_->change_session_code();
-}
-
-// An event queued before Stop finds no capture and changes nothing.
+// An event queued before Stop finds no capture and changes nothing. Drawn only here, unscaled at
+// the top left; the panel repaints nothing by itself.
 void tresvik_frame::on_new_frame(wxThreadEvent& event) {
-    if (!grab_mode_)
-        return;
-    draw_live_image();
-    SetStatusText(event.GetString(), 1);
-}
-
-// Drawn only here, unscaled at the top left; the panel repaints nothing by itself.
-void tresvik_frame::draw_live_image() {
     cv::Mat grey;
-    grab_mode_->buffer().copy_out(grey);
-    if (grey.empty())
+    wxString overlay;
+    if (!recorder_->copy_live_frame(grey, overlay))
         return;
-    cv::Mat colour;
-    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
-    const wxImage image(colour.cols, colour.rows, colour.data, true);
-    wxClientDC dc(camera_panel_);
-    dc.DrawBitmap(wxBitmap(image), 0, 0);
-    dc.SetTextForeground(*wxGREEN);
-    dc.DrawText(grab_mode_->overlay_text(), 10, 10);
+    if (!grey.empty()) {
+        cv::Mat colour;
+        cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+        const wxImage image(colour.cols, colour.rows, colour.data, true);
+        wxClientDC dc(camera_panel_);
+        dc.DrawBitmap(wxBitmap(image), 0, 0);
+        dc.SetTextForeground(*wxGREEN);
+        dc.DrawText(overlay, 10, 10);
+    }
+    SetStatusText(report_text(event), 1);
 }
 
-void tresvik_frame::on_stream_stats(wxThreadEvent& event) {
-    SetStatusText(event.GetString(), 0);
+// The camera list as the recorder has it; "Остановить" refreshes the database list once the
+// capture has ended, so that the session just recorded is listed.
+void tresvik_frame::on_recorder_state(wxThreadEvent& event) {
+    const auto state = event.GetPayload<recorder_state>();
+    wxArrayString descriptions;
+    for (const std::wstring& description : state.cameras)
+        descriptions.Add(description);
+    if (descriptions != camera_list_->GetStrings())
+        camera_list_->Set(descriptions);
+    camera_list_->SetValue(state.shown_camera);
+    if (capturing_ && !state.capturing)
+        database_commands_->refresh();
+    capturing_ = state.capturing;
 }
 
-void tresvik_frame::on_record_status(wxThreadEvent& event) {
-    SetStatusText(event.GetString(), 2);
-}
-
-void tresvik_frame::on_log_error(wxThreadEvent& event) {
-    log_error(event.GetString());
-}
-
-void tresvik_frame::on_log_info(wxThreadEvent& event) {
-    log_info(event.GetString());
-}
-
-// The box a failed worker gets, shown here on the GUI thread, where windows may be made.
+// The boxes are shown here on the GUI thread, where windows may be made.
 void tresvik_frame::on_service_down(wxThreadEvent& event) {
     log_error(event.GetString());
-    if (failure_box_)
-        failure_box_();
+    if (worker_box_)
+        worker_box_();
+}
+
+void tresvik_frame::on_command_failed(wxThreadEvent& event) {
+    if (command_box_)
+        command_box_(event.GetString());
 }

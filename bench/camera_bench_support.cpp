@@ -19,7 +19,6 @@
 
 #include "camera/camera_access.h"
 #include "camera/gige_receive.h"
-#include "log/thread_events.h"
 
 using std::chrono::steady_clock;
 
@@ -54,21 +53,6 @@ void catch_stop_signals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-std::optional<stream_statistics> parse_statistics(const std::string& text) {
-    stream_statistics s;
-    unsigned long long values[5];
-    if (std::sscanf(text.c_str(), "delivered: %llu lost: %llu await: %llu corrupt: %llu fps: %llu",
-                    &values[0], &values[1], &values[2], &values[3], &values[4]) != 5)
-        return std::nullopt;
-    s.delivered = values[0];
-    s.lost = values[1];
-    s.await = values[2];
-    s.corrupt = values[3];
-    s.fps = values[4];
-    s.received = steady_clock::now();
-    return s;
-}
-
 bench_events::bench_events() {
     Bind(EVT_THREAD_STREAM_STATS, &bench_events::on_statistics, this);
     Bind(EVT_THREAD_LOG_ERROR, [this](wxThreadEvent& event) {
@@ -90,8 +74,8 @@ void bench_events::dispatch() {
 }
 
 void bench_events::on_statistics(wxThreadEvent& event) {
-    latest_ = parse_statistics(event.GetString().utf8_string());
-    if (!first_ && latest_ && latest_->delivered > 0)
+    latest_ = timed_statistics{event.GetPayload<stream_statistics>(), steady_clock::now()};
+    if (!first_ && latest_->delivered > 0)
         first_ = latest_;
 }
 

@@ -19,6 +19,7 @@
 
 #include "camera/jai_sdk.h"
 #include "harness/child_process.h"
+#include "log/thread_events.h"
 
 // Whether the only network interface is loopback, as inside scripts/isolated.sh. Camera discovery
 // broadcasts on every interface, so the benchmarks refuse to run anywhere else.
@@ -38,18 +39,10 @@ void catch_stop_signals();
 // turning an exception into a message and exit code 1.
 int camera_bench_main(int argc, char** argv, const char* name, int (*run)(int seconds));
 
-// The last counters the capture thread reported and when the benchmark received them.
-struct stream_statistics {
-    std::uint64_t delivered = 0;
-    std::uint64_t lost = 0;
-    std::uint64_t await = 0;
-    std::uint64_t corrupt = 0;
-    std::uint64_t fps = 0;
+// Counters the capture thread reported and when the benchmark received them.
+struct timed_statistics : stream_statistics {
     std::chrono::steady_clock::time_point received;
 };
-
-// Reads "delivered: D lost: L await: A corrupt: C fps: F"; nothing for any other text.
-std::optional<stream_statistics> parse_statistics(const std::string& text);
 
 // Stands in for the main window: receives the threads' events when dispatch() runs them, keeps the
 // first and the latest statistics with frames delivered, and prints error rows to stderr.
@@ -59,16 +52,16 @@ public:
     ~bench_events() override;
 
     void dispatch();
-    const std::optional<stream_statistics>& first_delivering() const { return first_; }
-    const std::optional<stream_statistics>& latest() const { return latest_; }
+    const std::optional<timed_statistics>& first_delivering() const { return first_; }
+    const std::optional<timed_statistics>& latest() const { return latest_; }
     std::uint64_t error_rows() const { return error_rows_; }
     std::uint64_t record_status_rows() const { return record_status_rows_; }
 
 private:
     void on_statistics(wxThreadEvent& event);
 
-    std::optional<stream_statistics> first_;
-    std::optional<stream_statistics> latest_;
+    std::optional<timed_statistics> first_;
+    std::optional<timed_statistics> latest_;
     std::uint64_t error_rows_ = 0;
     std::uint64_t record_status_rows_ = 0;
 };

@@ -6,10 +6,6 @@
 #include <cstdio>
 #include <exception>
 
-#include <wx/fileconf.h>
-#include <wx/init.h>
-#include <wx/sstream.h>
-
 #include "bench/camera_bench_support.h"
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
@@ -26,7 +22,7 @@ constexpr auto warm_up = 2s;
 
 // What the benchmark sees at one moment of the capture.
 struct sample {
-    stream_statistics statistics;
+    timed_statistics statistics;
     double capture_cpu = 0;             // the capture thread's CPU seconds so far
     std::optional<std::uint32_t> stamp; // the simulator's number of the newest frame
 };
@@ -48,9 +44,7 @@ sample take_sample(const bench_events& events, pid_t capture, frame_buffer& fram
 
 // The first sample is taken after the warm-up, the second at the end, both while capturing.
 capture_figures capture(bench_events& events, CAM_HANDLE camera, int seconds) {
-    wxStringInputStream no_settings("");
-    const wxFileConfig config(no_settings);
-    continuous_grab grab(&events, config, camera);
+    continuous_grab grab(&events, capture_settings{}, camera);
     dispatch_for(events, warm_up);
     const std::vector<pid_t> threads = threads_named("capture");
     if (threads.size() != 1 || !events.latest())
@@ -71,7 +65,7 @@ double simulator_rate(const capture_figures& f, double wall) {
 }
 
 void print(const capture_figures& f) {
-    const stream_statistics& last = f.end.statistics;
+    const timed_statistics& last = f.end.statistics;
     const double wall =
         std::chrono::duration<double>(last.received - f.start.statistics.received).count();
     const double fps = static_cast<double>(last.delivered - f.start.statistics.delivered) / wall;

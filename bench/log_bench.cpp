@@ -1,4 +1,4 @@
-// Event log cost as the log grows, and start-up time of the main window.
+// Event log cost as the log grows.
 //
 // Prints the time to write rows 1-100 and rows 9,901-10,000 through the row writers into a real
 // log pane (pane and file), their ratio, the cost of bringing the pane up to date at both sizes,
@@ -15,7 +15,6 @@
 #include <wx/frame.h>
 #include <wx/init.h>
 
-#include "app/tresvik_frame.h"
 #include "harness/child_process.h"
 #include "log/log_viewer.h"
 
@@ -109,20 +108,12 @@ void bench_naive(wxFrame* frame) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const auto process_start = clock_type::now();
     const std::string home = make_home();
     if (argc == 3 && std::string(argv[1]) == "--hold")
         hold_seconds = std::atoi(argv[2]);
     wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv))
         return 2;
-    auto* window = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры",
-                                     wxDefaultPosition, wxDefaultSize);
-    window->Show();
-    wxTheApp->Yield();
-    std::printf("start-up to a shown main window: %.1f ms\n", ms_since(process_start));
-    delete window;
-
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(1200, 800));
     frame->Show();
     bench_pane(frame);

@@ -13,14 +13,12 @@
 #include <filesystem>
 
 #include <opencv2/imgcodecs.hpp>
-#include <wx/fileconf.h>
-#include <wx/init.h>
-#include <wx/sstream.h>
 
 #include "bench/camera_bench_support.h"
 #include "bench/session_bench_support.h"
 #include "camera/camera_access.h"
 #include "camera/recording_grab.h"
+#include "recording/recording_step.h"
 #include "recording/session_store.h"
 #include "tools/camsim/frame_stamp.h"
 
@@ -52,10 +50,8 @@ peers::peers()
         throw std::runtime_error("a simulator did not start");
 }
 
-wxString recording_settings(const peers& p, const std::string& write_path) {
-    return wxString::FromUTF8("dpp_port=" + p.pty + "\ncoordinate_server_address=127.0.0.1\n" +
-                              "coordinate_server_port=" + p.coordinate_port +
-                              "\nwrite_path=" + write_path + "\n");
+recording_settings settings_of(const peers& p, const std::string& write_path) {
+    return {p.pty, "127.0.0.1", p.coordinate_port, write_path, "левый"};
 }
 
 struct recording_figures {
@@ -86,10 +82,10 @@ std::pair<double, double> recorder_cpu() {
 }
 
 // Recording starts with the first record status row; the end is read before the writer stops.
-recording_figures record(bench_events& events, const wxConfigBase& config, CAM_HANDLE camera,
-                         const peers& p, int seconds) {
+recording_figures record(bench_events& events, const recording_settings& settings,
+                         CAM_HANDLE camera, const peers& p, int seconds) {
     session_store sessions;
-    continuous_grab_write grab(&events, sessions, config, camera);
+    continuous_grab_write grab(&events, sessions, capture_settings{}, settings, camera);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (events.record_status_rows() == 0 && !stop_requested &&
            std::chrono::steady_clock::now() < deadline)
@@ -217,11 +213,10 @@ int run(int seconds) {
     peers p;
     factory_guard factory{open_factory()};
     const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
-    wxStringInputStream text(recording_settings(p, write_path));
-    const wxFileConfig config(text);
     bench_events events;
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
-    const recording_figures recorded = record(events, config, camera.handle(), p, seconds);
+    const recording_figures recorded =
+        record(events, settings_of(p, write_path), camera.handle(), p, seconds);
     events.dispatch();
     const stored_figures stored = check_sessions(write_path);
     print(recorded, stored, bare_jpeg_seconds(recorded.last_frame));

@@ -5,11 +5,12 @@
 
 #include "camera/jai_sdk.h"
 
-// Finding, describing and opening cameras, and setting their exposure mode. GUI thread only; the
-// factory handle never leaves it.
+// Finding, describing and opening cameras, and setting their exposure mode. Each may wait for a
+// camera on the network, so only the recorder's own thread calls them, one at a time; the factory
+// handle never leaves it.
 
-// One open camera. Closed when the object goes; the main window shares it with the capture
-// thread of a running capture, which never outlives it.
+// One open camera. Closed when the object goes; the recorder shares it with the capture thread of
+// a running capture, which never outlives it.
 class JAI_Camera {
 public:
     // Throws std::runtime_error("Error opening camera.").

@@ -5,7 +5,6 @@
 
 #include "camera/gige_receive.h"
 #include "log/thread_events.h"
-#include "settings/settings.h"
 
 namespace {
 constexpr std::uint32_t wait_timeout_ms = 1000;
@@ -23,10 +22,10 @@ std::uint32_t stream_buffer_size(CAM_HANDLE camera, std::int64_t frame_bytes) {
 }
 } // namespace
 
-capture_thread::capture_thread(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+capture_thread::capture_thread(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
                                frame_buffer& buffer, seconds_clock clock)
     : wxThread(wxTHREAD_JOINABLE), owner_(owner), camera_(camera), buffer_(buffer),
-      rotate_(read_rotate180(config)), clock_(std::move(clock)), stream_(camera, exit_mutex_) {}
+      rotate_(rotate180), clock_(std::move(clock)), stream_(camera, exit_mutex_) {}
 
 capture_thread::~capture_thread() = default;
 
@@ -119,11 +118,8 @@ void capture_thread::handle_frame(std::uint64_t& frames) {
     if (image.pImageBuffer)
         buffer_.store(image.pImageBuffer, stream_.buffer_size(), image.iTimeStamp, image.iPaddingX);
     if (++frames % 10 == 0)
-        post(EVT_THREAD_NEW_FRAME,
-             wxString::Format("timestamp: %llu missing packets: %u queued buffers: %u",
-                              static_cast<unsigned long long>(image.iTimeStamp),
-                              static_cast<unsigned>(image.iMissingPackets),
-                              static_cast<unsigned>(image.iQueuedBuffers)));
+        post_report(owner_, EVT_THREAD_NEW_FRAME,
+                    frame_notice{image.iTimeStamp, image.iMissingPackets, image.iQueuedBuffers});
     stream_.requeue(*delivered);
 }
 
@@ -151,18 +147,14 @@ J_tIMAGE_INFO capture_thread::read_image_info(BUF_HANDLE buffer) {
 }
 
 void capture_thread::post_statistics() {
-    const std::uint64_t delivered = stream_.stream_info(STREAM_INFO_NUM_DELIVERED);
-    const std::uint64_t lost = stream_.stream_info(STREAM_INFO_NUM_UNDERRUN);
-    const std::uint64_t await = stream_.stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY);
-    const std::uint64_t corrupt = stream_.stream_info(STREAM_INFO_NUM_CORRUPT);
+    stream_statistics s;
+    s.delivered = stream_.stream_info(STREAM_INFO_NUM_DELIVERED);
+    s.lost = stream_.stream_info(STREAM_INFO_NUM_UNDERRUN);
+    s.await = stream_.stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY);
+    s.corrupt = stream_.stream_info(STREAM_INFO_NUM_CORRUPT);
     const std::int64_t elapsed = clock_() - start_time_;
-    const std::uint64_t fps = elapsed > 0 ? delivered / static_cast<std::uint64_t>(elapsed) : 0;
-    post(EVT_THREAD_STREAM_STATS,
-         wxString::Format(
-             "delivered: %llu lost: %llu await: %llu corrupt: %llu fps: %llu",
-             static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(lost),
-             static_cast<unsigned long long>(await), static_cast<unsigned long long>(corrupt),
-             static_cast<unsigned long long>(fps)));
+    s.fps = elapsed > 0 ? s.delivered / static_cast<std::uint64_t>(elapsed) : 0;
+    post_report(owner_, EVT_THREAD_STREAM_STATS, s);
 }
 
 void capture_thread::post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {

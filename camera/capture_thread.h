@@ -10,19 +10,18 @@
 #include "camera/grab_modes.h"
 
 // Receives the camera's frames through the data stream and keeps the newest in the frame buffer.
-// Joinable; made, run, stopped (request_exit, Wait) and deleted by its grab mode on the GUI thread.
-// It talks to the owner only through queued thread events: a frame line every 10th frame, a
-// statistics line after every frame and every one-second time-out, log rows for errors and for its
-// end. However it ends, it releases what it set up (acquisition, event, condition, stream,
+// Joinable; made, run, stopped (request_exit, Wait) and deleted by its grab mode on the recorder's
+// thread. It talks to the owner only through queued thread events: a frame notice every 10th
+// frame, statistics after every frame and every one-second time-out, log rows for errors and for
+// its end. However it ends, it releases what it set up (acquisition, event, condition, stream,
 // buffers), so the camera can be captured again.
 class capture_thread : public wxThread {
 public:
     static constexpr int buffer_count = 20;
 
-    // Neither the camera nor the frame buffer is owned; both outlive the thread. The rotation
-    // setting is read here, on the GUI thread.
-    capture_thread(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
-                   frame_buffer& buffer, seconds_clock clock = system_seconds);
+    // Neither the camera nor the frame buffer is owned; both outlive the thread.
+    capture_thread(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera, frame_buffer& buffer,
+                   seconds_clock clock = system_seconds);
     ~capture_thread() override;
 
     // Any thread, any moment: the pending or next wait returns at once; a request made before the
@@ -47,7 +46,7 @@ private:
     const bool rotate_;
     std::int64_t start_time_ = 0;
     const seconds_clock clock_;
-    // Hands the exit request over from the GUI thread; also keeps J_Event_ExitCondition off a
+    // Hands the exit request over from the stopping thread; also keeps J_Event_ExitCondition off a
     // condition that is being closed. Declared before the stream, which publishes its condition
     // under it.
     std::mutex exit_mutex_;

@@ -3,12 +3,11 @@
 #include <stdexcept>
 
 #include "camera/capture_thread.h"
-#include "settings/settings.h"
 
-capture_session::capture_session(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+capture_session::capture_session(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
                                  seconds_clock clock)
-    : buffer_(camera),
-      thread_(std::make_unique<capture_thread>(owner, config, camera, buffer_, std::move(clock))) {
+    : buffer_(camera), thread_(std::make_unique<capture_thread>(owner, rotate180, camera, buffer_,
+                                                                std::move(clock))) {
     if (thread_->Create() != wxTHREAD_NO_ERROR)
         throw std::runtime_error("Error starting capture thread");
     thread_->SetPriority(wxPRIORITY_MAX);
@@ -21,6 +20,6 @@ capture_session::~capture_session() {
     thread_->Wait();
 }
 
-continuous_grab::continuous_grab(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
-                                 seconds_clock clock)
-    : capture_(owner, config, camera, std::move(clock)), overlay_(read_side(config)) {}
+continuous_grab::continuous_grab(wxEvtHandler* owner, const capture_settings& settings,
+                                 CAM_HANDLE camera, seconds_clock clock)
+    : capture_(owner, settings.rotate180, camera, std::move(clock)), overlay_(settings.side) {}

@@ -5,9 +5,9 @@
 #include <functional>
 #include <memory>
 #include <shared_mutex>
+#include <string>
 
 #include <opencv2/core.hpp>
-#include <wx/config.h>
 #include <wx/event.h>
 #include <wx/string.h>
 
@@ -74,7 +74,14 @@ public:
 using seconds_clock = std::function<std::int64_t()>;
 std::int64_t system_seconds();
 
-// A grab mode as the main window sees it. Every mode is driven from the GUI thread.
+// What a capture takes from the settings; read by the window, handed over as values.
+struct capture_settings {
+    std::wstring side; // drawn over the live view
+    bool rotate180 = false;
+};
+
+// A grab mode as the recorder holds it. Every mode is made and destroyed on the recorder's
+// thread; the live image reads the buffer and the overlay from the GUI thread meanwhile.
 class frame_source {
 public:
     virtual ~frame_source() = default;
@@ -84,15 +91,15 @@ public:
 };
 
 // The capture part every grab mode shares: the frame buffer made from the open camera and the
-// capture thread filling it, started at the highest priority. Made and destroyed on the GUI thread;
-// the camera must stay open for its whole life. The destructor asks the thread to exit (safe at any
-// moment, even before the thread has its condition), waits for it, deletes it, and then the frame
-// buffer goes, so no reader outlives the writer's stop. A recording mode holds one of these before
-// its write thread, so that the write thread (declared later) is destroyed first.
+// capture thread filling it, started at the highest priority. The camera must stay open for its
+// whole life. The destructor asks the thread to exit (safe at any moment, even before the thread
+// has its condition), waits for it, deletes it, and then the frame buffer goes, so no reader
+// outlives the writer's stop. A recording mode holds one of these before its write thread, so that
+// the write thread (declared later) is destroyed first.
 class capture_session {
 public:
     // Throws the geometry errors, or std::runtime_error("Error starting capture thread").
-    capture_session(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+    capture_session(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
                     seconds_clock clock = system_seconds);
     ~capture_session();
     capture_session(const capture_session&) = delete;
@@ -108,8 +115,8 @@ private:
 // Live view: captures until destroyed and shows the configured side over the image.
 class continuous_grab : public frame_source {
 public:
-    // owner receives the capture thread's events; the side is read now, the rotation by the thread.
-    continuous_grab(wxEvtHandler* owner, const wxConfigBase& config, CAM_HANDLE camera,
+    // owner receives the capture thread's events.
+    continuous_grab(wxEvtHandler* owner, const capture_settings& settings, CAM_HANDLE camera,
                     seconds_clock clock = system_seconds);
 
     frame_buffer& buffer() override { return capture_.buffer(); }

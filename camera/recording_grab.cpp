@@ -5,11 +5,12 @@
 #include "recording/write_thread.h"
 
 continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, session_store& sessions,
-                                             const wxConfigBase& config, CAM_HANDLE camera,
+                                             const capture_settings& capture,
+                                             const recording_settings& recording, CAM_HANDLE camera,
                                              seconds_clock clock)
-    : capture_(owner, config, camera, std::move(clock)) {
+    : capture_(owner, capture.rotate180, camera, std::move(clock)) {
     frame_buffer& frames = capture_.buffer();
-    writer_ = std::make_unique<write_thread>(owner, sessions, config,
+    writer_ = std::make_unique<write_thread>(owner, sessions, recording,
                                              [&frames](cv::Mat& image, std::uint64_t known) {
                                                  return frames.copy_out_if_new(image, known);
                                              });

@@ -60,8 +60,7 @@ void odometer_port::handle_bytes(std::size_t count) {
 // The decoder keeps what it had: bytes of a packet cut by the loss simply match nothing.
 void odometer_port::lose_line() {
     log_.error("Error reading serial serial_port.");
-    post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
-                      L"ДПП: нет связи с портом " + readable_text(path_));
+    post_report(owner_, EVT_THREAD_RECORD_STATUS, record_status{0, 0, 0, path_});
     boost::system::error_code ignored;
     port_.close(ignored);
     reopen_later();

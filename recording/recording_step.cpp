@@ -46,9 +46,8 @@ void recording_step::handle_dpp(std::uint32_t value, int kind) {
         log_.error(readable_text(e.what()), "session database");
         give_up_session();
     }
-    post_thread_event(owner_, EVT_THREAD_RECORD_STATUS,
-                      wxString::Format(L"ДПП[%d]: %u Записано кадров: %llu", kind, value,
-                                       static_cast<unsigned long long>(session_.frames_written())));
+    post_report(owner_, EVT_THREAD_RECORD_STATUS,
+                record_status{kind, value, session_.frames_written(), {}});
 }
 
 void recording_step::record(std::uint32_t value) {

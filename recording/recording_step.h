@@ -12,6 +12,16 @@
 #include "log/thread_events.h"
 #include "recording/session_store.h"
 
+// What recording takes from the settings, as their narrow texts: read on the GUI thread, handed to
+// the write thread as values.
+struct recording_settings {
+    std::string dpp_port; // "COM1", a device path or a device name (serial_device_path)
+    std::string server_address;
+    std::string server_port;
+    std::string write_path;
+    std::string side;
+};
+
 // Returns the newest camera frame's timestamp and copies the frame into the image, unless the
 // timestamp equals `known`: the image is then left as it is, as the recorder asks on every count,
 // far more often than frames arrive. The copy is taken under the frame's shared lock and owned by

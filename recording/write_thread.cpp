@@ -9,28 +9,20 @@
 #include "recording/coordinate_client.h"
 #include "recording/odometer_port.h"
 #include "recording/serial_line.h"
-#include "settings/settings.h"
 
 namespace {
-std::string narrow(const wxString& text) {
-    return narrow_text(text.ToStdWstring());
-}
-
 void post_error(wxEvtHandler* owner, const char* text) {
     post_thread_event(owner, EVT_THREAD_LOG_ERROR, readable_text(text));
 }
 } // namespace
 
-write_thread::write_thread(wxEvtHandler* owner, session_store& sessions, const wxConfigBase& config,
-                           frame_snapshot source)
+write_thread::write_thread(wxEvtHandler* owner, session_store& sessions,
+                           const recording_settings& settings, frame_snapshot source)
     : wxThread(wxTHREAD_JOINABLE), owner_(owner), session_(sessions.current_session()),
-      port_path_(serial_device_path(narrow(read_dpp_port(config)))),
-      server_address_(narrow(read_coordinate_server_address(config))),
-      server_port_(narrow(read_coordinate_server_port(config))),
-      write_path_(narrow(read_write_path(config))), side_(narrow(read_side(config))),
-      source_(std::move(source)) {
+      settings_(settings), source_(std::move(source)) {
+    settings_.dpp_port = serial_device_path(settings.dpp_port);
     std::error_code ignored; // a folder that cannot be made fails the first session's open
-    std::filesystem::create_directories(write_path_, ignored);
+    std::filesystem::create_directories(settings_.write_path, ignored);
 }
 
 write_thread::~write_thread() = default;
@@ -43,11 +35,11 @@ void write_thread::stop() {
 // the data service) takes a dead recorder for a recording one.
 wxThread::ExitCode write_thread::Entry() {
     wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
-    recording_step step(owner_, session_, write_path_, source_);
+    recording_step step(owner_, session_, settings_.write_path, source_);
     auto port = std::make_shared<odometer_port>(
         events_, owner_, [&step](std::uint32_t value, int kind) { step.handle_dpp(value, kind); });
-    auto client = std::make_shared<coordinate_client>(events_, owner_, session_, server_address_,
-                                                      server_port_, side_);
+    auto client = std::make_shared<coordinate_client>(
+        events_, owner_, session_, settings_.server_address, settings_.server_port, settings_.side);
     ExitCode result = 0;
     try {
         serve(port, client);
@@ -65,9 +57,9 @@ wxThread::ExitCode write_thread::Entry() {
 
 void write_thread::serve(const std::shared_ptr<odometer_port>& port,
                          const std::shared_ptr<coordinate_client>& client) {
-    port->open(port_path_);
+    port->open(settings_.dpp_port);
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
-                      L"Последовательный порт: " + readable_text(port_path_));
+                      L"Последовательный порт: " + readable_text(settings_.dpp_port));
     port->start_reading();
     client->start();
     events_.run();

@@ -4,7 +4,6 @@
 #include <string>
 
 #include <boost/asio/io_context.hpp>
-#include <wx/config.h>
 #include <wx/event.h>
 #include <wx/thread.h>
 
@@ -17,13 +16,13 @@ class coordinate_client;
 // into the store's current session, and the coordinate server client, which names and closes
 // sessions. Once the port has opened, failing peers (the line, the server, the disk) are reported
 // and retried while the loop runs on; only a port that cannot be opened at the start ends it.
-// Joinable; the GUI thread makes it, calls Run(), later stop() and Wait(), and deletes it. Only the
+// Joinable; its grab mode makes it, calls Run(), later stop() and Wait(), and deletes it. Only the
 // event loop's thread touches the port, the client and the session's writes.
 class write_thread : public wxThread {
 public:
-    // Reads the five recording settings once, here, and creates the write path when missing. The
-    // owner receives the thread's events; it and the store must outlive the thread.
-    write_thread(wxEvtHandler* owner, session_store& sessions, const wxConfigBase& config,
+    // Creates the write path when missing. The owner receives the thread's events; it and the
+    // store must outlive the thread.
+    write_thread(wxEvtHandler* owner, session_store& sessions, const recording_settings& settings,
                  frame_snapshot source);
     ~write_thread() override;
 
@@ -41,11 +40,7 @@ private:
 
     wxEvtHandler* owner_;
     session_writer& session_;
-    std::string port_path_;
-    std::string server_address_;
-    std::string server_port_;
-    std::string write_path_;
-    std::string side_;
+    recording_settings settings_; // its dpp_port as the device path
     frame_snapshot source_;
     boost::asio::io_context events_;
 };

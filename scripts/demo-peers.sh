@@ -60,7 +60,12 @@ demo_record() {
     window=$(xdotool search --name "Подвагонные камеры" 2>/dev/null | head -n1) && [ -n "$window" ] && break
     sleep 0.2
   done
-  sleep 2
+  # The window shows before the camera is found; the capture commands wait for it.
+  for _ in $(seq 100); do
+    grep -qs "Active camera selected" "$(ls -t "$demo"/home/Velmora3/log/tresvik*.html 2>/dev/null | head -n1)" && break
+    sleep 0.2
+  done
+  sleep 1
   [ -n "$window" ] && xdotool windowactivate --sync "$window" 2>/dev/null || true
   xdotool key F10 Right Down Down Return
 }

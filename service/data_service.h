@@ -40,7 +40,7 @@ inline constexpr std::uint16_t any_free_port = 0;
 // request holds up no other client; each connection still gets one response per request, in
 // order.
 //
-// Joinable; the main window makes it, calls Run(), and at shutdown stop(), Wait() and deletes it.
+// Joinable; the recorder makes it, calls Run(), and at shutdown stop(), Wait() and deletes it.
 // A port that cannot be taken is reported to the owner as EVT_THREAD_SERVICE_DOWN and the thread
 // ends; the rest of the program goes on without the service.
 class service_thread : public wxThread {
@@ -56,8 +56,8 @@ public:
                    const service_options& options = {});
     ~service_thread() override;
 
-    // GUI thread, once, before Wait(): ends every connection and waits for the workers, so that
-    // nothing touches the store or the owner afterwards.
+    // The thread that made it, once, before Wait(): ends every connection and waits for the
+    // workers, so that nothing touches the store or the owner afterwards.
     void stop();
 
     // The port listened on, once listening; 0 before and when the service could not start.

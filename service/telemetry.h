@@ -17,7 +17,7 @@ class telemetry_responder;
 // small XML command and answered to its sender with the side this subsystem films and whether
 // it records (service/telemetry_reply.h). It sends nothing by itself. Runs its own event loop.
 //
-// Joinable; the main window makes it, calls Run(), and at shutdown stop(), Wait() and deletes it.
+// Joinable; the recorder makes it, calls Run(), and at shutdown stop(), Wait() and deletes it.
 class telemetry_thread : public wxThread {
 public:
     // Opens the socket on 0.0.0.0 and the port (0: any free one, for tests) now, on the calling

@@ -38,13 +38,25 @@ const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
 struct frame_fixture : testing::Test {
     temp_home home;
     const bool no_cameras = (fake_sdk::reset(), true); // before the window looks for cameras
+    std::vector<std::string> boxes;                    // texts of failed camera commands
     tresvik_frame* frame = make_frame();
 
-    static tresvik_frame* make_frame(network_ports ports = {0, false}) {
-        return new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры", wxDefaultPosition,
-                                 wxDefaultSize, ports);
+    tresvik_frame* make_frame(network_ports ports = {0, false}) {
+        auto* made = new tresvik_frame(nullptr, id_main_window, L"Подвагонные камеры",
+                                       wxDefaultPosition, wxDefaultSize, ports);
+        made->show_failures_with(
+            nullptr, [this](const wxString& text) { boxes.push_back(text.ToStdString()); });
+        return made;
     }
     ~frame_fixture() override { delete frame; }
+    // Until the recorder has run every command and the window has its reports.
+    void settle() {
+        ASSERT_TRUE(eventually([&] {
+            wxTheApp->ProcessPendingEvents();
+            return !frame->current_command_state().recorder_busy;
+        }));
+        wxTheApp->ProcessPendingEvents();
+    }
 
     // What the window's log pane received: what it wrote to the log file.
     std::string log_text() const {
@@ -52,8 +64,9 @@ struct frame_fixture : testing::Test {
         return pane->received_text().ToStdString();
     }
     std::string settings_path() const { return home.path() + "/Velmora3/config/.tresvik"; }
-    void post(const wxEventTypeTag<wxThreadEvent>& type, const wxString& text) {
-        post_thread_event(frame, type, text);
+    template <typename Value>
+    void post(const wxEventTypeTag<wxThreadEvent>& type, const Value& value) {
+        post_report(frame, type, value);
         wxTheApp->ProcessPendingEvents();
     }
     wxString status(int field) const { return frame->GetStatusBar()->GetStatusText(field); }
@@ -70,6 +83,7 @@ struct frame_fixture : testing::Test {
         camera = fake_sdk::add_camera(
             {"TL=>GevTL , INT=>SD , DEV=>cam1", "GO-5000M", "127.0.0.1", 64, 48});
         frame = make_frame(ports);
+        settle();
     }
     fake_sdk::fake_camera camera{""};
     // A control on the toolbar, else the menu item; a tool of the same id must agree.
@@ -103,19 +117,22 @@ struct frame_fixture : testing::Test {
 // window, and nothing is written to the settings. Other thread events: the commands' test.
 TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
     frame->SetStatusText("before", 1);
-    post(EVT_THREAD_NEW_FRAME, "timestamp: 1 missing packets: 0 queued buffers: 19");
+    post(EVT_THREAD_NEW_FRAME, frame_notice{1, 0, 19});
     EXPECT_EQ(status(1), "before");
-    post(EVT_THREAD_RECORD_STATUS, L"ДПП[7]: 10000 Записано кадров: 1");
+    post(EVT_THREAD_RECORD_STATUS, record_status{7, 10000, 1, {}});
     EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
-    post(EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    post_thread_event(frame, EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
+    settle();
     const std::string text = log_text();
     EXPECT_FALSE(std::filesystem::is_empty(home.path() + "/Velmora3/log"));
     EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
     size_t at = 0;
     for (const std::string& row :
-         {std::string("Начало работы. Версия: 650"), "OpenCV " + cv::getVersionString(),
+         {std::string("Начало работы. Версия: 650"), std::string("JAI fake camera layer"),
+          "OpenCV " + cv::getVersionString(),
           wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
-          "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен")})
+          "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен"),
+          std::string("0 camera(s) detected")})
         EXPECT_NE(at = text.find("<font color='blue'>" + row, at), std::string::npos) << row;
     command(id_exit);
     EXPECT_TRUE(frame->IsBeingDeleted() || wxPendingDelete.Member(frame));
@@ -125,31 +142,33 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
 }
 
 // Columns: no camera and no session listed; a camera and the session listed (the write path set
-// in the options is indexed at start-up, the stored side is in its row); the session selected;
-// capturing. The ruler set in the options reaches the viewer, which takes over a session the data
-// service holds open (a client fetched a frame). A session recorded meanwhile shows once the
-// capture stops; a folder that is no session is one row at start-up. Another program on the data
-// service's port costs the service, and nothing else.
-// An update reopens the camera still listed; an enumeration that fails leaves the list as it was.
-// The exposure mode setting is written even when the camera refuses the mode, and shown at the
-// next start.
+// in the options is indexed at start-up, the stored side is in its row); the session selected; a
+// capture starting, held inside the camera layer while the window goes on answering; capturing.
+// The ruler set in the options reaches the viewer, which takes over a session the data service
+// holds open (a client fetched a frame). A session recorded meanwhile shows once the capture has
+// stopped; a folder that is no session is one row at start-up. Another program on the data
+// service's port costs the service, and nothing else. An update reopens the camera still listed;
+// an enumeration that fails leaves the list as it was. A camera that refuses the exposure mode or
+// gives no geometry fails the command with its box; the setting is written all the same, and
+// shown at the next start.
 TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and_the_capture) {
     const struct {
         int id;
-        std::array<bool, 4> on;
+        std::array<bool, 5> on;
     } table[] = {
-        {id_options, {1, 1, 1, 0}},       {id_exit, {1, 1, 1, 1}},
-        {id_capture, {0, 1, 1, 0}},       {id_capture_record, {0, 1, 1, 0}},
-        {id_stop, {0, 0, 0, 1}},          {id_update_cameras, {1, 1, 1, 0}},
-        {id_camera_list, {1, 1, 1, 0}},   {id_update_databases, {1, 1, 1, 0}},
-        {id_view_database, {0, 0, 1, 0}}, {id_delete_database, {0, 0, 1, 0}},
-        {id_replace_side, {1, 1, 1, 1}},  {id_replace_session_code, {1, 1, 1, 1}},
-        {id_exposure_list, {1, 1, 1, 1}},
+        {id_options, {1, 1, 1, 1, 0}},       {id_exit, {1, 1, 1, 1, 1}},
+        {id_capture, {0, 1, 1, 0, 0}},       {id_capture_record, {0, 1, 1, 0, 0}},
+        {id_stop, {0, 0, 0, 0, 1}},          {id_update_cameras, {1, 1, 1, 0, 0}},
+        {id_camera_list, {1, 1, 1, 0, 0}},   {id_update_databases, {1, 1, 1, 1, 0}},
+        {id_view_database, {0, 0, 1, 1, 0}}, {id_delete_database, {0, 0, 1, 1, 0}},
+        {id_replace_side, {1, 1, 1, 1, 1}},  {id_replace_session_code, {1, 1, 1, 1, 1}},
+        {id_exposure_list, {1, 1, 1, 1, 1}},
     };
     const auto check = [&](int column) {
         for (const auto& row : table)
             EXPECT_EQ(enabled(row.id), row.on[column]) << row.id << " in column " << column;
     };
+    settle();
     check(0);
     using namespace boost::asio;
     io_context events;
@@ -196,9 +215,11 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     auto* cameras = wxDynamicCast(frame->FindWindow(id_camera_list), wxComboBox);
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
     command(id_update_cameras);
+    settle();
     EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
     fake_sdk::fail("J_Factory_GetNumOfCameras");
     command(id_update_cameras);
+    settle();
     EXPECT_THAT(log_text(), HasSubstr("'red'>Error getting number of cameras."));
     EXPECT_EQ(cameras->GetCount(), 1u);
     EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
@@ -220,8 +241,15 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     ASSERT_TRUE(frame->sessions().read_indexed_frame(L"A7 : 12", 7));
     command(id_view_database);
     EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
+    const std::string width = "J_Camera_GetValueInt64 Width";
+    const std::size_t widths = fake_sdk::count_calls(width);
+    fake_sdk::hold(width);
     command(id_capture);
+    ASSERT_TRUE(eventually([&] { return fake_sdk::count_calls(width) > widths; }));
     check(3);
+    fake_sdk::release_hold();
+    settle();
+    check(4);
     ASSERT_TRUE(eventually([&] { return camera.acquiring() && camera.queued_buffers() == 20; }));
     for (std::uint64_t t = 1; t <= 10; ++t)
         ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
@@ -232,16 +260,24 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     EXPECT_TRUE(status(0).StartsWith("delivered: "));
     write_raw_session(root.path() + "/b", {{"version", "1"}});
     command(id_stop);
+    EXPECT_EQ(list->GetItemCount(), 1) << "refreshed once the capture has stopped";
+    settle();
     EXPECT_EQ(list->GetItemCount(), 2);
     EXPECT_FALSE(enabled(id_stop));
     EXPECT_TRUE(log_shows("'blue'>Condition wait exit"));
     EXPECT_FALSE(camera.acquiring());
     command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset2");
+    settle();
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
     EXPECT_THAT(log_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
     fake_sdk::fail("J_Camera_SetValueString ExposureMode");
-    EXPECT_THROW(command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5"),
-                 std::runtime_error);
+    command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5");
+    fake_sdk::fail(width);
+    command(id_capture);
+    settle();
+    EXPECT_EQ(boxes, (std::vector<std::string>{"Error setting exposure mode.",
+                                               "Error getting frame width."}));
+    check(2);
     EXPECT_THAT(read_file(settings_path()), Not(HasSubstr("exposure")))
         << "written when the window goes";
     reopen();

@@ -7,8 +7,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <wx/fileconf.h>
-#include <wx/sstream.h>
 
 #include "camera/capture_thread.h"
 #include "camera/gige_receive.h"
@@ -60,7 +58,6 @@ protected:
         fake_sdk::reset();
         ASSERT_EQ(J_Factory_Open("", &factory_), J_ST_SUCCESS);
         open_camera({"INT=>SD::cam0"});
-        read_settings("");
     }
 
     void TearDown() override {
@@ -77,14 +74,9 @@ protected:
         ASSERT_EQ(J_Camera_Open(factory_, setup.id.c_str(), &handle_, 0), J_ST_SUCCESS);
     }
 
-    void read_settings(const char* text) {
-        wxStringInputStream input(wxString::FromUTF8(text));
-        config_ = std::make_unique<wxFileConfig>(input);
-    }
-
     void start() {
         grab_.reset();
-        grab_ = std::make_unique<continuous_grab>(&events_, *config_, handle_,
+        grab_ = std::make_unique<continuous_grab>(&events_, settings_, handle_,
                                                   [this] { return now_.load(); });
     }
 
@@ -120,7 +112,7 @@ protected:
     FACTORY_HANDLE factory_ = nullptr;
     CAM_HANDLE handle_ = nullptr;
     fake_sdk::fake_camera camera_{""};
-    std::unique_ptr<wxFileConfig> config_;
+    capture_settings settings_;
     std::atomic<std::int64_t> now_{1000};
     event_recorder events_;
     std::unique_ptr<continuous_grab> grab_;
@@ -181,23 +173,21 @@ TEST_F(capture_test, frames_and_time_outs_post_their_lines_and_a_stop_frees_bloc
 
 // Each frame: 8 x 4 pixels. The wide camera's pixels are little-endian 16-bit, the high byte
 // kept, turned by pixel; the padded one adds 4 bytes to each line of 8 pixels, and 8 of chunk data.
-// The overlay is the side read when the mode is made, by default the left.
-TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side_at_the_start) {
-    read_settings("rotate180=1\nside=правый\n");
+// The overlay is the side.
+TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side) {
+    settings_ = {L"правый", true};
     open_camera({"INT=>SD::wide", "", "", 8, 4, J_GVSP_PIX_MONO16});
     ASSERT_TRUE(started());
-    config_->Write("side", "левый");
     EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
     deliver(ramp(64, 0), 1);
     EXPECT_EQ(image(), ramp(32, 63, -2));
-    read_settings("");
+    settings_ = {};
     open_camera({"INT=>SD::padded", "", "", 8, 4, J_GVSP_PIX_MONO8, 4});
     camera_.set_int("PayloadSize", 56);
     ASSERT_TRUE(started());
     std::vector<std::uint8_t> frame = ramp(56, 0);
     deliver(frame, 1);
     EXPECT_EQ(image(), pixels_of(cv::Mat(4, 12, CV_8UC1, frame.data()).colRange(0, 8).clone()));
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "левый");
 }
 
 TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
@@ -266,7 +256,7 @@ TEST_F(capture_test, an_exit_requested_during_set_up_ends_the_thread) {
         const std::size_t waited = fake_sdk::count_calls(wait_call),
                           made = fake_sdk::count_calls(call);
         frame_buffer buffer(handle_);
-        capture_thread thread(&events_, *config_, handle_, buffer, [] { return std::int64_t{0}; });
+        capture_thread thread(&events_, false, handle_, buffer, [] { return std::int64_t{0}; });
         fake_sdk::hold(call);
         ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
         ASSERT_TRUE(eventually([&] { return fake_sdk::count_calls(call) > made; }));

@@ -12,8 +12,6 @@
 
 #include <boost/asio.hpp>
 #include <gmock/gmock.h>
-#include <wx/fileconf.h>
-#include <wx/sstream.h>
 
 #include "harness/child_process.h"
 #include "recording/coordinate_client.h"
@@ -81,11 +79,10 @@ struct recorder_fixture : testing::Test {
 
     void start(const std::string& port_path, const std::string& server_port,
                frame_snapshot frames = next_frame, const char* server = "127.0.0.1") {
-        wxStringInputStream text(
-            L"side=правый\ndpp_port=" + port_path + "\nwrite_path=" + root.path() +
-            "\ncoordinate_server_address=" + server + "\ncoordinate_server_port=" + server_port);
-        wxFileConfig config(text);
-        thread = std::make_unique<write_thread>(&owner, sessions, config, std::move(frames));
+        thread = std::make_unique<write_thread>(
+            &owner, sessions,
+            recording_settings{port_path, server, server_port, root.path(), "правый"},
+            std::move(frames));
         ASSERT_EQ(thread->Run(), wxTHREAD_NO_ERROR);
     }
     void stop() {

@@ -20,8 +20,9 @@ inline bool eventually(const std::function<bool()>& condition) {
     return true;
 }
 
-// Stands in for the main window: keeps the thread events queued to it, in order, once the test
-// thread dispatches them (texts and strings dispatch first).
+// Stands in for the main window: keeps the thread events queued to it, in order, with the text
+// the window shows of each, once the test thread dispatches them (texts and strings dispatch
+// first).
 class event_recorder : public wxEvtHandler {
 public:
     struct row {
@@ -35,7 +36,7 @@ public:
              {&EVT_THREAD_LOG_ERROR, &EVT_THREAD_LOG_INFO, &EVT_THREAD_NEW_FRAME,
               &EVT_THREAD_STREAM_STATS, &EVT_THREAD_RECORD_STATUS, &EVT_THREAD_SERVICE_DOWN})
             Bind(*type, [this](wxThreadEvent& event) {
-                rows.push_back({event.GetEventType(), event.GetString()});
+                rows.push_back({event.GetEventType(), report_text(event)});
             });
     }
     ~event_recorder() override { DeletePendingEvents(); }
