@@ -1,6 +1,7 @@
 #include "archive/archiver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <sys/statvfs.h>

@@ -1,8 +1,9 @@
+#include "archive/archiver.h"
+
 #include <filesystem>
 #include <set>
 
 #include "archive/archive_disk.h"
-#include "archive/archiver.h"
 #include "recording/session_store.h"
 
 namespace {
