@@ -76,7 +76,7 @@ std::string records_text(const archive_records& records) {
             files.push_back({file.name, file.size});
         sessions[name] = {{"destination", record.destination}, {"files", files}};
     }
-    return json{{"version", 1}, {"sessions", sessions}}.dump(1) + "\n";
+    return json{{"version", 1}, {"sessions", sessions}}.dump() + "\n";
 }
 
 archive_records parse_records(std::string_view text) {

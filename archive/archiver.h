@@ -136,7 +136,7 @@ struct retention_options {
     std::string root;
     free_space_goal goal;
     bool loop = false;    // the oldest unarchived session goes when nothing archived is left
-    bool dry_run = false; // decide and report, delete nothing (the freed space is estimated)
+    bool dry_run = false; // decide, delete and report nothing (the freed space is estimated)
 };
 
 // What one retention pass did.

@@ -69,7 +69,7 @@ retention_result retention::pass(const retention_options& options) {
         result.deleted.push_back({folder.name, flags[index].archived});
     }
     result.full = result.space.free < result.wanted;
-    if (result.full && limiter_.admit("disk full", seams_.now()))
+    if (result.full && !options.dry_run && limiter_.admit("disk full", seams_.now()))
         events_.disk_full(result.space.free, result.wanted);
     return result;
 }

@@ -176,6 +176,7 @@ TEST_F(archive_test, the_tool_archives_and_retains_with_one_archiver_per_root) {
     const program_run dry = run_program(
         {built_program("tresvik-db"), "retain", root, "--min-free", "99.99%", "--dry-run"});
     EXPECT_EQ(dry.exit_code, 1);
+    EXPECT_EQ(dry.err, "");
     EXPECT_THAT(dry.out, testing::StartsWith("would delete 2021.03.04 12.05.33\n"
                                              "would delete 2021.03.05 08.00.00\n"));
     EXPECT_EQ(scan_sessions(root).size(), 2u);

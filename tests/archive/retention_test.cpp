@@ -39,9 +39,10 @@ raw_entries megabyte_session() {
 }
 } // namespace
 
-// Seven sessions of about 0.9 MB fill three quarters of an 8 MB volume. Sessions 1 (viewed), 3 (open in
-// another program's handle) and 7 (being recorded) are in use and never go; the archived ones go
-// first, oldest first, until the space is back; the unarchived ones only with loop recording.
+// Seven sessions of about 0.9 MB fill three quarters of an 8 MB volume. Sessions 1 (viewed), 3
+// (open in another program's handle) and 7 (being recorded) are in use and never go; the archived
+// ones go first, oldest first, until the space is back; the unarchived ones only with loop
+// recording.
 TEST(retention, the_oldest_archived_sessions_go_first_and_none_in_use_ever) {
     const struct {
         const char* what;
