@@ -36,6 +36,8 @@ into leveldb session databases, serves frames over TCP as PNG and status over UD
 simulators of the camera, the odometer and the coordinate server, and tools for the sessions.")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The archive's transport, run as a child process; added to the libraries' dependencies.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS rclone)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -65,6 +65,62 @@ wxString read_exposure_mode(const wxConfigBase& config) {
     return config.Read("exposure_mode", "Off");
 }
 
+namespace {
+// The stored text of the key, when there is one that the check refuses.
+template <typename T, typename Check>
+checked_setting<T> checked(const wxConfigBase& config, const char* key, T fallback,
+                           const wxString& fallback_text, Check check) {
+    wxString text;
+    if (!config.Read(key, &text))
+        return {fallback, {}};
+    if (const std::optional<T> value = check(text))
+        return {*value, {}};
+    return {fallback, wxString::Format(L"Настройка %s: значение \"%s\" не подходит, используется "
+                                       L"\"%s\".",
+                                       key, text, fallback_text)};
+}
+} // namespace
+
+wxString read_archive_remote(const wxConfigBase& config) {
+    return config.Read("archive_remote", wxString());
+}
+
+// The car's name is one folder of the remote path.
+checked_setting<wxString> read_archive_car(const wxConfigBase& config) {
+    const wxString host = wxGetHostName();
+    return checked(config, "archive_car", host, host, [](const wxString& text) {
+        const bool folder = !text.empty() && text != "." && text != ".." &&
+                            text.find_first_of("/\\:") == wxString::npos;
+        return folder ? std::optional<wxString>(text) : std::nullopt;
+    });
+}
+
+wxString read_archive_rclone_config(const wxConfigBase& config) {
+    const wxString home = wxGetUserHome();
+    wxString path =
+        config.Read("archive_rclone_config", home + "/" + user_folder_name + "/config/rclone.conf");
+    if (path.StartsWith("~/"))
+        path.replace(0, 1, home);
+    return path;
+}
+
+checked_setting<wxString> read_archive_bwlimit(const wxConfigBase& config) {
+    return checked(config, "archive_bwlimit", wxString(), wxString(), [](const wxString& text) {
+        return valid_bandwidth_limit(text.utf8_string()) ? std::optional<wxString>(text)
+                                                         : std::nullopt;
+    });
+}
+
+checked_setting<free_space_goal> read_min_free_space(const wxConfigBase& config) {
+    return checked(config, "min_free_space", *parse_free_space("10%"), "10%",
+                   [](const wxString& text) { return parse_free_space(text.utf8_string()); });
+}
+
+checked_setting<bool> read_loop_recording(const wxConfigBase& config) {
+    return checked(config, "loop_recording", false, "false",
+                   [](const wxString& text) { return parse_switch(text.utf8_string()); });
+}
+
 void write_exposure_mode(wxConfigBase& config, const wxString& mode) {
     config.Write("exposure_mode", mode);
 }

@@ -8,7 +8,7 @@ trap 'rm -rf "$scratch"' EXIT
 (cd "$build" && cpack -G DEB -D CPACK_DEBIAN_COMPRESSION_TYPE=none -B "$scratch/out" >/dev/null)
 deb=$(ls "$scratch"/out/tresvik_*.deb)
 info=$(dpkg-deb -I "$deb")
-for needed in "Package: tresvik" "Depends:" "libleveldb" "libwx" "libaravis"; do
+for needed in "Package: tresvik" "Depends:" "libleveldb" "libwx" "libaravis" "rclone"; do
   grep -q "$needed" <<<"$info" || { echo "the package's control lacks: $needed"; exit 1; }
 done
 dpkg-deb -x "$deb" "$scratch/root"

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include <wx/datetime.h>
+#include <wx/utils.h>
 
 #include "settings/settings.h"
 #include "settings/settings_store.h"
@@ -126,4 +127,49 @@ TEST(settings, a_file_that_is_not_utf8_text_is_read_kept_and_reported) {
         }
         EXPECT_EQ(copies_beside(file), copies);
     }
+}
+
+// The archive's settings: a good text is taken, a bad one gives the default and one row naming the
+// key and the text; rclone's own --bwlimit syntax is checked as rclone checks it.
+TEST(settings, archive_values_are_checked_and_a_bad_one_is_named_with_its_key) {
+    for (const char* valid : {"", "10M", "off", "0.5m", "1.5", "10M:100k", "off:1M", "08:00,1M:2M",
+                              "08:00,512k 12:00,10M 23:00,off", "Mon-08:00,512k fri-18:00,off"})
+        EXPECT_TRUE(valid_bandwidth_limit(valid)) << valid;
+    for (const char* invalid : {"1MB", "-1M", "8:00,1M", "24:00,1M", "08:60,1M", "1M:2M:3M",
+                                "12:00,", "08:00,1M  12:00,2M", "Mox-08:00,1M"})
+        EXPECT_FALSE(valid_bandwidth_limit(invalid)) << invalid;
+    constexpr std::uint64_t gib = 1ull << 30;
+    const std::pair<const char*, std::uint64_t> goals[] = {
+        {"10%", 10 * gib},      {"12.5%", 12.5 * gib}, {"0%", 0},      {"20G", 20 * gib},
+        {"512m", 512ull << 20}, {"1.5T", 1536 * gib},  {"4096", 4096},
+    };
+    for (const auto& [text, wanted] : goals)
+        EXPECT_EQ(parse_free_space(text)->wanted(100 * gib), wanted) << text;
+    for (const char* refused : {"100%", "-1G", "10 %", "G", "", "1e3", "99999999999999999999T"})
+        EXPECT_FALSE(parse_free_space(refused)) << refused;
+    temp_home home;
+    auto config = open_settings().store;
+    EXPECT_EQ(read_archive_rclone_config(*config), home.path() + "/Velmora3/config/rclone.conf");
+    config->Write("archive_rclone_config", "~/rclone.conf");
+    EXPECT_EQ(read_archive_rclone_config(*config), home.path() + "/rclone.conf");
+    const auto row = [](const char* key, const char* text, const wxString& used) {
+        return wxString::Format(L"Настройка %s: значение \"%s\" не подходит, используется \"%s\".",
+                                key, text, used);
+    };
+    for (const auto& [key, text] : {std::pair{"archive_car", "car/7"},
+                                    {"archive_bwlimit", "fast"},
+                                    {"min_free_space", "lots"},
+                                    {"loop_recording", "yes"}})
+        config->Write(key, text);
+    EXPECT_EQ(read_archive_car(*config).problem, row("archive_car", "car/7", wxGetHostName()));
+    EXPECT_EQ(read_archive_car(*config).value, wxGetHostName());
+    EXPECT_EQ(read_archive_bwlimit(*config).problem, row("archive_bwlimit", "fast", ""));
+    EXPECT_EQ(read_min_free_space(*config).problem, row("min_free_space", "lots", "10%"));
+    EXPECT_EQ(read_min_free_space(*config).value.wanted(1000), 100u);
+    EXPECT_EQ(read_loop_recording(*config).problem, row("loop_recording", "yes", "false"));
+    config->Write("loop_recording", "1");
+    config->Write("archive_bwlimit", "08:00,1M");
+    EXPECT_TRUE(read_loop_recording(*config).value);
+    EXPECT_EQ(read_archive_bwlimit(*config).value, "08:00,1M");
+    EXPECT_TRUE(read_archive_bwlimit(*config).problem.empty());
 }

@@ -22,13 +22,6 @@ void require_folder(const std::string& path) {
         throw std::runtime_error(path + ": no such folder");
 }
 
-CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
-                      const std::string& description) {
-    CLI::App* command = app.add_subcommand(name, description);
-    command->parse_complete_callback([&line, name] { line.command = name; });
-    return command;
-}
-
 void add_session_folder(CLI::App& command, command_line& line) {
     command.add_option("PATH", line.path, "a session folder")->required();
 }
@@ -59,6 +52,13 @@ void add_export(CLI::App& app, command_line& line) {
 }
 } // namespace
 
+CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
+                      const std::string& description) {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->parse_complete_callback([&line, name] { line.command = name; });
+    return command;
+}
+
 void add_db_commands(CLI::App& app, command_line& line) {
     app.require_subcommand(1);
     CLI::App* list =
@@ -82,6 +82,7 @@ void add_db_commands(CLI::App& app, command_line& line) {
     add_dpp(*frame, "DPP", line.dpp, "the odometer count")->required();
     frame->add_option("OUT.png", line.output, "the image file to write")->required();
     add_export(app, line);
+    add_archive_commands(app, line);
 }
 
 namespace {
@@ -241,6 +242,8 @@ int export_frames(const session_reader& reader, const command_line& line) {
 // The tool's own store, on ROOT for list; a reader's errors name the folder.
 int run_command(const command_line& line) {
     require_folder(line.path);
+    if (line.command == "archive" || line.command == "retain")
+        return run_archive_command(line);
     session_store sessions(line.path);
     if (line.command == "list")
         return list_sessions(sessions, line);

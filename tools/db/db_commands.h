@@ -20,6 +20,15 @@ struct command_line {
     std::uint32_t from = 0;
     std::uint32_t to = std::numeric_limits<std::uint32_t>::max();
     std::string format = "png";
+    // archive and retain
+    std::string remote;
+    std::string car;
+    std::string rclone_config;
+    bool once = false;
+    bool wait = false;
+    std::string min_free;
+    bool loop = false;
+    bool dry_run = false;
 };
 
 // The commands with their operands and options, read into line by the app's parse
@@ -27,3 +36,11 @@ struct command_line {
 void add_db_commands(CLI::App& app, command_line& line);
 
 int run_command(const command_line& line);
+
+// A subcommand that names itself in line.command once parsed.
+CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
+                      const std::string& description);
+
+// archive and retain: the archive engine without the GUI (archive_commands.cpp).
+void add_archive_commands(CLI::App& app, command_line& line);
+int run_archive_command(const command_line& line);
