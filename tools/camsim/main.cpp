@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
+#include <stdexcept>
 
 #include <opencv2/core/mat.hpp>
 
@@ -131,17 +131,12 @@ std::filesystem::path genicam_file() {
     return folder.parent_path() / "share" / "tresvik" / "tresvik-camsim.xml";
 }
 
-int fail(const std::string& text) {
-    std::cerr << "tresvik-camsim: " << text << std::endl;
-    return 1;
-}
-
 int run(const camsim_options& options) {
     const std::filesystem::path genicam = genicam_file();
     if (!std::filesystem::exists(genicam))
-        return fail("GenICam description not found: " + genicam.string());
+        throw std::runtime_error("GenICam description not found: " + genicam.string());
     if (address_taken(options.address))
-        return fail("another camera already answers on " + options.address);
+        throw std::runtime_error("another camera already answers on " + options.address);
     // Blocked before Aravis starts its threads, so that they inherit the mask and only sigwait
     // sees the signals.
     sigset_t stop_signals;
@@ -154,7 +149,7 @@ int run(const camsim_options& options) {
     if (camera == nullptr || !arv_gv_fake_camera_is_running(camera)) {
         if (camera != nullptr)
             g_object_unref(camera);
-        return fail("could not answer on " + options.address);
+        throw std::runtime_error("could not answer on " + options.address);
     }
     scene_state state;
     configure(arv_gv_fake_camera_get_fake_camera(camera), options, state);
@@ -178,7 +173,5 @@ int main(int argc, char** argv) {
     app.footer("Stops cleanly on SIGINT or SIGTERM.");
     camsim_options options;
     add_camsim_options(app, options);
-    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
-        return *status;
-    return run(options);
+    return run_tool(app, argc, argv, [&] { return run(options); });
 }

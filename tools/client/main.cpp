@@ -46,11 +46,6 @@ struct status_options {
 constexpr double min_timeout = 0.001;
 constexpr double max_timeout = 86400;
 
-// What the operator is told before exit status 1.
-struct client_failure : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 std::chrono::milliseconds milliseconds_of(double seconds) {
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
@@ -87,7 +82,7 @@ std::string seconds_text(double seconds) {
 void run_for(boost::asio::io_context& events, double seconds, const std::string& waiting_for) {
     events.run_for(milliseconds_of(seconds));
     if (!events.stopped())
-        throw client_failure("no " + waiting_for + " within " + seconds_text(seconds));
+        throw std::runtime_error("no " + waiting_for + " within " + seconds_text(seconds));
 }
 
 // The time limit holds for the whole exchange: connecting, sending and the response together.
@@ -102,19 +97,19 @@ std::vector<unsigned char> exchange(const fetch_options& o) {
     client.send(o.request, left());
     const auto response = client.response(left());
     if (!response)
-        throw client_failure("no whole response within " + seconds_text(o.timeout) +
-                             ": the connection closed or the time ran out");
+        throw std::runtime_error("no whole response within " + seconds_text(o.timeout) +
+                                 ": the connection closed or the time ran out");
     return {response->begin() + response_header_size, response->end()};
 }
 
 int fetch(const fetch_options& o) {
     const std::vector<unsigned char> png = exchange(o);
     if (png.empty())
-        throw client_failure("the service could produce no image (length 0)");
+        throw std::runtime_error("the service could produce no image (length 0)");
     std::ofstream file(o.output, std::ios::binary);
     file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     if (!file.flush())
-        throw client_failure(o.output + ": cannot write the file");
+        throw std::runtime_error(o.output + ": cannot write the file");
     const cv::Mat image = cv::imdecode(png, cv::IMREAD_UNCHANGED);
     std::cout << o.output << ": " << png.size() << " bytes, " << image.cols << " x " << image.rows
               << ", " << image.channels() << " channel(s)\n";
@@ -177,14 +172,7 @@ int main(int argc, char** argv) {
     status_options status_settings;
     add_fetch(app, fetch_settings);
     add_status(app, status_settings);
-    if (const std::optional<int> exit_status = parse_or_exit_status(app, argc, argv))
-        return *exit_status;
-    try {
-        if (app.got_subcommand("fetch"))
-            return fetch(fetch_settings);
-        return status(status_settings);
-    } catch (const std::exception& e) {
-        std::cerr << "tresvik-client: " << e.what() << '\n';
-        return 1;
-    }
+    return run_tool(app, argc, argv, [&] {
+        return app.got_subcommand("fetch") ? fetch(fetch_settings) : status(status_settings);
+    });
 }

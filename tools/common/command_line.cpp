@@ -80,7 +80,7 @@ parse_outcome parse_arguments(CLI::App& app, const std::vector<std::string>& arg
     }
 }
 
-std::optional<int> parse_or_exit_status(CLI::App& app, int argc, char** argv) {
+int run_tool(CLI::App& app, int argc, char** argv, const std::function<int()>& tool) {
     const parse_outcome outcome = parse_arguments(app, {argv + 1, argv + argc});
     if (outcome.help) {
         std::cout << app.help(); // the help of the subcommand given, if any
@@ -90,7 +90,12 @@ std::optional<int> parse_or_exit_status(CLI::App& app, int argc, char** argv) {
         std::cerr << app.get_name() << ": " << outcome.error << '\n';
         return 2;
     }
-    return std::nullopt;
+    try {
+        return tool();
+    } catch (const std::exception& e) {
+        std::cerr << app.get_name() << ": " << e.what() << '\n';
+        return 1;
+    }
 }
 
 std::optional<double> decimal_number(const std::string& text) {

@@ -6,6 +6,7 @@
 // passed earlier (the tests start the simulators that way).
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -28,9 +29,10 @@ struct parse_outcome {
 // The arguments after the program name.
 parse_outcome parse_arguments(CLI::App& app, const std::vector<std::string>& arguments);
 
-// For main: nothing when the tool should run. Otherwise the usage has been printed on standard
-// output (exit status 0) or "<tool>: <error>" on standard error (exit status 2).
-std::optional<int> parse_or_exit_status(CLI::App& app, int argc, char** argv);
+// For main: reads the command line and runs the tool, returning the exit status. "--help" prints
+// the usage on standard output (0); a bad command line (2), or a failure the tool throws (1), is
+// "<tool>: <error>" on standard error.
+int run_tool(CLI::App& app, int argc, char** argv, const std::function<int()>& tool);
 
 // The finite number the whole text spells in decimal notation ("12", "-1", "+2.5", "1e3"), read
 // the same in every locale.

@@ -1,9 +1,7 @@
 // tresvik-coord-sim: a coordinate server for tests and demos of the recorder.
 
 #include <csignal>
-#include <exception>
 #include <iostream>
-#include <optional>
 
 #include <boost/asio/signal_set.hpp>
 
@@ -33,9 +31,7 @@ int main(int argc, char** argv) {
     app.footer("SIGUSR1 starts a new session; SIGINT or SIGTERM end the server.");
     sim_options options;
     add_sim_options(app, options);
-    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
-        return *status;
-    try {
+    return run_tool(app, argc, argv, [&] {
         boost::asio::io_context io;
         // Installed before the listening line, so a signal sent after it is never fatal.
         boost::asio::signal_set signals(io, SIGINT, SIGTERM, SIGUSR1);
@@ -44,8 +40,5 @@ int main(int argc, char** argv) {
         io.run();
         std::cout << "stopped" << std::endl;
         return 0;
-    } catch (const std::exception& error) {
-        std::cerr << "tresvik-coord-sim: " << error.what() << std::endl;
-        return 1;
-    }
+    });
 }

@@ -3,12 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <ctime>
-#include <exception>
 #include <filesystem>
 #include <iostream>
-#include <optional>
 #include <random>
 
 #include "recording/odometer_decoder.h"
@@ -43,13 +40,10 @@ public:
                 bytes.push_back(static_cast<std::uint8_t>(random_()));
         const bool use_a = options_.format == packet_format::a ||
                            (options_.format == packet_format::mixed && sent_++ % 2 == 0);
-        if (use_a) {
-            const auto packet = encode_format_a(count);
+        const auto append = [&](const auto& packet) {
             bytes.insert(bytes.end(), packet.begin(), packet.end());
-        } else {
-            const auto packet = encode_format_b(count);
-            bytes.insert(bytes.end(), packet.begin(), packet.end());
-        }
+        };
+        use_a ? append(encode_format_a(count)) : append(encode_format_b(count));
         if (chance(options_.bad_checksum_rate))
             bytes.back() = use_a ? (bytes.back() & 0x3F) | 0x80 : bytes.back() + 1;
         return bytes;
@@ -143,9 +137,7 @@ int main(int argc, char** argv) {
                  "Runs until the profile ends, --duration passes, or SIGINT or SIGTERM arrives.");
     sim_options options;
     add_sim_options(app, options);
-    if (const std::optional<int> status = parse_or_exit_status(app, argc, argv))
-        return *status;
-    try {
+    return run_tool(app, argc, argv, [&] {
         auto line =
             options.pty ? line_output::open_pty() : line_output::open_device(options.device);
         const reader_link link(options.link, line->reader_path());
@@ -153,8 +145,5 @@ int main(int argc, char** argv) {
                   << std::endl;
         run(options, *line);
         return 0;
-    } catch (const std::exception& e) {
-        std::cerr << "tresvik-odometer-sim: " << e.what() << '\n';
-        return 1;
-    }
+    });
 }
