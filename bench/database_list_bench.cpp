@@ -71,18 +71,10 @@ void compare_refresh(session_store& store, database_list& list) {
 }
 } // namespace
 
-namespace {
-class bench_app : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
-} // namespace
-
 int main(int argc, char** argv) {
-    wxApp::SetInstance(new bench_app);
+    wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv))
         return 2;
-    wxTheApp->CallOnInit();
     auto* frame = new wxFrame(nullptr, wxID_ANY, "bench", wxDefaultPosition, wxSize(1400, 900));
     session_store store;
     auto* list = new database_list(frame);

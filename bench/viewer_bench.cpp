@@ -67,11 +67,8 @@ void record_session(const std::string& path) {
 
 void send_mouse(VImagePanel& panel, wxEventType type, int x, int y, bool left, int rotation = 0) {
     wxMouseEvent event(type);
-    event.m_x = x;
-    event.m_y = y;
-    event.m_leftDown = left;
-    event.m_wheelRotation = rotation;
-    event.m_wheelDelta = 120;
+    event.m_x = x, event.m_y = y, event.m_leftDown = left;
+    event.m_wheelRotation = rotation, event.m_wheelDelta = 120;
     panel.GetEventHandler()->ProcessEvent(event);
 }
 
@@ -114,9 +111,7 @@ void measure_dpp_moves(viewer_dialog& viewer) {
     std::printf("move to another DPP until drawn (%d moves): %s ms (goal p95 <= 30)\n", dpp_moves,
                 spread(ms).c_str());
 }
-} // namespace
 
-namespace {
 std::uint32_t first_saved_dpp(int files) {
     return first_dpp + dpp_step * static_cast<std::uint32_t>(frames - files);
 }
@@ -180,19 +175,13 @@ int same_files(const std::string& one, const std::string& other) {
     }
     return same;
 }
-
-class bench_app : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
 } // namespace
 
 int main(int argc, char** argv) {
     const int files = std::clamp(argc > 1 ? std::atoi(argv[1]) : 20, 1, frames);
-    wxApp::SetInstance(new bench_app);
+    wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv))
         return 2;
-    wxTheApp->CallOnInit();
     const temp_dir scratch;
     const std::string session = scratch.path() + "/session";
     record_session(session);
@@ -202,9 +191,8 @@ int main(int argc, char** argv) {
     const double sequential =
         sequential_save(*sessions.open_reader(session), scratch.path() + "/sequential", files);
     scripted_prompts prompts;
-    auto* viewer =
-        new viewer_dialog(nullptr, sessions.open_reader(session), prompts,
-                          [](const wxString& text) { print_error(text.ToStdString()); });
+    auto* viewer = new viewer_dialog(nullptr, sessions.open_reader(session), prompts,
+                                     [](const wxString& text) { print_error(text.ToStdString()); });
     viewer->Show();
     for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         wxTheApp->Yield();
