@@ -24,6 +24,8 @@ using std::chrono::steady_clock;
 
 volatile std::sig_atomic_t stop_requested = 0;
 
+namespace {
+// Whether the only network interface is loopback, as inside scripts/isolated.sh.
 bool only_loopback() {
     ifaddrs* interfaces = nullptr;
     if (getifaddrs(&interfaces) != 0)
@@ -35,6 +37,7 @@ bool only_loopback() {
     return only_lo;
 }
 
+// "--seconds N" from the command line, or the default; nothing for a malformed command line.
 std::optional<int> read_seconds(int argc, char** argv, int default_seconds) {
     if (argc == 1)
         return default_seconds;
@@ -52,9 +55,12 @@ void catch_stop_signals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+} // namespace
 
 bench_events::bench_events() {
-    Bind(EVT_THREAD_STREAM_STATS, &bench_events::on_statistics, this);
+    Bind(EVT_THREAD_STREAM_STATS, [this](wxThreadEvent& event) {
+        latest_ = timed_statistics{event.GetPayload<stream_statistics>(), steady_clock::now()};
+    });
     Bind(EVT_THREAD_LOG_ERROR, [this](wxThreadEvent& event) {
         ++error_rows_;
         std::cerr << "error row: " << event.GetString().utf8_string() << std::endl;
@@ -71,12 +77,6 @@ bench_events::~bench_events() {
 void bench_events::dispatch() {
     while (m_pendingEvents && !m_pendingEvents->IsEmpty())
         ProcessPendingEvents();
-}
-
-void bench_events::on_statistics(wxThreadEvent& event) {
-    latest_ = timed_statistics{event.GetPayload<stream_statistics>(), steady_clock::now()};
-    if (!first_ && latest_->delivered > 0)
-        first_ = latest_;
 }
 
 void dispatch_for(bench_events& events, steady_clock::duration time) {

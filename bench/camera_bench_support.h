@@ -10,7 +10,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,22 +20,15 @@
 #include "harness/child_process.h"
 #include "log/thread_events.h"
 
-// Whether the only network interface is loopback, as inside scripts/isolated.sh. Camera discovery
-// broadcasts on every interface, so the benchmarks refuse to run anywhere else.
-bool only_loopback();
-
-// "--seconds N" from the command line, or the default; nothing for a malformed command line.
-std::optional<int> read_seconds(int argc, char** argv, int default_seconds);
-
-// Set by SIGINT or SIGTERM once catch_stop_signals ran, so that a benchmark stopped early still
+// Set by SIGINT or SIGTERM once camera_bench_main runs, so that a benchmark stopped early still
 // stops its threads and children and removes its files; the signal also ends a child_process's
 // wait for a line.
 extern volatile std::sig_atomic_t stop_requested;
-void catch_stop_signals();
 
 // The main of a camera benchmark: reads --seconds (default 60), refuses to run outside a
-// loopback-only namespace, initialises wxBase, catches the stop signals and runs the benchmark,
-// turning an exception into a message and exit code 1.
+// loopback-only namespace (camera discovery broadcasts on every interface), initialises wxBase,
+// catches the stop signals and runs the benchmark, turning an exception into a message and exit
+// code 1.
 int camera_bench_main(int argc, char** argv, const char* name, int (*run)(int seconds));
 
 // Counters the capture thread reported and when the benchmark received them.
@@ -45,22 +37,18 @@ struct timed_statistics : stream_statistics {
 };
 
 // Stands in for the main window: receives the threads' events when dispatch() runs them, keeps the
-// first and the latest statistics with frames delivered, and prints error rows to stderr.
+// latest statistics, and prints error rows to stderr.
 class bench_events : public wxEvtHandler {
 public:
     bench_events();
     ~bench_events() override;
 
     void dispatch();
-    const std::optional<timed_statistics>& first_delivering() const { return first_; }
     const std::optional<timed_statistics>& latest() const { return latest_; }
     std::uint64_t error_rows() const { return error_rows_; }
     std::uint64_t record_status_rows() const { return record_status_rows_; }
 
 private:
-    void on_statistics(wxThreadEvent& event);
-
-    std::optional<timed_statistics> first_;
     std::optional<timed_statistics> latest_;
     std::uint64_t error_rows_ = 0;
     std::uint64_t record_status_rows_ = 0;

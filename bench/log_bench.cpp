@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include <wx/app.h>
 #include <wx/frame.h>
 #include <wx/init.h>
 
 #include "harness/child_process.h"
+#include "harness/temp_dir.h"
 #include "log/log_viewer.h"
 
 namespace {
@@ -26,14 +26,6 @@ using clock_type = std::chrono::steady_clock;
 
 double ms_since(clock_type::time_point start) {
     return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
-}
-
-std::string make_home() {
-    std::string pattern = "/tmp/tresvik-bench-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        std::exit(2);
-    setenv("HOME", pattern.c_str(), 1);
-    return pattern;
 }
 
 double write_rows(int first, int last) {
@@ -108,7 +100,8 @@ void bench_naive(wxFrame* frame) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string home = make_home();
+    const temp_dir home("tresvik-bench");
+    setenv("HOME", home.path().c_str(), 1);
     if (argc == 3 && std::string(argv[1]) == "--hold")
         hold_seconds = std::atoi(argv[2]);
     wxApp::SetInstance(new wxApp);
@@ -120,6 +113,5 @@ int main(int argc, char** argv) {
     bench_naive(frame);
     delete frame;
     wxEntryCleanup();
-    std::system(("rm -rf '" + home + "'").c_str());
     return 0;
 }
