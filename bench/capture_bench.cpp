@@ -2,9 +2,7 @@
 // capture thread, as live view runs it. Goals: frames delivered at the simulator's rate within 5 %,
 // none lost, none corrupt. Also prints the capture thread's share of one core. Runs only inside a
 // loopback-only network namespace: scripts/isolated.sh build/bin/bench-capture [--seconds N].
-#include <clocale>
 #include <cstdio>
-#include <exception>
 
 #include "bench/camera_bench_support.h"
 #include "camera/camera_access.h"

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include <boost/asio/io_context.hpp>

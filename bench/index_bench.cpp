@@ -1,7 +1,6 @@
 // Index cost: refresh_session_index over 1,000 session folders of 10 frames each, against a bare
 // loop that opens each folder with leveldb, reads the same keys through one iterator and closes
 // it. Alternating rounds in one run; the goal is a ratio of at most 1.2.
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 

@@ -2,7 +2,6 @@
 // 85) of the same frames, measured in alternating passes of one run so that both see the same
 // machine. The store, one atomic write per frame with the disk synchronised once a second, must
 // add under 10%: the ratio should be at least 0.90.
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 

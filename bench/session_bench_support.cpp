@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 
 #include <leveldb/db.h>
 #include <opencv2/core.hpp>

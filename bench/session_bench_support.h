@@ -4,7 +4,6 @@
 // stopwatch.
 
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <vector>
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <string>
 
 #include <wx/config.h>
 #include <wx/string.h>

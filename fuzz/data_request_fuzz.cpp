@@ -2,7 +2,6 @@
 // them: the reader never takes more than it has room for, never gives more requests than the bytes
 // it took can hold, answers a lone whole request at once with what that request says, and ends
 // every stream with its requests taken or a bad request once the client stops.
-#include <cstring>
 
 #include "fuzz/fuzz_check.h"
 #include "service/data_protocol.h"

@@ -1,7 +1,6 @@
 #include "service/data_service.h"
 
 #include <arpa/inet.h>
-#include <fstream>
 #include <netinet/in.h>
 #include <set>
 #include <sys/resource.h>
