@@ -13,19 +13,14 @@ namespace {
 // Enough to tell the operator what stayed; the rest of a large folder adds nothing.
 constexpr std::size_t listed_leftovers = 5;
 
-wxString path_text(const std::string& path) {
-    return readable_text(path);
-}
-
 wxString leftovers_text(const std::vector<std::string>& left) {
     wxString text;
     for (std::size_t i = 0; i < left.size() && i < listed_leftovers; ++i)
-        text += (i ? ", " : "") + path_text(left[i]);
+        text += (i ? ", " : "") + readable_text(left[i]);
     if (left.size() > listed_leftovers)
         text += wxString::Format(" and %zu more", left.size() - listed_leftovers);
     return text;
 }
-
 } // namespace
 
 database_commands::database_commands(database_list& list, session_store& sessions,
@@ -77,12 +72,12 @@ double database_commands::ruler_scale() const {
 void database_commands::delete_selected() {
     on_selected([this](const std::string& path) {
         const wxString question = wxString::Format(
-            L"Данные в папке %s будут удалены безвозвратно. Продолжить?", path_text(path));
+            L"Данные в папке %s будут удалены безвозвратно. Продолжить?", readable_text(path));
         if (!prompts_.confirm(question, L"Удаление данных"))
             return;
         const std::vector<std::string> left = sessions_.delete_session(path);
         if (!left.empty())
-            report_("The folder " + path_text(path) +
+            report_("The folder " + readable_text(path) +
                     " could not be removed whole; left: " + leftovers_text(left));
         refresh();
     });
