@@ -15,22 +15,13 @@ std::string one_line(const std::wstring& text) {
     return bytes;
 }
 
+// The lead byte holds as many high ones as the character has bytes, then the highest bits; each
+// continuation byte 10 and the next six.
 void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    out += static_cast<char>(extra == 0 ? c : ((0xFF << (7 - extra)) & 0xFF) | (c >> (6 * extra)));
+    for (int shift = 6 * (extra - 1); shift >= 0; shift -= 6)
+        out += static_cast<char>(0x80 | ((c >> shift) & 0x3F));
 }
 
 using json = nlohmann::ordered_json;
