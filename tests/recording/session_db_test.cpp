@@ -88,7 +88,10 @@ struct step_fixture : session_db_test {
         const auto reader = store.open_reader(path + suffix);
         return {frame_key(reader->dpp_start()), frame_key(reader->dpp_end())};
     }
-    std::wstring status() { return owner.texts(EVT_THREAD_RECORD_STATUS).back().ToStdWstring(); }
+    std::wstring status() {
+        step.post_held_status();
+        return owner.texts(EVT_THREAD_RECORD_STATUS).back().ToStdWstring();
+    }
 };
 } // namespace
 
