@@ -55,6 +55,7 @@ std::uint64_t range_size(leveldb::DB& handle, std::uint32_t start, std::uint32_t
     handle.GetApproximateSizes(&range, 1, &size);
     return size;
 }
+
 // From the last key back, over the metadata keys and any other program's keys after the frames.
 std::optional<std::uint32_t> newest_frame(leveldb::DB& handle) {
     const auto cursor = new_cursor(handle);
