@@ -252,7 +252,8 @@ TEST(DISABLED_session_recorder, records_until_killed) {
 
 // The engine has handed the log record to the kernel by the time record_frame returns. A recorder
 // killed at any moment leaves its range open ("dpp_end" is stored at the close only); the index
-// ends it at the newest frame, with the time of the last write, and says so.
+// ends it, or one that ends before its newest frame, at the newest frame, with the time of the
+// last write, and says so.
 TEST_F(session_db_test, sigkill_while_recording_loses_no_returned_frame_and_the_index_repairs) {
     std::mt19937 random(std::random_device{}());
     std::map<std::string, std::uint32_t> newest; // folder: the last frame reported stored
@@ -284,9 +285,11 @@ TEST_F(session_db_test, sigkill_while_recording_loses_no_returned_frame_and_the_
         EXPECT_EQ(stored.count("dpp_end") + stored.count("time_end"), 0u);
         newest[killed] = parse_dpp(std::prev(stored.lower_bound("a"))->first); // the last frame
     }
+    write_raw_session(add_session("stale", "A : 1", {10, 20}), {{"dpp_end", frame_key(10)}});
+    newest[folder("stale")] = 20;
     store.refresh_session_index(collect);
     EXPECT_THAT(errors, testing::Each(HasSubstr("was not closed by its recorder")));
-    EXPECT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors.size(), 4u);
     for (const session_index_entry& entry : store.entries()) {
         EXPECT_EQ(entry.info.dpp_end, newest.at(entry.path));
         const raw_entries repaired = read_raw_session(entry.path);
@@ -294,7 +297,7 @@ TEST_F(session_db_test, sigkill_while_recording_loses_no_returned_frame_and_the_
                     testing::AllOf(testing::Ge(before), testing::Le(system_unix_seconds())));
     }
     store.refresh_session_index(collect);
-    EXPECT_EQ(errors.size(), 3u) << "repaired once";
+    EXPECT_EQ(errors.size(), 4u) << "repaired once";
 }
 
 // Each missing key reads as missing, never as the value of the key that follows it; frames come
