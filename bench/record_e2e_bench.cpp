@@ -1,8 +1,9 @@
 // Recording end to end, as "capture and record" runs it: tresvik-camsim at 1920 x 1200 Mono8 and
 // 30 fps with numbered frames, tresvik-odometer-sim counting 1000 per second on a pty, and
 // tresvik-coord-sim answering on loopback. Goals: at least 0.99 of the frames the camera delivered
-// while recording are stored, and no DPP key holds a frame older than the key before it. Also
-// prints the write thread's CPU time per stored frame beside a bare JPEG encode of the same frame.
+// while recording are stored, no DPP key holds a frame older than the key before it, and the
+// write thread with the engine's threads spends at most 1.2 times a bare JPEG encode of the same
+// frame per stored frame (both parts printed).
 // Runs only inside a loopback-only network namespace:
 // scripts/isolated.sh build/bin/bench-record-e2e [--seconds N].
 #include <algorithm>
@@ -193,14 +194,16 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
                 static_cast<unsigned long long>(s.repeated),
                 static_cast<unsigned long long>(s.unreadable));
     const double per_frame = s.frames ? r.writer_cpu / static_cast<double>(s.frames) : 0;
+    const double engine = s.frames ? r.started_cpu / static_cast<double>(s.frames) : 0;
     std::printf("write thread CPU: %.2f s, %.2f ms per stored frame (%.1f %% of one core)\n",
                 r.writer_cpu, per_frame * 1e3, 100.0 * r.writer_cpu / r.wall);
     std::printf("threads the write thread started (the engine's compaction): %.2f s, %.2f ms per "
                 "stored frame\n",
-                r.started_cpu, s.frames ? r.started_cpu * 1e3 / static_cast<double>(s.frames) : 0);
-    std::printf(
-        "bare JPEG encode of the same frame (quality 85): %.2f ms; ratio %.2f (goal <= 1.3)\n",
-        jpeg * 1e3, jpeg > 0 ? per_frame / jpeg : 0);
+                r.started_cpu, engine * 1e3);
+    std::printf("bare JPEG encode of the same frame (quality 85): %.2f ms; ratio of the write "
+                "thread %.2f, with the engine's threads %.2f (goal <= 1.2)\n",
+                jpeg * 1e3, jpeg > 0 ? per_frame / jpeg : 0,
+                jpeg > 0 ? (per_frame + engine) / jpeg : 0);
     std::printf("simulators' CPU while recording: camsim %.2f s, odometer-sim %.2f s, "
                 "coord-sim %.2f s\n",
                 r.peers_cpu[0], r.peers_cpu[1], r.peers_cpu[2]);

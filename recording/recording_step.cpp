@@ -46,8 +46,24 @@ void recording_step::handle_dpp(std::uint32_t value, int kind) {
         log_.error(readable_text(e.what()), "session database");
         give_up_session();
     }
-    post_report(owner_, EVT_THREAD_RECORD_STATUS,
-                record_status{kind, value, session_.frames_written(), {}});
+    const record_status status{kind, value, session_.frames_written(), {}};
+    if (std::chrono::steady_clock::now() - status_posted_ < status_interval)
+        held_status_ = status;
+    else
+        post_status(status);
+}
+
+void recording_step::post_held_status() {
+    if (held_status_)
+        post_status(*held_status_);
+}
+
+// A thousand counts a second would otherwise cost the recorder as many events, and the window as
+// many repaints of a text that nobody can read at that pace.
+void recording_step::post_status(const record_status& status) {
+    post_report(owner_, EVT_THREAD_RECORD_STATUS, status);
+    held_status_.reset();
+    status_posted_ = std::chrono::steady_clock::now();
 }
 
 void recording_step::record(std::uint32_t value) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <opencv2/core/mat.hpp>
@@ -58,11 +59,18 @@ public:
     // Throws only what the frame snapshot throws beyond std::exception.
     void handle_dpp(std::uint32_t value, int kind);
 
+    // The status goes out at most every status_interval: a count within it after the last one
+    // posted is held, and a newer count replaces it. The write thread posts the held one once the
+    // interval is over, so that the status shows the last count when the counts stop.
+    static constexpr std::chrono::milliseconds status_interval{100};
+    void post_held_status();
+
 private:
     void record(std::uint32_t value);
     void give_up_session();
     void close_on_reset(std::uint32_t value);
     void record_newest_frame(std::uint32_t value);
+    void post_status(const record_status& status);
 
     wxEvtHandler* owner_;
     limited_log log_;
@@ -76,4 +84,6 @@ private:
     std::string session_path_;
     std::chrono::steady_clock::time_point resume_at_{};
     bool disk_failed_ = false;
+    std::optional<record_status> held_status_;
+    std::chrono::steady_clock::time_point status_posted_{};
 };

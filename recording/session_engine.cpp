@@ -1,5 +1,8 @@
 #include "recording/session_engine.h"
 
+#include <chrono>
+#include <filesystem>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include "recording/session_format.h"
@@ -19,6 +22,27 @@ leveldb::Options common_options() {
     return options;
 }
 
+// The time of the engine's last write into the folder: its newest log or table file. Read before
+// the engine opens the folder, since the open turns the log into a fresh table.
+std::optional<std::int64_t> last_write_seconds(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::optional<fs::file_time_type> newest;
+    std::error_code error;
+    for (fs::directory_iterator entry(path, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string type = entry->path().extension().string();
+        std::error_code unreadable;
+        const fs::file_time_type written = entry->last_write_time(unreadable);
+        if ((type == ".log" || type == ".ldb" || type == ".sst") && !unreadable &&
+            (!newest || written > *newest))
+            newest = written;
+    }
+    if (!newest)
+        return std::nullopt;
+    const auto now =
+        std::chrono::system_clock::now() + (*newest - fs::file_time_type::clock::now());
+    return std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count();
+}
 } // namespace
 
 leveldb::Options writer_options(leveldb::Env* env) {
@@ -40,18 +64,23 @@ std::runtime_error unreadable_session(const std::string& path, const std::string
 
 // The engine would otherwise put its lock and log files into any folder it is given (and rename a
 // file named LOG there), while failing with the same status as here.
-std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path) {
+opened_session open_session_folder(const std::string& path) {
     leveldb::Options options = common_options();
     options.create_if_missing = false;
     const std::string current_file = path + "/CURRENT";
     leveldb::Status status = leveldb::Status::InvalidArgument(
         current_file, "does not exist (create_if_missing is false)");
     leveldb::DB* handle = nullptr;
-    if (options.env->FileExists(current_file))
+    std::optional<std::int64_t> last_write;
+    if (options.env->FileExists(current_file)) {
+        last_write = last_write_seconds(path);
         status = leveldb::DB::Open(options, path, &handle);
+    }
     if (!status.ok())
         throw unreadable_session(path, status.ToString());
-    return std::unique_ptr<leveldb::DB>(handle);
+    opened_session opened{std::unique_ptr<leveldb::DB>(handle), {}};
+    opened.repaired = repair_unclosed_end(*opened.handle, path, last_write);
+    return opened;
 }
 
 std::unique_ptr<leveldb::Iterator> new_cursor(leveldb::DB& handle) {

@@ -38,9 +38,24 @@ void check_status(const leveldb::Status& status);
 // that a row says which session is damaged.
 std::runtime_error unreadable_session(const std::string& path, const std::string& why);
 
-// Opens read-only, without creating anything, and only a folder that holds a database. Failures
-// name the folder.
-std::unique_ptr<leveldb::DB> open_session_folder(const std::string& path);
+// A folder opened by a reader, and the row that says what the open repaired (empty when nothing).
+struct opened_session {
+    std::unique_ptr<leveldb::DB> handle;
+    std::string repaired;
+};
+
+// Opens for reading, without creating anything, and only a folder that holds a database; a
+// session whose recorder never closed it gets its range's end (repair_unclosed_end). Failures
+// name the folder. Only for a folder that no writer of this process has open.
+opened_session open_session_folder(const std::string& path);
+
+// A recorder stores "dpp_end"/"time_end" when it closes the session. When "dpp_start" is stored
+// but "dpp_end" is missing or before the newest frame, the recorder stopped without closing (a
+// crash, a power cut): stores the newest frame's DPP and, as its time, last_write (the time of the
+// engine's last write into the folder) or else "time_start". Returns the row saying so; empty when
+// nothing was stale.
+std::string repair_unclosed_end(leveldb::DB& handle, const std::string& path,
+                                std::optional<std::int64_t> last_write);
 
 // Every read: no checksum verification, fill the cache, no snapshot.
 std::unique_ptr<leveldb::Iterator> new_cursor(leveldb::DB& handle);

@@ -97,14 +97,20 @@ struct session_store::state {
     // A read inside the folder's read handle, opened when there is none, as long as the lease
     // lives. A handle the data service reads through (serving) stays open for its next request;
     // one opened for the index alone closes with its lease.
-    std::shared_ptr<leveldb::DB> lease(const std::string& path, bool serving) {
+    // The row of a repair the open made goes to repaired.
+    std::shared_ptr<leveldb::DB> lease(const std::string& path, bool serving,
+                                       std::string* repaired = nullptr) {
         const std::string folder = folder_name(path);
         const std::lock_guard<std::mutex> guard(lock);
         if (const auto refused = refusal(folder, false))
             throw session_refused("Session folder " + path + " is in use: " + *refused + ".");
         folder_use& use = uses[folder];
-        if (!use.handle)
-            use.handle = open_session_folder(path);
+        if (!use.handle) {
+            opened_session opened = open_session_folder(path);
+            use.handle = std::move(opened.handle);
+            if (repaired)
+                *repaired = std::move(opened.repaired);
+        }
         ++use.reading;
         if (serving)
             use.served = steady::now();
@@ -136,7 +142,9 @@ void session_store::set_root(const std::string& root) {
 }
 
 // The index is replaced whole at the end, so that the data service meanwhile finds the old one.
-void session_store::refresh_session_index(const session_error_sink& report_error) {
+void session_store::refresh_session_index(const session_error_sink& report_error,
+                                          const session_error_sink& report_repair) {
+    const session_error_sink& repair_sink = report_repair ? report_repair : report_error;
     std::unique_lock guard(state_->lock);
     const std::string root = state_->root;
     const session_index_entries previous = state_->entries;
@@ -149,7 +157,11 @@ void session_store::refresh_session_index(const session_error_sink& report_error
             continue;
         const std::string path = folder->path().string();
         try {
-            fresh.push_back({read_session_info(*state_->lease(path, false), path), path});
+            std::string repaired;
+            fresh.push_back(
+                {read_session_info(*state_->lease(path, false, &repaired), path), path});
+            if (!repaired.empty())
+                repair_sink(repaired);
         } catch (const session_refused& e) {
             const auto kept = std::find_if(previous.begin(), previous.end(),
                                            [&](const auto& entry) { return entry.path == path; });
@@ -205,10 +217,14 @@ std::optional<std::string> session_store::in_use(const std::string& path) const 
     return state_->refusal(folder_name(path), true);
 }
 
-std::unique_ptr<session_reader> session_store::open_reader(const std::string& path) {
+std::unique_ptr<session_reader>
+session_store::open_reader(const std::string& path, const session_error_sink& report_repair) {
     session_hold hold = state_->claim(path, "it is open in the viewer", false);
-    std::shared_ptr<void> handle = open_session_folder(path);
-    return std::make_unique<session_reader>(std::move(hold), std::move(handle));
+    opened_session opened = open_session_folder(path);
+    auto reader = std::make_unique<session_reader>(std::move(hold), std::move(opened.handle));
+    if (!opened.repaired.empty() && report_repair)
+        report_repair(opened.repaired);
+    return reader;
 }
 
 void session_store::edit_session(const std::string& path,

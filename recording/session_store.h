@@ -130,7 +130,9 @@ struct session_disk;
 // time may open, close, set and record; any other thread may call the const members meanwhile, and
 // close waits for reads inside the engine to leave. Durability: a write is synchronised when a
 // second has passed since the last synchronised one, and close synchronises what is left, so a
-// power cut loses at most about the last second.
+// power cut loses at most about the last second. The range's end ("dpp_end"/"time_end") is stored
+// at the close only; a session whose writer never closed (a crash, a power cut) gets it from its
+// newest frame when the store next opens it.
 class session_writer {
 public:
     // The clock stamps "time_start"/"time_end"; disk is for fault-injecting tests only.
@@ -141,7 +143,8 @@ public:
     // Opens or creates the folder and writes "version", closing what was open. The open flag is
     // set before "version" is put, so a failing put leaves it open.
     void open(const std::string& path);
-    // Releases the handle, clears the open flag and the frames-written count.
+    // Stores the range's end when frames were recorded since the open, synchronised, then releases
+    // the handle and clears the open flag and the frames-written count.
     void close();
     bool is_open() const;
     // The folder open now; empty when closed.
@@ -158,9 +161,9 @@ public:
     // The stored "session" value; empty when the key is missing or the writer is closed.
     std::wstring session_code() const;
 
-    // The frame as a JPEG of quality 85, with the range and time keys ("dpp_start"/"time_start"
-    // with the first frame after an open only), in one atomic write, then the count. Throws when
-    // the frame cannot be encoded or written; nothing of it is stored then.
+    // The frame as a JPEG of quality 85 (with "dpp_start"/"time_start" for the first frame after an
+    // open) in one atomic write, then the count; the frame becomes the range's end that close
+    // stores. Throws when the frame cannot be encoded or written; nothing of it is stored then.
     void record_frame(const cv::Mat& image, std::uint32_t dpp);
 
     // The stored bytes of the first frame at or after the DPP; nothing when the writer is closed
@@ -241,8 +244,11 @@ public:
     void set_root(const std::string& root);
     // Rebuilds the index from the subfolders of the root in the order the platform lists them,
     // hidden ones skipped. A folder that cannot be read is reported to the sink and left out; one
-    // in use keeps its entry, or is reported when it had none. A root not listed gives none.
-    void refresh_session_index(const session_error_sink& report_error);
+    // in use keeps its entry, or is reported when it had none. A root not listed gives none. A
+    // session left unclosed by its recorder is repaired (see session_writer), with a row to
+    // report_repair, or to report_error without one.
+    void refresh_session_index(const session_error_sink& report_error,
+                               const session_error_sink& report_repair = {});
     // A copy of the index.
     session_index_entries entries() const;
 
@@ -266,8 +272,10 @@ public:
     // Opens the folder for viewing; an idle read handle of the data service gives way (a read
     // under way ends first). The caller owns the reader and destroys it before the store. Throws
     // session_refused when the folder is otherwise in use, runtime_error naming the folder when it
-    // cannot be opened or its range is no number.
-    std::unique_ptr<session_reader> open_reader(const std::string& path);
+    // cannot be opened or its range is no number. A session left unclosed by its recorder is
+    // repaired first, with a row to report_repair.
+    std::unique_ptr<session_reader> open_reader(const std::string& path,
+                                                const session_error_sink& report_repair = {});
     // Opens the folder for writing, as open_reader makes way, gives the writer to the edit and
     // closes it. Throws session_refused when the folder is in use or holds no session database
     // (a writer would create one), and what the engine or the edit throws.

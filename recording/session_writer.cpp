@@ -23,13 +23,14 @@ std::int64_t system_unix_seconds() {
 
 // The handle lock is taken exclusively to replace the handle, shared to use it. The rest below the
 // count is the writing thread's own: buffers kept from frame to frame (a frame is megabytes, and
-// fresh memory for each would cost page faults), values stored since the open, and the durability
-// state.
+// fresh memory for each would cost page faults), values stored since the open, the newest frame's
+// key and time (stored as the range's end at the close), and the durability state.
 struct session_writer::state {
     state(session_clock clock, session_disk* disk)
         : options(writer_options(disk)), clock(std::move(clock)) {}
 
     void release_handle();
+    void store_end();
     void put_metadata(std::string_view key, const std::string& value);
     void put(std::string_view key, std::string_view value);
     void write(leveldb::WriteBatch& writes);
@@ -44,6 +45,8 @@ struct session_writer::state {
     std::vector<uchar> jpeg;
     leveldb::WriteBatch batch;
     std::map<std::string, std::string, std::less<>> stored_metadata;
+    std::string end_key;
+    std::int64_t end_time = 0;
     std::uint64_t last_sync_micros = 0;
     bool unsynced_writes = false;
 };
@@ -91,14 +94,10 @@ std::uint64_t session_writer::frames_written() const {
 // a closed session survives a power cut whole.
 void session_writer::state::release_handle() {
     open = false;
+    if (handle)
+        store_end();
     frames_written = 0;
     stored_metadata.clear();
-    if (handle && unsynced_writes) {
-        leveldb::WriteOptions synchronised;
-        synchronised.sync = true;
-        leveldb::WriteBatch nothing;
-        handle->Write(synchronised, &nothing);
-    }
     unsynced_writes = false;
     handle.reset();
     path.clear();
@@ -127,6 +126,23 @@ void session_writer::state::put_metadata(std::string_view key, const std::string
     stored_metadata[std::string(key)] = value;
 }
 
+// The range's end is stored once, here, and not with every frame: a key above every frame key
+// rewritten with each frame would make every table the engine flushes span all later frames, so
+// that it would merge (read and write again) each of them. A failure is not reported: the handle
+// of a failed disk refuses it, and whoever opens the folder next stores the end from the frames.
+void session_writer::state::store_end() {
+    leveldb::WriteBatch end;
+    if (frames_written > 0) {
+        end.Put(as_slice(key_dpp_end), end_key);
+        end.Put(as_slice(key_time_end), format_unix_seconds(end_time));
+    }
+    if (frames_written > 0 || unsynced_writes) {
+        leveldb::WriteOptions synchronised;
+        synchronised.sync = true;
+        handle->Write(synchronised, &end);
+    }
+}
+
 std::wstring session_writer::session_code() const {
     std::shared_lock lock(state_->handle_lock);
     if (!state_->handle)
@@ -134,23 +150,24 @@ std::wstring session_writer::session_code() const {
     return wide_text(find_value(*state_->handle, key_session).value_or(std::string()));
 }
 
-// One atomic batch: a failure leaves neither the range nor the time pointing at a missing frame.
-// The codec is chosen by the text after the last dot; "*.jpeg" is the stored format's name.
+// One atomic batch: a failure leaves the range's start pointing at no missing frame. The codec is
+// chosen by the text after the last dot; "*.jpeg" is the stored format's name.
 void session_writer::record_frame(const cv::Mat& image, std::uint32_t dpp) {
     state& s = *state_;
     if (!cv::imencode("*.jpeg", image, s.jpeg, {cv::IMWRITE_JPEG_QUALITY, 85}))
         throw std::runtime_error("JPEG encoding of the frame failed.");
-    const std::string key = frame_key(dpp);
+    std::string key = frame_key(dpp);
+    const std::int64_t now = s.clock();
     s.batch.Clear();
     if (s.frames_written == 0) {
         s.batch.Put(as_slice(key_dpp_start), key);
-        s.batch.Put(as_slice(key_time_start), format_unix_seconds(s.clock()));
+        s.batch.Put(as_slice(key_time_start), format_unix_seconds(now));
     }
-    s.batch.Put(as_slice(key_dpp_end), key);
-    s.batch.Put(as_slice(key_time_end), format_unix_seconds(s.clock()));
     s.batch.Put(key, leveldb::Slice(reinterpret_cast<const char*>(s.jpeg.data()), s.jpeg.size()));
     std::shared_lock lock(s.handle_lock);
     s.write(s.batch);
+    s.end_key = std::move(key);
+    s.end_time = now;
     ++s.frames_written;
 }
 

@@ -36,8 +36,13 @@ void write_thread::stop() {
 wxThread::ExitCode write_thread::Entry() {
     wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
     recording_step step(owner_, session_, settings_.write_path, source_);
+    std::weak_ptr<odometer_port> line;
     auto port = std::make_shared<odometer_port>(
-        events_, owner_, [&step](std::uint32_t value, int kind) { step.handle_dpp(value, kind); });
+        events_, owner_, [this, &step, &line](std::uint32_t value, int kind) {
+            step.handle_dpp(value, kind);
+            post_held_status_later(step, line);
+        });
+    line = port;
     auto client = std::make_shared<coordinate_client>(
         events_, owner_, session_, settings_.server_address, settings_.server_port, settings_.side);
     ExitCode result = 0;
@@ -77,6 +82,22 @@ void write_thread::release(const std::shared_ptr<odometer_port>& port,
         post_error(owner_, e.what());
     }
     client->stop();
+    status_timer_.cancel();
     events_.restart();
     events_.poll();
+}
+
+// A line lost meanwhile has put its own status in place of the count's, which must not cover it.
+void write_thread::post_held_status_later(recording_step& step,
+                                          const std::weak_ptr<odometer_port>& port) {
+    if (status_timer_armed_)
+        return;
+    status_timer_armed_ = true;
+    status_timer_.expires_after(recording_step::status_interval);
+    status_timer_.async_wait([this, &step, port](const boost::system::error_code& error) {
+        status_timer_armed_ = false;
+        const auto line = port.lock();
+        if (!error && line && line->is_open())
+            step.post_held_status();
+    });
 }

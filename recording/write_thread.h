@@ -4,6 +4,7 @@
 #include <string>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <wx/event.h>
 #include <wx/thread.h>
 
@@ -37,10 +38,13 @@ private:
                const std::shared_ptr<coordinate_client>& client);
     void release(const std::shared_ptr<odometer_port>& port,
                  const std::shared_ptr<coordinate_client>& client);
+    void post_held_status_later(recording_step& step, const std::weak_ptr<odometer_port>& port);
 
     wxEvtHandler* owner_;
     session_writer& session_;
     recording_settings settings_; // its dpp_port as the device path
     frame_snapshot source_;
     boost::asio::io_context events_;
+    boost::asio::steady_timer status_timer_{events_}; // armed while a count's status is held
+    bool status_timer_armed_ = false;
 };

@@ -86,10 +86,14 @@ void add_db_commands(CLI::App& app, command_line& line) {
 }
 
 namespace {
+void report_repair(const std::string& message) {
+    std::cerr << "tresvik-db: " << message << '\n';
+}
+
 int list_sessions(session_store& sessions, const command_line& line) {
-    sessions.refresh_session_index([](const std::string& message) {
-        std::cerr << "tresvik-db: skipped: " << message << '\n';
-    });
+    sessions.refresh_session_index(
+        [](const std::string& message) { std::cerr << "tresvik-db: skipped: " << message << '\n'; },
+        report_repair);
     const session_index_entries entries = sessions.entries();
     if (!line.json) {
         for (const auto& entry : entries)
@@ -247,7 +251,7 @@ int run_command(const command_line& line) {
     session_store sessions(line.path);
     if (line.command == "list")
         return list_sessions(sessions, line);
-    const auto reader = sessions.open_reader(line.path);
+    const auto reader = sessions.open_reader(line.path, report_repair);
     if (line.command == "info")
         return show_info(*reader, line);
     if (line.command == "frame")
