@@ -1,9 +1,14 @@
 #include "recorder/recorder.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
+#include "harness/temp_dir.h"
 #include "recording/session_store.h"
 #include "tests/camera/fake_jai_sdk.h"
+#include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
 
 // Commands return at once and run in order on the recorder's thread, the first here held inside
@@ -40,4 +45,46 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
     }
     const fake_sdk::resources open = fake_sdk::open_resources();
     EXPECT_EQ(open.factories + open.cameras + open.streams, 0u);
+}
+
+// The archiver copies with the real rclone to a folder remote, and again to a new remote when
+// configured anew; without a remote none runs, while retention, asked for more room than the
+// volume has, deletes the archived session and says the disk is full.
+TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_follows) {
+    temp_dir root, first, second;
+    write_raw_session(root.path() + "/a", recorded_session());
+    event_recorder owner;
+    std::vector<archive_report> reports;
+    owner.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
+        reports.push_back(event.GetPayload<archive_report>());
+    });
+    const auto reported = [&](archive_report::kind what, std::size_t count) {
+        return owner.pump_until([&] {
+            return std::count_if(reports.begin(), reports.end(), [&](const archive_report& r) {
+                       return r.what == what;
+                   }) >= static_cast<long>(count);
+        });
+    };
+    session_store sessions(root.path());
+    archive_runner runner(&owner, sessions);
+    archive_settings settings;
+    settings.archive = {root.path(), first.path(), "car", root.path() + "/no.conf"};
+    settings.retention = {root.path(), *parse_free_space("1%")};
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::archived, 1));
+    settings.archive.remote = second.path();
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::archived, 2));
+    EXPECT_TRUE(std::filesystem::exists(second.path() + "/car/a/CURRENT"));
+    settings.archive.remote.clear();
+    settings.retention.goal = *parse_free_space("99%");
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::disk_full, 1));
+    runner.before_new_session();
+    const auto deleted = std::find_if(reports.begin(), reports.end(), [](const auto& r) {
+        return r.what == archive_report::kind::deleted;
+    });
+    ASSERT_NE(deleted, reports.end());
+    EXPECT_EQ(deleted->session + (deleted->archived ? " archived" : ""), "a archived");
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/a"));
 }
