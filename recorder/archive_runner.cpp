@@ -1,5 +1,9 @@
 #include "recorder/archive_runner.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <wx/filename.h>
 
 #include "base/encoding.h"
@@ -9,6 +13,18 @@
 wxDEFINE_EVENT(EVT_THREAD_ARCHIVE, wxThreadEvent);
 
 namespace {
+// The archive is background work: its thread, and the rclone it starts, which inherits both, take
+// the processor and the disk only when recording leaves them (nice 10, the idle I/O class). A
+// refusal leaves the priorities as they were.
+void yield_to_recording() {
+#ifdef __linux__
+    const auto thread = static_cast<id_t>(syscall(SYS_gettid));
+    setpriority(PRIO_PROCESS, thread, 10);
+    constexpr int io_who_thread = 1, io_class_idle = 3, io_class_shift = 13;
+    syscall(SYS_ioprio_set, io_who_thread, thread, io_class_idle << io_class_shift);
+#endif
+}
+
 wxString size_text(std::uint64_t bytes) {
     return wxFileName::GetHumanReadableSize(wxULongLong(bytes));
 }
@@ -121,7 +137,11 @@ void archive_runner::configure(const archive_settings& settings) {
     if (settings.archive.remote.empty())
         return;
     auto copier = std::make_unique<archiver>(settings.archive, sessions_, *events_);
-    auto thread = std::make_unique<function_thread>([engine = copier.get()] { engine->run(); });
+    auto thread = std::make_unique<function_thread>([engine = copier.get()] {
+        wxThread::SetNameForCurrent("archive");
+        yield_to_recording();
+        engine->run();
+    });
     if (thread->Run() != wxTHREAD_NO_ERROR) {
         events_->failed("Error starting the archive's thread");
         return;
