@@ -156,6 +156,10 @@ void archive_runner::before_new_session() {
     if (pass.owns_lock())
         retain();
     pass = {};
+    wake();
+}
+
+void archive_runner::wake() {
     const std::lock_guard<std::mutex> hold(archiver_lock_);
     if (archiver_)
         archiver_->wake();

@@ -69,6 +69,8 @@ public:
     // One retention pass, unless the other thread is making one now, which serves as well; then
     // the archiver looks at the root again, the session before having closed.
     void before_new_session();
+    // A session closed: the archiver looks at the root now rather than at its next rescan.
+    void wake();
 
 private:
     class posted_events;

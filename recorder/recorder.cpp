@@ -232,10 +232,15 @@ void recorder::start(const std::function<std::unique_ptr<frame_source>()>& make_
     }
 }
 
+// A recording that ends closes its session, which the archive copies now.
 void recorder::release_capture() {
     std::unique_ptr<frame_source> going;
     {
         std::lock_guard<std::mutex> hold(lock_);
         going.swap(grab_mode_);
     }
+    if (!going)
+        return;
+    going.reset();
+    archive_.wake();
 }

@@ -52,8 +52,9 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
 }
 
 // The archiver copies with the real rclone to a folder remote, and again to a new remote when
-// configured anew; without a remote none runs, while retention, asked for more room than the
-// volume has, deletes the archived session and says the disk is full.
+// configured anew; woken, it copies a new session at once; without a remote none runs, while
+// retention, asked for more room than the volume has, deletes the archived session and says the
+// disk is full.
 TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_follows) {
     temp_dir root, first, second;
     write_raw_session(root.path() + "/a", recorded_session());
@@ -72,7 +73,7 @@ TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_f
     session_store sessions(root.path());
     archive_runner runner(&owner, sessions);
     archive_settings settings;
-    settings.archive = {root.path(), first.path(), "car", root.path() + "/no.conf"};
+    settings.archive = {root.path(), first.path(), "car", root.path() + "/no.conf", ""};
     settings.retention = {root.path(), *parse_free_space("1%")};
     runner.configure(settings);
     ASSERT_TRUE(reported(archive_report::kind::archived, 1));
@@ -80,6 +81,9 @@ TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_f
     runner.configure(settings);
     ASSERT_TRUE(reported(archive_report::kind::archived, 2));
     EXPECT_TRUE(std::filesystem::exists(second.path() + "/car/a/CURRENT"));
+    write_raw_session(root.path() + "/b", recorded_session());
+    runner.wake();
+    ASSERT_TRUE(reported(archive_report::kind::archived, 3)) << "woken, not after 30 s";
     settings.archive.remote.clear();
     settings.retention.goal = *parse_free_space("99%");
     runner.configure(settings);
