@@ -15,6 +15,7 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -236,6 +237,9 @@ std::vector<std::string> make_backlog(const std::string& root, int seconds) {
         backlog.push_back(first + " (" + std::to_string(n + 1) + ")");
         std::filesystem::copy(first, backlog.back());
     }
+    // On the disk before recording starts: the recorder's syncs would otherwise wait for gigabytes
+    // of copies that a car never makes while it records.
+    sync();
     return backlog;
 }
 
