@@ -6,7 +6,7 @@
 // With --archive, two runs with a new session every 5 s: without the archive, then with the
 // program's archiver copying a backlog of sessions at full speed to s3rver on loopback while
 // recording; the two stored / delivered ratios side by side (goal for the second: at least 0.99).
-// The archive thread and its rclone run at nice 10 in the idle I/O class, as in the program.
+// The archive thread and its rclone run in the idle scheduling and I/O classes, as in the program.
 // Runs only inside a loopback-only network namespace:
 // scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive].
 #include <algorithm>

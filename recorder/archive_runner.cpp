@@ -1,5 +1,6 @@
 #include "recorder/archive_runner.h"
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -13,13 +14,17 @@
 wxDEFINE_EVENT(EVT_THREAD_ARCHIVE, wxThreadEvent);
 
 namespace {
-// The archive is background work: its thread, and the rclone it starts, which inherits both, take
-// the processor and the disk only when recording leaves them (nice 10, the idle I/O class). A
-// refusal leaves the priorities as they were.
+// The archive is background work: its thread, and the rclone it starts, which inherits all of it,
+// take the processor and the disk only when nothing else wants them (the idle scheduling class,
+// nice 10 where that is refused, and the idle I/O class). Recording at full rate beside an upload
+// at full speed loses frames to the processor otherwise. A refusal leaves the priorities as they
+// were.
 void yield_to_recording() {
 #ifdef __linux__
     const auto thread = static_cast<id_t>(syscall(SYS_gettid));
-    setpriority(PRIO_PROCESS, thread, 10);
+    const sched_param idle{};
+    if (sched_setscheduler(static_cast<pid_t>(thread), SCHED_IDLE, &idle) != 0)
+        setpriority(PRIO_PROCESS, thread, 10);
     constexpr int io_who_thread = 1, io_class_idle = 3, io_class_shift = 13;
     syscall(SYS_ioprio_set, io_who_thread, thread, io_class_idle << io_class_shift);
 #endif
