@@ -38,6 +38,26 @@ recording_settings read_recording_settings(const wxConfigBase& settings) {
             narrow(read_side(settings))};
 }
 
+// The archive's settings; a refused value adds its row to the problems and its default is used.
+archive_settings read_archive_settings(const wxConfigBase& settings,
+                                       std::vector<wxString>& problems) {
+    const auto take = [&](auto checked) {
+        if (!checked.problem.empty())
+            problems.push_back(checked.problem);
+        return checked.value;
+    };
+    archive_settings read;
+    read.archive.root = narrow(read_write_path(settings));
+    read.archive.remote = narrow(read_archive_remote(settings));
+    read.archive.car = narrow(take(read_archive_car(settings)));
+    read.archive.rclone_config = narrow(read_archive_rclone_config(settings));
+    read.archive.bandwidth_limit = narrow(take(read_archive_bwlimit(settings)));
+    read.retention.root = read.archive.root;
+    read.retention.goal = take(read_min_free_space(settings));
+    read.retention.loop = take(read_loop_recording(settings));
+    return read;
+}
+
 wxAuiPaneInfo fixed_pane(const wxString& caption) {
     return wxAuiPaneInfo().Caption(caption).Floatable(false).CloseButton(false);
 }
@@ -89,6 +109,7 @@ wxEND_EVENT_TABLE()
     build_toolbar();
     show_stored_exposure_mode();
     index_stored_write_path();
+    configure_archive();
     recorder_->start_network(ports, read_data_service_port(*settings_), read_side(*settings_));
 }
 
@@ -109,6 +130,7 @@ void tresvik_frame::bind_thread_events() {
     Bind(EVT_THREAD_RECORDER_STATE, &tresvik_frame::on_recorder_state, this);
     Bind(EVT_THREAD_SERVICE_DOWN, &tresvik_frame::on_service_down, this);
     Bind(EVT_THREAD_COMMAND_FAILED, &tresvik_frame::on_command_failed, this);
+    Bind(EVT_THREAD_ARCHIVE, &tresvik_frame::on_archive, this);
 }
 
 void tresvik_frame::build_menus() {
@@ -233,6 +255,31 @@ void tresvik_frame::on_options(wxCommandEvent&) {
     settings_->Flush();
     sessions_.set_root(narrow(read_write_path(*settings_)));
     database_commands_->refresh();
+    configure_archive();
+}
+
+// The archive follows the settings as they are now; what they refuse is logged each time.
+void tresvik_frame::configure_archive() {
+    std::vector<wxString> problems;
+    const archive_settings settings = read_archive_settings(*settings_, problems);
+    for (const wxString& problem : problems)
+        log_error(problem);
+    recorder_->configure_archive(settings);
+    database_list_->set_archive_on(!settings.archive.remote.empty());
+}
+
+// A state goes to the list's column; the rest are rows. A deleted session's row goes.
+void tresvik_frame::on_archive(wxThreadEvent& event) {
+    const auto report = event.GetPayload<archive_report>();
+    if (report.what == archive_report::kind::state)
+        database_list_->mark_archive(report.session, {report.state, report.percent});
+    const archive_row row = archive_report_row(report);
+    if (row.error)
+        log_error(row.text);
+    else if (!row.text.empty())
+        log_info(row.text);
+    if (report.what == archive_report::kind::deleted)
+        database_list_->remove_session(report.session);
 }
 
 // An event queued before Stop finds no capture and changes nothing. Drawn only here, unscaled at

@@ -53,6 +53,7 @@ private:
     void write_startup_rows();
     void show_stored_exposure_mode();
     void index_stored_write_path();
+    void configure_archive();
 
     // The commands: calls of the recorder and of the database commands.
     void on_exit(wxCommandEvent&) { Close(true); }
@@ -80,6 +81,7 @@ private:
     void on_recorder_state(wxThreadEvent& event);
     void on_service_down(wxThreadEvent& event);
     void on_command_failed(wxThreadEvent& event);
+    void on_archive(wxThreadEvent& event);
 
     // First, so that it goes last: everything below that reads sessions has gone by then.
     session_store sessions_;

@@ -34,6 +34,32 @@ wxArrayString labels_of(std::initializer_list<const wchar_t*> texts) {
     return labels;
 }
 
+// A text the grid refuses while editing unless the check takes it, as it refuses a ruler scale
+// that is no number: the value stays as it was and the operator is told why.
+class checked_text_property : public wxStringProperty {
+public:
+    using check = bool (*)(std::string_view text);
+    checked_text_property(const wxString& label, const wxString& key, const wxString& value,
+                          check takes)
+        : wxStringProperty(label, key, value), takes_(takes) {}
+
+    bool ValidateValue(wxVariant& value, wxPGValidationInfo& info) const override {
+        const wxString text = value.GetString();
+        if (takes_(text.utf8_string()))
+            return true;
+        info.SetFailureMessage(
+            wxString::Format(L"Настройка %s: значение \"%s\" не подходит.", GetName(), text));
+        return false;
+    }
+
+private:
+    check takes_;
+};
+
+bool free_space_text(std::string_view text) {
+    return parse_free_space(text).has_value();
+}
+
 wxSize dialog_size() {
     const wxRect display = wxDisplay(0u).GetGeometry();
     return wxSize(static_cast<int>(display.width * display_share),
@@ -89,6 +115,24 @@ void tresvik_options::append_properties() {
         new wxStringProperty(L"Порт", "coordinate_server_port", read_coordinate_server_port(s)));
     grid_->Append(new wxPropertyCategory(L"Служба доступа к данным"));
     grid_->Append(new wxStringProperty(L"Порт", "data_service_port", read_data_service_port(s)));
+    append_archive_properties();
+}
+
+void tresvik_options::append_archive_properties() {
+    const wxConfigBase& s = *settings_;
+    grid_->Append(new wxPropertyCategory(L"Архив"));
+    grid_->Append(
+        new wxStringProperty(L"Хранилище (rclone)", "archive_remote", read_archive_remote(s)));
+    grid_->Append(new checked_text_property(L"Папка вагона", "archive_car",
+                                            read_archive_car(s).value, valid_folder_name));
+    grid_->Append(new wxFileProperty(L"Файл настройки rclone", "archive_rclone_config",
+                                     read_archive_rclone_config(s)));
+    grid_->Append(new checked_text_property(L"Ограничение скорости", "archive_bwlimit",
+                                            read_archive_bwlimit(s).value, valid_bandwidth_limit));
+    grid_->Append(new checked_text_property(L"Свободное место на диске", "min_free_space",
+                                            read_min_free_space_text(s), free_space_text));
+    grid_->Append(
+        new wxBoolProperty(L"Запись по кругу", "loop_recording", read_loop_recording(s).value));
 }
 
 void tresvik_options::accept() {
@@ -98,9 +142,12 @@ void tresvik_options::accept() {
     for (const char* key : {"rotate180", "show_scale"})
         s.Write(key, grid_->GetPropertyValueAsBool(key));
     s.Write("scale", grid_->GetPropertyValueAsDouble("scale"));
-    for (const char* key : {"write_path", "dpp_port", "coordinate_server_address",
-                            "coordinate_server_port", "data_service_port"})
+    for (const char* key :
+         {"write_path", "dpp_port", "coordinate_server_address", "coordinate_server_port",
+          "data_service_port", "archive_remote", "archive_car", "archive_rclone_config",
+          "archive_bwlimit", "min_free_space"})
         s.Write(key, grid_->GetPropertyValueAsString(key));
+    s.Write("loop_recording", grid_->GetPropertyValueAsBool("loop_recording"));
 }
 
 void tresvik_options::on_ok(wxCommandEvent&) {

@@ -3,15 +3,20 @@
 // tresvik-coord-sim answering on loopback. Goals: at least 0.99 of the frames the camera delivered
 // while recording are stored, no DPP key holds a frame older than the key before it, and the
 // write thread with the engine's threads spends at most 1.2 times a bare JPEG encode of the same
-// frame per stored frame (both parts printed).
+// frame per stored frame (both parts printed). With --archive, two runs with a new session every
+// 5 s: without the archive, then with the program's archiver copying a backlog of sessions at full
+// speed to s3rver on loopback while recording; the two stored / delivered ratios side by side (goal
+// for the second: at least 0.99). The archive thread and its rclone run in the idle scheduling and
+// I/O classes, as in the program.
 // Runs only inside a loopback-only network namespace:
-// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N].
+// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive].
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -19,17 +24,22 @@
 #include "bench/session_bench_support.h"
 #include "camera/camera_access.h"
 #include "camera/recording_grab.h"
+#include "recorder/archive_runner.h"
 #include "recording/recording_step.h"
 #include "recording/session_store.h"
+#include "tests/archive/archive_peers.h"
 #include "tools/camsim/frame_stamp.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// The three simulators, started and ready; each is stopped when the object goes.
+bool with_archive = false; // --archive
+
+// The three simulators, started and ready; each is stopped when the object goes. The coordinate
+// server starts a new session every change_every seconds, 0: never.
 struct peers {
-    peers();
+    explicit peers(int change_every = 0);
     child_process camsim;
     child_process odometer;
     child_process coordinates;
@@ -37,12 +47,13 @@ struct peers {
     std::string coordinate_port;
 };
 
-peers::peers()
+peers::peers(int change_every)
     : camsim({built_program("tresvik-camsim"), "--width", "1920", "--height", "1200", "--fps", "30",
               "--pixel-format", "Mono8", "--stamp"}),
       odometer({built_program("tresvik-odometer-sim"), "--pty", "--format", "b", "--rate", "1000",
                 "--speed", "1000", "--profile", "cruise"}),
-      coordinates({built_program("tresvik-coord-sim"), "--port", "0"}) {
+      coordinates({built_program("tresvik-coord-sim"), "--port", "0", "--change-every",
+                   std::to_string(change_every)}) {
     if (!camsim.line_after("tresvik-camsim ready"))
         throw std::runtime_error("tresvik-camsim did not start");
     pty = odometer.line_after("odometer on ").value_or("");
@@ -210,7 +221,116 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     print_busiest(r.busiest);
 }
 
+// Closed sessions for the archive to copy all along: one of scene frames at the camera's size,
+// copied until there is about 40 MB for each second of recording, more than s3rver takes on
+// loopback. Named before any recorded session, so that they go first.
+std::vector<std::string> make_backlog(const std::string& root, int seconds) {
+    const std::string first = root + "/2000.01.01 00.00.00";
+    {
+        session_writer writer;
+        writer.open(first);
+        for (int f = 0; f < 120; ++f)
+            writer.record_frame(scene_frame(1200, 1920, f * 16), 100 + f);
+    }
+    std::uint64_t bytes = 0;
+    for (const auto& file : std::filesystem::directory_iterator(first))
+        bytes += file.file_size();
+    std::vector<std::string> backlog{first};
+    for (int n = 1; bytes * backlog.size() < 40e6 * seconds; ++n) {
+        backlog.push_back(first + " (" + std::to_string(n + 1) + ")");
+        std::filesystem::copy(first, backlog.back());
+    }
+    // On the disk before recording starts: the recorder's syncs would otherwise wait for gigabytes
+    // of copies that a car never makes while it records.
+    sync();
+    return backlog;
+}
+
+struct archive_figures {
+    std::size_t sessions = 0;
+    std::uint64_t bytes = 0;
+};
+
+// A run with the program's archive and retention beside the recording, as the recorder runs
+// them: the write thread makes room and wakes the archiver before each new session. What the
+// archive made is taken out of the write path before the frames are counted.
+std::pair<stored_figures, recording_figures> record_beside_archive(const peers& p,
+                                                                   CAM_HANDLE camera,
+                                                                   const std::string& write_path,
+                                                                   int seconds) {
+    const std::vector<std::string> backlog = make_backlog(write_path, seconds);
+    // The depot's disk is not the car's: the server keeps its objects in memory.
+    const temp_dir server_folder("/dev/shm/tresvik-depot");
+    const s3_peer s3(server_folder.path());
+    bench_events events;
+    archive_figures archived;
+    events.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
+        const auto report = event.GetPayload<archive_report>();
+        archived.sessions += report.what == archive_report::kind::archived;
+        archived.bytes += report.what == archive_report::kind::archived ? report.bytes : 0;
+    });
+    session_store sessions(write_path);
+    recording_settings settings = settings_of(p, write_path);
+    recording_figures recorded;
+    {
+        archive_runner archive(&events, sessions);
+        archive_settings chosen;
+        chosen.archive.root = chosen.retention.root = write_path;
+        chosen.archive.remote = "depot:fleet";
+        chosen.archive.car = "car";
+        chosen.archive.rclone_config = s3.config();
+        chosen.retention.goal = *parse_free_space("1%");
+        archive.configure(chosen);
+        settings.before_new_session = [&archive] { archive.before_new_session(); };
+        recorded = record(events, settings, camera, p, seconds);
+    }
+    events.dispatch();
+    for (const std::string& folder : backlog)
+        std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(write_path + "/.archive");
+    std::printf("archive beside it: %zu sessions, %.1f MB to s3rver in %.1f s (%.1f MB/s); "
+                "backlog of %zu sessions\n",
+                archived.sessions, double(archived.bytes) / 1e6, recorded.wall,
+                double(archived.bytes) / 1e6 / recorded.wall, backlog.size());
+    return {check_sessions(write_path), recorded};
+}
+
+double stored_share(const recording_figures& r, const stored_figures& s) {
+    return r.delivered ? static_cast<double>(s.frames) / r.delivered : 0;
+}
+
+int run_beside_archive(int seconds) {
+    const temp_dir folder;
+    peers p(5);
+    factory_guard factory{open_factory()};
+    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, a new session every "
+                "5 s, for %d s without the archive, then as long with it\n",
+                seconds);
+    bench_events events;
+    const std::string plain = folder.path() + "/plain", archived = folder.path() + "/archived";
+    const recording_figures alone =
+        record(events, settings_of(p, plain), camera.handle(), p, seconds);
+    events.dispatch();
+    const stored_figures alone_stored = check_sessions(plain);
+    print(alone, alone_stored, bare_jpeg_seconds(alone.last_frame));
+    std::filesystem::create_directories(archived);
+    const auto [beside_stored, beside] =
+        record_beside_archive(p, camera.handle(), archived, seconds);
+    std::printf("recorded %.1f s beside the archive: delivered by the camera %llu, stored %llu in "
+                "%zu session(s); keys holding a frame older than the key before: %llu\n",
+                beside.wall, static_cast<unsigned long long>(beside.delivered),
+                static_cast<unsigned long long>(beside_stored.frames), beside_stored.sessions,
+                static_cast<unsigned long long>(beside_stored.older));
+    std::printf("stored / delivered: %.4f without the archive, %.4f with it copying (goal >= "
+                "0.99)\n",
+                stored_share(alone, alone_stored), stored_share(beside, beside_stored));
+    return stop_requested ? 1 : 0;
+}
+
 int run(int seconds) {
+    if (with_archive)
+        return run_beside_archive(seconds);
     const temp_dir folder;
     const std::string write_path = folder.path() + "/sessions";
     peers p;
@@ -229,6 +349,13 @@ int run(int seconds) {
 
 } // namespace
 
+// --archive is taken out here; the rest is the camera benchmarks' command line.
 int main(int argc, char** argv) {
-    return camera_bench_main(argc, argv, "bench-record-e2e", run);
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i)
+        if (i > 0 && std::string(argv[i]) == "--archive")
+            with_archive = true;
+        else
+            rest.push_back(argv[i]);
+    return camera_bench_main(static_cast<int>(rest.size()), rest.data(), "bench-record-e2e", run);
 }

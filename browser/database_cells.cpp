@@ -10,8 +10,8 @@ wxString dpp_text(std::uint32_t dpp) {
 
 wxString database_column_heading(int column) {
     static const wchar_t* const headings[database_column_count] = {
-        L"Код сеанса",      L"Ориентация", L"Борт",          L"Время начала",
-        L"Время окончания", L"ДПП начала", L"ДПП окончания", L"Размер"};
+        L"Код сеанса", L"Ориентация",    L"Борт",   L"Время начала", L"Время окончания",
+        L"ДПП начала", L"ДПП окончания", L"Размер", L"Архив"};
     return column >= 0 && column < database_column_count ? headings[column] : L"";
 }
 
@@ -35,5 +35,20 @@ wxString database_cell_text(const session_info& info, long column) {
         return wxFileName::GetHumanReadableSize(wxULongLong(info.size));
     default:
         return wxString();
+    }
+}
+
+wxString archive_cell_text(bool archive_on, const std::optional<archive_mark>& mark) {
+    if (!archive_on)
+        return L"—";
+    switch (mark ? mark->state : archive_state::waiting) {
+    case archive_state::copying:
+        return wxString::Format("%d %%", mark->percent);
+    case archive_state::archived:
+        return L"в архиве";
+    case archive_state::failed:
+        return L"ошибка";
+    default:
+        return L"ожидает";
     }
 }

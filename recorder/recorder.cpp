@@ -4,27 +4,11 @@
 
 #include "base/encoding.h"
 #include "camera/recording_grab.h"
+#include "recorder/function_thread.h"
 #include "service/data_service.h"
 #include "service/telemetry.h"
 
 namespace {
-// The recorder's thread is one the toolkit knows: a thread it does not know that starts the
-// toolkit's threads (capture, write) races with them inside the toolkit.
-class command_thread : public wxThread {
-public:
-    explicit command_thread(std::function<void()> body)
-        : wxThread(wxTHREAD_JOINABLE), body_(std::move(body)) {}
-
-protected:
-    ExitCode Entry() override {
-        body_();
-        return nullptr;
-    }
-
-private:
-    const std::function<void()> body_;
-};
-
 template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread) {
     if (!thread)
         return;
@@ -35,8 +19,8 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 } // namespace
 
 recorder::recorder(wxEvtHandler* owner, session_store& sessions)
-    : owner_(owner), sessions_(sessions), factory_(open_factory()),
-      thread_(std::make_unique<command_thread>([this] { run_commands(); })) {
+    : owner_(owner), sessions_(sessions), factory_(open_factory()), archive_(owner, sessions),
+      thread_(std::make_unique<function_thread>([this] { run_commands(); })) {
     if (thread_->Run() != wxTHREAD_NO_ERROR) {
         J_Factory_Close(factory_);
         throw std::runtime_error("Error starting the recorder's thread");
@@ -118,8 +102,8 @@ void recorder::start_capture(const capture_settings& settings) {
     });
 }
 
-void recorder::start_recording(const capture_settings& capture,
-                               const recording_settings& recording) {
+void recorder::start_recording(const capture_settings& capture, recording_settings recording) {
+    recording.before_new_session = [this] { archive_.before_new_session(); };
     queue([this, capture, recording] {
         start([&] {
             return std::make_unique<continuous_grab_write>(owner_, sessions_, capture, recording,
@@ -248,10 +232,15 @@ void recorder::start(const std::function<std::unique_ptr<frame_source>()>& make_
     }
 }
 
+// A recording that ends closes its session, which the archive copies now.
 void recorder::release_capture() {
     std::unique_ptr<frame_source> going;
     {
         std::lock_guard<std::mutex> hold(lock_);
         going.swap(grab_mode_);
     }
+    if (!going)
+        return;
+    going.reset();
+    archive_.wake();
 }

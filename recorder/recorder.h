@@ -17,6 +17,7 @@
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
 #include "log/thread_events.h"
+#include "recorder/archive_runner.h"
 #include "recording/recording_step.h"
 
 class session_store;
@@ -39,7 +40,8 @@ struct network_ports {
 // closing cameras, the exposure mode, reading the geometry, starting and stopping a capture) is
 // queued to the recorder's own thread, which runs the commands one at a time in the order given.
 // Results come back to the owner as thread events (log/thread_events.h): log rows, a failure to
-// show in a box, and after each command an EVT_THREAD_RECORDER_STATE. Not copyable.
+// show in a box, and after each command an EVT_THREAD_RECORDER_STATE; the archive's reports as
+// EVT_THREAD_ARCHIVE. Not copyable.
 class recorder {
 public:
     // Opens the camera layer (throws std::runtime_error("Error opening JAI factory.")) and starts
@@ -74,8 +76,12 @@ public:
     void set_exposure_mode(const std::wstring& mode);
     // Nothing while a capture runs or no camera is open.
     void start_capture(const capture_settings& settings);
-    void start_recording(const capture_settings& capture, const recording_settings& recording);
+    void start_recording(const capture_settings& capture, recording_settings recording);
     void stop_capture();
+
+    // Starts the archive and retention with these settings, or goes on with new ones; until the
+    // first call neither runs. Recordings started from now on make room before each new session.
+    void configure_archive(const archive_settings& settings) { archive_.configure(settings); }
 
     // The state after the last command; busy while commands are queued or running.
     recorder_state state() const;
@@ -111,5 +117,7 @@ private:
     bool finishing_ = false;
     recorder_state state_;
     std::unique_ptr<frame_source> grab_mode_; // written only by the recorder's thread
+    // Before the thread, so that it outlives every write thread, which calls it.
+    archive_runner archive_;
     std::unique_ptr<wxThread> thread_;
 };

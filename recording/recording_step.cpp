@@ -33,9 +33,11 @@ std::string free_session_path(const std::string& root, const std::string& name) 
 }
 
 recording_step::recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
-                               frame_snapshot snapshot, local_clock clock)
+                               frame_snapshot snapshot, local_clock clock,
+                               std::function<void()> before_new_session)
     : owner_(owner), log_(owner), session_(session), write_path_(std::move(write_path)),
-      snapshot_(std::move(snapshot)), clock_(std::move(clock)) {}
+      snapshot_(std::move(snapshot)), clock_(std::move(clock)),
+      before_new_session_(std::move(before_new_session)) {}
 
 void recording_step::handle_dpp(std::uint32_t value, int kind) {
     close_on_reset(value);
@@ -70,6 +72,8 @@ void recording_step::record(std::uint32_t value) {
     if (!session_.is_open()) {
         if (std::chrono::steady_clock::now() < resume_at_)
             return;
+        if (before_new_session_)
+            before_new_session_();
         session_path_ = free_session_path(write_path_, session_folder_name(clock_()));
         session_.open(session_path_);
     }

@@ -21,6 +21,9 @@ struct recording_settings {
     std::string server_port;
     std::string write_path;
     std::string side;
+    // Called on the write thread before each new session folder is made (the recorder's retention
+    // makes room there); must not wait for anything slow. Empty: nothing.
+    std::function<void()> before_new_session = {};
 };
 
 // Returns the newest camera frame's timestamp and copies the frame into the image, unless the
@@ -54,7 +57,8 @@ std::string free_session_path(const std::string& root, const std::string& name);
 class recording_step {
 public:
     recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
-                   frame_snapshot snapshot, local_clock clock = local_time_now);
+                   frame_snapshot snapshot, local_clock clock = local_time_now,
+                   std::function<void()> before_new_session = {});
 
     // Throws only what the frame snapshot throws beyond std::exception.
     void handle_dpp(std::uint32_t value, int kind);
@@ -78,6 +82,7 @@ private:
     std::string write_path_;
     frame_snapshot snapshot_;
     local_clock clock_;
+    std::function<void()> before_new_session_;
     std::uint32_t last_dpp_ = 0;
     std::uint64_t last_frame_timestamp_ = 0;
     cv::Mat frame_; // the newest frame's copy, its memory kept from frame to frame

@@ -35,7 +35,8 @@ void write_thread::stop() {
 // the data service) takes a dead recorder for a recording one.
 wxThread::ExitCode write_thread::Entry() {
     wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
-    recording_step step(owner_, session_, settings_.write_path, source_);
+    recording_step step(owner_, session_, settings_.write_path, source_, local_time_now,
+                        settings_.before_new_session);
     std::weak_ptr<odometer_port> line;
     auto port = std::make_shared<odometer_port>(
         events_, owner_, [this, &step, &line](std::uint32_t value, int kind) {

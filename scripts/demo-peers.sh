@@ -34,7 +34,8 @@ demo_peers() {
 }
 
 # demo_program: the program on the home folder $demo/home, whose settings point at the peers and
-# record into $demo/sessions; its pid is left in program.
+# record into $demo/sessions, with the lines of demo_settings added when the caller sets it; its
+# pid is left in program.
 demo_program() {
   mkdir -p "$demo/home/Velmora3/config" "$demo/sessions"
   cat >"$demo/home/Velmora3/config/.tresvik" <<SETTINGS
@@ -42,6 +43,7 @@ side=правый
 dpp_port=$demo/odometer
 write_path=$demo/sessions
 SETTINGS
+  if [ -n "${demo_settings:-}" ]; then printf '%s\n' "$demo_settings" >>"$demo/home/Velmora3/config/.tresvik"; fi
   HOME="$demo/home" "$bin/tresvik" >"$demo/tresvik.log" 2>&1 &
   program=$!
   pids+=("$program")

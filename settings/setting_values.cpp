@@ -131,3 +131,8 @@ std::optional<bool> parse_switch(std::string_view text) {
         return false;
     return std::nullopt;
 }
+
+bool valid_folder_name(std::string_view text) {
+    return !text.empty() && text != "." && text != ".." &&
+           text.find_first_of("/\\:") == std::string_view::npos;
+}

@@ -26,5 +26,9 @@ std::optional<free_space_goal> parse_free_space(std::string_view text);
 // also be a pair. Empty is no limit and valid too.
 bool valid_bandwidth_limit(std::string_view text);
 
+// One folder name, as the car's folder on the remote is: not empty, not "." or "..", and without
+// "/", "\\" or ":".
+bool valid_folder_name(std::string_view text);
+
 // "1", "true" and "0", "false" in any case; nothing for other texts.
 std::optional<bool> parse_switch(std::string_view text);

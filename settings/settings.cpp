@@ -89,9 +89,7 @@ wxString read_archive_remote(const wxConfigBase& config) {
 checked_setting<wxString> read_archive_car(const wxConfigBase& config) {
     const wxString host = wxGetHostName();
     return checked(config, "archive_car", host, host, [](const wxString& text) {
-        const bool folder = !text.empty() && text != "." && text != ".." &&
-                            text.find_first_of("/\\:") == wxString::npos;
-        return folder ? std::optional<wxString>(text) : std::nullopt;
+        return valid_folder_name(text.utf8_string()) ? std::optional<wxString>(text) : std::nullopt;
     });
 }
 
@@ -111,9 +109,19 @@ checked_setting<wxString> read_archive_bwlimit(const wxConfigBase& config) {
     });
 }
 
+namespace {
+const char* const default_min_free_space = "10%";
+} // namespace
+
 checked_setting<free_space_goal> read_min_free_space(const wxConfigBase& config) {
-    return checked(config, "min_free_space", *parse_free_space("10%"), "10%",
+    return checked(config, "min_free_space", *parse_free_space(default_min_free_space),
+                   default_min_free_space,
                    [](const wxString& text) { return parse_free_space(text.utf8_string()); });
+}
+
+wxString read_min_free_space_text(const wxConfigBase& config) {
+    const wxString text = config.Read("min_free_space", default_min_free_space);
+    return parse_free_space(text.utf8_string()) ? text : wxString(default_min_free_space);
 }
 
 checked_setting<bool> read_loop_recording(const wxConfigBase& config) {

@@ -48,6 +48,8 @@ checked_setting<wxString> read_archive_car(const wxConfigBase& config);
 wxString read_archive_rclone_config(const wxConfigBase& config);
 checked_setting<wxString> read_archive_bwlimit(const wxConfigBase& config);
 checked_setting<free_space_goal> read_min_free_space(const wxConfigBase& config);
+// The same as the options dialog shows it: the stored text, or the default's when it is refused.
+wxString read_min_free_space_text(const wxConfigBase& config);
 checked_setting<bool> read_loop_recording(const wxConfigBase& config);
 
 // Not flushed: reaches the file at the next flush or when the store is destroyed.

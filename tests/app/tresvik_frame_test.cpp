@@ -15,6 +15,7 @@
 
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
+#include "browser/database_cells.h"
 #include "browser/viewer_dialog.h"
 #include "harness/child_process.h"
 #include "log/log_viewer.h"
@@ -199,8 +200,11 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
                   root.path() +
                   "\ndpp_port=COM1\ncoordinate_server_address=127.0.0.1\ncoordinate_server_port="
                   "12500\ndata_service_port=" +
-                  port + "\n")
-        << "all ten, flushed";
+                  port + "\narchive_remote=\narchive_car=" + wxGetHostName().ToStdString() +
+                  "\narchive_rclone_config=" + home.path() +
+                  "/Velmora3/config/rclone.conf\narchive_bwlimit=\nmin_free_space=10%\n"
+                  "loop_recording=0\n")
+        << "all sixteen, flushed";
     EXPECT_EQ(list()->GetItemCount(), 1);
     std::filesystem::create_directory(root.path() + "/photos");
     reopen({telemetry, true});
@@ -284,4 +288,52 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     EXPECT_THAT(read_file(settings_path()), HasSubstr("\nexposure_mode=ContinuousPreset5\n"));
     EXPECT_EQ(wxDynamicCast(frame->FindWindow(id_exposure_list), wxComboBox)->GetValue(),
               "ContinuousPreset5");
+}
+
+// With a folder as the remote, the session is copied by the real rclone and its cell follows;
+// a refused setting is a row at start-up. The options turn the archive off: dashes. Reports of
+// retention and failures are rows, red where something is lost or stuck; a deleted session's row
+// goes.
+TEST_F(frame_fixture, the_archive_column_and_rows_follow_the_archive) {
+    temp_dir root, depot;
+    write_raw_session(root.path() + "/a", recorded_session());
+    std::filesystem::create_directories(home.path() + "/Velmora3/config");
+    std::ofstream(settings_path())
+        << "write_path=" << root.path() << "\narchive_remote=" << depot.path()
+        << "\narchive_car=car\nmin_free_space=lots\n";
+    reopen();
+    EXPECT_THAT(log_text(), HasSubstr("'red'>Настройка min_free_space: значение \"lots\""));
+    ASSERT_TRUE(eventually([&] {
+        wxTheApp->ProcessPendingEvents();
+        return list()->GetItemText(0, archive_column) == L"в архиве";
+    }));
+    EXPECT_TRUE(std::filesystem::exists(depot.path() + "/car/a/CURRENT"));
+    EXPECT_THAT(log_text(), HasSubstr("'blue'>Сеанс a в архиве: "));
+    script().modal = [&](wxDialog& dialog) {
+        dynamic_cast<tresvik_options&>(dialog).grid()->SetPropertyValue("archive_remote", "");
+        dynamic_cast<tresvik_options&>(dialog).accept();
+        return true;
+    };
+    command(id_options);
+    EXPECT_EQ(list()->GetItemText(0, archive_column), L"—");
+    const struct {
+        archive_report::kind what;
+        bool archived;
+        const char* row;
+    } reports[] = {
+        {archive_report::kind::deleted, true, "'blue'>Сеанс a удалён (есть в архиве)"},
+        {archive_report::kind::deleted, false, "'red'>Сеанс a удалён, не попав в архив"},
+        {archive_report::kind::disk_full, false, "'red'>Диск заполнен: свободно 1.0 KB, нужно"},
+        {archive_report::kind::failed, false, "'red'>Архив: bucket missing"}};
+    for (const auto& r : reports) {
+        archive_report report;
+        report.what = r.what;
+        report.archived = r.archived;
+        report.session = "a";
+        report.bytes = 1024;
+        report.text = "bucket missing";
+        post(EVT_THREAD_ARCHIVE, report);
+        EXPECT_THAT(log_text(), HasSubstr(r.row));
+    }
+    EXPECT_EQ(list()->GetItemCount(), 0);
 }

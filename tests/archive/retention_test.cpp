@@ -1,43 +1,11 @@
-#include <cerrno>
-#include <cstring>
-#include <sched.h>
-#include <sys/mount.h>
-
 #include <gmock/gmock.h>
 
 #include "archive/archive_disk.h"
 #include "archive/archiver.h"
-#include "recording/session_format.h"
 #include "recording/session_store.h"
 #include "tests/archive/archive_peers.h"
 #include "tests/recording/raw_session.h"
-
-namespace {
-// A small volume of the test's own: a tmpfs mounted in a mount namespace of this thread's own,
-// so that nothing of it shows outside (the tests run as root).
-class small_volume {
-public:
-    small_volume(const std::string& at, const std::string& size) : at_(at) {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
-            throw std::runtime_error(std::string("no tmpfs of the test's own: ") +
-                                     std::strerror(errno));
-    }
-    ~small_volume() { umount2(at_.c_str(), MNT_DETACH); }
-
-private:
-    std::string at_;
-};
-
-// About 1 MB of frames that no codec shrinks.
-raw_entries megabyte_session() {
-    raw_entries entries = recorded_session();
-    for (std::uint32_t dpp = 1000; dpp < 1004; ++dpp)
-        entries[frame_key(dpp)] = jpeg_of(test_frame(dpp, 480, 640));
-    return entries;
-}
-} // namespace
+#include "tests/support/small_volume.h"
 
 // Seven sessions of about 0.9 MB fill three quarters of an 8 MB volume. Sessions 1 (viewed), 3
 // (open in another program's handle) and 7 (being recorded) are in use and never go; the archived

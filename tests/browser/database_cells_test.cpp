@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-// The cells of columns -1 to 8, joined with '|': no column before the first or after the size.
+// The cells of columns -1 to 8, joined with '|': no column before the first or after the size
+// (the archive's column has its own text).
 TEST(database_cells, each_column_shows_its_field) {
     session_info info{L"A7 : 12", L"-1", L"правый", L"2021-03-04 12:05:33", L"2021-03-04 12:06:40",
                       0,          0,     L""};
@@ -24,4 +25,22 @@ TEST(database_cells, each_column_shows_its_field) {
             row += "|" + database_cell_text(info, column);
         EXPECT_EQ(row, fields + c.rest);
     }
+}
+
+// The column "Архив": a dash with the archive off whatever was reported; waiting until the
+// archiver reports the session.
+TEST(database_cells, the_archive_column_shows_the_last_report) {
+    const struct {
+        bool on;
+        std::optional<archive_mark> mark;
+        const wchar_t* shown;
+    } cases[] = {{false, archive_mark{archive_state::archived, 0}, L"—"},
+                 {true, std::nullopt, L"ожидает"},
+                 {true, archive_mark{archive_state::waiting, 0}, L"ожидает"},
+                 {true, archive_mark{archive_state::copying, 42}, L"42 %"},
+                 {true, archive_mark{archive_state::archived, 100}, L"в архиве"},
+                 {true, archive_mark{archive_state::failed, 0}, L"ошибка"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(archive_cell_text(c.on, c.mark), c.shown);
+    EXPECT_EQ(database_column_heading(archive_column), L"Архив");
 }

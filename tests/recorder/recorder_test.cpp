@@ -1,10 +1,19 @@
 #include "recorder/recorder.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
 #include <gtest/gtest.h>
 
+#include "archive/archive_disk.h"
+#include "harness/child_process.h"
+#include "harness/temp_dir.h"
 #include "recording/session_store.h"
 #include "tests/camera/fake_jai_sdk.h"
+#include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
+#include "tests/support/small_volume.h"
 
 // Commands return at once and run in order on the recorder's thread, the first here held inside
 // the camera layer meanwhile; the live frame is read while the capture runs, and the camera and
@@ -40,4 +49,141 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
     }
     const fake_sdk::resources open = fake_sdk::open_resources();
     EXPECT_EQ(open.factories + open.cameras + open.streams, 0u);
+}
+
+// The archiver copies with the real rclone to a folder remote, and again to a new remote when
+// configured anew; woken, it copies a new session at once; without a remote none runs, while
+// retention, asked for more room than the volume has, deletes the archived session and says the
+// disk is full.
+TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_follows) {
+    temp_dir root, first, second;
+    write_raw_session(root.path() + "/a", recorded_session());
+    event_recorder owner;
+    std::vector<archive_report> reports;
+    owner.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
+        reports.push_back(event.GetPayload<archive_report>());
+    });
+    const auto reported = [&](archive_report::kind what, std::size_t count) {
+        return owner.pump_until([&] {
+            return std::count_if(reports.begin(), reports.end(), [&](const archive_report& r) {
+                       return r.what == what;
+                   }) >= static_cast<long>(count);
+        });
+    };
+    session_store sessions(root.path());
+    archive_runner runner(&owner, sessions);
+    archive_settings settings;
+    settings.archive = {root.path(), first.path(), "car", root.path() + "/no.conf", ""};
+    settings.retention = {root.path(), *parse_free_space("1%")};
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::archived, 1));
+    settings.archive.remote = second.path();
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::archived, 2));
+    EXPECT_TRUE(std::filesystem::exists(second.path() + "/car/a/CURRENT"));
+    write_raw_session(root.path() + "/b", recorded_session());
+    runner.wake();
+    ASSERT_TRUE(reported(archive_report::kind::archived, 3)) << "woken, not after 30 s";
+    settings.archive.remote.clear();
+    settings.retention.goal = *parse_free_space("99%");
+    runner.configure(settings);
+    ASSERT_TRUE(reported(archive_report::kind::disk_full, 1));
+    runner.before_new_session();
+    const auto deleted = std::find_if(reports.begin(), reports.end(), [](const auto& r) {
+        return r.what == archive_report::kind::deleted;
+    });
+    ASSERT_NE(deleted, reports.end());
+    EXPECT_EQ(deleted->session + (deleted->archived ? " archived" : ""), "a archived");
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/a"));
+}
+
+// Recording into a tmpfs of 8 MB that three older sessions of about 1 MB share, with 30 % to be
+// kept free, from the odometer simulator and camera frames that no codec shrinks: the disk fills
+// within a second or two. With nothing archived the disk is full once, the older sessions stay
+// and recording goes on trying; archived sessions, or with loop recording unarchived ones, go
+// oldest first before a session opens, and recording resumes.
+TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) {
+    const struct {
+        const char* what;
+        bool archived;
+        bool loop;
+    } cases[] = {{"nothing archived", false, false},
+                 {"archived sessions", true, false},
+                 {"loop recording", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_sdk::reset();
+        const auto camera = fake_sdk::add_camera(
+            {"TL=>GevTL , INT=>SD , DEV=>cam0", "FakeCam", "127.0.0.1", 640, 480});
+        temp_dir root;
+        const small_volume volume(root.path(), "8m");
+        const auto old_path = [&](int n) {
+            return root.path() + "/2000.01.01 00.00.0" + std::to_string(n);
+        };
+        archive_records records;
+        for (int n = 0; n < 3; ++n) {
+            write_raw_session(old_path(n), megabyte_session());
+            records[std::filesystem::path(old_path(n)).filename().string()] = {
+                fingerprint_of(folder_files(old_path(n))), "depot:fleet/car"};
+        }
+        if (c.archived)
+            save_records(root.path(), records);
+        event_recorder owner;
+        std::vector<archive_report> reports;
+        owner.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
+            reports.push_back(event.GetPayload<archive_report>());
+        });
+        session_store sessions(root.path());
+        recorder machinery(&owner, sessions);
+        machinery.configure_archive({{}, {root.path(), *parse_free_space("30%"), c.loop}});
+        const auto configured = std::chrono::steady_clock::now();
+        machinery.find_cameras(L"SocketDriver");
+        child_process odometer({built_program("tresvik-odometer-sim"), "--pty", "--format", "b",
+                                "--rate", "50", "--speed", "1000", "--profile", "cruise"});
+        const auto device = odometer.line_after("odometer on ");
+        ASSERT_TRUE(device);
+        machinery.start_recording({L"левый", false},
+                                  {*device, "127.0.0.1", "1", root.path(), "левый"});
+        std::uint64_t timestamp = 0;
+        const auto record_until = [&](const std::function<bool()>& done) {
+            return owner.pump_until([&] {
+                const cv::Mat frame = test_frame(timestamp % 8, 480, 640);
+                camera.deliver_frame({frame.datastart, frame.dataend}, ++timestamp);
+                std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                return done();
+            });
+        };
+        const auto first = [&](archive_report::kind what) {
+            return std::find_if(reports.begin(), reports.end(),
+                                [&](const archive_report& r) { return r.what == what; });
+        };
+        const auto resumed = [&] {
+            const auto rows = owner.texts(EVT_THREAD_LOG_INFO);
+            return std::any_of(rows.begin(), rows.end(), [](const wxString& row) {
+                return row.StartsWith(L"Запись возобновлена");
+            });
+        };
+        if (!c.archived && !c.loop) {
+            ASSERT_TRUE(record_until(
+                [&] { return first(archive_report::kind::disk_full) != reports.end(); }));
+            const std::size_t statuses = owner.texts(EVT_THREAD_RECORD_STATUS).size();
+            EXPECT_TRUE(record_until(
+                [&] { return owner.texts(EVT_THREAD_RECORD_STATUS).size() > statuses + 50; }));
+            EXPECT_EQ(first(archive_report::kind::deleted), reports.end());
+            for (int n = 0; n < 3; ++n)
+                EXPECT_TRUE(std::filesystem::exists(old_path(n)));
+        } else {
+            ASSERT_TRUE(record_until([&] {
+                return first(archive_report::kind::deleted) != reports.end() && resumed();
+            }));
+            const auto deleted = first(archive_report::kind::deleted);
+            EXPECT_EQ(deleted->session, "2000.01.01 00.00.00");
+            EXPECT_EQ(deleted->archived, c.archived);
+            const std::chrono::duration<double> taken =
+                std::chrono::steady_clock::now() - configured;
+            EXPECT_LT(taken.count(), 9)
+                << "room made before a session opened, not by the pass every 10 s";
+        }
+        machinery.stop_capture();
+    }
 }

@@ -100,3 +100,12 @@ inline raw_entries recorded_session() {
             {"time_start", "1614859533"},
             {"version", "1"}};
 }
+
+// About 1 MB: recorded_session() with four frames of 480 x 640 that no codec shrinks, at DPP
+// 1000 to 1003.
+inline raw_entries megabyte_session() {
+    raw_entries entries = recorded_session();
+    for (std::uint32_t dpp = 1000; dpp < 1004; ++dpp)
+        entries["000000" + std::to_string(dpp)] = jpeg_of(test_frame(dpp, 480, 640));
+    return entries;
+}
