@@ -54,7 +54,7 @@ TEST(data_protocol, service_port_is_a_decimal_number_from_1_to_65535) {
                                      {"65535", 65535},
                                      {"012600", 12600}})
         EXPECT_EQ(parse_service_port(text), port) << text;
-    for (const std::string text :
+    for (const std::string& text :
          std::initializer_list<std::string>{"", "0", "65536", "78136", "9999999999999999999", "-1",
                                             "+80", "12600 ", "12x", std::string("12\0 0", 5)})
         EXPECT_EQ(parse_service_port(text), std::nullopt) << visible_text(text);
