@@ -198,8 +198,23 @@ file_lock lock_session(const std::string& path) {
     return {};
 }
 
+// The engine turns a session's log into a table whenever it opens the folder, and the next reader
+// (the list, the data service) would open it soon after the copy: the folder would look changed
+// and be copied again. Opened once here before the copy, it stays as copied.
+void settle(session_store& store, const session_folder& folder,
+            const std::function<void(const std::string&)>& report_repair) {
+    try {
+        store.open_reader(folder.path, report_repair);
+    } catch (const std::runtime_error&) {
+        // A folder gone or in use is refused by the hold that follows; a damaged one is copied
+        // as it is.
+    }
+}
+
 snapshot take_snapshot(session_store& store, const session_folder& folder,
-                       const std::string& staging) {
+                       const std::string& staging,
+                       const std::function<void(const std::string&)>& report_repair) {
+    settle(store, folder, report_repair);
     const session_hold hold = store.hold(folder.path);
     const file_lock lock = lock_session(folder.path);
     if (!lock)

@@ -4,6 +4,7 @@
 // and the snapshot. Failures throw std::runtime_error with a text that names the file.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,9 @@ struct snapshot {
 };
 // Under the store's hold and the database lock: throws session_refused when the session is in use
 // here or elsewhere, or no longer holds a database; std::runtime_error when a file cannot be
-// linked or copied.
+// linked or copied. The session is opened once first, so that later readers leave the copied
+// files as they are; a session its recorder never closed is repaired then, with a row to
+// report_repair.
 snapshot take_snapshot(session_store& store, const session_folder& folder,
-                       const std::string& staging);
+                       const std::string& staging,
+                       const std::function<void(const std::string&)>& report_repair);

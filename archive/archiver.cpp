@@ -89,7 +89,8 @@ struct archiver::pass {
         const std::string staging = staging_folder(owner.options_.root, folder.name);
         snapshot taken;
         try {
-            taken = take_snapshot(owner.store_, folder, staging);
+            taken = take_snapshot(owner.store_, folder, staging,
+                                  [this](const std::string& row) { owner.report(row); });
         } catch (const session_refused&) {
             std::error_code ignored;
             fs::remove_all(staging, ignored);

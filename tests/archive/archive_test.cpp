@@ -56,13 +56,15 @@ raw_entries large_session() {
     raw_entries entries = recorded_session();
     for (std::uint32_t dpp = 1000; dpp < 1012; ++dpp)
         entries[frame_key(dpp)] = jpeg_of(test_frame(dpp, 480, 640));
+    entries["dpp_end"] = frame_key(1011);
     return entries;
 }
 } // namespace
 
 // The copy on the remote opens with plain leveldb to exactly the session's keys and values; an
-// edit makes it due again. Sessions in use here (viewed, recorded) wait, one deleted by hand while
-// queued is passed over; all with AWS_CA_BUNDLE set, as on these machines.
+// edit makes it due again, a reader's open does not. Sessions in use here (viewed, recorded) wait,
+// one deleted by hand while queued is passed over; all with AWS_CA_BUNDLE set, as on these
+// machines.
 TEST_F(archive_test, a_session_is_copied_checked_and_copied_again_after_an_edit) {
     setenv("AWS_CA_BUNDLE", "/etc/ssl/certs/ca-certificates.crt", 1);
     const std::string first = session("2021.03.04 12.05.33", recorded_session());
@@ -82,6 +84,8 @@ TEST_F(archive_test, a_session_is_copied_checked_and_copied_again_after_an_edit)
     EXPECT_EQ(engine.run_once(), archive_outcome::done);
     EXPECT_EQ(remote_copy("2021.03.04 12.05.33").at("side"), "правый");
     EXPECT_EQ(remote_copy("2021.03.05 08.00.00"), recorded_session());
+    for (const std::string name : {"2021.03.04 12.05.33", "2021.03.05 08.00.00"})
+        store.open_reader(root + "/" + name); // a reader's open leaves an archived copy as it was
     EXPECT_EQ(engine.run_once(), archive_outcome::done);
     EXPECT_THAT(
         events.archived_sessions,
