@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of the build (build/bin/bench-*), one after the other, so their
-# figures are measured on a machine doing nothing else of ours; then a short soak of the real
-# program (bench/soak.sh; the README gives the full 30-minute run).
+# figures are measured on a machine doing nothing else of ours; recording once more beside the
+# archive copying at full speed; then a short soak of the real program (bench/soak.sh; the README
+# gives the full 30-minute run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export LANG=${LANG:-C.UTF-8}
@@ -10,5 +11,7 @@ for program in build/bin/bench-*; do
   echo "== $(basename "$program")"
   "$program"
 done
+echo "== bench-record-e2e --archive"
+build/bin/bench-record-e2e --archive
 echo "== soak, 2 minutes"
 bench/soak.sh --minutes 2
