@@ -5,7 +5,7 @@
 #include "archive/archiver.h"
 #include "recording/session_store.h"
 #include "tools/common/command_line.h"
-#include "tools/db/db_commands.h"
+#include "tools/db/archive_commands.h"
 
 namespace {
 std::string host_name() {
@@ -117,6 +117,11 @@ void add_archive_commands(CLI::App& app, command_line& line) {
     keep->add_flag("--dry-run", line.dry_run, "tell what would be deleted, delete nothing");
 }
 
+bool is_archive_command(const std::string& command) {
+    return command == "archive" || command == "retain";
+}
+
 int run_archive_command(const command_line& line) {
+    require_folder(line.path);
     return line.command == "archive" ? archive(line) : retain(line);
 }

@@ -13,7 +13,6 @@
 #include "tools/common/command_line.h"
 #include "tools/db/session_rows.h"
 
-namespace {
 namespace fs = std::filesystem;
 
 void require_folder(const std::string& path) {
@@ -22,6 +21,7 @@ void require_folder(const std::string& path) {
         throw std::runtime_error(path + ": no such folder");
 }
 
+namespace {
 void add_session_folder(CLI::App& command, command_line& line) {
     command.add_option("PATH", line.path, "a session folder")->required();
 }
@@ -82,18 +82,17 @@ void add_db_commands(CLI::App& app, command_line& line) {
     add_dpp(*frame, "DPP", line.dpp, "the odometer count")->required();
     frame->add_option("OUT.png", line.output, "the image file to write")->required();
     add_export(app, line);
-    add_archive_commands(app, line);
 }
 
 namespace {
-void report_repair(const std::string& message) {
+void print_repair(const std::string& message) {
     std::cerr << "tresvik-db: " << message << '\n';
 }
 
 int list_sessions(session_store& sessions, const command_line& line) {
     sessions.refresh_session_index(
         [](const std::string& message) { std::cerr << "tresvik-db: skipped: " << message << '\n'; },
-        report_repair);
+        print_repair);
     const session_index_entries entries = sessions.entries();
     if (!line.json) {
         for (const auto& entry : entries)
@@ -246,12 +245,10 @@ int export_frames(const session_reader& reader, const command_line& line) {
 // The tool's own store, on ROOT for list; a reader's errors name the folder.
 int run_command(const command_line& line) {
     require_folder(line.path);
-    if (line.command == "archive" || line.command == "retain")
-        return run_archive_command(line);
     session_store sessions(line.path);
     if (line.command == "list")
         return list_sessions(sessions, line);
-    const auto reader = sessions.open_reader(line.path, report_repair);
+    const auto reader = sessions.open_reader(line.path, print_repair);
     if (line.command == "info")
         return show_info(*reader, line);
     if (line.command == "frame")

@@ -41,6 +41,5 @@ int run_command(const command_line& line);
 CLI::App* add_command(CLI::App& app, command_line& line, const std::string& name,
                       const std::string& description);
 
-// archive and retain: the archive engine without the GUI (archive_commands.cpp).
-void add_archive_commands(CLI::App& app, command_line& line);
-int run_archive_command(const command_line& line);
+// Throws when the path is no folder.
+void require_folder(const std::string& path);
