@@ -78,15 +78,8 @@ wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_MENU(id_replace_session_code, tresvik_frame::on_replace_session_code)
     EVT_COMBOBOX(id_exposure_list, tresvik_frame::on_exposure_selected)
     EVT_COMBOBOX(id_camera_list, tresvik_frame::on_camera_selected)
-    EVT_UPDATE_UI(id_options, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_capture, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_capture_record, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_stop, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_camera_list, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_update_cameras, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_update_databases, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_view_database, tresvik_frame::on_update_ui)
-    EVT_UPDATE_UI(id_delete_database, tresvik_frame::on_update_ui)
+    // Every command and control; those without a rule of their own stay enabled.
+    EVT_UPDATE_UI_RANGE(id_camera_list, id_replace_session_code, tresvik_frame::on_update_ui)
 wxEND_EVENT_TABLE()
     // clang-format on
 

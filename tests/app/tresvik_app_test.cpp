@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <wx/init.h>
 #include <wx/utils.h>
 
 #include "app/tresvik_app.h"
@@ -102,14 +101,6 @@ TEST(tresvik_app, each_error_gets_its_box_and_ends_what_it_must) {
     EXPECT_EQ(app().OnExit(), 0);
 }
 
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();
-    wxApp::SetInstance(new test_tresvik);
-    if (!wxEntryStart(argc, argv))
-        return 2;
-    const int result = RUN_ALL_TESTS();
-    wxEntryCleanup();
-    return result;
+wxApp* make_test_app() {
+    return new test_tresvik;
 }

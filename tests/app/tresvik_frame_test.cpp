@@ -326,13 +326,8 @@ TEST_F(frame_fixture, the_archive_column_and_rows_follow_the_archive) {
         {archive_report::kind::disk_full, false, "'red'>Диск заполнен: свободно 1.0 KB, нужно"},
         {archive_report::kind::failed, false, "'red'>Архив: bucket missing"}};
     for (const auto& r : reports) {
-        archive_report report;
-        report.what = r.what;
-        report.archived = r.archived;
-        report.session = "a";
-        report.bytes = 1024;
-        report.text = "bucket missing";
-        post(EVT_THREAD_ARCHIVE, report);
+        post(EVT_THREAD_ARCHIVE,
+             archive_report{r.what, "a", {}, 0, 1024, 0, 0, r.archived, "bucket missing"});
         EXPECT_THAT(log_text(), HasSubstr(r.row));
     }
     EXPECT_EQ(list()->GetItemCount(), 0);

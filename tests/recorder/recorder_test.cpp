@@ -15,6 +15,31 @@
 #include "tests/support/event_recorder.h"
 #include "tests/support/small_volume.h"
 
+namespace {
+// The owner of a recorder or an archive runner, keeping the archive's reports in order.
+struct archive_owner : event_recorder {
+    std::vector<archive_report> reports;
+    archive_owner() {
+        Bind(EVT_THREAD_ARCHIVE,
+             [this](wxThreadEvent& e) { reports.push_back(e.GetPayload<archive_report>()); });
+    }
+    // The first report of the kind; null when none has come.
+    const archive_report* first(archive_report::kind what) const {
+        for (const archive_report& report : reports)
+            if (report.what == what)
+                return &report;
+        return nullptr;
+    }
+    // Dispatches until that many reports of the kind have come.
+    bool reported(archive_report::kind what, long count) {
+        return pump_until([&] {
+            return std::count_if(reports.begin(), reports.end(),
+                                 [&](const archive_report& r) { return r.what == what; }) >= count;
+        });
+    }
+};
+} // namespace
+
 // Commands return at once and run in order on the recorder's thread, the first here held inside
 // the camera layer meanwhile; the live frame is read while the capture runs, and the camera and
 // the camera layer are closed when the recorder goes.
@@ -58,41 +83,28 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
 TEST(archive_runner, configured_anew_it_copies_to_the_new_remote_and_retention_follows) {
     temp_dir root, first, second;
     write_raw_session(root.path() + "/a", recorded_session());
-    event_recorder owner;
-    std::vector<archive_report> reports;
-    owner.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
-        reports.push_back(event.GetPayload<archive_report>());
-    });
-    const auto reported = [&](archive_report::kind what, std::size_t count) {
-        return owner.pump_until([&] {
-            return std::count_if(reports.begin(), reports.end(), [&](const archive_report& r) {
-                       return r.what == what;
-                   }) >= static_cast<long>(count);
-        });
-    };
+    archive_owner owner;
     session_store sessions(root.path());
     archive_runner runner(&owner, sessions);
     archive_settings settings;
     settings.archive = {root.path(), first.path(), "car", root.path() + "/no.conf", ""};
     settings.retention = {root.path(), *parse_free_space("1%")};
     runner.configure(settings);
-    ASSERT_TRUE(reported(archive_report::kind::archived, 1));
+    ASSERT_TRUE(owner.reported(archive_report::kind::archived, 1));
     settings.archive.remote = second.path();
     runner.configure(settings);
-    ASSERT_TRUE(reported(archive_report::kind::archived, 2));
+    ASSERT_TRUE(owner.reported(archive_report::kind::archived, 2));
     EXPECT_TRUE(std::filesystem::exists(second.path() + "/car/a/CURRENT"));
     write_raw_session(root.path() + "/b", recorded_session());
     runner.wake();
-    ASSERT_TRUE(reported(archive_report::kind::archived, 3)) << "woken, not after 30 s";
+    ASSERT_TRUE(owner.reported(archive_report::kind::archived, 3)) << "woken, not after 30 s";
     settings.archive.remote.clear();
     settings.retention.goal = *parse_free_space("99%");
     runner.configure(settings);
-    ASSERT_TRUE(reported(archive_report::kind::disk_full, 1));
+    ASSERT_TRUE(owner.reported(archive_report::kind::disk_full, 1));
     runner.before_new_session();
-    const auto deleted = std::find_if(reports.begin(), reports.end(), [](const auto& r) {
-        return r.what == archive_report::kind::deleted;
-    });
-    ASSERT_NE(deleted, reports.end());
+    const auto deleted = owner.first(archive_report::kind::deleted);
+    ASSERT_NE(deleted, nullptr);
     EXPECT_EQ(deleted->session + (deleted->archived ? " archived" : ""), "a archived");
     EXPECT_FALSE(std::filesystem::exists(root.path() + "/a"));
 }
@@ -128,11 +140,7 @@ TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) 
         }
         if (c.archived)
             save_records(root.path(), records);
-        event_recorder owner;
-        std::vector<archive_report> reports;
-        owner.Bind(EVT_THREAD_ARCHIVE, [&](wxThreadEvent& event) {
-            reports.push_back(event.GetPayload<archive_report>());
-        });
+        archive_owner owner;
         session_store sessions(root.path());
         recorder machinery(&owner, sessions);
         machinery.configure_archive({{}, {root.path(), *parse_free_space("30%"), c.loop}});
@@ -153,10 +161,6 @@ TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) 
                 return done();
             });
         };
-        const auto first = [&](archive_report::kind what) {
-            return std::find_if(reports.begin(), reports.end(),
-                                [&](const archive_report& r) { return r.what == what; });
-        };
         const auto resumed = [&] {
             const auto rows = owner.texts(EVT_THREAD_LOG_INFO);
             return std::any_of(rows.begin(), rows.end(), [](const wxString& row) {
@@ -164,19 +168,17 @@ TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) 
             });
         };
         if (!c.archived && !c.loop) {
-            ASSERT_TRUE(record_until(
-                [&] { return first(archive_report::kind::disk_full) != reports.end(); }));
+            ASSERT_TRUE(record_until([&] { return owner.first(archive_report::kind::disk_full); }));
             const std::size_t statuses = owner.texts(EVT_THREAD_RECORD_STATUS).size();
             EXPECT_TRUE(record_until(
                 [&] { return owner.texts(EVT_THREAD_RECORD_STATUS).size() > statuses + 50; }));
-            EXPECT_EQ(first(archive_report::kind::deleted), reports.end());
+            EXPECT_FALSE(owner.first(archive_report::kind::deleted));
             for (int n = 0; n < 3; ++n)
                 EXPECT_TRUE(std::filesystem::exists(old_path(n)));
         } else {
-            ASSERT_TRUE(record_until([&] {
-                return first(archive_report::kind::deleted) != reports.end() && resumed();
-            }));
-            const auto deleted = first(archive_report::kind::deleted);
+            ASSERT_TRUE(record_until(
+                [&] { return owner.first(archive_report::kind::deleted) && resumed(); }));
+            const auto deleted = owner.first(archive_report::kind::deleted);
             EXPECT_EQ(deleted->session, "2000.01.01 00.00.00");
             EXPECT_EQ(deleted->archived, c.archived);
             const std::chrono::duration<double> taken =

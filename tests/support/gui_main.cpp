@@ -4,12 +4,16 @@
 #include <wx/init.h>
 
 // A bare application object whose initialisation is not run: the tests build the real windows
-// themselves and drive them.
+// themselves and drive them. A test program that drives the application itself defines its own.
+__attribute__((weak)) wxApp* make_test_app() {
+    return new wxApp;
+}
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-    wxApp::SetInstance(new wxApp);
+    wxApp::SetInstance(make_test_app());
     if (!wxEntryStart(argc, argv))
         return 2;
     std::setlocale(LC_ALL, "C.UTF-8");
