@@ -81,10 +81,14 @@ std::int64_t system_seconds() {
 }
 
 frame_buffer::frame_buffer(const frame_geometry& geometry)
-    : image(static_cast<int>(geometry.height), static_cast<int>(geometry.width), CV_8UC1,
-            cv::Scalar(0)),
-      width(geometry.width), height(geometry.height), pixel_format(geometry.pixel_format),
-      bits_per_pixel(geometry.bits_per_pixel) {}
+    : width(geometry.width), height(geometry.height), pixel_format(geometry.pixel_format),
+      bits_per_pixel(geometry.bits_per_pixel) {
+    buffers_.push_back(std::make_unique<pixel_buffer>());
+    current_ = buffers_.back().get();
+    current_->image =
+        cv::Mat(static_cast<int>(height), static_cast<int>(width), CV_8UC1, cv::Scalar(0));
+    image = current_->image;
+}
 
 std::int64_t frame_buffer::frame_bytes() const {
     return std::int64_t{bits_per_pixel} * height * width / 8;
@@ -101,6 +105,7 @@ void frame_buffer::store(const std::uint8_t* source, std::size_t source_size,
     const std::size_t run_bytes = (run_pixels * bits + 7) / 8;
     const std::size_t stride = run_bytes + line_padding;
     std::unique_lock<std::shared_mutex> writer(lock);
+    take_unheld_pixels(source_size < (runs - 1) * stride + run_bytes);
     for (std::size_t run = 0; run < runs && run * stride < source_size; ++run) {
         const std::size_t bytes = std::min(run_bytes, source_size - run * stride);
         const std::size_t pixels = std::min(run_pixels, bytes * 8 / bits);
@@ -110,15 +115,41 @@ void frame_buffer::store(const std::uint8_t* source, std::size_t source_size,
     timestamp = frame_timestamp;
 }
 
+// Under the exclusive lock, so no holder can come meanwhile. A frame that covers only part of the
+// image starts from the previous one's pixels, as if written over it.
+void frame_buffer::take_unheld_pixels(bool keep_old_values) {
+    if (current_->holders.load(std::memory_order_acquire) == 0)
+        return;
+    const auto unheld = std::find_if(buffers_.begin(), buffers_.end(), [](const auto& buffer) {
+        return buffer->holders.load(std::memory_order_acquire) == 0;
+    });
+    pixel_buffer* next = unheld != buffers_.end() ? unheld->get() : nullptr;
+    if (!next) {
+        buffers_.push_back(std::make_unique<pixel_buffer>());
+        next = buffers_.back().get();
+        next->image.create(image.size(), image.type());
+    }
+    if (keep_old_values)
+        image.copyTo(next->image);
+    current_ = next;
+    image = next->image;
+}
+
 std::uint64_t frame_buffer::copy_out(cv::Mat& copy) const {
     std::shared_lock<std::shared_mutex> reader(lock);
     image.copyTo(copy);
     return timestamp;
 }
 
-std::uint64_t frame_buffer::copy_out_if_new(cv::Mat& copy, std::uint64_t known) const {
+std::uint64_t frame_buffer::share_if_new(std::shared_ptr<const cv::Mat>& frame,
+                                         std::uint64_t known) const {
     std::shared_lock<std::shared_mutex> reader(lock);
-    if (timestamp != known)
-        image.copyTo(copy);
+    if (timestamp == known)
+        return timestamp;
+    pixel_buffer* held = current_;
+    held->holders.fetch_add(1, std::memory_order_relaxed);
+    frame = std::shared_ptr<const cv::Mat>(&held->image, [held](const cv::Mat*) {
+        held->holders.fetch_sub(1, std::memory_order_release);
+    });
     return timestamp;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <wx/event.h>
@@ -31,9 +33,10 @@ int bits_per_pixel_of(std::int64_t pixel_format);
 frame_geometry read_frame_geometry(CAM_HANDLE camera);
 
 // The newest camera frame, one byte per pixel, with its camera timestamp. Shared by the capture
-// thread (the only writer: `store` takes the lock exclusively) and the readers (the live image and
-// the recorder take it shared for each copy-out, and do nothing else under it). Owned by a grab
-// mode, which destroys it after its threads have ended.
+// thread (the only writer: `store` takes the lock exclusively) and the readers (the live image
+// takes it shared for each copy-out, the recorder to share the newest frame; neither does anything
+// else under it). Owned by a grab mode, which destroys it after its threads have ended and after
+// every frame it shared has been let go.
 class frame_buffer {
 public:
     // Reads the geometry of the open camera (its errors propagate), then allocates the image.
@@ -56,18 +59,32 @@ public:
 
     // Readers: a private copy of the newest image, and its timestamp, taken under the shared lock.
     std::uint64_t copy_out(cv::Mat& copy) const;
-    // As copy_out, but the copy is left as it is when the newest timestamp equals `known`: a
-    // reader asking more often than frames arrive then copies each frame once, and holds the lock
-    // that store waits for only as long as it takes to read the timestamp.
-    std::uint64_t copy_out_if_new(cv::Mat& copy, std::uint64_t known) const;
+    // The newest image itself, without a copy, unless its timestamp equals `known` (`frame` is
+    // then left as it is). While any holder keeps a shared frame, store writes into another
+    // buffer, so the pixels never change under it. Any thread may let it go.
+    std::uint64_t share_if_new(std::shared_ptr<const cv::Mat>& frame, std::uint64_t known) const;
 
-    cv::Mat image; // height x width, 8-bit, one channel; allocated once
+    cv::Mat image; // height x width, 8-bit, one channel: the pixels of the current buffer
     std::uint64_t timestamp = 0;
     mutable std::shared_mutex lock;
     const std::int64_t width;
     const std::int64_t height;
     const std::int64_t pixel_format;
     const int bits_per_pixel;
+
+private:
+    // A buffer and the count of shared frames that hold it: released with release order and
+    // checked with acquire order, so that a holder's last reads come before store's next writes.
+    struct pixel_buffer {
+        cv::Mat image;
+        std::atomic<int> holders{0};
+    };
+    void take_unheld_pixels(bool keep_old_values);
+
+    // Two in steady state: the recorder holds one while store fills the other. More are made only
+    // while every one is held.
+    std::vector<std::unique_ptr<pixel_buffer>> buffers_;
+    pixel_buffer* current_;
 };
 
 // Calendar time in whole seconds; the capture thread's only clock (tests replace it).

@@ -11,8 +11,8 @@ continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, session_store&
     : capture_(owner, capture.rotate180, camera, std::move(clock)) {
     frame_buffer& frames = capture_.buffer();
     writer_ = std::make_unique<write_thread>(owner, sessions, recording,
-                                             [&frames](cv::Mat& image, std::uint64_t known) {
-                                                 return frames.copy_out_if_new(image, known);
+                                             [&frames](shared_frame& frame, std::uint64_t known) {
+                                                 return frames.share_if_new(frame, known);
                                              });
     if (writer_->Run() != wxTHREAD_NO_ERROR)
         throw std::runtime_error("Error starting write thread");

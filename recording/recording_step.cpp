@@ -102,10 +102,10 @@ void recording_step::close_on_reset(std::uint32_t value) {
 // taken as seen before the frame is stored.
 void recording_step::record_newest_frame(std::uint32_t value) {
     const std::uint64_t timestamp = snapshot_(frame_, last_frame_timestamp_);
-    if (frame_.empty() || timestamp == last_frame_timestamp_)
+    if (!frame_ || frame_->empty() || timestamp == last_frame_timestamp_)
         return;
     last_frame_timestamp_ = timestamp;
-    session_.record_frame(frame_, value);
+    session_.record_frame(*frame_, value);
     if (disk_failed_)
         post_thread_event(owner_, EVT_THREAD_LOG_INFO,
                           L"Запись возобновлена: " + readable_text(session_path_));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,11 +27,12 @@ struct recording_settings {
     std::function<void()> before_new_session = {};
 };
 
-// Returns the newest camera frame's timestamp and copies the frame into the image, unless the
-// timestamp equals `known`: the image is then left as it is, as the recorder asks on every count,
-// far more often than frames arrive. The copy is taken under the frame's shared lock and owned by
-// the caller.
-using frame_snapshot = std::function<std::uint64_t(cv::Mat& image, std::uint64_t known)>;
+// The newest camera frame as the capture side shares it: never written while anybody holds it.
+using shared_frame = std::shared_ptr<const cv::Mat>;
+// Returns the newest camera frame's timestamp and hands the frame over, unless the timestamp
+// equals `known`: the frame is then left as it is, as the recorder asks on every count, far more
+// often than frames arrive.
+using frame_snapshot = std::function<std::uint64_t(shared_frame& frame, std::uint64_t known)>;
 // The local wall-clock time that names a new session folder.
 using local_clock = std::function<std::tm()>;
 
@@ -85,7 +87,7 @@ private:
     std::function<void()> before_new_session_;
     std::uint32_t last_dpp_ = 0;
     std::uint64_t last_frame_timestamp_ = 0;
-    cv::Mat frame_; // the newest frame's copy, its memory kept from frame to frame
+    shared_frame frame_; // the newest frame, held until the next one comes
     std::string session_path_;
     std::chrono::steady_clock::time_point resume_at_{};
     bool disk_failed_ = false;

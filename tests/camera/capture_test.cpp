@@ -29,9 +29,10 @@ std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
     return std::vector<std::uint8_t>(image.data, image.data + image.total());
 }
 
-// Copies the buffer on a thread of its own, every frame or only new ones, until stop() (which its
-// user calls before it goes), and counts the copies that are not one uniform frame of their
-// timestamp's low byte.
+// Reads the buffer on a thread of its own, a copy of every frame or each new frame shared, until
+// stop() (which its user calls before it goes), and counts the reads that are not one uniform
+// frame of their timestamp's low byte. A shared frame is checked after the lock is let go, while
+// the writer goes on storing.
 struct frame_copier {
     std::atomic<bool> done{false};
     std::atomic<int> torn{0}, reads{0};
@@ -39,9 +40,11 @@ struct frame_copier {
     frame_copier(const frame_buffer& buffer, bool only_new)
         : thread([this, &buffer, only_new] {
               cv::Mat copy;
+              std::shared_ptr<const cv::Mat> shared;
               for (std::uint64_t known = ~std::uint64_t{0}; !done; ++reads) {
-                  known = only_new ? buffer.copy_out_if_new(copy, known) : buffer.copy_out(copy);
-                  torn += cv::countNonZero(copy != static_cast<std::uint8_t>(known)) != 0;
+                  known = only_new ? buffer.share_if_new(shared, known) : buffer.copy_out(copy);
+                  const cv::Mat& read = only_new ? *shared : copy;
+                  torn += cv::countNonZero(read != static_cast<std::uint8_t>(known)) != 0;
               }
           }) {}
     int stop() {
@@ -358,18 +361,24 @@ TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_bu
         }
 }
 
-TEST(frame_buffer, copies_out_are_private_and_only_of_a_frame_not_yet_known) {
+// A short frame is written over the previous one even when that is held.
+TEST(frame_buffer, copies_and_shared_frames_never_change_and_a_known_frame_is_not_shared_again) {
     frame_buffer buffer({2, 2, J_GVSP_PIX_MONO8, 8});
-    const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4};
+    const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4}, third = {5};
     buffer.store(first.data(), first.size(), 5);
-    cv::Mat copy, known;
+    cv::Mat copy;
+    std::shared_ptr<const cv::Mat> shared, known;
     EXPECT_EQ(buffer.copy_out(copy), 5u);
-    EXPECT_EQ(buffer.copy_out_if_new(known, 5), 5u);
-    EXPECT_TRUE(known.empty()) << "the known frame is not copied again";
+    EXPECT_EQ(buffer.share_if_new(shared, 4), 5u);
+    EXPECT_EQ(buffer.share_if_new(known, 5), 5u);
+    EXPECT_FALSE(known) << "the known frame is not shared again";
     buffer.store(second.data(), second.size(), 6);
     EXPECT_EQ(pixels_of(copy), first);
-    EXPECT_EQ(buffer.copy_out_if_new(known, 5), 6u);
-    EXPECT_EQ(pixels_of(known), second);
+    EXPECT_EQ(pixels_of(*shared), first);
+    EXPECT_EQ(buffer.share_if_new(known, 5), 6u);
+    buffer.store(third.data(), third.size(), 7);
+    EXPECT_EQ(pixels_of(*known), second);
+    EXPECT_EQ(pixels_of(buffer.image), (std::vector<std::uint8_t>{5, 2, 3, 4}));
 }
 
 // A writer stores uniform frames whose value is their timestamp's low byte, while one reader

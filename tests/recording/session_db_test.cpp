@@ -64,22 +64,22 @@ struct step_fixture : session_db_test {
     test_disk disk;
     session_writer session{system_unix_seconds, &disk};
     // The camera's newest frame, set by the test; each new frame gets the next timestamp.
-    // Snapshots copy as the frame buffer does: only a frame the recorder does not know yet.
-    cv::Mat image;
+    // Snapshots hand over as the frame buffer does: only a frame the recorder does not know yet.
+    shared_frame image = std::make_shared<const cv::Mat>();
     std::uint64_t timestamp = 0;
-    int copies = 0;
+    int handovers = 0;
     recording_step step{&owner, session, root.path(),
-                        [this](cv::Mat& copy, std::uint64_t known) {
-                            copies += timestamp != known;
+                        [this](shared_frame& frame, std::uint64_t known) {
+                            handovers += timestamp != known;
                             if (timestamp != known)
-                                image.copyTo(copy);
+                                frame = image;
                             return timestamp;
                         },
                         [] { return *std::gmtime(&session_start); }};
 
     static constexpr std::time_t session_start = 1614859533; // 2021.03.04 12.05.33 UTC
     void next_frame(int grey) {
-        image = cv::Mat(8, 8, CV_8UC1, cv::Scalar(grey));
+        image = std::make_shared<const cv::Mat>(8, 8, CV_8UC1, cv::Scalar(grey));
         ++timestamp;
     }
     // The range of the session folder with this suffix as the store reads it, repaired when its
@@ -496,7 +496,7 @@ TEST_F(step_fixture, counts_store_each_new_frame_once_and_a_lower_count_starts_a
     step.handle_dpp(130, 7);
     EXPECT_LE(owner.texts(EVT_THREAD_RECORD_STATUS).size(), 2u)
         << "at most one a tenth of a second";
-    EXPECT_EQ(copies, 2);
+    EXPECT_EQ(handovers, 2);
     EXPECT_EQ(status(), L"ДПП[7]: 130 Записано кадров: 2");
     EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "neither the first nor an equal count";
     next_frame(30);

@@ -58,9 +58,9 @@ struct coord_sim : child_process {
 };
 
 // The newest camera frame as the capture side would keep it: each call is a new frame.
-std::uint64_t next_frame(cv::Mat& image, std::uint64_t) {
+std::uint64_t next_frame(shared_frame& frame, std::uint64_t) {
     static std::atomic<std::uint64_t> timestamp{0};
-    image = cv::Mat(16, 16, CV_8UC1, cv::Scalar(77));
+    frame = std::make_shared<const cv::Mat>(16, 16, CV_8UC1, cv::Scalar(77));
     return ++timestamp;
 }
 
@@ -258,10 +258,10 @@ TEST_F(recorder_fixture, an_error_that_ends_the_thread_is_reported_and_closes_th
     thread->Wait();
     EXPECT_TRUE(folders().empty());
     int calls = 0;
-    const auto snapshot = [&calls](cv::Mat& image, std::uint64_t known) {
+    const auto snapshot = [&calls](shared_frame& frame, std::uint64_t known) {
         if (++calls == 2)
             throw 42; // beyond what the recorder handles
-        return next_frame(image, known);
+        return next_frame(frame, known);
     };
     start(odometer.path, "12500", snapshot, "no-such-server.invalid");
     ASSERT_TRUE(wait_for(EVT_THREAD_LOG_ERROR, "CoordServer resolve error"));
