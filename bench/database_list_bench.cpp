@@ -7,6 +7,7 @@
 #include <wx/app.h>
 #include <wx/frame.h>
 #include <wx/init.h>
+#include <wx/utils.h>
 
 #include "bench/session_bench_support.h"
 #include "browser/database_list.h"
@@ -79,7 +80,11 @@ int main(int argc, char** argv) {
     session_store store;
     auto* list = new database_list(frame);
     frame->Show();
-    wxTheApp->Yield();
+    // The window manager sizes the frame in its own time; a list without its size shows no rows.
+    for (int wait = 0; wait < 500 && frame->GetClientSize().GetHeight() < 400; ++wait) {
+        wxTheApp->Yield();
+        wxMilliSleep(10);
+    }
     list->SetSize(frame->GetClientSize());
     const double few = visible_cells_us(*list, 100);
     const double many = visible_cells_us(*list, 10000);
