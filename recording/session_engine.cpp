@@ -69,64 +69,6 @@ std::runtime_error unreadable_session(const std::string& path, const std::string
     return std::runtime_error("Session folder " + path + " cannot be read: " + why);
 }
 
-namespace {
-// From the last key back, over the metadata keys and any other program's keys after the frames.
-std::optional<std::uint32_t> newest_frame(leveldb::DB& handle) {
-    const auto cursor = new_cursor(handle);
-    for (cursor->SeekToLast(); cursor->Valid(); cursor->Prev()) {
-        const std::string_view key = as_view(cursor->key());
-        if (is_frame_key(key))
-            return parse_dpp(key);
-        if (key < "0000000000")
-            break;
-    }
-    return std::nullopt;
-}
-
-// A stored end that is no number is left for the reader to refuse, as any damaged range.
-bool end_is_stale(leveldb::DB& handle, std::uint32_t newest) {
-    const auto end = find_value(handle, key_dpp_end);
-    try {
-        return !end || parse_dpp(*end) < newest;
-    } catch (const std::invalid_argument&) {
-        return false;
-    }
-}
-
-std::int64_t end_time(leveldb::DB& handle, std::optional<std::int64_t> last_write) {
-    if (last_write)
-        return *last_write;
-    try {
-        return parse_unix_seconds(find_value(handle, key_time_start).value_or(""));
-    } catch (const std::invalid_argument&) {
-        return system_unix_seconds();
-    }
-}
-} // namespace
-
-// Synchronised, so that the repair is done once. A failing write is said in the row; the session
-// is then read as it is.
-std::string repair_unclosed_end(leveldb::DB& handle, const std::string& path,
-                                std::optional<std::int64_t> last_write) {
-    const std::optional<std::uint32_t> newest = newest_frame(handle);
-    if (!newest || !find_value(handle, key_dpp_start) || !end_is_stale(handle, *newest))
-        return {};
-    const std::int64_t time = end_time(handle, last_write);
-    leveldb::WriteBatch end;
-    end.Put(as_slice(key_dpp_end), frame_key(*newest));
-    end.Put(as_slice(key_time_end), format_unix_seconds(time));
-    leveldb::WriteOptions synchronised;
-    synchronised.sync = true;
-    const leveldb::Status stored = handle.Write(synchronised, &end);
-    std::string row = "Session folder " + path + " was not closed by its recorder (it stopped or " +
-                      "lost power while recording): ";
-    if (!stored.ok())
-        return row + "its end could not be stored: " + stored.ToString();
-    return row + "its end is now its newest frame, DPP " + std::to_string(*newest) +
-           ", recorded until about " + format_local_time(time).value_or(format_unix_seconds(time)) +
-           ".";
-}
-
 // The engine would otherwise put its lock and log files into any folder it is given (and rename a
 // file named LOG there), while failing with the same status as here.
 opened_session open_session_folder(const std::string& path) {
@@ -240,6 +182,61 @@ std::optional<std::string> frame_at_or_after(leveldb::DB& handle, std::uint32_t 
     if (!cursor.seek(dpp))
         return std::nullopt;
     return std::string(cursor.bytes());
+}
+
+namespace {
+// The newest frame: from the last key back, over the metadata keys and any other program's keys
+// after the frames.
+std::optional<std::uint32_t> newest_frame(leveldb::DB& handle) {
+    frame_cursor::walk walk{new_cursor(handle), frame_key(missing_dpp)};
+    walk.cursor->SeekToLast();
+    if (!walk.settle(false))
+        return std::nullopt;
+    return parse_dpp(as_view(walk.cursor->key()));
+}
+
+// A stored end that is no number is left for the reader to refuse, as any damaged range.
+bool end_is_stale(leveldb::DB& handle, std::uint32_t newest) {
+    const auto end = find_value(handle, key_dpp_end);
+    try {
+        return !end || parse_dpp(*end) < newest;
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
+}
+
+std::int64_t end_time(leveldb::DB& handle, std::optional<std::int64_t> last_write) {
+    if (last_write)
+        return *last_write;
+    try {
+        return parse_unix_seconds(find_value(handle, key_time_start).value_or(""));
+    } catch (const std::invalid_argument&) {
+        return system_unix_seconds();
+    }
+}
+} // namespace
+
+// Synchronised, so that the repair is done once. A failing write is said in the row; the session
+// is then read as it is.
+std::string repair_unclosed_end(leveldb::DB& handle, const std::string& path,
+                                std::optional<std::int64_t> last_write) {
+    const std::optional<std::uint32_t> newest = newest_frame(handle);
+    if (!newest || !find_value(handle, key_dpp_start) || !end_is_stale(handle, *newest))
+        return {};
+    const std::int64_t time = end_time(handle, last_write);
+    leveldb::WriteBatch end;
+    end.Put(as_slice(key_dpp_end), frame_key(*newest));
+    end.Put(as_slice(key_time_end), format_unix_seconds(time));
+    leveldb::WriteOptions synchronised;
+    synchronised.sync = true;
+    const leveldb::Status stored = handle.Write(synchronised, &end);
+    std::string row = "Session folder " + path + " was not closed by its recorder (it stopped or " +
+                      "lost power while recording): ";
+    if (!stored.ok())
+        return row + "its end could not be stored: " + stored.ToString();
+    return row + "its end is now its newest frame, DPP " + std::to_string(*newest) +
+           ", recorded until about " + format_local_time(time).value_or(format_unix_seconds(time)) +
+           ".";
 }
 
 std::string frame_refusal(std::string_view value) {

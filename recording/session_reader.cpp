@@ -53,7 +53,6 @@ std::uint64_t range_size(leveldb::DB& handle, std::uint32_t start, std::uint32_t
     handle.GetApproximateSizes(&range, 1, &size);
     return size;
 }
-
 } // namespace
 
 session_info read_session_info(leveldb::DB& handle, const std::string& path) {
