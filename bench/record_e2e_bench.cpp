@@ -228,6 +228,19 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     print_busiest(r.busiest);
 }
 
+// A run without the archive, its figures printed.
+std::pair<recording_figures, stored_figures>
+record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, int seconds) {
+    bench_events events;
+    const recording_figures recorded =
+        record(events, settings_of(p, write_path), camera, p, seconds);
+    events.dispatch();
+    const stored_figures stored = check_sessions(write_path);
+    print(recorded, stored, bare_jpeg_seconds(recorded.frames));
+    std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    return {recorded, stored};
+}
+
 // Closed sessions for the archive to copy all along: one of scene frames at the camera's size,
 // copied until there is about 40 MB for each second of recording, more than s3rver takes on
 // loopback. Named before any recorded session, so that they go first.
@@ -314,13 +327,9 @@ int run_beside_archive(int seconds) {
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, a new session every "
                 "5 s, for %d s without the archive, then as long with it\n",
                 seconds);
-    bench_events events;
-    const std::string plain = folder.path() + "/plain", archived = folder.path() + "/archived";
-    const recording_figures alone =
-        record(events, settings_of(p, plain), camera.handle(), p, seconds);
-    events.dispatch();
-    const stored_figures alone_stored = check_sessions(plain);
-    print(alone, alone_stored, bare_jpeg_seconds(alone.frames));
+    const std::string archived = folder.path() + "/archived";
+    const auto [alone, alone_stored] =
+        record_alone(p, camera.handle(), folder.path() + "/plain", seconds);
     std::filesystem::create_directories(archived);
     const auto [beside_stored, beside] =
         record_beside_archive(p, camera.handle(), archived, seconds);
@@ -339,18 +348,11 @@ int run(int seconds) {
     if (with_archive)
         return run_beside_archive(seconds);
     const temp_dir folder;
-    const std::string write_path = folder.path() + "/sessions";
     peers p;
     factory_guard factory{open_factory()};
     const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
-    bench_events events;
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
-    const recording_figures recorded =
-        record(events, settings_of(p, write_path), camera.handle(), p, seconds);
-    events.dispatch();
-    const stored_figures stored = check_sessions(write_path);
-    print(recorded, stored, bare_jpeg_seconds(recorded.frames));
-    std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    record_alone(p, camera.handle(), folder.path() + "/sessions", seconds);
     return stop_requested ? 1 : 0;
 }
 
