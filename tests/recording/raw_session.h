@@ -101,11 +101,17 @@ inline raw_entries recorded_session() {
             {"version", "1"}};
 }
 
-// About 1 MB: recorded_session() with four frames of 480 x 640 that no codec shrinks, at DPP
-// 1000 to 1003.
-inline raw_entries megabyte_session() {
+// recorded_session() with frames of 480 x 640 that no codec shrinks (about 250 KB each) at DPP
+// 1000 onwards, the range ending at the last of them.
+inline raw_entries noise_session(std::uint32_t frames) {
     raw_entries entries = recorded_session();
-    for (std::uint32_t dpp = 1000; dpp < 1004; ++dpp)
+    for (std::uint32_t dpp = 1000; dpp < 1000 + frames; ++dpp)
         entries["000000" + std::to_string(dpp)] = jpeg_of(test_frame(dpp, 480, 640));
+    entries["dpp_end"] = "000000" + std::to_string(999 + frames);
     return entries;
+}
+
+// About 1 MB.
+inline raw_entries megabyte_session() {
+    return noise_session(4);
 }
