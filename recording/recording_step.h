@@ -70,6 +70,7 @@ public:
     // interval is over, so that the status shows the last count when the counts stop.
     static constexpr std::chrono::milliseconds status_interval{100};
     void post_held_status();
+    bool holds_status() const { return held_status_.has_value(); }
 
 private:
     void record(std::uint32_t value);

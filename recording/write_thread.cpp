@@ -91,7 +91,7 @@ void write_thread::release(const std::shared_ptr<odometer_port>& port,
 // A line lost meanwhile has put its own status in place of the count's, which must not cover it.
 void write_thread::post_held_status_later(recording_step& step,
                                           const std::weak_ptr<odometer_port>& port) {
-    if (status_timer_armed_)
+    if (status_timer_armed_ || !step.holds_status())
         return;
     status_timer_armed_ = true;
     status_timer_.expires_after(recording_step::status_interval);
