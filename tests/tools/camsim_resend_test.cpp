@@ -1,0 +1,111 @@
+// tresvik-camsim losing packets, seen through Aravis's own stream on loopback. Runs inside the
+// loopback-only network namespace (scripts/isolated.sh); each test process then moves into a
+// namespace of its own, so that tests running side by side do not share the control port.
+
+#include <arv.h>
+#include <sched.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "harness/child_process.h"
+#include "tools/camsim/frame_stamp.h"
+#include "tools/camsim/scene.h"
+
+namespace {
+
+constexpr int width = 640, height = 480, speed = 8, frames = 30;
+
+struct grab_result {
+    int complete = 0;   // frames that arrived whole and show the scene where they should
+    int failed = 0;     // frames Aravis gave up
+    guint64 resent = 0; // packets the camera sent again
+};
+
+// The frame's number from its stamp, and every pixel beside the stamp as the scene has it there.
+bool shows_the_scene(ArvBuffer* buffer) {
+    size_t size = 0;
+    const void* data = arv_buffer_get_data(buffer, &size);
+    if (size != std::size_t{width} * height)
+        return false;
+    cv::Mat frame(height, width, CV_8UC1, const_cast<void*>(data));
+    const std::optional<std::uint32_t> number = read_frame_stamp(frame);
+    if (!number || *number == 0)
+        return false;
+    cv::Mat expected(height, width, CV_8UC1);
+    scene_renderer(width, height).draw_mono8(expected.data, (*number - 1) * speed, 1.0);
+    frame(cv::Rect(0, 0, frame_stamp_width, frame_stamp_height))
+        .copyTo(expected(cv::Rect(0, 0, frame_stamp_width, frame_stamp_height)));
+    return cv::countNonZero(frame != expected) == 0;
+}
+
+template <typename T> using owned = std::unique_ptr<T, decltype(&g_object_unref)>;
+
+// Grabs the frames from the only camera with packet resend as asked.
+grab_result grab(ArvGvStreamPacketResend resend) {
+    GError* error = nullptr;
+    owned<ArvCamera> camera(arv_camera_new(nullptr, &error), g_object_unref);
+    EXPECT_TRUE(camera) << (error ? error->message : "");
+    if (!camera)
+        return {};
+    owned<ArvStream> stream(arv_camera_create_stream(camera.get(), nullptr, nullptr, &error),
+                            g_object_unref);
+    EXPECT_TRUE(stream && ARV_IS_GV_STREAM(stream.get()));
+    if (!stream)
+        return {};
+    g_object_set(stream.get(), "packet-resend", resend, nullptr);
+    const gint payload = arv_camera_get_payload(camera.get(), nullptr);
+    for (int i = 0; i < 8; ++i)
+        arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
+    arv_camera_start_acquisition(camera.get(), nullptr);
+    grab_result result;
+    for (int i = 0; i < frames; ++i) {
+        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream.get(), 2000000);
+        if (buffer == nullptr)
+            break;
+        const bool whole = arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS;
+        result.complete += whole && shows_the_scene(buffer);
+        result.failed += !whole;
+        arv_stream_push_buffer(stream.get(), buffer);
+    }
+    arv_camera_stop_acquisition(camera.get(), nullptr);
+    arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &result.resent, nullptr);
+    return result;
+}
+
+class camsim_resend : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        isolated = unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
+        simulator = std::make_unique<child_process>(
+            std::vector<std::string>{built_program("tresvik-camsim"), "--width=640", "--height=480",
+                                     "--fps=50", "--speed=8", "--stamp", "--lose-packets=10"});
+        ASSERT_TRUE(simulator->line_after("tresvik-camsim ready"));
+    }
+
+    static inline bool isolated = false;
+    std::unique_ptr<child_process> simulator;
+};
+
+TEST_F(camsim_resend, lost_packets_come_again_when_asked_for) {
+    const grab_result result = grab(ARV_GV_STREAM_PACKET_RESEND_ALWAYS);
+    EXPECT_EQ(result.complete, frames);
+    EXPECT_GT(result.resent, 0u);
+}
+
+TEST_F(camsim_resend, frames_are_lost_when_nobody_asks) {
+    const grab_result result = grab(ARV_GV_STREAM_PACKET_RESEND_NEVER);
+    EXPECT_GT(result.failed, frames / 2);
+    EXPECT_EQ(result.resent, 0u);
+}
+
+} // namespace
