@@ -36,10 +36,7 @@ void add_camsim_options(CLI::App& app, camsim_options& options) {
                  "since the simulator started, across acquisition restarts, so\n"
                  "the number also fixes the frame's place on the track");
     add_number(app, "--lose-packets", options.lose_packets, 0, 1000,
-               "image data packets lost per thousand sent, at random places\n"
-               "in each thousand (leaders and trailers always go out); lost\n"
-               "packets are sent again when the receiver asks for them, as\n"
-               "long as the frame is among the last 4 sent");
+               "image data packets lost per thousand sent");
 }
 
 bool is_loopback_address(const std::string& text) {

@@ -290,6 +290,7 @@ void gv_camera::send_block() {
     block.layout = {payload, gige::data_per_packet(packet_size)};
     block.image = image_of(frame_);
     ++counters_.blocks;
+    const std::int64_t start_us = g_get_real_time();
     for (std::uint32_t id = 0; id <= block.layout.trailer_id(); ++id) {
         const bool data = id != 0 && id != block.layout.trailer_id();
         counters_.data_packets += data;
@@ -298,8 +299,21 @@ void gv_camera::send_block() {
         else
             send_packet(block, id);
         if (id % control_look_every == 0)
-            serve_pending();
+            keep_pace(start_us, std::uint64_t{id} * block.layout.per_packet);
     }
+}
+
+// A gigabit link carries 125 bytes a microsecond: a frame's packets go out no faster, and the
+// control port is served while they wait.
+void gv_camera::keep_pace(std::int64_t start_us, std::uint64_t bytes) {
+    const std::int64_t due_us = start_us + static_cast<std::int64_t>(bytes / 125);
+    pollfd control{control_, POLLIN, 0};
+    for (std::int64_t left; (left = due_us - g_get_real_time()) > 0;) {
+        const timespec wait{0, static_cast<long>(left * 1000)};
+        if (ppoll(&control, 1, &wait, nullptr) > 0)
+            serve(control_);
+    }
+    serve_pending();
 }
 
 void gv_camera::send_packet(const sent_block& block, std::uint32_t packet_id) {

@@ -15,6 +15,9 @@
 // packets on request and sends packets again when the receiver asks for them. Everything runs on
 // the thread that calls run().
 
+// Frames whose packets can still be sent again.
+constexpr std::size_t held_blocks = 4;
+
 struct stream_counters {
     std::uint64_t blocks = 0;       // frames sent
     std::uint64_t data_packets = 0; // image data packets of those frames, lost ones included
@@ -47,6 +50,7 @@ private:
     bool controller_may_write(const sockaddr_in& from);
     void follow_privilege(const sockaddr_in& from);
     void send_block();
+    void keep_pace(std::int64_t start_us, std::uint64_t bytes);
     void send_packet(const sent_block& block, std::uint32_t packet_id);
     void resend(const gige::packet_resend& request);
 
@@ -61,7 +65,7 @@ private:
     sockaddr_in destination_{};
     ArvBuffer* frame_ = nullptr;
     std::size_t block_bytes_ = 0;
-    block_history history_{4};
+    block_history history_{held_blocks};
     packet_loss loss_;
     stream_counters counters_;
 };

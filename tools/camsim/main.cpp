@@ -192,7 +192,15 @@ int run(const camsim_options& options) {
 int main(int argc, char** argv) {
     tool_app app("tresvik-camsim",
                  "A GigE Vision camera on loopback that films the track under a moving car.");
-    app.footer("Stops cleanly on SIGINT or SIGTERM.");
+    app.footer(
+        "A frame's packets go out at the pace of a gigabit link (125 MB/s), as from a GigE\n"
+        "camera. With --lose-packets, the lost ones are drawn at random places in each\n"
+        "thousand data packets (leaders and trailers always go out); the receiver gets a\n"
+        "lost packet when it asks for it again (GVCP packet resend), as long as its frame is\n"
+        "among the last " +
+        std::to_string(held_blocks) +
+        " sent. Stops cleanly on SIGINT or SIGTERM and then prints the frames\n"
+        "sent and the data packets lost and sent again.");
     camsim_options options;
     add_camsim_options(app, options);
     return run_tool(app, argc, argv, [&] { return run(options); });
