@@ -2,8 +2,11 @@
 // loopback-only network namespace (scripts/isolated.sh); each test process then moves into a
 // namespace of its own, so that tests running side by side do not share the control port.
 
+#include <arpa/inet.h>
 #include <arv.h>
 #include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -112,6 +115,45 @@ TEST_F(camsim_resend, frames_are_lost_when_nobody_asks) {
     const grab_result result = grab(ARV_GV_STREAM_PACKET_RESEND_NEVER);
     EXPECT_GT(result.failed, frames / 2);
     EXPECT_EQ(result.resent, 0u);
+}
+
+// The status of a memory read of the camera's; 0xFFFF when no answer came within a second.
+std::uint16_t read_memory_status(std::uint32_t address, std::uint16_t size) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const timeval second{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
+    sockaddr_in camera{};
+    camera.sin_family = AF_INET;
+    camera.sin_port = htons(3956);
+    camera.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::uint8_t request[16] = {0x42,
+                                      1,
+                                      0,
+                                      0x84,
+                                      0,
+                                      8,
+                                      0,
+                                      1,
+                                      std::uint8_t(address >> 24),
+                                      std::uint8_t(address >> 16),
+                                      std::uint8_t(address >> 8),
+                                      std::uint8_t(address),
+                                      0,
+                                      0,
+                                      std::uint8_t(size >> 8),
+                                      std::uint8_t(size)};
+    sendto(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&camera), sizeof camera);
+    std::uint8_t answer[600];
+    const ssize_t got = recv(fd, answer, sizeof answer, 0);
+    close(fd);
+    return got >= 8 ? static_cast<std::uint16_t>(answer[0] << 8 | answer[1]) : 0xFFFF;
+}
+
+// Reads past the register map or the GenICam description are refused, and the camera answers on.
+TEST_F(camsim_resend, memory_outside_the_camera_is_refused) {
+    EXPECT_EQ(read_memory_status(0xfff0, 32), 0x8003);
+    EXPECT_EQ(read_memory_status(0x110000, 4), 0x8003);
+    EXPECT_EQ(read_memory_status(0x48, 32), 0);
 }
 
 } // namespace
