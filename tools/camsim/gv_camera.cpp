@@ -175,8 +175,8 @@ bool gv_camera::streaming() const {
            arv_fake_camera_get_acquisition_status(camera_) != 0;
 }
 
-// Frames are due on the camera's own clock; between them the control port is served, and the
-// destination is read again whenever acquisition starts.
+// Frames are due on the camera's own clock; between them the control port is served. Each frame
+// goes to the destination the registers name at the time, which a new stream changes.
 void gv_camera::run(int stop_fd) {
     pollfd watched[3] = {{control_, POLLIN, 0}, {discovery_, POLLIN, 0}, {stop_fd, POLLIN, 0}};
     for (;;) {
@@ -192,8 +192,6 @@ void gv_camera::run(int stop_fd) {
         }
         if (streaming())
             send_block();
-        else
-            has_destination_ = false;
     }
 }
 
@@ -252,9 +250,9 @@ void gv_camera::answer(const gige::request& request, const sockaddr_in& from, bo
     }
     gige::status result = gige::success;
     const std::vector<std::uint8_t> body = carry_out(request, may_write, result);
-    if (std::holds_alternative<gige::read_registers>(request.body) && has_controller_ &&
-        same_peer(from, controller_) &&
-        std::get<gige::read_registers>(request.body).addresses.front() == privilege_register)
+    const auto* read = std::get_if<gige::read_registers>(&request.body);
+    if (read && read->addresses.front() == privilege_register && has_controller_ &&
+        same_peer(from, controller_))
         controller_time_us_ = g_get_real_time();
     if (!request.wants_ack)
         return;
@@ -270,12 +268,10 @@ std::vector<std::uint8_t> gv_camera::carry_out(const gige::request& request, boo
 }
 
 void gv_camera::send_block() {
-    if (!has_destination_) {
-        GSocketAddress* address = arv_fake_camera_get_stream_address(camera_);
-        has_destination_ =
-            g_socket_address_to_native(address, &destination_, sizeof destination_, nullptr);
-        g_object_unref(address);
-    }
+    GSocketAddress* address = arv_fake_camera_get_stream_address(camera_);
+    has_destination_ =
+        g_socket_address_to_native(address, &destination_, sizeof destination_, nullptr);
+    g_object_unref(address);
     const std::size_t payload = arv_fake_camera_get_payload(camera_);
     if (frame_ == nullptr || payload != block_bytes_) {
         g_clear_object(&frame_);
