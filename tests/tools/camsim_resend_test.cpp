@@ -64,8 +64,9 @@ grab_result grab(ArvGvStreamPacketResend resend) {
     EXPECT_TRUE(stream && ARV_IS_GV_STREAM(stream.get()));
     if (!stream)
         return {};
+    // A frame waits up to a second for its packets, as a loaded machine may hold up either side.
     g_object_set(stream.get(), "packet-resend", resend, "socket-buffer",
-                 ARV_GV_STREAM_SOCKET_BUFFER_AUTO, nullptr);
+                 ARV_GV_STREAM_SOCKET_BUFFER_AUTO, "frame-retention", guint(1000000), nullptr);
     const gint payload = arv_camera_get_payload(camera.get(), nullptr);
     for (std::size_t i = 0; i < frames; ++i)
         arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
