@@ -118,8 +118,14 @@ TEST_F(camsim_resend, frames_are_lost_when_nobody_asks) {
     EXPECT_EQ(result.resent, 0u);
 }
 
-// The status of a memory read of the camera's; 0xFFFF when no answer came within a second.
-std::uint16_t read_memory_status(std::uint32_t address, std::uint16_t size) {
+// The status the camera answers a command with, its body given as 32-bit words; 0xFFFF when no
+// answer came within a second.
+std::uint16_t status_of(std::uint8_t command, std::vector<std::uint32_t> words) {
+    std::vector<std::uint8_t> request = {0x42, 1, 0, command, 0, std::uint8_t(4 * words.size()),
+                                         0,    1};
+    for (std::uint32_t word : words)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            request.push_back(static_cast<std::uint8_t>(word >> shift));
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     const timeval second{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
@@ -127,34 +133,28 @@ std::uint16_t read_memory_status(std::uint32_t address, std::uint16_t size) {
     camera.sin_family = AF_INET;
     camera.sin_port = htons(3956);
     camera.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::uint8_t request[16] = {0x42,
-                                      1,
-                                      0,
-                                      0x84,
-                                      0,
-                                      8,
-                                      0,
-                                      1,
-                                      std::uint8_t(address >> 24),
-                                      std::uint8_t(address >> 16),
-                                      std::uint8_t(address >> 8),
-                                      std::uint8_t(address),
-                                      0,
-                                      0,
-                                      std::uint8_t(size >> 8),
-                                      std::uint8_t(size)};
-    sendto(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&camera), sizeof camera);
+    sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&camera),
+           sizeof camera);
     std::uint8_t answer[600];
     const ssize_t got = recv(fd, answer, sizeof answer, 0);
     close(fd);
     return got >= 8 ? static_cast<std::uint16_t>(answer[0] << 8 | answer[1]) : 0xFFFF;
 }
 
-// Reads past the register map or the GenICam description are refused, and the camera answers on.
-TEST_F(camsim_resend, memory_outside_the_camera_is_refused) {
-    EXPECT_EQ(read_memory_status(0xfff0, 32), 0x8003);
-    EXPECT_EQ(read_memory_status(0x110000, 4), 0x8003);
-    EXPECT_EQ(read_memory_status(0x48, 32), 0);
+// Reads past the register map or the GenICam description are refused, and the camera answers on;
+// while a controller holds the camera, nobody else may write to it, and is told so at once.
+TEST_F(camsim_resend, memory_outside_the_camera_and_writes_of_others_are_refused) {
+    constexpr std::uint8_t read_memory = 0x84, write_register = 0x82;
+    EXPECT_EQ(status_of(read_memory, {0xfff0, 32}), 0x8003);
+    EXPECT_EQ(status_of(read_memory, {0x110000, 4}), 0x8003);
+    EXPECT_EQ(status_of(read_memory, {0x48, 32}), 0);
+    const std::vector<std::uint32_t> packet_delay = {0x0d08, 0};
+    {
+        owned<ArvCamera> controller(arv_camera_new(nullptr, nullptr), g_object_unref);
+        ASSERT_TRUE(controller);
+        EXPECT_EQ(status_of(write_register, packet_delay), 0x8006);
+    }
+    EXPECT_EQ(status_of(write_register, packet_delay), 0);
 }
 
 } // namespace
