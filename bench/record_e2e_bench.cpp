@@ -8,8 +8,11 @@
 // program's archiver copying a backlog of sessions at full speed to s3rver on loopback while
 // recording; the two stored / delivered ratios side by side (goal for the second: at least 0.99).
 // The archive thread and its rclone run in the idle scheduling and I/O classes, as in the program.
+// With --lose-packets N the camera loses N per thousand of its image data packets and sends them
+// again when asked; printed besides: the share of the frames the camera sent while recording
+// (known from the stamps) that were stored, goal at least 0.99, and the camera's own counters.
 // Runs only inside a loopback-only network namespace:
-// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive].
+// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive] [--lose-packets N].
 #include <algorithm>
 #include <array>
 #include <clocale>
@@ -36,7 +39,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool with_archive = false; // --archive
+bool with_archive = false;      // --archive
+std::uint32_t lose_packets = 0; // --lose-packets N
 
 // The three simulators, started and ready; each is stopped when the object goes. The coordinate
 // server starts a new session every change_every seconds, 0: never.
@@ -51,7 +55,8 @@ struct peers {
 
 peers::peers(int change_every)
     : camsim({built_program("tresvik-camsim"), "--width", "1920", "--height", "1200", "--fps", "30",
-              "--pixel-format", "Mono8", "--stamp"}),
+              "--pixel-format", "Mono8", "--stamp", "--lose-packets",
+              std::to_string(lose_packets)}),
       odometer({built_program("tresvik-odometer-sim"), "--pty", "--format", "b", "--rate", "1000",
                 "--speed", "1000", "--profile", "cruise"}),
       coordinates({built_program("tresvik-coord-sim"), "--port", "0", "--change-every",
@@ -136,6 +141,8 @@ struct stored_figures {
     std::uint64_t older = 0;      // a frame older than the one under the key before
     std::uint64_t repeated = 0;   // the same frame as under the key before
     std::size_t sessions = 0;
+    std::uint32_t lowest = UINT32_MAX; // stamps: the camera's frame numbers stored
+    std::uint32_t highest = 0;
 };
 
 // "<time>" and "<time> (n)" in the order recording_step makes them.
@@ -169,6 +176,8 @@ void check_session(const session_reader& reader, stored_figures& s,
         }
         s.older += previous && *stamp < *previous;
         s.repeated += previous && *stamp == *previous;
+        s.lowest = std::min(s.lowest, *stamp);
+        s.highest = std::max(s.highest, *stamp);
         previous = stamp;
     }
 }
@@ -236,6 +245,34 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     print_busiest(r.busiest);
 }
 
+// Frames the camera sent while recording are those numbered from the first stored to the last;
+// each stored frame is counted once, as repeats and older ones are printed apart.
+void print_share_of_sent(const bench_events& events, const stored_figures& s) {
+    const std::uint64_t sent = s.highest >= s.lowest ? s.highest - s.lowest + 1 : 0;
+    const std::uint64_t stored = s.frames - s.repeated - s.older - s.unreadable;
+    std::printf("camera losing %u per thousand data packets: sent while recording %llu, stored "
+                "%llu: stored / sent %.4f (goal >= 0.99)\n",
+                lose_packets, static_cast<unsigned long long>(sent),
+                static_cast<unsigned long long>(stored),
+                sent ? static_cast<double>(stored) / static_cast<double>(sent) : 0.0);
+    const stream_statistics none;
+    const stream_statistics& c = events.latest() ? *events.latest() : none;
+    std::printf("camera layer since the capture began: frames completed %llu, failed (incomplete) "
+                "%llu, lost for want of a buffer %llu\n",
+                static_cast<unsigned long long>(c.delivered),
+                static_cast<unsigned long long>(c.corrupt),
+                static_cast<unsigned long long>(c.lost));
+}
+
+// The simulator's own counters over its whole run, printed once it has stopped.
+void print_camera_counters(peers& p) {
+    if (lose_packets == 0)
+        return;
+    p.camsim.signal(SIGTERM);
+    const std::optional<std::string> counters = p.camsim.line_after("tresvik-camsim stopped: ");
+    std::printf("camera: %s\n", counters.value_or("no counters").c_str());
+}
+
 // A run without the archive, its figures printed.
 std::pair<recording_figures, stored_figures>
 record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, int seconds) {
@@ -246,6 +283,8 @@ record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, i
     const stored_figures stored = check_sessions(write_path);
     print(recorded, stored, bare_jpeg_seconds(recorded.frames));
     std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    if (lose_packets != 0)
+        print_share_of_sent(events, stored);
     return {recorded, stored};
 }
 
@@ -361,18 +400,30 @@ int run(int seconds) {
     const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
     record_alone(p, camera.handle(), folder.path() + "/sessions", seconds);
+    print_camera_counters(p);
     return stop_requested ? 1 : 0;
 }
 
 } // namespace
 
-// --archive is taken out here; the rest is the camera benchmarks' command line.
+// --archive and --lose-packets N are taken out here; the rest is the camera benchmarks' command
+// line.
 int main(int argc, char** argv) {
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i)
-        if (i > 0 && std::string(argv[i]) == "--archive")
+        if (i > 0 && std::string(argv[i]) == "--archive") {
             with_archive = true;
-        else
+        } else if (i > 0 && std::string(argv[i]) == "--lose-packets") {
+            unsigned per_thousand = 0;
+            char extra = 0;
+            if (i + 1 == argc || std::sscanf(argv[++i], "%u%c", &per_thousand, &extra) != 1 ||
+                per_thousand > 1000) {
+                std::fprintf(stderr, "--lose-packets takes a number from 0 to 1000\n");
+                return 2;
+            }
+            lose_packets = per_thousand;
+        } else {
             rest.push_back(argv[i]);
+        }
     return camera_bench_main(static_cast<int>(rest.size()), rest.data(), "bench-record-e2e", run);
 }
