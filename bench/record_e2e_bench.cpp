@@ -96,7 +96,7 @@ std::pair<double, double> recorder_cpu() {
 
 // Recording starts with the first record status row; the end is read before the writer stops.
 recording_figures record(bench_events& events, const recording_settings& settings,
-                         CAM_HANDLE camera, const peers& p, int seconds) {
+                         camera_device& camera, const peers& p, int seconds) {
     session_store sessions;
     continuous_grab_write grab(&events, sessions, capture_settings{}, settings, camera);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -105,7 +105,7 @@ recording_figures record(bench_events& events, const recording_settings& setting
         dispatch_for(events, 10ms);
     if (events.record_status_rows() == 0)
         throw std::runtime_error("recording did not start");
-    const std::uint64_t delivered_before = events.latest() ? events.latest()->delivered : 0;
+    const std::uint64_t delivered_before = events.latest() ? events.latest()->completed : 0;
     const auto start = std::chrono::steady_clock::now();
     recording_figures figures;
     add_peers_cpu(p, -1, figures);
@@ -119,7 +119,7 @@ recording_figures record(bench_events& events, const recording_settings& setting
     const std::pair<double, double> after = recorder_cpu();
     figures.writer_cpu = after.first - before.first;
     figures.started_cpu = after.second - before.second;
-    figures.delivered = events.latest() ? events.latest()->delivered - delivered_before : 0;
+    figures.delivered = events.latest() ? events.latest()->completed - delivered_before : 0;
     figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return figures;
 }
@@ -230,7 +230,7 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
 
 // A run without the archive, its figures printed.
 std::pair<recording_figures, stored_figures>
-record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, int seconds) {
+record_alone(const peers& p, camera_device& camera, const std::string& write_path, int seconds) {
     bench_events events;
     const recording_figures recorded =
         record(events, settings_of(p, write_path), camera, p, seconds);
@@ -275,7 +275,7 @@ struct archive_figures {
 // them: the write thread makes room and wakes the archiver before each new session. What the
 // archive made is taken out of the write path before the frames are counted.
 std::pair<stored_figures, recording_figures> record_beside_archive(const peers& p,
-                                                                   CAM_HANDLE camera,
+                                                                   camera_device& camera,
                                                                    const std::string& write_path,
                                                                    int seconds) {
     const std::vector<std::string> backlog = make_backlog(write_path, seconds);
@@ -322,17 +322,17 @@ double stored_share(const recording_figures& r, const stored_figures& s) {
 int run_beside_archive(int seconds) {
     const temp_dir folder;
     peers p(5);
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, a new session every "
                 "5 s, for %d s without the archive, then as long with it\n",
                 seconds);
     const std::string archived = folder.path() + "/archived";
     const auto [alone, alone_stored] =
-        record_alone(p, camera.handle(), folder.path() + "/plain", seconds);
+        record_alone(p, camera.device(), folder.path() + "/plain", seconds);
     std::filesystem::create_directories(archived);
     const auto [beside_stored, beside] =
-        record_beside_archive(p, camera.handle(), archived, seconds);
+        record_beside_archive(p, camera.device(), archived, seconds);
     std::printf("recorded %.1f s beside the archive: delivered by the camera %llu, stored %llu in "
                 "%zu session(s); keys holding a frame older than the key before: %llu\n",
                 beside.wall, static_cast<unsigned long long>(beside.delivered),
@@ -349,10 +349,10 @@ int run(int seconds) {
         return run_beside_archive(seconds);
     const temp_dir folder;
     peers p;
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
-    record_alone(p, camera.handle(), folder.path() + "/sessions", seconds);
+    record_alone(p, camera.device(), folder.path() + "/sessions", seconds);
     return stop_requested ? 1 : 0;
 }
 

@@ -15,9 +15,10 @@ namespace {
 using ull = unsigned long long;
 
 wxString statistics_text(const stream_statistics& s) {
-    return wxString::Format("delivered: %llu lost: %llu await: %llu corrupt: %llu fps: %llu",
-                            ull(s.delivered), ull(s.lost), ull(s.await), ull(s.corrupt),
-                            ull(s.fps));
+    return wxString::Format("delivered: %llu failed: %llu underruns: %llu missing packets: %llu "
+                            "resent packets: %llu fps: %llu",
+                            ull(s.completed), ull(s.failed), ull(s.underruns),
+                            ull(s.missing_packets), ull(s.resent_packets), ull(s.fps));
 }
 
 wxString frame_text(const frame_notice& f) {
