@@ -195,8 +195,8 @@ TEST_F(capture_test, frames_post_their_lines_an_incomplete_one_is_skipped_and_st
         now_ = now;
         deliver(ramp(32, 0), now);
         EXPECT_EQ(events_.strings(EVT_THREAD_STREAM_STATS).back(),
-                  std::string("delivered: ") + (now == 1000 ? "30" : "31") +
-                      " failed: 1 underruns: 2 missing packets: 210 resent packets: 4 fps: " + fps);
+                  std::string("delivered: ") + (now == 1000 ? "30" : "31") + " fps: " + fps +
+                      " failed: 1 underruns: 2 missing packets: 210 resent: 4");
     }
     const std::size_t stats = events_.strings(EVT_THREAD_STREAM_STATS).size();
     EXPECT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, stats + 1));
