@@ -6,7 +6,6 @@
 // a camera is found lost, nothing more is sent to it and its objects are released on a thread of
 // their own, which a later open of a camera waits for.
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -139,6 +138,13 @@ public:
             arv_device_execute_command(device, command.c_str(), error);
         });
     }
+    // Aravis's camera resolves both SFNC names of each.
+    std::optional<double> exposure_time() override {
+        return number(arv_camera_is_exposure_time_available, arv_camera_get_exposure_time);
+    }
+    std::optional<double> gain() override {
+        return number(arv_camera_is_gain_available, arv_camera_get_gain);
+    }
     std::unique_ptr<camera_stream> open_stream(int buffer_count, std::size_t buffer_bytes) override;
     bool answers() override {
         if (!lost() && (!gv() || gvcp_answers(arv_gv_device_get_device_address(gv()))))
@@ -172,6 +178,18 @@ private:
             lost_ = true; // Aravis has retried already: every later call would wait as long
         g_error_free(error);
         return false;
+    }
+
+    std::optional<double> number(gboolean (*available)(ArvCamera*, GError**),
+                                 double (*read)(ArvCamera*, GError**)) {
+        double value = 0;
+        bool there = false;
+        const bool done = call([&](ArvDevice*, GError** error) {
+            there = available(arv_, error);
+            if (there && *error == nullptr)
+                value = read(arv_, error);
+        });
+        return done && there ? std::optional<double>(value) : std::nullopt;
     }
 
     ArvCamera* const arv_;

@@ -53,6 +53,10 @@ public:
     virtual std::optional<std::int64_t> integer(const std::string& feature) = 0;
     virtual bool set_text(const std::string& feature, const std::string& value) = 0;
     virtual bool execute(const std::string& command) = 0;
+    // ExposureTime (else ExposureTimeAbs) in microseconds, and Gain (else GainRaw); empty when
+    // the camera has neither name.
+    virtual std::optional<double> exposure_time() = 0;
+    virtual std::optional<double> gain() = 0;
     // A stream with buffer_count buffers of buffer_bytes each, all queued; null when the camera
     // cannot stream.
     virtual std::unique_ptr<camera_stream> open_stream(int buffer_count,

@@ -96,7 +96,7 @@ struct capture_settings {
     std::wstring side; // drawn over the live view
     bool rotate180 = false;
     // Called once on the capture thread when the camera stops answering; the thread then ends.
-    std::function<void()> on_lost;
+    std::function<void()> on_lost = nullptr;
 };
 
 // A grab mode as the recorder holds it. Every mode is made and destroyed on the recorder's

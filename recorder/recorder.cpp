@@ -224,6 +224,12 @@ void recorder::open_camera(const std::wstring& description) {
     }
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
                       L"Active camera selected: " + readable_text(entry->second));
+    const std::optional<double> exposure = camera_->device().exposure_time();
+    const std::optional<double> gain = camera_->device().gain();
+    if (exposure || gain)
+        post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                          wxString::Format("Exposure time: %g us, gain: %g", exposure.value_or(0),
+                                           gain.value_or(0)));
 }
 
 // A capture never outlives its camera. The operator's own choice ends the look for a lost one.

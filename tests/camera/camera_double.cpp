@@ -148,6 +148,8 @@ public:
         camera_.acquiring = command == "AcquisitionStart";
         return true;
     }
+    std::optional<double> exposure_time() override { return integer("ExposureTime"); }
+    std::optional<double> gain() override { return integer("Gain"); }
     std::unique_ptr<camera_stream> open_stream(int count, std::size_t bytes) override {
         call c("open_stream");
         if (c.failing || !camera_.present || camera_.stream)

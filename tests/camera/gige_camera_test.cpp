@@ -108,6 +108,7 @@ TEST_F(gige_camera_test, the_simulator_streams_the_scene_and_its_counters_count)
     EXPECT_TRUE(camera->set_text("ExposureMode", "ContinuousPreset3"));
     EXPECT_FALSE(camera->set_text("ExposureMode", "ContinuousPreset10"));
     EXPECT_FALSE(camera->set_text("NoSuchNode", "Off"));
+    EXPECT_FALSE(camera->exposure_time() || camera->gain());
     const auto streaming = [&](int buffers, std::int64_t bytes) {
         camera->execute("AcquisitionStop");
         auto stream = camera->open_stream(buffers, static_cast<std::size_t>(bytes));
@@ -200,6 +201,7 @@ TEST_F(gige_camera_test, aravis_fake_camera_frames_of_each_format_become_plausib
     ASSERT_THAT(cameras, ElementsAre(Key(testing::EndsWith("127.0.0.1 [SocketDriver]"))));
     camera = layer->open(cameras.begin()->second);
     ASSERT_TRUE(camera);
+    EXPECT_TRUE(camera->exposure_time() && camera->gain()) << "by ExposureTimeAbs and GainRaw";
     std::optional<cv::Scalar> mono_mean;
     for (const char* format :
          {"Mono8", "Mono16", "BayerRG8", "BayerBG8", "BayerGR8", "BayerGB8", "RGB8"}) {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "archive/archive_disk.h"
 #include "harness/child_process.h"
@@ -47,6 +47,7 @@ struct archive_owner : event_recorder {
 TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_live_frame) {
     camera_double::reset();
     const auto camera = camera_double::add_camera({"TL=>GevTL , INT=>SD , DEV=>cam0"});
+    camera.set_int("ExposureTime", 5000);
     event_recorder owner;
     session_store sessions;
     {
@@ -66,6 +67,8 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
             return machinery.copy_live_frame(image, overlay) && image.at<std::uint8_t>(3, 7) == 7;
         }));
         EXPECT_EQ(overlay, L"правый");
+        EXPECT_THAT(owner.strings(EVT_THREAD_LOG_INFO),
+                    testing::Contains("Exposure time: 5000 us, gain: 0"));
         camera.set_present(false);
         ASSERT_TRUE(eventually([&] { return !machinery.state().camera_open; }));
         camera.set_present(true);
