@@ -43,6 +43,9 @@ wxThread::ExitCode capture_thread::Entry() {
     } catch (const std::exception& error) {
         post(EVT_THREAD_LOG_ERROR, wxString::FromUTF8(error.what()));
         code = reinterpret_cast<ExitCode>(-1);
+    } catch (...) {
+        post(EVT_THREAD_LOG_ERROR, "Unknown exception in capture thread");
+        code = reinterpret_cast<ExitCode>(-1);
     }
     if (camera_started_)
         camera_.execute("AcquisitionStop");
