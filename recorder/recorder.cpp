@@ -1,6 +1,7 @@
 #include "recorder/recorder.h"
 
 #include <chrono>
+#include <utility>
 
 #include <wx/thread.h>
 
@@ -159,16 +160,14 @@ void recorder::run_commands() {
             std::unique_lock<std::mutex> hold(lock_);
             const auto woken = [this] { return finishing_ || !commands_.empty(); };
             if (!wake_.wait_for(hold, std::chrono::seconds(1), woken)) {
-                if (!camera_lost_)
-                    continue;
-                ++unfinished_;
-                next = [this] { look_for_lost_camera(); };
-            } else if (commands_.empty()) {
-                break;
-            } else {
-                next = std::move(commands_.front());
-                commands_.pop_front();
+                hold.unlock();
+                look_for_lost_camera();
+                continue;
             }
+            if (commands_.empty())
+                break;
+            next = std::move(commands_.front());
+            commands_.pop_front();
         }
         next();
         report();
@@ -264,19 +263,25 @@ void recorder::lose_camera() {
     lost_capture_ = std::move(resume);
 }
 
-// Quietly until the camera is listed again; then as an update of the camera list would.
+// Quietly, and without making the recorder busy, until the camera is listed again; then as a
+// command: as an update of the camera list would, unless the operator's own choice came first.
 void recorder::look_for_lost_camera() {
+    if (!camera_lost_)
+        return;
     try {
         if (enumerate_cameras(*layer_).count(narrow_text(shown_camera_)) == 0)
             return;
     } catch (const std::exception&) {
         return;
     }
-    camera_lost_ = false;
-    list_cameras();
-    open_camera(shown_camera_);
-    if (camera_)
-        start(std::move(lost_capture_));
+    queue([this] {
+        if (!std::exchange(camera_lost_, false))
+            return;
+        list_cameras();
+        open_camera(shown_camera_);
+        if (camera_)
+            start(std::move(lost_capture_));
+    });
 }
 
 // A recording that ends closes its session, which the archive copies now.
