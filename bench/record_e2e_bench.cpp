@@ -106,7 +106,7 @@ std::array<double, 3> recorder_cpu() {
 
 // Recording starts with the first record status row; the end is read before the writer stops.
 recording_figures record(bench_events& events, const recording_settings& settings,
-                         CAM_HANDLE camera, const peers& p, int seconds) {
+                         camera_device& camera, const peers& p, int seconds) {
     session_store sessions;
     continuous_grab_write grab(&events, sessions, capture_settings{}, settings, camera);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -115,7 +115,7 @@ recording_figures record(bench_events& events, const recording_settings& setting
         dispatch_for(events, 10ms);
     if (events.record_status_rows() == 0)
         throw std::runtime_error("recording did not start");
-    const std::uint64_t delivered_before = events.latest() ? events.latest()->delivered : 0;
+    const std::uint64_t delivered_before = events.latest() ? events.latest()->completed : 0;
     const auto start = std::chrono::steady_clock::now();
     recording_figures figures;
     add_peers_cpu(p, -1, figures);
@@ -130,7 +130,7 @@ recording_figures record(bench_events& events, const recording_settings& setting
     figures.writer_cpu = after[0] - before[0];
     figures.started_cpu = after[1] - before[1];
     figures.odometer_cpu = after[2] - before[2];
-    figures.delivered = events.latest() ? events.latest()->delivered - delivered_before : 0;
+    figures.delivered = events.latest() ? events.latest()->completed - delivered_before : 0;
     figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return figures;
 }
@@ -258,10 +258,12 @@ void print_share_of_sent(const bench_events& events, const stored_figures& s) {
     const stream_statistics none;
     const stream_statistics& c = events.latest() ? *events.latest() : none;
     std::printf("camera layer since the capture began: frames completed %llu, failed (incomplete) "
-                "%llu, lost for want of a buffer %llu\n",
-                static_cast<unsigned long long>(c.delivered),
-                static_cast<unsigned long long>(c.corrupt),
-                static_cast<unsigned long long>(c.lost));
+                "%llu, lost for want of a buffer %llu; packets missing %llu, resent %llu\n",
+                static_cast<unsigned long long>(c.completed),
+                static_cast<unsigned long long>(c.failed),
+                static_cast<unsigned long long>(c.underruns),
+                static_cast<unsigned long long>(c.missing_packets),
+                static_cast<unsigned long long>(c.resent_packets));
 }
 
 // The simulator's own counters over its whole run, printed once it has stopped.
@@ -275,7 +277,7 @@ void print_camera_counters(peers& p) {
 
 // A run without the archive, its figures printed.
 std::pair<recording_figures, stored_figures>
-record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, int seconds) {
+record_alone(const peers& p, camera_device& camera, const std::string& write_path, int seconds) {
     bench_events events;
     const recording_figures recorded =
         record(events, settings_of(p, write_path), camera, p, seconds);
@@ -322,7 +324,7 @@ struct archive_figures {
 // them: the write thread makes room and wakes the archiver before each new session. What the
 // archive made is taken out of the write path before the frames are counted.
 std::pair<stored_figures, recording_figures> record_beside_archive(const peers& p,
-                                                                   CAM_HANDLE camera,
+                                                                   camera_device& camera,
                                                                    const std::string& write_path,
                                                                    int seconds) {
     const std::vector<std::string> backlog = make_backlog(write_path, seconds);
@@ -369,17 +371,17 @@ double stored_share(const recording_figures& r, const stored_figures& s) {
 int run_beside_archive(int seconds) {
     const temp_dir folder;
     peers p(5);
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, a new session every "
                 "5 s, for %d s without the archive, then as long with it\n",
                 seconds);
     const std::string archived = folder.path() + "/archived";
     const auto [alone, alone_stored] =
-        record_alone(p, camera.handle(), folder.path() + "/plain", seconds);
+        record_alone(p, camera.device(), folder.path() + "/plain", seconds);
     std::filesystem::create_directories(archived);
     const auto [beside_stored, beside] =
-        record_beside_archive(p, camera.handle(), archived, seconds);
+        record_beside_archive(p, camera.device(), archived, seconds);
     std::printf("recorded %.1f s beside the archive: delivered by the camera %llu, stored %llu in "
                 "%zu session(s); keys holding a frame older than the key before: %llu\n",
                 beside.wall, static_cast<unsigned long long>(beside.delivered),
@@ -396,10 +398,10 @@ int run(int seconds) {
         return run_beside_archive(seconds);
     const temp_dir folder;
     peers p;
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
-    record_alone(p, camera.handle(), folder.path() + "/sessions", seconds);
+    record_alone(p, camera.device(), folder.path() + "/sessions", seconds);
     print_camera_counters(p);
     return stop_requested ? 1 : 0;
 }
