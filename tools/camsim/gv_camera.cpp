@@ -287,6 +287,7 @@ void gv_camera::send_block() {
     block.image = image_of(frame_);
     ++counters_.blocks;
     const std::int64_t start_us = g_get_real_time();
+    const double bytes_per_us = pace_of(payload);
     for (std::uint32_t id = 0; id <= block.layout.trailer_id(); ++id) {
         const bool data = id != 0 && id != block.layout.trailer_id();
         counters_.data_packets += data;
@@ -295,14 +296,23 @@ void gv_camera::send_block() {
         else
             send_packet(block, id);
         if (id % control_look_every == 0)
-            keep_pace(start_us, std::uint64_t{id} * block.layout.per_packet);
+            keep_pace(start_us, std::uint64_t{id} * block.layout.per_packet / bytes_per_us);
     }
 }
 
-// A gigabit link carries 125 bytes a microsecond: a frame's packets go out no faster, and the
-// control port is served while they wait.
-void gv_camera::keep_pace(std::int64_t start_us, std::uint64_t bytes) {
-    const std::int64_t due_us = start_us + static_cast<std::int64_t>(bytes / 125);
+// A gigabit link carries 125 bytes a microsecond: a frame's packets go out no faster, unless the
+// frame rate asks for a full link, whose camera sends each frame in a burst; then they take three
+// quarters of the frame period, leaving the rest for drawing the next frame.
+double gv_camera::pace_of(std::size_t payload) const {
+    guint32 period_us = 0;
+    arv_fake_camera_read_register(camera_, ARV_FAKE_CAMERA_REGISTER_ACQUISITION_FRAME_PERIOD_US,
+                                  &period_us);
+    return std::max(125.0, static_cast<double>(payload) / (0.75 * std::max<guint32>(period_us, 1)));
+}
+
+// The control port is served while the packets wait.
+void gv_camera::keep_pace(std::int64_t start_us, double due_after_us) {
+    const std::int64_t due_us = start_us + static_cast<std::int64_t>(due_after_us);
     pollfd control{control_, POLLIN, 0};
     for (std::int64_t left; (left = due_us - g_get_real_time()) > 0;) {
         const timespec wait{0, static_cast<long>(left * 1000)};

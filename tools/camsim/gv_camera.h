@@ -50,7 +50,8 @@ private:
     bool controller_may_write(const sockaddr_in& from);
     void follow_privilege(const sockaddr_in& from);
     void send_block();
-    void keep_pace(std::int64_t start_us, std::uint64_t bytes);
+    double pace_of(std::size_t payload) const;
+    void keep_pace(std::int64_t start_us, double due_after_us);
     void send_packet(const sent_block& block, std::uint32_t packet_id);
     void resend(const gige::packet_resend& request);
 

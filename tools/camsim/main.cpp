@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
                  "A GigE Vision camera on loopback that films the track under a moving car.");
     app.footer(
         "A frame's packets go out at the pace of a gigabit link (125 MB/s), as from a GigE\n"
-        "camera. With --lose-packets, the lost ones are drawn at random places in each\n"
+        "camera, or faster when the frame rate fills the link (then within three quarters of\n"
+        "the frame period). With --lose-packets, the lost ones are drawn at random places in each\n"
         "thousand data packets (leaders and trailers always go out); the receiver gets a\n"
         "lost packet when it asks for it again (GVCP packet resend), as long as its frame is\n"
         "among the last " +
