@@ -153,7 +153,7 @@ void tresvik_frame::build_menus() {
 
 void tresvik_frame::build_panes() {
     camera_panel_ = new live_view(this, id_camera_panel, [this](live_frame& frame, cv::Size size) {
-        return recorder_->copy_live_frame(frame, size);
+        return recorder_ && recorder_->copy_live_frame(frame, size); // none once shut down
     });
     aui_manager_.AddPane(camera_panel_,
                          fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
