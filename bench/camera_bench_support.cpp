@@ -149,10 +149,10 @@ void print_busiest(const thread_cpu_list& threads) {
     std::printf("\n");
 }
 
-std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within) {
+std::string find_simulated_camera(camera_layer& layer, std::chrono::seconds within) {
     const auto deadline = steady_clock::now() + within;
     while (!stop_requested && steady_clock::now() < deadline) {
-        for (const auto& [description, id] : enumerate_cameras(factory))
+        for (const auto& [description, id] : enumerate_cameras(layer))
             if (description.find("Tresvik-CamSim") != std::string::npos)
                 return id;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -16,7 +16,7 @@
 
 #include <wx/event.h>
 
-#include "camera/jai_sdk.h"
+#include "camera/camera_device.h"
 #include "harness/child_process.h"
 #include "log/thread_events.h"
 
@@ -69,18 +69,9 @@ thread_cpu_list thread_cpu_table();
 // "busiest threads (CPU seconds): name seconds ..." of the first few.
 void print_busiest(const thread_cpu_list& threads);
 
-// Closes the factory it holds when it goes; enumerate_cameras may replace the handle meanwhile.
-struct factory_guard {
-    FACTORY_HANDLE handle = nullptr;
-    ~factory_guard() {
-        if (handle)
-            J_Factory_Close(handle);
-    }
-};
-
 // Waits up to the time for tresvik-camsim to be listed and returns its camera id; throws
-// std::runtime_error when none appears. The factory is reopened as enumerate_cameras does.
-std::string find_simulated_camera(FACTORY_HANDLE& factory, std::chrono::seconds within);
+// std::runtime_error when none appears.
+std::string find_simulated_camera(camera_layer& layer, std::chrono::seconds within);
 
 // The kernel's receive buffer limit beside one frame, as the capture thread checks it.
 void print_receive_limit(std::uint64_t frame_bytes);

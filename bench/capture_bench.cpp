@@ -41,7 +41,7 @@ sample take_sample(const bench_events& events, pid_t capture, frame_buffer& fram
 }
 
 // The first sample is taken after the warm-up, the second at the end, both while capturing.
-capture_figures capture(bench_events& events, CAM_HANDLE camera, int seconds) {
+capture_figures capture(bench_events& events, camera_device& camera, int seconds) {
     continuous_grab grab(&events, capture_settings{}, camera);
     dispatch_for(events, warm_up);
     const std::vector<pid_t> threads = threads_named("capture");
@@ -66,17 +66,16 @@ void print(const capture_figures& f) {
     const timed_statistics& last = f.end.statistics;
     const double wall =
         std::chrono::duration<double>(last.received - f.start.statistics.received).count();
-    const double fps = static_cast<double>(last.delivered - f.start.statistics.delivered) / wall;
-    std::printf(
-        "last statistics line: delivered %llu lost %llu corrupt %llu fps %llu\n",
-        static_cast<unsigned long long>(last.delivered), static_cast<unsigned long long>(last.lost),
-        static_cast<unsigned long long>(last.corrupt), static_cast<unsigned long long>(last.fps));
+    const double fps = static_cast<double>(last.completed - f.start.statistics.completed) / wall;
+    wxThreadEvent line(EVT_THREAD_STREAM_STATS);
+    line.SetPayload<stream_statistics>(last);
+    std::printf("last statistics line: %s\n", report_text(line).utf8_str().data());
     std::printf("measured over %.1f s: %.2f fps, %.3f of the nominal %.0f fps (goal >= 0.95)\n",
                 wall, fps, fps / simulator_fps, simulator_fps);
     std::printf("simulator sent %.2f fps by its frame numbers\n", simulator_rate(f, wall));
-    std::printf("lost: %llu (goal 0), corrupt: %llu (goal 0)\n",
-                static_cast<unsigned long long>(last.lost),
-                static_cast<unsigned long long>(last.corrupt));
+    std::printf("underruns: %llu (goal 0), failed: %llu (goal 0)\n",
+                static_cast<unsigned long long>(last.underruns),
+                static_cast<unsigned long long>(last.failed));
     const double cpu = f.end.capture_cpu - f.start.capture_cpu;
     std::printf("capture thread CPU: %.2f s, %.1f %% of one core\n", cpu, 100.0 * cpu / wall);
     print_busiest(f.busiest);
@@ -88,11 +87,11 @@ int run(int seconds) {
                           "--fps", "30", "--pixel-format", "Mono8", "--stamp"});
     if (!camsim.line_after("tresvik-camsim ready"))
         throw std::runtime_error("tresvik-camsim did not start");
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     bench_events events;
     std::printf("capture of 1920x1200 Mono8 at %.0f fps for %d s\n", simulator_fps, seconds);
-    const capture_figures figures = capture(events, camera.handle(), seconds);
+    const capture_figures figures = capture(events, camera.device(), seconds);
     print(figures);
     std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
     return stop_requested ? 1 : 0;

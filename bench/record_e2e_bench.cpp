@@ -8,9 +8,13 @@
 // program's archiver copying a backlog of sessions at full speed to s3rver on loopback while
 // recording; the two stored / delivered ratios side by side (goal for the second: at least 0.99).
 // The archive thread and its rclone run in the idle scheduling and I/O classes, as in the program.
+// With --lose-packets N the camera loses N per thousand of its image data packets and sends them
+// again when asked; printed besides: the share of the frames the camera sent while recording
+// (known from the stamps) that were stored, goal at least 0.99, and the camera's own counters.
 // Runs only inside a loopback-only network namespace:
-// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive].
+// scripts/isolated.sh build/bin/bench-record-e2e [--seconds N] [--archive] [--lose-packets N].
 #include <algorithm>
+#include <array>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
@@ -35,7 +39,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool with_archive = false; // --archive
+bool with_archive = false;      // --archive
+std::uint32_t lose_packets = 0; // --lose-packets N
 
 // The three simulators, started and ready; each is stopped when the object goes. The coordinate
 // server starts a new session every change_every seconds, 0: never.
@@ -50,7 +55,8 @@ struct peers {
 
 peers::peers(int change_every)
     : camsim({built_program("tresvik-camsim"), "--width", "1920", "--height", "1200", "--fps", "30",
-              "--pixel-format", "Mono8", "--stamp"}),
+              "--pixel-format", "Mono8", "--stamp", "--lose-packets",
+              std::to_string(lose_packets)}),
       odometer({built_program("tresvik-odometer-sim"), "--pty", "--format", "b", "--rate", "1000",
                 "--speed", "1000", "--profile", "cruise"}),
       coordinates({built_program("tresvik-coord-sim"), "--port", "0", "--change-every",
@@ -71,6 +77,7 @@ struct recording_figures {
     std::uint64_t delivered = 0; // by the camera while recording
     double writer_cpu = 0;       // seconds, the write thread itself
     double started_cpu = 0;      // seconds, the engine's background thread
+    double odometer_cpu = 0;     // seconds, the thread taking counts as they arrive
     double wall = 0;
     double peers_cpu[3] = {};    // seconds while recording: camera, odometer, coordinates
     thread_cpu_list busiest;     // this process's threads at the end
@@ -83,20 +90,21 @@ void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
         figures.peers_cpu[i] += sign * process_cpu_seconds(children[i]->pid());
 }
 
-// The write thread and the engine's background thread, which does its compactions.
-std::pair<double, double> recorder_cpu() {
+// The write thread, the engine's background thread (its compactions) and the odometer thread,
+// each named by itself.
+std::array<double, 3> recorder_cpu() {
     const auto seconds_of = [](const char* name) {
         double seconds = 0;
         for (const pid_t thread : threads_named(name))
             seconds += thread_cpu_seconds(thread);
         return seconds;
     };
-    return {seconds_of("recorder"), seconds_of("leveldb")};
+    return {seconds_of("recorder"), seconds_of("leveldb"), seconds_of("odometer")};
 }
 
 // Recording starts with the first record status row; the end is read before the writer stops.
 recording_figures record(bench_events& events, const recording_settings& settings,
-                         CAM_HANDLE camera, const peers& p, int seconds) {
+                         camera_device& camera, const peers& p, int seconds) {
     session_store sessions;
     continuous_grab_write grab(&events, sessions, capture_settings{}, settings, camera);
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -105,21 +113,22 @@ recording_figures record(bench_events& events, const recording_settings& setting
         dispatch_for(events, 10ms);
     if (events.record_status_rows() == 0)
         throw std::runtime_error("recording did not start");
-    const std::uint64_t delivered_before = events.latest() ? events.latest()->delivered : 0;
+    const std::uint64_t delivered_before = events.latest() ? events.latest()->completed : 0;
     const auto start = std::chrono::steady_clock::now();
     recording_figures figures;
     add_peers_cpu(p, -1, figures);
-    const std::pair<double, double> before = recorder_cpu();
+    const std::array<double, 3> before = recorder_cpu();
     for (int second = 0; second < seconds; ++second) {
         dispatch_for(events, 1s);
         grab.buffer().copy_out(figures.frames.emplace_back());
     }
     add_peers_cpu(p, 1, figures);
     figures.busiest = thread_cpu_table();
-    const std::pair<double, double> after = recorder_cpu();
-    figures.writer_cpu = after.first - before.first;
-    figures.started_cpu = after.second - before.second;
-    figures.delivered = events.latest() ? events.latest()->delivered - delivered_before : 0;
+    const std::array<double, 3> after = recorder_cpu();
+    figures.writer_cpu = after[0] - before[0];
+    figures.started_cpu = after[1] - before[1];
+    figures.odometer_cpu = after[2] - before[2];
+    figures.delivered = events.latest() ? events.latest()->completed - delivered_before : 0;
     figures.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return figures;
 }
@@ -130,6 +139,8 @@ struct stored_figures {
     std::uint64_t older = 0;      // a frame older than the one under the key before
     std::uint64_t repeated = 0;   // the same frame as under the key before
     std::size_t sessions = 0;
+    std::uint32_t lowest = UINT32_MAX; // stamps: the camera's frame numbers stored
+    std::uint32_t highest = 0;
 };
 
 // "<time>" and "<time> (n)" in the order recording_step makes them.
@@ -163,6 +174,8 @@ void check_session(const session_reader& reader, stored_figures& s,
         }
         s.older += previous && *stamp < *previous;
         s.repeated += previous && *stamp == *previous;
+        s.lowest = std::min(s.lowest, *stamp);
+        s.highest = std::max(s.highest, *stamp);
         previous = stamp;
     }
 }
@@ -196,6 +209,8 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     std::printf("the engine's background thread (compactions): %.2f s, %.2f ms per "
                 "stored frame\n",
                 r.started_cpu, engine * 1e3);
+    std::printf("odometer thread (takes each count as it arrives, not part of storing): %.2f s\n",
+                r.odometer_cpu);
     std::printf("bare JPEG encode of the same frames (quality 85): %.2f ms; ratio of the write "
                 "thread %.2f, with the engine's threads %.2f (goal <= 1.2)\n",
                 jpeg * 1e3, jpeg > 0 ? per_frame / jpeg : 0,
@@ -206,9 +221,39 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     print_busiest(r.busiest);
 }
 
+// Frames the camera sent while recording are those numbered from the first stored to the last;
+// each stored frame is counted once, as repeats and older ones are printed apart.
+void print_share_of_sent(const bench_events& events, const stored_figures& s) {
+    const std::uint64_t sent = s.highest >= s.lowest ? s.highest - s.lowest + 1 : 0;
+    const std::uint64_t stored = s.frames - s.repeated - s.older - s.unreadable;
+    std::printf("camera losing %u per thousand data packets: sent while recording %llu, stored "
+                "%llu: stored / sent %.4f (goal >= 0.99)\n",
+                lose_packets, static_cast<unsigned long long>(sent),
+                static_cast<unsigned long long>(stored),
+                sent ? static_cast<double>(stored) / static_cast<double>(sent) : 0.0);
+    const stream_statistics none;
+    const stream_statistics& c = events.latest() ? *events.latest() : none;
+    std::printf("camera layer since the capture began: frames completed %llu, failed (incomplete) "
+                "%llu, lost for want of a buffer %llu; packets missing %llu, resent %llu\n",
+                static_cast<unsigned long long>(c.completed),
+                static_cast<unsigned long long>(c.failed),
+                static_cast<unsigned long long>(c.underruns),
+                static_cast<unsigned long long>(c.missing_packets),
+                static_cast<unsigned long long>(c.resent_packets));
+}
+
+// The simulator's own counters over its whole run, printed once it has stopped.
+void print_camera_counters(peers& p) {
+    if (lose_packets == 0)
+        return;
+    p.camsim.signal(SIGTERM);
+    const std::optional<std::string> counters = p.camsim.line_after("tresvik-camsim stopped: ");
+    std::printf("camera: %s\n", counters.value_or("no counters").c_str());
+}
+
 // A run without the archive, its figures printed.
 std::pair<recording_figures, stored_figures>
-record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, int seconds) {
+record_alone(const peers& p, camera_device& camera, const std::string& write_path, int seconds) {
     bench_events events;
     const recording_figures recorded =
         record(events, settings_of(p, write_path), camera, p, seconds);
@@ -216,6 +261,8 @@ record_alone(const peers& p, CAM_HANDLE camera, const std::string& write_path, i
     const stored_figures stored = check_sessions(write_path);
     print(recorded, stored, bare_jpeg_seconds(recorded.frames));
     std::printf("error rows: %llu\n", static_cast<unsigned long long>(events.error_rows()));
+    if (lose_packets != 0)
+        print_share_of_sent(events, stored);
     return {recorded, stored};
 }
 
@@ -253,7 +300,7 @@ struct archive_figures {
 // them: the write thread makes room and wakes the archiver before each new session. What the
 // archive made is taken out of the write path before the frames are counted.
 std::pair<stored_figures, recording_figures> record_beside_archive(const peers& p,
-                                                                   CAM_HANDLE camera,
+                                                                   camera_device& camera,
                                                                    const std::string& write_path,
                                                                    int seconds) {
     const std::vector<std::string> backlog = make_backlog(write_path, seconds);
@@ -300,17 +347,17 @@ double stored_share(const recording_figures& r, const stored_figures& s) {
 int run_beside_archive(int seconds) {
     const temp_dir folder;
     peers p(5);
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, a new session every "
                 "5 s, for %d s without the archive, then as long with it\n",
                 seconds);
     const std::string archived = folder.path() + "/archived";
     const auto [alone, alone_stored] =
-        record_alone(p, camera.handle(), folder.path() + "/plain", seconds);
+        record_alone(p, camera.device(), folder.path() + "/plain", seconds);
     std::filesystem::create_directories(archived);
     const auto [beside_stored, beside] =
-        record_beside_archive(p, camera.handle(), archived, seconds);
+        record_beside_archive(p, camera.device(), archived, seconds);
     std::printf("recorded %.1f s beside the archive: delivered by the camera %llu, stored %llu in "
                 "%zu session(s); keys holding a frame older than the key before: %llu\n",
                 beside.wall, static_cast<unsigned long long>(beside.delivered),
@@ -327,22 +374,34 @@ int run(int seconds) {
         return run_beside_archive(seconds);
     const temp_dir folder;
     peers p;
-    factory_guard factory{open_factory()};
-    const JAI_Camera camera(factory.handle, find_simulated_camera(factory.handle, 15s));
+    const std::unique_ptr<camera_layer> layer = open_factory();
+    JAI_Camera camera(*layer, find_simulated_camera(*layer, 15s));
     std::printf("recording 1920x1200 Mono8 at 30 fps, odometer 1000 counts/s, for %d s\n", seconds);
-    record_alone(p, camera.handle(), folder.path() + "/sessions", seconds);
+    record_alone(p, camera.device(), folder.path() + "/sessions", seconds);
+    print_camera_counters(p);
     return stop_requested ? 1 : 0;
 }
 
 } // namespace
 
-// --archive is taken out here; the rest is the camera benchmarks' command line.
+// --archive and --lose-packets N are taken out here; the rest is the camera benchmarks' command
+// line.
 int main(int argc, char** argv) {
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i)
-        if (i > 0 && std::string(argv[i]) == "--archive")
+        if (i > 0 && std::string(argv[i]) == "--archive") {
             with_archive = true;
-        else
+        } else if (i > 0 && std::string(argv[i]) == "--lose-packets") {
+            unsigned per_thousand = 0;
+            char extra = 0;
+            if (i + 1 == argc || std::sscanf(argv[++i], "%u%c", &per_thousand, &extra) != 1 ||
+                per_thousand > 1000) {
+                std::fprintf(stderr, "--lose-packets takes a number from 0 to 1000\n");
+                return 2;
+            }
+            lose_packets = per_thousand;
+        } else {
             rest.push_back(argv[i]);
+        }
     return camera_bench_main(static_cast<int>(rest.size()), rest.data(), "bench-record-e2e", run);
 }

@@ -1,75 +1,18 @@
 #include "camera/camera_access.h"
 
-#include <cstring>
 #include <stdexcept>
 
-namespace {
-constexpr std::uint32_t text_size = 512;
-
-void check(J_STATUS_TYPE status, const char* error_text) {
-    if (status != J_ST_SUCCESS)
-        throw std::runtime_error(error_text);
+JAI_Camera::JAI_Camera(camera_layer& layer, const std::string& camera_id)
+    : device_(layer.open(camera_id)) {
+    if (!device_)
+        throw std::runtime_error("Error opening camera.");
 }
 
-std::string camera_id_at(FACTORY_HANDLE factory, std::int32_t index) {
-    char buffer[text_size] = {};
-    std::uint32_t size = text_size;
-    check(J_Factory_GetCameraIDByIndex(factory, index, buffer, &size), "Error getting camera ID.");
-    return std::string(buffer, strnlen(buffer, text_size));
-}
-
-std::string camera_info(FACTORY_HANDLE factory, const std::string& id, int item,
-                        const char* error_text) {
-    char buffer[text_size] = {};
-    std::uint32_t size = text_size;
-    check(J_Factory_GetCameraInfo(factory, id.c_str(), item, buffer, &size), error_text);
-    return std::string(buffer, strnlen(buffer, text_size));
-}
-
-void reopen_factory(FACTORY_HANDLE& factory) {
-    J_Factory_Close(factory);
-    factory = nullptr;
-    check(J_Factory_Open("", &factory), "Error opening JAI factory.");
-}
-
-// One network discovery: the slow step of an enumeration.
-std::uint32_t discover_cameras(FACTORY_HANDLE& factory) {
-    reopen_factory(factory);
-    bool changed = false;
-    check(J_Factory_UpdateCameraList(factory, &changed), "Error updating camera list.");
-    std::uint32_t count = 0;
-    check(J_Factory_GetNumOfCameras(factory, &count), "Error getting number of cameras.");
-    return count;
-}
-
-std::string describe_camera(FACTORY_HANDLE factory, const std::string& id) {
-    const std::string model =
-        camera_info(factory, id, CAM_INFO_MODELNAME, "Error getting camera model info.");
-    const std::string address =
-        camera_info(factory, id, CAM_INFO_IP, "Error getting camera IP info.");
-    return camera_description(model, address, id);
-}
-} // namespace
-
-JAI_Camera::JAI_Camera(FACTORY_HANDLE factory, const std::string& camera_id) {
-    check(J_Camera_Open(factory, camera_id.c_str(), &handle_, 0), "Error opening camera.");
-}
-
-JAI_Camera::~JAI_Camera() {
-    J_Camera_Close(handle_);
-}
-
-FACTORY_HANDLE open_factory() {
-    FACTORY_HANDLE factory = nullptr;
-    check(J_Factory_Open("", &factory), "Error opening JAI factory.");
-    return factory;
-}
-
-std::string camera_layer_version() {
-    char buffer[text_size] = {};
-    std::uint32_t size = text_size;
-    J_Factory_GetInfo(FAC_INFO_VERSION, buffer, &size);
-    return std::string(buffer, strnlen(buffer, text_size));
+std::unique_ptr<camera_layer> open_factory() {
+    std::unique_ptr<camera_layer> layer = open_camera_layer();
+    if (!layer)
+        throw std::runtime_error("Error opening JAI factory.");
+    return layer;
 }
 
 std::string driver_tag(const std::string& camera_id) {
@@ -80,18 +23,17 @@ std::string driver_tag(const std::string& camera_id) {
     return "[UnknownDriver]";
 }
 
-std::string camera_description(const std::string& model, const std::string& address,
-                               const std::string& camera_id) {
-    return model + " " + address + " " + driver_tag(camera_id);
-}
-
-camera_list enumerate_cameras(FACTORY_HANDLE& factory) {
-    const std::uint32_t count = discover_cameras(factory);
-    camera_list cameras;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::string id = camera_id_at(factory, static_cast<std::int32_t>(i));
-        cameras.emplace(describe_camera(factory, id), id);
+camera_list enumerate_cameras(camera_layer& layer) {
+    std::vector<camera_entry> found;
+    try {
+        found = layer.discover();
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error("Error updating camera list.");
     }
+    camera_list cameras;
+    for (const camera_entry& camera : found)
+        cameras.emplace(camera.model + " " + camera.address + " " + driver_tag(camera.id),
+                        camera.id);
     return cameras;
 }
 
@@ -102,7 +44,7 @@ std::string preferred_description(const camera_list& cameras, const std::string&
     return cameras.empty() ? std::string() : cameras.begin()->first;
 }
 
-void set_exposure_mode(CAM_HANDLE camera, const std::string& mode) {
-    check(J_Camera_SetValueString(camera, "ExposureMode", mode.c_str()),
-          "Error setting exposure mode.");
+void set_exposure_mode(camera_device& camera, const std::string& mode) {
+    if (!camera.set_text("ExposureMode", mode))
+        throw std::runtime_error("Error setting exposure mode.");
 }

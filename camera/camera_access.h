@@ -1,53 +1,44 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
-#include "camera/jai_sdk.h"
+#include "camera/camera_device.h"
 
 // Finding, describing and opening cameras, and setting their exposure mode. Each may wait for a
-// camera on the network, so only the recorder's own thread calls them, one at a time; the factory
-// handle never leaves it.
+// camera on the network, so only the recorder's own thread calls them, one at a time; the camera
+// layer never leaves it.
 
 // One open camera. Closed when the object goes; the recorder shares it with the capture thread of
 // a running capture, which never outlives it.
 class JAI_Camera {
 public:
     // Throws std::runtime_error("Error opening camera.").
-    JAI_Camera(FACTORY_HANDLE factory, const std::string& camera_id);
-    ~JAI_Camera();
-    JAI_Camera(const JAI_Camera&) = delete;
-    JAI_Camera& operator=(const JAI_Camera&) = delete;
+    JAI_Camera(camera_layer& layer, const std::string& camera_id);
 
-    CAM_HANDLE handle() const { return handle_; }
+    camera_device& device() { return *device_; }
 
 private:
-    CAM_HANDLE handle_ = nullptr;
+    std::unique_ptr<camera_device> device_;
 };
 
 // Camera description ("<model> <address> [<driver>]") to camera id, ordered byte-wise.
 using camera_list = std::map<std::string, std::string>;
 
 // Throws std::runtime_error("Error opening JAI factory.").
-FACTORY_HANDLE open_factory();
-
-// The camera layer's version text, for the start-up row.
-std::string camera_layer_version();
+std::unique_ptr<camera_layer> open_factory();
 
 // "[FilterDriver]", "[SocketDriver]" or "[UnknownDriver]" by the transport marker in the id.
 std::string driver_tag(const std::string& camera_id);
 
-std::string camera_description(const std::string& model, const std::string& address,
-                               const std::string& camera_id);
-
-// Reopens the factory (the new handle replaces the caller's) and runs the camera layer's discovery
-// once, then reads every listed camera's id, model and address. Throws std::runtime_error with
-// the text of the step that failed; the caller keeps its previous list then.
-camera_list enumerate_cameras(FACTORY_HANDLE& factory);
+// One discovery; an id found twice under one description keeps the first. Throws
+// std::runtime_error("Error updating camera list."); the caller keeps its previous list then.
+camera_list enumerate_cameras(camera_layer& layer);
 
 // The first description containing the driver text, else the first description; empty for an
 // empty list.
 std::string preferred_description(const camera_list& cameras, const std::string& driver);
 
 // Throws std::runtime_error("Error setting exposure mode.").
-void set_exposure_mode(CAM_HANDLE camera, const std::string& mode);
+void set_exposure_mode(camera_device& camera, const std::string& mode);

@@ -1,39 +1,37 @@
 #include "camera/capture_thread.h"
 
-#include <atomic>
+#include <chrono>
 #include <limits>
+#include <stdexcept>
 
 #include "camera/gige_receive.h"
 #include "log/thread_events.h"
 
 namespace {
-constexpr std::uint32_t wait_timeout_ms = 1000;
-constexpr std::uint32_t image_status = 2;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Each wait is this short, so that an exit request is seen within it.
+constexpr milliseconds wait_slice{100};
+constexpr milliseconds quiet_second{1000};
 
 // The camera's PayloadSize counts line padding and chunk data too, which a buffer of one frame
-// would cut off (the layer then drops the frame as incomplete). A camera that does not tell, or
-// tells less than a frame or more than a buffer can hold, gets buffers of one frame.
-std::uint32_t stream_buffer_size(CAM_HANDLE camera, std::int64_t frame_bytes) {
-    std::int64_t payload = 0;
-    if (J_Camera_GetValueInt64(camera, "PayloadSize", &payload) != J_ST_SUCCESS ||
-        payload < frame_bytes || payload > std::numeric_limits<std::uint32_t>::max())
+// would cut off. A camera that does not tell, or tells less than a frame or more than a buffer
+// can hold, gets buffers of one frame.
+std::size_t stream_buffer_size(camera_device& camera, std::int64_t frame_bytes) {
+    std::int64_t payload = camera.integer("PayloadSize").value_or(frame_bytes);
+    if (payload < frame_bytes || payload > std::numeric_limits<std::uint32_t>::max())
         payload = frame_bytes;
-    return static_cast<std::uint32_t>(payload);
+    return static_cast<std::size_t>(payload);
 }
 } // namespace
 
-capture_thread::capture_thread(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
-                               frame_buffer& buffer, seconds_clock clock)
+capture_thread::capture_thread(wxEvtHandler* owner, const capture_settings& settings,
+                               camera_device& camera, frame_buffer& buffer, seconds_clock clock)
     : wxThread(wxTHREAD_JOINABLE), owner_(owner), camera_(camera), buffer_(buffer),
-      rotate_(rotate180), clock_(std::move(clock)), stream_(camera, exit_mutex_) {}
+      settings_(settings), clock_(std::move(clock)) {}
 
 capture_thread::~capture_thread() = default;
-
-void capture_thread::request_exit() {
-    std::lock_guard<std::mutex> guard(exit_mutex_);
-    exit_requested_ = true;
-    stream_.end_waits();
-}
 
 wxThread::ExitCode capture_thread::Entry() {
     ExitCode code = nullptr;
@@ -49,7 +47,9 @@ wxThread::ExitCode capture_thread::Entry() {
         post(EVT_THREAD_LOG_ERROR, "Unknown exception in capture thread");
         code = reinterpret_cast<ExitCode>(-1);
     }
-    stream_.stop();
+    if (camera_started_)
+        camera_.execute("AcquisitionStop");
+    stream_.reset();
     return code;
 }
 
@@ -64,96 +64,57 @@ void capture_thread::warn_of_small_receive_buffer() {
         post(EVT_THREAD_LOG_INFO, wxString::FromUTF8(warning));
 }
 
-// False when an exit was asked for before the condition existed: nothing is started then.
+// False when an exit was asked for before the camera was started: nothing is started then.
 bool capture_thread::set_up() {
-    stream_.open();
-    stream_.announce(buffer_count, stream_buffer_size(camera_, buffer_.frame_bytes()));
-    stream_.create_condition();
-    {
-        std::lock_guard<std::mutex> guard(exit_mutex_);
-        if (exit_requested_)
-            return false;
-    }
-    stream_.start();
+    stream_ = camera_.open_stream(buffer_count, stream_buffer_size(camera_, buffer_.frame_bytes()));
+    if (!stream_)
+        throw std::runtime_error("Error creating data stream");
+    if (exit_requested_)
+        return false;
     start_time_ = clock_();
+    camera_started_ = true; // a failed start may still have reached the camera
+    if (!camera_.execute("AcquisitionStart"))
+        throw std::runtime_error("Error starting acquisition.");
     return true;
 }
 
+// A second without frames posts the statistics and asks whether the camera still answers.
 void capture_thread::run_loop() {
     std::uint64_t frames = 0;
-    for (;;) {
-        std::uint32_t result = J_COND_WAIT_ERROR;
-        if (stream_.wait(wait_timeout_ms, result) != J_ST_SUCCESS) {
-            post(EVT_THREAD_LOG_ERROR, "Error waiting for event");
+    auto last_report = steady_clock::now();
+    while (!exit_requested_) {
+        if (const camera_frame* frame = stream_->next_frame(wait_slice)) {
+            handle_frame(*frame, frames);
+        } else if (steady_clock::now() - last_report < quiet_second) {
+            continue;
+        } else if (!camera_.answers()) {
+            camera_started_ = false; // nothing more is sent to it
+            post(EVT_THREAD_LOG_ERROR, "Camera lost: it no longer answers.");
+            if (settings_.on_lost)
+                settings_.on_lost();
             return;
         }
-        switch (result) {
-        case J_COND_WAIT_SIGNAL:
-            handle_frame(frames);
-            post_statistics();
-            break;
-        case J_COND_WAIT_TIMEOUT:
-            post_statistics();
-            break;
-        case J_COND_WAIT_EXIT:
-            post(EVT_THREAD_LOG_INFO, "Condition wait exit");
-            return;
-        case J_COND_WAIT_ERROR:
-            post(EVT_THREAD_LOG_ERROR, "Condition wait error");
-            return;
-        default:
-            post(EVT_THREAD_LOG_ERROR, "Unknown error in capture thread loop");
-            return;
-        }
+        post_statistics();
+        last_report = steady_clock::now();
     }
+    post(EVT_THREAD_LOG_INFO, "Condition wait exit");
 }
 
-void capture_thread::handle_frame(std::uint64_t& frames) {
-    const std::optional<BUF_HANDLE> delivered = stream_.delivered_buffer();
-    if (!delivered)
+// An incomplete frame is counted by the stream and never stored.
+void capture_thread::handle_frame(const camera_frame& frame, std::uint64_t& frames) {
+    if (!buffer_.store(frame, settings_.rotate180))
         return;
-    J_tIMAGE_INFO image = read_image_info(*delivered);
-    if (rotate_)
-        J_Image_Rotate(&image, J_ROTATE_180);
-    if (image.pImageBuffer)
-        buffer_.store(image.pImageBuffer, stream_.buffer_size(), image.iTimeStamp, image.iPaddingX);
     if (++frames % 10 == 0)
         post_report(owner_, EVT_THREAD_NEW_FRAME,
-                    frame_notice{image.iTimeStamp, image.iMissingPackets, image.iQueuedBuffers});
-    stream_.requeue(*delivered);
-}
-
-// The items are read in the order the camera layer documents for the image record.
-J_tIMAGE_INFO capture_thread::read_image_info(BUF_HANDLE buffer) {
-    J_tIMAGE_INFO image{};
-    image.pImageBuffer = reinterpret_cast<std::uint8_t*>(
-        static_cast<std::uintptr_t>(stream_.buffer_info<std::uint64_t>(buffer, BUFFER_INFO_BASE)));
-    image.iImageSize = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_SIZE);
-    image.iSizeX = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_WIDTH);
-    image.iSizeY = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_HEIGHT);
-    image.iPixelType = stream_.buffer_info<std::uint64_t>(buffer, BUFFER_INFO_PIXELTYPE);
-    image.iTimeStamp = stream_.buffer_info<std::uint64_t>(buffer, BUFFER_INFO_TIMESTAMP);
-    image.iMissingPackets =
-        stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_NUM_PACKETS_MISSING);
-    image.iAnnouncedBuffers = buffer_count;
-    image.iQueuedBuffers = static_cast<std::uint32_t>(
-        stream_.buffer_info<std::uint64_t>(buffer, BUFFER_INFO_NUMBER_OF_QUEUED));
-    image.iOffsetX = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_XOFFSET);
-    image.iOffsetY = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_YOFFSET);
-    image.iPaddingX = stream_.buffer_info<std::uint32_t>(buffer, BUFFER_INFO_XPADDING);
-    image.iBlockId = stream_.buffer_info<std::uint64_t>(buffer, BUFFER_INFO_BLOCKID);
-    image.iImageStatus = image_status;
-    return image;
+                    frame_notice{frame.timestamp, frame.missing_packets, frame.queued_buffers});
 }
 
 void capture_thread::post_statistics() {
-    stream_statistics s;
-    s.delivered = stream_.stream_info(STREAM_INFO_NUM_DELIVERED);
-    s.lost = stream_.stream_info(STREAM_INFO_NUM_UNDERRUN);
-    s.await = stream_.stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY);
-    s.corrupt = stream_.stream_info(STREAM_INFO_NUM_CORRUPT);
+    const stream_counters counters = stream_->counters();
+    stream_statistics s{counters.completed,       counters.failed,         counters.underruns,
+                        counters.missing_packets, counters.resent_packets, 0};
     const std::int64_t elapsed = clock_() - start_time_;
-    s.fps = elapsed > 0 ? s.delivered / static_cast<std::uint64_t>(elapsed) : 0;
+    s.fps = elapsed > 0 ? s.completed / static_cast<std::uint64_t>(elapsed) : 0;
     post_report(owner_, EVT_THREAD_STREAM_STATS, s);
 }
 

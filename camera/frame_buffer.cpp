@@ -3,6 +3,9 @@
 #include <ctime>
 #include <mutex>
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include "camera/grab_modes.h"
 
 namespace {
@@ -28,47 +31,65 @@ int significant_bits(std::int64_t format, int bits) {
     return 16;
 }
 
-void convert_gige_packed(const std::uint8_t* source, std::size_t pixels, std::uint8_t* target) {
-    for (std::size_t i = 0; i < pixels; ++i)
-        target[i] = source[i / 2 * 3 + (i % 2) * 2];
-}
-
-// The common wide case, kept to a loop the compiler vectorises.
-void convert_sixteen(const std::uint8_t* source, std::size_t pixels, int significant,
-                     std::uint8_t* target) {
-    const int shift = significant - 8;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const unsigned value = source[2 * i] | unsigned{source[2 * i + 1]} << 8;
-        target[i] = static_cast<std::uint8_t>(value >> shift);
+// OpenCV's conversion to grey of the 8-bit Bayer and RGB formats; 0 for the others. OpenCV names
+// a Bayer pattern by its second line, so GenICam's BayerRG is OpenCV's BayerBG.
+int colour_conversion(std::int64_t format) {
+    switch (format) {
+    case 0x01080008: // BayerGR8
+        return cv::COLOR_BayerGB2GRAY;
+    case 0x01080009: // BayerRG8
+        return cv::COLOR_BayerBG2GRAY;
+    case 0x0108000A: // BayerGB8
+        return cv::COLOR_BayerGR2GRAY;
+    case 0x0108000B: // BayerBG8
+        return cv::COLOR_BayerRG2GRAY;
+    case 0x02180014: // RGB8
+        return cv::COLOR_RGB2GRAY;
+    case 0x02180015: // BGR8
+        return cv::COLOR_BGR2GRAY;
+    default:
+        return 0;
     }
 }
 
-// Pixels laid one after another in a little-endian bit stream (8-bit multiples and the PFNC "p"
-// packings alike): pixel i's high bits end at bit i x bits + significant.
-void convert_bit_stream(const std::uint8_t* source, std::size_t source_size, std::size_t pixels,
-                        int bits, int significant, std::uint8_t* target) {
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const std::size_t bit = i * bits + significant - 8;
-        const std::size_t byte = bit / 8;
-        unsigned value = source[byte];
-        if (byte + 1 < source_size)
-            value |= unsigned{source[byte + 1]} << 8;
-        target[i] = static_cast<std::uint8_t>(value >> (bit % 8));
-    }
-}
-void convert(const std::uint8_t* source, std::size_t source_size, std::size_t pixels,
-             std::int64_t format, int bits, std::uint8_t* target) {
-    if (pixels == 0)
-        return;
-    if (bits == 8)
+// One line of `pixels` from the bit `first_bit` of source on.
+void convert_line(const std::uint8_t* source, std::size_t first_bit, std::size_t pixels,
+                  std::int64_t format, int bits, std::uint8_t* target) {
+    source += first_bit / 8;
+    const int significant = significant_bits(format, bits);
+    if (bits == 8) {
         std::memcpy(target, source, pixels);
-    else if (bits == 16)
-        convert_sixteen(source, pixels, significant_bits(format, bits), target);
-    else if (is_gige_packed(format, bits))
-        convert_gige_packed(source, pixels, target);
-    else
-        convert_bit_stream(source, source_size, pixels, bits, significant_bits(format, bits),
-                           target);
+    } else if (bits == 16) {
+        for (std::size_t i = 0; i < pixels; ++i)
+            target[i] = static_cast<std::uint8_t>((source[2 * i] | source[2 * i + 1] << 8) >>
+                                                  (significant - 8));
+    } else if (is_gige_packed(format, bits)) {
+        for (std::size_t i = 0; i < pixels; ++i)
+            target[i] = source[i / 2 * 3 + (i % 2) * 2];
+    } else { // a little-endian bit stream, as the PFNC "p" packings lay pixels
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::size_t bit = first_bit % 8 + i * bits + significant - 8;
+            const unsigned value = source[bit / 8] | (bit % 8 ? source[bit / 8 + 1] << 8 : 0);
+            target[i] = static_cast<std::uint8_t>(value >> (bit % 8));
+        }
+    }
+}
+
+// Bits from one line's start to the next: packed lines without padding go on where the previous
+// one ended; padded lines are whole bytes and their padding.
+std::size_t line_stride_bits(const camera_frame& frame, int bits) {
+    const auto line_bits = static_cast<std::size_t>(frame.width) * bits;
+    if (frame.padding_x == 0)
+        return line_bits;
+    return ((line_bits + 7) / 8 + static_cast<std::size_t>(frame.padding_x)) * 8;
+}
+
+bool covers_its_geometry(const camera_frame& frame, int bits) {
+    if (!frame.complete || frame.width <= 0 || frame.height <= 0 || frame.padding_x < 0)
+        return false;
+    const std::size_t last_bit = (frame.height - 1) * line_stride_bits(frame, bits) +
+                                 static_cast<std::size_t>(frame.width) * bits;
+    return frame.data != nullptr && (last_bit + 7) / 8 <= frame.size;
 }
 } // namespace
 
@@ -94,25 +115,38 @@ std::int64_t frame_buffer::frame_bytes() const {
     return std::int64_t{bits_per_pixel} * height * width / 8;
 }
 
-// Without padding the image is one run of pixels, so that packed lines ending inside a byte go on
-// where the previous one ended; with padding each line is a run of whole bytes. Each run reads
-// only its own bytes, so neither the padding nor anything after the image comes in.
-void frame_buffer::store(const std::uint8_t* source, std::size_t source_size,
-                         std::uint64_t frame_timestamp, std::size_t line_padding) {
-    const auto bits = static_cast<std::size_t>(bits_per_pixel);
-    const std::size_t runs = line_padding == 0 || image.rows == 0 ? 1 : image.rows;
-    const std::size_t run_pixels = image.total() / runs;
-    const std::size_t run_bytes = (run_pixels * bits + 7) / 8;
-    const std::size_t stride = run_bytes + line_padding;
+bool frame_buffer::store(const camera_frame& frame, bool rotate180) {
+    const int bits = bits_per_pixel_of(frame.pixel_format);
+    if (!covers_its_geometry(frame, bits))
+        return false;
+    const cv::Rect covered(0, 0, static_cast<int>(std::min(frame.width, width)),
+                           static_cast<int>(std::min(frame.height, height)));
     std::unique_lock<std::shared_mutex> writer(lock);
-    take_unheld_pixels(source_size < (runs - 1) * stride + run_bytes);
-    for (std::size_t run = 0; run < runs && run * stride < source_size; ++run) {
-        const std::size_t bytes = std::min(run_bytes, source_size - run * stride);
-        const std::size_t pixels = std::min(run_pixels, bytes * 8 / bits);
-        convert(source + run * stride, bytes, pixels, pixel_format, bits_per_pixel,
-                image.data + run * run_pixels);
+    take_unheld_pixels(covered.size() != image.size());
+    convert(frame, image(covered));
+    if (rotate180)
+        cv::flip(image, image, -1);
+    timestamp = frame.timestamp;
+    return true;
+}
+
+// Colour formats are turned grey whole, as demosaicing looks at each pixel's neighbours; the
+// others line by line, straight into the target.
+void frame_buffer::convert(const camera_frame& frame, cv::Mat target) const {
+    const int bits = bits_per_pixel_of(frame.pixel_format);
+    const std::size_t stride = line_stride_bits(frame, bits);
+    if (const int code = colour_conversion(frame.pixel_format)) {
+        const cv::Mat source(static_cast<int>(frame.height), static_cast<int>(frame.width),
+                             bits == 8 ? CV_8UC1 : CV_8UC3, const_cast<std::uint8_t*>(frame.data),
+                             stride / 8);
+        cv::Mat grey;
+        cv::cvtColor(source, grey, code);
+        grey(cv::Rect(0, 0, target.cols, target.rows)).copyTo(target);
+        return;
     }
-    timestamp = frame_timestamp;
+    for (int y = 0; y < target.rows; ++y)
+        convert_line(frame.data, y * stride, static_cast<std::size_t>(target.cols),
+                     frame.pixel_format, bits, target.ptr<std::uint8_t>(y));
 }
 
 // Under the exclusive lock, so no holder can come meanwhile. A frame that covers only part of the

@@ -5,15 +5,15 @@
 #include "camera/grab_modes.h"
 
 namespace {
-std::int64_t read_int(CAM_HANDLE camera, const char* node, const char* error) {
-    std::int64_t value = 0;
-    if (J_Camera_GetValueInt64(camera, node, &value) != J_ST_SUCCESS)
+std::int64_t read_int(camera_device& camera, const char* feature, const char* error) {
+    const std::optional<std::int64_t> value = camera.integer(feature);
+    if (!value)
         throw std::runtime_error(error);
-    return value;
+    return *value;
 }
 } // namespace
 
-frame_geometry read_frame_geometry(CAM_HANDLE camera) {
+frame_geometry read_frame_geometry(camera_device& camera) {
     frame_geometry geometry;
     geometry.width = read_int(camera, "Width", "Error getting frame width.");
     geometry.height = read_int(camera, "Height", "Error getting frame height.");
@@ -22,4 +22,4 @@ frame_geometry read_frame_geometry(CAM_HANDLE camera) {
     return geometry;
 }
 
-frame_buffer::frame_buffer(CAM_HANDLE camera) : frame_buffer(read_frame_geometry(camera)) {}
+frame_buffer::frame_buffer(camera_device& camera) : frame_buffer(read_frame_geometry(camera)) {}

@@ -4,9 +4,9 @@
 
 #include "camera/capture_thread.h"
 
-capture_session::capture_session(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
-                                 seconds_clock clock)
-    : buffer_(camera), thread_(std::make_unique<capture_thread>(owner, rotate180, camera, buffer_,
+capture_session::capture_session(wxEvtHandler* owner, const capture_settings& settings,
+                                 camera_device& camera, seconds_clock clock)
+    : buffer_(camera), thread_(std::make_unique<capture_thread>(owner, settings, camera, buffer_,
                                                                 std::move(clock))) {
     if (thread_->Create() != wxTHREAD_NO_ERROR)
         throw std::runtime_error("Error starting capture thread");
@@ -21,5 +21,5 @@ capture_session::~capture_session() {
 }
 
 continuous_grab::continuous_grab(wxEvtHandler* owner, const capture_settings& settings,
-                                 CAM_HANDLE camera, seconds_clock clock)
-    : capture_(owner, settings.rotate180, camera, std::move(clock)), overlay_(settings.side) {}
+                                 camera_device& camera, seconds_clock clock)
+    : capture_(owner, settings, camera, std::move(clock)), overlay_(settings.side) {}

@@ -13,7 +13,7 @@
 #include <wx/event.h>
 #include <wx/string.h>
 
-#include "camera/jai_sdk.h"
+#include "camera/camera_device.h"
 
 class capture_thread;
 
@@ -30,7 +30,7 @@ int bits_per_pixel_of(std::int64_t pixel_format);
 
 // Reads Width, Height and PixelFormat in this order. Throws std::runtime_error("Error getting frame
 // width.", "Error getting frame height." or "Error getting pixel format.").
-frame_geometry read_frame_geometry(CAM_HANDLE camera);
+frame_geometry read_frame_geometry(camera_device& camera);
 
 // The newest camera frame, one byte per pixel, with its camera timestamp. Shared by the capture
 // thread (the only writer: `store` takes the lock exclusively) and the readers (the live image
@@ -40,7 +40,7 @@ frame_geometry read_frame_geometry(CAM_HANDLE camera);
 class frame_buffer {
 public:
     // Reads the geometry of the open camera (its errors propagate), then allocates the image.
-    explicit frame_buffer(CAM_HANDLE camera);
+    explicit frame_buffer(camera_device& camera);
     explicit frame_buffer(const frame_geometry& geometry);
     frame_buffer(const frame_buffer&) = delete;
     frame_buffer& operator=(const frame_buffer&) = delete;
@@ -49,13 +49,12 @@ public:
     // line padding and chunk data a camera may add.
     std::int64_t frame_bytes() const;
 
-    // Capture thread: converts a camera frame to one byte per pixel and stores it together with its
-    // timestamp under the exclusive lock. Formats wider than 8 bits keep the high 8 of their
-    // significant bits. Each line of the source is followed by line_padding bytes, which are
-    // skipped. Reads at most source_size bytes and writes only inside the image; pixels the source
-    // does not cover keep their old values.
-    void store(const std::uint8_t* source, std::size_t source_size, std::uint64_t frame_timestamp,
-               std::size_t line_padding = 0);
+    // Capture thread: converts a complete camera frame to one grey byte per pixel, turned by 180
+    // degrees if asked, and stores it with its timestamp under the exclusive lock. Monochrome
+    // formats wider than 8 bits keep the high 8 of their significant bits; Bayer and RGB formats
+    // become grey. Line padding is skipped; pixels outside the frame keep their old values. False,
+    // and nothing stored, for an incomplete frame or one whose data is shorter than its geometry.
+    bool store(const camera_frame& frame, bool rotate180 = false);
 
     // Readers: a private copy of the newest image, and its timestamp, taken under the shared lock.
     std::uint64_t copy_out(cv::Mat& copy) const;
@@ -80,6 +79,7 @@ private:
         std::atomic<int> holders{0};
     };
     void take_unheld_pixels(bool keep_old_values);
+    void convert(const camera_frame& frame, cv::Mat target) const;
 
     // Two in steady state: the recorder holds one while store fills the other. More are made only
     // while every one is held.
@@ -95,6 +95,8 @@ std::int64_t system_seconds();
 struct capture_settings {
     std::wstring side; // drawn over the live view
     bool rotate180 = false;
+    // Called once on the capture thread when the camera stops answering; the thread then ends.
+    std::function<void()> on_lost = nullptr;
 };
 
 // A grab mode as the recorder holds it. Every mode is made and destroyed on the recorder's
@@ -116,7 +118,7 @@ public:
 class capture_session {
 public:
     // Throws the geometry errors, or std::runtime_error("Error starting capture thread").
-    capture_session(wxEvtHandler* owner, bool rotate180, CAM_HANDLE camera,
+    capture_session(wxEvtHandler* owner, const capture_settings& settings, camera_device& camera,
                     seconds_clock clock = system_seconds);
     ~capture_session();
     capture_session(const capture_session&) = delete;
@@ -133,7 +135,7 @@ private:
 class continuous_grab : public frame_source {
 public:
     // owner receives the capture thread's events.
-    continuous_grab(wxEvtHandler* owner, const capture_settings& settings, CAM_HANDLE camera,
+    continuous_grab(wxEvtHandler* owner, const capture_settings& settings, camera_device& camera,
                     seconds_clock clock = system_seconds);
 
     frame_buffer& buffer() override { return capture_.buffer(); }

@@ -6,9 +6,9 @@
 
 continuous_grab_write::continuous_grab_write(wxEvtHandler* owner, session_store& sessions,
                                              const capture_settings& capture,
-                                             const recording_settings& recording, CAM_HANDLE camera,
-                                             seconds_clock clock)
-    : capture_(owner, capture.rotate180, camera, std::move(clock)) {
+                                             const recording_settings& recording,
+                                             camera_device& camera, seconds_clock clock)
+    : capture_(owner, capture, camera, std::move(clock)) {
     frame_buffer& frames = capture_.buffer();
     writer_ = std::make_unique<write_thread>(owner, sessions, recording,
                                              [&frames](shared_frame& frame, std::uint64_t known) {

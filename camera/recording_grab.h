@@ -17,7 +17,7 @@ public:
     // store must outlive the mode.
     continuous_grab_write(wxEvtHandler* owner, session_store& sessions,
                           const capture_settings& capture, const recording_settings& recording,
-                          CAM_HANDLE camera, seconds_clock clock = system_seconds);
+                          camera_device& camera, seconds_clock clock = system_seconds);
     // Stops the write thread before the capture, so that no count meets a stopped camera and the
     // frame the recorder holds is let go before the frame buffer goes.
     ~continuous_grab_write() override;

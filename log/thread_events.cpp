@@ -14,10 +14,12 @@ wxDEFINE_EVENT(EVT_THREAD_RECORDER_STATE, wxThreadEvent);
 namespace {
 using ull = unsigned long long;
 
+// The frame rate early, where a narrow status field still shows it.
 wxString statistics_text(const stream_statistics& s) {
-    return wxString::Format("delivered: %llu lost: %llu await: %llu corrupt: %llu fps: %llu",
-                            ull(s.delivered), ull(s.lost), ull(s.await), ull(s.corrupt),
-                            ull(s.fps));
+    return wxString::Format("delivered: %llu fps: %llu failed: %llu underruns: %llu missing "
+                            "packets: %llu resent: %llu",
+                            ull(s.completed), ull(s.fps), ull(s.failed), ull(s.underruns),
+                            ull(s.missing_packets), ull(s.resent_packets));
 }
 
 wxString frame_text(const frame_notice& f) {

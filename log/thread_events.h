@@ -36,10 +36,11 @@ wxDECLARE_EVENT(EVT_THREAD_RECORDER_STATE, wxThreadEvent);
 // The camera layer's counters of a capture; fps is delivered frames over the whole seconds since
 // the capture started, 0 in the first second.
 struct stream_statistics {
-    std::uint64_t delivered = 0;
-    std::uint64_t lost = 0;
-    std::uint64_t await = 0;
-    std::uint64_t corrupt = 0;
+    std::uint64_t completed = 0; // frames delivered whole
+    std::uint64_t failed = 0;    // frames that stayed incomplete
+    std::uint64_t underruns = 0; // frames lost for want of a free buffer
+    std::uint64_t missing_packets = 0;
+    std::uint64_t resent_packets = 0;
     std::uint64_t fps = 0;
 };
 

@@ -1,7 +1,9 @@
 #include "recorder/recorder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <shared_mutex>
+#include <utility>
 
 #include <wx/thread.h>
 
@@ -22,12 +24,10 @@ template <typename Thread> void stop_and_delete(std::unique_ptr<Thread>& thread)
 } // namespace
 
 recorder::recorder(wxEvtHandler* owner, session_store& sessions)
-    : owner_(owner), sessions_(sessions), factory_(open_factory()), archive_(owner, sessions),
+    : owner_(owner), sessions_(sessions), layer_(open_factory()), archive_(owner, sessions),
       thread_(std::make_unique<function_thread>([this] { run_commands(); })) {
-    if (thread_->Run() != wxTHREAD_NO_ERROR) {
-        J_Factory_Close(factory_);
+    if (thread_->Run() != wxTHREAD_NO_ERROR)
         throw std::runtime_error("Error starting the recorder's thread");
-    }
 }
 
 recorder::~recorder() {
@@ -39,7 +39,6 @@ recorder::~recorder() {
     }
     wake_.notify_one();
     thread_->Wait();
-    J_Factory_Close(factory_);
 }
 
 void recorder::start_network(const network_ports& ports, const wxString& data_service_port,
@@ -89,7 +88,7 @@ void recorder::set_exposure_mode(const std::wstring& mode) {
         if (!camera_)
             return;
         try {
-            ::set_exposure_mode(camera_->handle(), narrow_text(mode));
+            ::set_exposure_mode(camera_->device(), narrow_text(mode));
         } catch (const std::exception& e) {
             post_thread_event(owner_, EVT_THREAD_COMMAND_FAILED, readable_text(e.what()));
             return;
@@ -99,20 +98,27 @@ void recorder::set_exposure_mode(const std::wstring& mode) {
 }
 
 void recorder::start_capture(const capture_settings& settings) {
-    queue([this, settings] {
-        start(
-            [&] { return std::make_unique<continuous_grab>(owner_, settings, camera_->handle()); });
+    queue([this, settings = watched(settings)] {
+        start([this, settings](camera_device& camera) {
+            return std::make_unique<continuous_grab>(owner_, settings, camera);
+        });
     });
 }
 
 void recorder::start_recording(const capture_settings& capture, recording_settings recording) {
     recording.before_new_session = [this] { archive_.before_new_session(); };
-    queue([this, capture, recording] {
-        start([&] {
+    queue([this, capture = watched(capture), recording] {
+        start([this, capture, recording](camera_device& camera) {
             return std::make_unique<continuous_grab_write>(owner_, sessions_, capture, recording,
-                                                           camera_->handle());
+                                                           camera);
         });
     });
+}
+
+// The capture thread that finds its camera gone asks for it to be closed and looked for.
+capture_settings recorder::watched(capture_settings settings) {
+    settings.on_lost = [this] { queue([this] { lose_camera(); }); };
+    return settings;
 }
 
 void recorder::stop_capture() {
@@ -168,7 +174,12 @@ void recorder::run_commands() {
         command next;
         {
             std::unique_lock<std::mutex> hold(lock_);
-            wake_.wait(hold, [this] { return finishing_ || !commands_.empty(); });
+            const auto woken = [this] { return finishing_ || !commands_.empty(); };
+            if (!wake_.wait_for(hold, std::chrono::seconds(1), woken)) {
+                hold.unlock();
+                look_for_lost_camera();
+                continue;
+            }
             if (commands_.empty())
                 break;
             next = std::move(commands_.front());
@@ -202,7 +213,7 @@ void recorder::report() {
 // A listing that fails leaves the previous one in place.
 void recorder::list_cameras() {
     try {
-        cameras_ = enumerate_cameras(factory_);
+        cameras_ = enumerate_cameras(*layer_);
     } catch (const std::exception& e) {
         post_thread_event(owner_, EVT_THREAD_LOG_ERROR, readable_text(e.what()));
         return;
@@ -221,32 +232,72 @@ void recorder::open_camera(const std::wstring& description) {
     if (entry == cameras_.end())
         return;
     try {
-        camera_ = std::make_unique<JAI_Camera>(factory_, entry->second);
+        camera_ = std::make_unique<JAI_Camera>(*layer_, entry->second);
     } catch (const std::exception& e) {
         post_thread_event(owner_, EVT_THREAD_LOG_ERROR, readable_text(e.what()));
         return;
     }
     post_thread_event(owner_, EVT_THREAD_LOG_INFO,
                       L"Active camera selected: " + readable_text(entry->second));
+    const std::optional<double> exposure = camera_->device().exposure_time();
+    const std::optional<double> gain = camera_->device().gain();
+    if (exposure || gain)
+        post_thread_event(owner_, EVT_THREAD_LOG_INFO,
+                          wxString::Format("Exposure time: %g us, gain: %g", exposure.value_or(0),
+                                           gain.value_or(0)));
 }
 
-// A capture never outlives its camera.
+// A capture never outlives its camera. The operator's own choice ends the look for a lost one.
 void recorder::close_camera() {
     release_capture();
     camera_.reset();
+    camera_lost_ = false;
 }
 
 // Geometry errors, and threads that do not start, fail the command; no capture runs then.
-void recorder::start(const std::function<std::unique_ptr<frame_source>()>& make_mode) {
+void recorder::start(mode_maker make_mode) {
     if (grab_mode_ || !camera_)
         return;
     try {
-        std::unique_ptr<frame_source> mode = make_mode();
+        std::unique_ptr<frame_source> mode = make_mode(camera_->device());
         std::lock_guard<std::mutex> hold(lock_);
         grab_mode_ = std::move(mode);
+        lost_capture_ = std::move(make_mode);
     } catch (const std::exception& e) {
         post_thread_event(owner_, EVT_THREAD_COMMAND_FAILED, readable_text(e.what()));
     }
+}
+
+// Only for the capture that reported it: a command between the report and now may have closed
+// that camera already.
+void recorder::lose_camera() {
+    if (!grab_mode_)
+        return;
+    mode_maker resume = std::move(lost_capture_);
+    close_camera();
+    camera_lost_ = true;
+    lost_capture_ = std::move(resume);
+}
+
+// Quietly, and without making the recorder busy, until the camera is listed again; then as a
+// command: as an update of the camera list would, unless the operator's own choice came first.
+void recorder::look_for_lost_camera() {
+    if (!camera_lost_)
+        return;
+    try {
+        if (enumerate_cameras(*layer_).count(narrow_text(shown_camera_)) == 0)
+            return;
+    } catch (const std::exception&) {
+        return;
+    }
+    queue([this] {
+        if (!std::exchange(camera_lost_, false))
+            return;
+        list_cameras();
+        open_camera(shown_camera_);
+        if (camera_)
+            start(std::move(lost_capture_));
+    });
 }
 
 // A recording that ends closes its session, which the archive copies now.

@@ -47,6 +47,8 @@ struct network_ports {
 // Every call is made on the GUI thread and none waits for a camera: what may (finding, opening and
 // closing cameras, the exposure mode, reading the geometry, starting and stopping a capture) is
 // queued to the recorder's own thread, which runs the commands one at a time in the order given.
+// A camera that stops answering while it captures is closed, looked for every second, and opened
+// again, capturing as before, once it is back.
 // Results come back to the owner as thread events (log/thread_events.h): log rows, a failure to
 // show in a box, and after each command an EVT_THREAD_RECORDER_STATE; the archive's reports as
 // EVT_THREAD_ARCHIVE. Not copyable.
@@ -108,16 +110,24 @@ private:
     void list_cameras();
     void open_camera(const std::wstring& description);
     void close_camera();
-    void start(const std::function<std::unique_ptr<frame_source>()>& make_mode);
+    using mode_maker = std::function<std::unique_ptr<frame_source>(camera_device&)>;
+    void start(mode_maker make_mode);
     void release_capture();
+    capture_settings watched(capture_settings settings);
+    void lose_camera();
+    void look_for_lost_camera();
 
     wxEvtHandler* const owner_;
     session_store& sessions_;
     // The recorder's thread alone uses these after construction.
-    FACTORY_HANDLE factory_;
+    std::unique_ptr<camera_layer> layer_;
     camera_list cameras_;
     std::unique_ptr<JAI_Camera> camera_;
     std::wstring shown_camera_;
+    // Set while a camera that stopped answering is looked for, once a second, to be opened again
+    // and, if it captured, to capture as before.
+    bool camera_lost_ = false;
+    mode_maker lost_capture_;
     // The GUI thread only.
     std::unique_ptr<service_thread> service_thread_;
     std::unique_ptr<telemetry_thread> telemetry_thread_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -46,9 +47,56 @@ std::string session_folder_name(const std::tm& local);
 // "<name> (3)" ... beside it, so that a new session never writes into an earlier one.
 std::string free_session_path(const std::string& root, const std::string& name);
 
-// What the recorder does with each odometer count: a decreasing count closes the session, the
-// next count opens a new one, and the newest camera frame, if it is new, is stored under the
-// count. Runs on the write thread only; posts its rows and status to the owner.
+// What a count asks of the write thread: to close the session when the count went down (a reset
+// or the counter's wrap), to open one when none is open, and to store the frame that was the
+// newest when the count arrived.
+struct count_work {
+    std::uint32_t value = 0;
+    std::optional<std::uint32_t> reset_from; // the count before, when this one is lower
+    shared_frame frame;                      // empty: no frame came since the last one taken
+};
+
+// The odometer thread's half of recording: takes each count as it arrives, with the camera frame
+// that is the newest at that moment, so that a frame is filed under the count it belongs to even
+// while the write thread is busy encoding or waiting for the disk. Counts that need nothing of the
+// write thread (most of them: counts come far more often than frames) go no further. Also keeps
+// the record status, at most one every status_interval: a count within it is held, and the owner
+// of the loop posts the held one once the interval is over, so that the status shows the last
+// count when the counts stop. Odometer thread only, except frame_done.
+class count_intake {
+public:
+    count_intake(wxEvtHandler* owner, const session_writer& session, frame_snapshot snapshot);
+
+    // Throws only what the frame snapshot throws.
+    std::optional<count_work> take(std::uint32_t value, int kind);
+
+    // Any thread: the write thread has stored or dropped a frame that take handed over. Until then
+    // the frame's pixel buffer stays held, so only a few are handed over at a time: a disk that
+    // stalls makes the recorder skip frames, as it always did, instead of holding megabytes each.
+    void frame_done() { pending_frames_.fetch_sub(1, std::memory_order_relaxed); }
+
+    static constexpr std::chrono::milliseconds status_interval{100};
+    // Posts the status of the last count now, or holds it until the interval is over.
+    void refresh_status();
+    void post_held_status();
+    bool holds_status() const { return held_status_; }
+
+private:
+    static constexpr int max_pending_frames = 3;
+
+    wxEvtHandler* owner_;
+    const session_writer& session_;
+    frame_snapshot snapshot_;
+    std::optional<std::uint32_t> last_dpp_;
+    int last_kind_ = 0;
+    std::uint64_t last_frame_timestamp_ = 0;
+    std::atomic<int> pending_frames_{0};
+    bool held_status_ = false;
+    std::chrono::steady_clock::time_point status_posted_{};
+};
+
+// The write thread's half: a decreasing count closes the session, the next count opens a new one,
+// and the frame a count took is stored under it.
 //
 // A failing disk (full, gone, read-only) is reported, at most once a minute for the same text, and
 // closes the session, since the engine refuses every write on a handle once one has failed. After
@@ -59,38 +107,23 @@ std::string free_session_path(const std::string& root, const std::string& name);
 class recording_step {
 public:
     recording_step(wxEvtHandler* owner, session_writer& session, std::string write_path,
-                   frame_snapshot snapshot, local_clock clock = local_time_now,
+                   local_clock clock = local_time_now,
                    std::function<void()> before_new_session = {});
 
-    // Throws only what the frame snapshot throws beyond std::exception.
-    void handle_dpp(std::uint32_t value, int kind);
-
-    // The status goes out at most every status_interval: a count within it after the last one
-    // posted is held, and a newer count replaces it. The write thread posts the held one once the
-    // interval is over, so that the status shows the last count when the counts stop.
-    static constexpr std::chrono::milliseconds status_interval{100};
-    void post_held_status();
+    void store(const count_work& work);
 
 private:
-    void record(std::uint32_t value);
+    bool open_session();
     void give_up_session();
-    void close_on_reset(std::uint32_t value);
-    void record_newest_frame(std::uint32_t value);
-    void post_status(const record_status& status);
+    void record_frame(const cv::Mat& frame, std::uint32_t value);
 
     wxEvtHandler* owner_;
     limited_log log_;
     session_writer& session_;
     std::string write_path_;
-    frame_snapshot snapshot_;
     local_clock clock_;
     std::function<void()> before_new_session_;
-    std::uint32_t last_dpp_ = 0;
-    std::uint64_t last_frame_timestamp_ = 0;
-    shared_frame frame_; // the newest frame, held until the next one comes
     std::string session_path_;
     std::chrono::steady_clock::time_point resume_at_{};
     bool disk_failed_ = false;
-    std::optional<record_status> held_status_;
-    std::chrono::steady_clock::time_point status_posted_{};
 };

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
 
 #include "base/encoding.h"
@@ -31,17 +33,20 @@ void write_thread::stop() {
     events_.stop();
 }
 
-// Whatever way the loop ends, the session being recorded is closed, so that nobody (telemetry,
-// the data service) takes a dead recorder for a recording one.
+// Whatever way the loops end, the session being recorded is closed, so that nobody (telemetry,
+// the data service) takes a dead recorder for a recording one. The step and the intake outlive
+// both loops and every handler left in them.
 wxThread::ExitCode write_thread::Entry() {
     wxThread::SetNameForCurrent("recorder"); // found by name in /proc by diagnosis and benchmarks
-    recording_step step(owner_, session_, settings_.write_path, source_, local_time_now,
+    recording_step step(owner_, session_, settings_.write_path, local_time_now,
                         settings_.before_new_session);
+    count_intake intake(owner_, session_, source_);
     std::weak_ptr<odometer_port> line;
     auto port = std::make_shared<odometer_port>(
-        events_, owner_, [this, &step, &line](std::uint32_t value, int kind) {
-            step.handle_dpp(value, kind);
-            post_held_status_later(step, line);
+        counts_, owner_, [this, &step, &intake, &line](std::uint32_t value, int kind) {
+            if (auto work = intake.take(value, kind))
+                hand_over(std::move(*work), step, intake, line);
+            post_held_status_later(intake, line);
         });
     line = port;
     auto client = std::make_shared<coordinate_client>(
@@ -56,6 +61,7 @@ wxThread::ExitCode write_thread::Entry() {
         post_error(owner_, "Unknown exception in write thread");
         result = reinterpret_cast<ExitCode>(-1);
     }
+    stop_counting();
     release(port, client);
     session_.close();
     return result;
@@ -68,12 +74,31 @@ void write_thread::serve(const std::shared_ptr<odometer_port>& port,
                       L"Последовательный порт: " + readable_text(settings_.dpp_port));
     port->start_reading();
     client->start();
+    const auto keep_running = boost::asio::make_work_guard(events_);
+    counting_ = std::thread([this] { count_loop(); });
     events_.run();
-    port->close();
+}
+
+// Whatever escapes the odometer's handlers ends this thread's loop too, as it ends the recording.
+void write_thread::count_loop() {
+    wxThread::SetNameForCurrent("odometer");
+    const auto keep_running = boost::asio::make_work_guard(counts_);
+    try {
+        counts_.run();
+    } catch (...) {
+        boost::asio::post(events_,
+                          [error = std::current_exception()] { std::rethrow_exception(error); });
+    }
+}
+
+void write_thread::stop_counting() {
+    counts_.stop();
+    if (counting_.joinable())
+        counting_.join();
 }
 
 // Lets the abandoned handlers run (they see operation_aborted), so that the port and the client
-// are destroyed here, on this thread, before the event loop goes.
+// are destroyed here, on this thread, before the loops go; counts handed over are stored.
 void write_thread::release(const std::shared_ptr<odometer_port>& port,
                            const std::shared_ptr<coordinate_client>& client) {
     try {
@@ -86,19 +111,40 @@ void write_thread::release(const std::shared_ptr<odometer_port>& port,
     status_timer_.cancel();
     events_.restart();
     events_.poll();
+    counts_.restart();
+    counts_.poll();
+}
+
+// Once the frame is stored the status shows it, unless the line was lost meanwhile: its own status
+// must stay.
+void write_thread::hand_over(count_work work, recording_step& step, count_intake& intake,
+                             const std::weak_ptr<odometer_port>& port) {
+    boost::asio::post(events_, [this, work = std::move(work), &step, &intake, port] {
+        step.store(work);
+        if (!work.frame)
+            return;
+        intake.frame_done();
+        boost::asio::post(counts_, [this, &intake, port] {
+            const auto line = port.lock();
+            if (!line || !line->is_open())
+                return;
+            intake.refresh_status();
+            post_held_status_later(intake, port);
+        });
+    });
 }
 
 // A line lost meanwhile has put its own status in place of the count's, which must not cover it.
-void write_thread::post_held_status_later(recording_step& step,
+void write_thread::post_held_status_later(count_intake& intake,
                                           const std::weak_ptr<odometer_port>& port) {
-    if (status_timer_armed_)
+    if (status_timer_armed_ || !intake.holds_status())
         return;
     status_timer_armed_ = true;
-    status_timer_.expires_after(recording_step::status_interval);
-    status_timer_.async_wait([this, &step, port](const boost::system::error_code& error) {
+    status_timer_.expires_after(count_intake::status_interval);
+    status_timer_.async_wait([this, &intake, port](const boost::system::error_code& error) {
         status_timer_armed_ = false;
         const auto line = port.lock();
         if (!error && line && line->is_open())
-            step.post_held_status();
+            intake.post_held_status();
     });
 }

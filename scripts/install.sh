@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 packages=(
   g++ cmake make pkg-config ccache clang-format
   libwxgtk3.2-dev libopencv-dev libboost-dev libboost-system-dev
-  libleveldb-dev libsnappy-dev libaravis-dev libusb-1.0-0-dev
+  libleveldb-dev libsnappy-dev libaravis-dev aravis-tools libusb-1.0-0-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth openbox x11-utils xdotool imagemagick iproute2 util-linux
   libdeflate-dev help2man dpkg-dev rclone nodejs

@@ -24,7 +24,7 @@
 #include "log/thread_events.h"
 #include "recording/session_store.h"
 #include "tests/browser/scripted_prompts.h"
-#include "tests/camera/fake_jai_sdk.h"
+#include "tests/camera/camera_double.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/temp_home.h"
@@ -40,7 +40,7 @@ const std::string logged_camera_id = "TL=&gt;GevTL , INT=&gt;SD , DEV=&gt;cam1";
 // Starts with a first start's window: no settings file and no camera.
 struct frame_fixture : testing::Test {
     temp_home home;
-    const bool no_cameras = (fake_sdk::reset(), true); // before the window looks for cameras
+    const bool no_cameras = (camera_double::reset(), true); // before the window looks for cameras
     std::vector<std::string> boxes;                    // texts of failed camera commands
     tresvik_frame* frame = make_frame();
 
@@ -82,13 +82,13 @@ struct frame_fixture : testing::Test {
     // A new window over one camera of 64 x 48 Mono8 pixels on a fresh camera layer.
     void reopen(network_ports ports = {0, false}) {
         delete frame;
-        fake_sdk::reset();
-        camera = fake_sdk::add_camera(
+        camera_double::reset();
+        camera = camera_double::add_camera(
             {"TL=>GevTL , INT=>SD , DEV=>cam1", "GO-5000M", "127.0.0.1", 64, 48});
         frame = make_frame(ports);
         settle();
     }
-    fake_sdk::fake_camera camera{""};
+    camera_double::scripted_camera camera{""};
     // A control on the toolbar, else the menu item; a tool of the same id must agree.
     bool enabled(int id) {
         frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
@@ -138,7 +138,7 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
     EXPECT_THAT(text, HasSubstr("<font color='red'>Error reading serial serial_port.</font>"));
     size_t at = 0;
     for (const std::string& row :
-         {std::string("Начало работы. Версия: 650"), std::string("JAI fake camera layer"),
+         {std::string("Начало работы. Версия: 650"), std::string("JAI camera double"),
           "OpenCV " + cv::getVersionString(),
           wxGetLibraryVersionInfo().GetVersionString().ToStdString(),
           "Компьютер: " + wxGetHostName().ToStdString() + " (", std::string("Борт: не определен"),
@@ -229,11 +229,11 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     EXPECT_EQ(cameras->GetValue(), "GO-5000M 127.0.0.1 [SocketDriver]");
     command(id_update_cameras);
     settle();
-    EXPECT_EQ(fake_sdk::open_resources().cameras, 1u);
-    fake_sdk::fail("J_Factory_GetNumOfCameras");
+    EXPECT_EQ(camera_double::open_resources().cameras, 1u);
+    camera_double::fail("discover");
     command(id_update_cameras);
     settle();
-    EXPECT_THAT(log_text(), HasSubstr("'red'>Error getting number of cameras."));
+    EXPECT_THAT(log_text(), HasSubstr("'red'>Error updating camera list."));
     EXPECT_EQ(cameras->GetCount(), 1u);
     EXPECT_THAT(run_program({built_program("tresvik-client"), "status", "--port",
                              std::to_string(telemetry)})
@@ -254,18 +254,18 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     ASSERT_TRUE(frame->sessions().read_indexed_frame(L"A7 : 12", 7));
     command(id_view_database);
     EXPECT_EQ(shown, std::vector<std::string>{"1.500000"});
-    const std::string width = "J_Camera_GetValueInt64 Width";
-    const std::size_t widths = fake_sdk::count_calls(width);
-    fake_sdk::hold(width);
+    const std::string width = "integer Width";
+    const std::size_t widths = camera_double::count_calls(width);
+    camera_double::hold(width);
     command(id_capture);
-    ASSERT_TRUE(eventually([&] { return fake_sdk::count_calls(width) > widths; }));
+    ASSERT_TRUE(eventually([&] { return camera_double::count_calls(width) > widths; }));
     check(3);
-    fake_sdk::release_hold();
+    camera_double::release_hold();
     settle();
     check(4);
-    ASSERT_TRUE(eventually([&] { return camera.acquiring() && camera.queued_buffers() == 20; }));
+    ASSERT_TRUE(eventually([&] { return camera.acquiring() && camera.free_buffers() == 20; }));
     for (std::uint64_t t = 1; t <= 10; ++t)
-        ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(64 * 48, 200), t));
+        ASSERT_TRUE(camera.deliver(std::vector<std::uint8_t>(64 * 48, 200), t));
     ASSERT_TRUE(eventually([&] {
         wxTheApp->Yield(); // the statuses' timer too
         return status(1).StartsWith("timestamp: 10 ");
@@ -289,9 +289,9 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     settle();
     EXPECT_EQ(camera.exposure_mode(), "ContinuousPreset2");
     EXPECT_THAT(log_text(), HasSubstr("Exposure mode selected: ContinuousPreset2"));
-    fake_sdk::fail("J_Camera_SetValueString ExposureMode");
+    camera_double::fail("set_text ExposureMode");
     command(id_exposure_list, wxEVT_COMBOBOX, "ContinuousPreset5");
-    fake_sdk::fail(width);
+    camera_double::fail(width);
     command(id_capture);
     settle();
     EXPECT_EQ(boxes, (std::vector<std::string>{"Error setting exposure mode.",

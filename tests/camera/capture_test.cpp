@@ -1,22 +1,27 @@
-#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
+#include "camera/camera_access.h"
 #include "camera/capture_thread.h"
 #include "camera/gige_receive.h"
-#include "tests/camera/fake_jai_sdk.h"
+#include "tests/camera/camera_double.h"
 #include "tests/support/event_recorder.h"
+#include "tests/support/temp_home.h"
 
 namespace {
-const std::string start_call = "J_Camera_ExecuteCommand AcquisitionStart";
-const std::string stop_call = "J_Camera_ExecuteCommand AcquisitionStop";
-const std::string wait_call = "J_Event_WaitForCondition 1000";
+using testing::ElementsAre;
+
+constexpr std::int64_t mono8 = 0x01080001, mono16 = 0x01100007;
 
 std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, int step = 1) {
     std::vector<std::uint8_t> pixels(size);
@@ -26,7 +31,8 @@ std::vector<std::uint8_t> ramp(std::size_t size, unsigned start, int step = 1) {
 }
 
 std::vector<std::uint8_t> pixels_of(const cv::Mat& image) {
-    return std::vector<std::uint8_t>(image.data, image.data + image.total());
+    const cv::Mat dense = image.clone();
+    return std::vector<std::uint8_t>(dense.data, dense.data + dense.total());
 }
 
 // Reads the buffer on a thread of its own, a copy of every frame or each new frame shared, until
@@ -58,42 +64,38 @@ struct frame_copier {
 class capture_test : public testing::Test {
 protected:
     void SetUp() override {
-        fake_sdk::reset();
-        ASSERT_EQ(J_Factory_Open("", &factory_), J_ST_SUCCESS);
+        camera_double::reset();
+        layer_ = open_factory();
         open_camera({"INT=>SD::cam0"});
     }
 
-    void TearDown() override {
+    void open_camera(const camera_double::camera_setup& setup) {
         grab_.reset();
-        J_Camera_Close(handle_);
-        J_Factory_Close(factory_);
-    }
-
-    void open_camera(const fake_sdk::camera_setup& setup) {
-        grab_.reset();
-        if (handle_)
-            J_Camera_Close(handle_);
-        camera_ = fake_sdk::add_camera(setup);
-        ASSERT_EQ(J_Camera_Open(factory_, setup.id.c_str(), &handle_, 0), J_ST_SUCCESS);
+        camera_.reset();
+        scripted_ = camera_double::add_camera(setup);
+        camera_ = layer_->open(setup.id);
+        ASSERT_TRUE(camera_);
     }
 
     void start() {
         grab_.reset();
-        grab_ = std::make_unique<continuous_grab>(&events_, settings_, handle_,
+        settings_.on_lost = [this] { ++lost_reports_; };
+        grab_ = std::make_unique<continuous_grab>(&events_, settings_, *camera_,
                                                   [this] { return now_.load(); });
     }
 
     // Starts, and tells whether the camera was told to send.
     bool started() {
         start();
-        return eventually([this] { return camera_.acquiring(); });
+        return eventually([this] { return scripted_.acquiring(); });
     }
 
     // Delivers one frame and waits until the thread has reported it.
     void deliver(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
-                 std::uint32_t missing = 0) {
+                 bool complete = true, std::uint32_t missing = 0) {
         const std::size_t stats = events_.strings(EVT_THREAD_STREAM_STATS).size();
-        ASSERT_TRUE(camera_.deliver_frame(pixels, timestamp, missing));
+        ASSERT_TRUE(
+            eventually([&] { return scripted_.deliver(pixels, timestamp, complete, missing); }));
         ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, stats + 1));
     }
 
@@ -103,174 +105,235 @@ protected:
         return pixels_of(copy);
     }
 
-    // Set-up and the stop sequence undo each other, and AcquisitionStop goes only to a camera
-    // that was told to start.
+    // The stream is gone, and AcquisitionStop went to a camera that was told to start.
     void expect_released() {
-        const fake_sdk::resources open = fake_sdk::open_resources();
-        EXPECT_EQ(open.streams + open.conditions + open.events, 0u);
-        EXPECT_FALSE(camera_.acquiring());
-        EXPECT_EQ(fake_sdk::count_calls(stop_call), fake_sdk::count_calls(start_call));
+        EXPECT_EQ(camera_double::open_resources().streams, 0u);
+        EXPECT_FALSE(scripted_.acquiring());
     }
 
-    FACTORY_HANDLE factory_ = nullptr;
-    CAM_HANDLE handle_ = nullptr;
-    fake_sdk::fake_camera camera_{""};
+    std::unique_ptr<camera_layer> layer_;
+    std::unique_ptr<camera_device> camera_;
+    camera_double::scripted_camera scripted_{""};
     capture_settings settings_;
+    std::atomic<int> lost_reports_{0};
     std::atomic<std::int64_t> now_{1000};
     event_recorder events_;
     std::unique_ptr<continuous_grab> grab_;
 };
 
-// Statistics follow each frame and each time-out; fps is delivered frames over whole seconds
-// since the start, 0 in the first second. The fake reads the memory of the buffers still announced
-// when the stream closes, so under AddressSanitizer a block freed after its failed revoke ends the
-// test.
-TEST_F(capture_test, frames_and_time_outs_post_their_lines_and_a_stop_frees_blocks_once_revoked) {
+TEST(camera_access, descriptions_name_the_driver_and_the_first_holding_it_is_preferred) {
+    EXPECT_EQ(driver_tag("TL=>GevTL , DEV=>cam"), "[UnknownDriver]");
+    const camera_list both = {{"GO 127.0.0.11 [FilterDriver]", "fd"},
+                              {"GO 127.0.0.11 [SocketDriver]", "sd"}};
+    EXPECT_EQ(preferred_description(both, "SocketDriver"), "GO 127.0.0.11 [SocketDriver]");
+    EXPECT_EQ(preferred_description(both, "FilterDriver"), "GO 127.0.0.11 [FilterDriver]");
+    EXPECT_EQ(preferred_description(both, "SoketDriver"), "GO 127.0.0.11 [FilterDriver]");
+    EXPECT_EQ(preferred_description({}, "SocketDriver"), "");
+}
+
+// Of two cameras with one description the first listed stays; the frame buffer is made from the
+// open camera's geometry. Then each step, made to fail, throws its own text.
+TEST_F(capture_test, cameras_are_listed_opened_and_measured_and_each_step_fails_with_its_text) {
+    camera_double::add_camera({"TL=>GevTL , INT=>SD , DEV=>b", "Beta", "127.0.0.2"});
+    camera_double::add_camera(
+        {"TL=>GevTL , INT=>FD , DEV=>a", "Alpha", "127.0.0.3", 640, 480, 0x010C0006});
+    camera_double::add_camera({"TL=>GevTL , INT=>SD , DEV=>c", "Beta", "127.0.0.2"});
+    EXPECT_EQ(enumerate_cameras(*layer_),
+              (camera_list{{"Alpha 127.0.0.3 [FilterDriver]", "TL=>GevTL , INT=>FD , DEV=>a"},
+                           {"Beta 127.0.0.2 [SocketDriver]", "TL=>GevTL , INT=>SD , DEV=>b"},
+                           {"FakeCam 127.0.0.1 [SocketDriver]", "INT=>SD::cam0"}}));
+    JAI_Camera open(*layer_, "TL=>GevTL , INT=>FD , DEV=>a");
+    set_exposure_mode(open.device(), "ContinuousPreset4");
+    EXPECT_EQ(camera_double::scripted_camera{"TL=>GevTL , INT=>FD , DEV=>a"}.exposure_mode(),
+              "ContinuousPreset4");
+    const frame_buffer buffer(open.device());
+    EXPECT_EQ(buffer.image.size(), cv::Size(640, 480));
+    EXPECT_EQ(buffer.image.type(), CV_8UC1);
+    EXPECT_EQ(cv::countNonZero(buffer.image) + buffer.timestamp, 0u);
+    EXPECT_EQ(buffer.frame_bytes(), 640 * 480 * 12 / 8);
+    const std::pair<const char*, const char*> call_text[] = {
+        {"open_layer", "Error opening JAI factory."},
+        {"discover", "Error updating camera list."},
+        {"open", "Error opening camera."},
+        {"set_text ExposureMode", "Error setting exposure mode."},
+        {"integer Width", "Error getting frame width."},
+        {"integer Height", "Error getting frame height."},
+        {"integer PixelFormat", "Error getting pixel format."},
+    };
+    for (const auto& [call, text] : call_text) {
+        camera_double::fail(call);
+        try {
+            open_factory();
+            enumerate_cameras(*layer_);
+            JAI_Camera opened(*layer_, "INT=>SD::cam0");
+            set_exposure_mode(opened.device(), "Off");
+            frame_buffer{opened.device()};
+            ADD_FAILURE() << call << " did not fail";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), text);
+        }
+    }
+}
+
+// Statistics follow each frame; fps is completed frames over whole seconds since the start, 0 in
+// the first second. An incomplete frame is counted, never stored. A second without frames posts
+// the statistics too.
+TEST_F(capture_test, frames_post_their_lines_an_incomplete_one_is_skipped_and_stop_releases) {
     ASSERT_TRUE(started());
     for (unsigned frame = 1; frame <= 20; ++frame) {
-        deliver(ramp(32, frame), 100 + frame, frame);
+        deliver(ramp(32, frame), 100 + frame, true, frame);
         EXPECT_EQ(image(), ramp(32, frame));
     }
     EXPECT_EQ(events_.strings(EVT_THREAD_NEW_FRAME),
               (std::vector<std::string>{"timestamp: 110 missing packets: 10 queued buffers: 19",
                                         "timestamp: 120 missing packets: 20 queued buffers: 19"}));
-    EXPECT_EQ(camera_.queued_buffers(), 20u);
-    std::vector<std::string> reads; // the image record's items of the first frame
-    for (const auto& call : fake_sdk::calls())
-        if (call.rfind("J_DataStream_GetBufferInfo", 0) == 0 && reads.size() < 12)
-            reads.push_back(call.substr(call.find(' ') + 1));
-    EXPECT_EQ(reads, (std::vector<std::string>{"0", "1", "10", "11", "20", "3", "1001", "4", "12",
-                                               "13", "14", "16"}));
-    camera_.set_stream_info(STREAM_INFO_NUM_DELIVERED, 50);
-    camera_.set_stream_info(STREAM_INFO_NUM_UNDERRUN, 2);
-    camera_.set_stream_info(STREAM_INFO_NUM_AWAIT_DELIVERY, 1);
-    camera_.set_stream_info(STREAM_INFO_NUM_CORRUPT, 3);
-    const std::pair<std::int64_t, const char*> seconds_fps[] = {
-        {1000, "0"}, {1003, "16"}, {1010, "5"}};
-    std::size_t posted = 20;
+    deliver(ramp(32, 99), 121, false);
+    EXPECT_EQ(image(), ramp(32, 20));
+    scripted_.add_counters({9, 0, 2, 0, 4});
+    const std::pair<std::int64_t, const char*> seconds_fps[] = {{1000, "0"}, {1003, "10"}};
     for (const auto& [now, fps] : seconds_fps) {
         now_ = now;
-        fake_sdk::script_wait(J_COND_WAIT_TIMEOUT);
-        ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, ++posted));
+        deliver(ramp(32, 0), now);
         EXPECT_EQ(events_.strings(EVT_THREAD_STREAM_STATS).back(),
-                  std::string("delivered: 50 lost: 2 await: 1 corrupt: 3 fps: ") + fps);
+                  std::string("delivered: ") + (now == 1000 ? "30" : "31") + " fps: " + fps +
+                      " failed: 1 underruns: 2 missing packets: 210 resent: 4");
     }
-    fake_sdk::fail("J_DataStream_RevokeBuffer", 3);
+    const std::size_t stats = events_.strings(EVT_THREAD_STREAM_STATS).size();
+    EXPECT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, stats + 1));
+    EXPECT_EQ(scripted_.free_buffers(), 20u);
     grab_.reset();
-    EXPECT_THAT(events_.strings(EVT_THREAD_LOG_INFO), testing::ElementsAre("Condition wait exit"));
-    std::vector<std::string> expected = {stop_call,
-                                         "J_DataStream_UnRegisterEvent",
-                                         "J_Event_Close",
-                                         "J_Event_CloseCondition",
-                                         "J_DataStream_StopAcquisition",
-                                         "J_DataStream_FlushQueue 0",
-                                         "J_DataStream_FlushQueue 1"};
-    expected.insert(expected.end(), capture_thread::buffer_count, "J_DataStream_RevokeBuffer");
-    expected.push_back("J_DataStream_Close");
-    const std::vector<std::string> all = fake_sdk::calls();
-    ASSERT_GT(all.size(), expected.size());
-    EXPECT_EQ(std::vector<std::string>(all.end() - expected.size(), all.end()), expected);
-    EXPECT_EQ(fake_sdk::count_calls("J_Event_ExitCondition"), 1u);
+    EXPECT_THAT(events_.strings(EVT_THREAD_LOG_INFO), ElementsAre("Condition wait exit"));
     expect_released();
 }
 
-// Each frame: 8 x 4 pixels. The wide camera's pixels are little-endian 16-bit, the high byte
-// kept, turned by pixel; the padded one adds 4 bytes to each line of 8 pixels, and 8 of chunk data.
-// The overlay is the side.
-TEST_F(capture_test, frames_reach_the_buffer_as_set_and_the_overlay_is_the_side) {
-    settings_ = {L"правый", true};
-    open_camera({"INT=>SD::wide", "", "", 8, 4, J_GVSP_PIX_MONO16});
-    ASSERT_TRUE(started());
-    EXPECT_EQ(grab_->overlay_text().utf8_string(), "правый");
-    deliver(ramp(64, 0), 1);
-    EXPECT_EQ(image(), ramp(32, 63, -2));
-    settings_ = {};
-    open_camera({"INT=>SD::padded", "", "", 8, 4, J_GVSP_PIX_MONO8, 4});
-    camera_.set_int("PayloadSize", 56);
-    ASSERT_TRUE(started());
-    std::vector<std::uint8_t> frame = ramp(56, 0);
-    deliver(frame, 1);
-    EXPECT_EQ(image(), pixels_of(cv::Mat(4, 12, CV_8UC1, frame.data()).colRange(0, 8).clone()));
+// Every format becomes the same grey 8 x 4 picture: a horizontal ramp of 8-bit levels. Bayer
+// mosaics of one colour become that colour's grey, whatever their pattern; a padded buffer's
+// padding (0xEE) never shows, also when the picture is turned.
+TEST_F(capture_test, each_pixel_format_becomes_grey_and_turns_over_its_padding) {
+    const auto mosaic = [](const char* pattern) {
+        const std::uint8_t colour[] = {200, 100, 20}; // red, green, blue
+        std::vector<std::uint8_t> bytes(32);
+        for (std::size_t i = 0; i < 32; ++i) {
+            const char at = pattern[(i / 8 % 2) * 2 + i % 2];
+            bytes[i] = colour[at == 'R' ? 0 : at == 'G' ? 1 : 2];
+        }
+        return bytes;
+    };
+    std::vector<std::uint8_t> rgb, mono16_bytes, mono10, mono12, mono12p, padded;
+    for (unsigned i = 0; i < 32; ++i) {
+        const unsigned level = i % 8 * 30;
+        rgb.insert(rgb.end(), {std::uint8_t(level), std::uint8_t(level), std::uint8_t(level)});
+        mono16_bytes.insert(mono16_bytes.end(), {0x77, std::uint8_t(level)});
+        mono10.insert(mono10.end(), {std::uint8_t(level << 2 | 3), std::uint8_t(level >> 6)});
+        mono12.insert(mono12.end(), {std::uint8_t(level << 4 | 9), std::uint8_t(level >> 4)});
+        if (i % 2 == 1) // Mono12p: two pixels of level << 4 | 5 in three bytes, low bits first
+            mono12p.insert(mono12p.end(),
+                           {std::uint8_t((i - 1) % 8 * 30 << 4 | 5),
+                            std::uint8_t((i - 1) % 8 * 30 >> 4 | 0x50), std::uint8_t(level)});
+        padded.push_back(std::uint8_t(level));
+        if (i % 8 == 7)
+            padded.insert(padded.end(), {0xEE, 0xEE, 0xEE});
+    }
+    const std::vector<std::uint8_t> expected = [] {
+        std::vector<std::uint8_t> grey(32);
+        for (unsigned i = 0; i < 32; ++i)
+            grey[i] = std::uint8_t(i % 8 * 30);
+        return grey;
+    }();
+    const std::uint8_t colour_grey = 121; // 0.299 x 200 + 0.587 x 100 + 0.114 x 20
+    const struct {
+        const char* name;
+        std::int64_t format, padding;
+        std::vector<std::uint8_t> bytes;
+        bool rotate = false;
+    } cases[] = {
+        {"Mono8", mono8, 0, expected},
+        {"Mono10", 0x01100003, 0, mono10},
+        {"Mono12", 0x01100005, 0, mono12},
+        {"Mono12p", 0x010C0047, 0, mono12p},
+        {"Mono16", mono16, 0, mono16_bytes},
+        {"RGB8", 0x02180014, 0, rgb},
+        {"BayerRG8", 0x01080009, 0, mosaic("RGGB")},
+        {"BayerBG8", 0x0108000B, 0, mosaic("BGGR")},
+        {"BayerGR8", 0x01080008, 0, mosaic("GRBG")},
+        {"BayerGB8", 0x0108000A, 0, mosaic("GBRG")},
+        {"padded Mono8", mono8, 3, padded},
+        {"padded Mono8 turned", mono8, 3, padded, true},
+    };
+    for (const auto& c : cases) {
+        settings_.rotate180 = c.rotate;
+        open_camera({std::string("INT=>SD::") + c.name, "", "", 8, 4, c.format, c.padding});
+        scripted_.set_int("PayloadSize", static_cast<std::int64_t>(c.bytes.size()));
+        ASSERT_TRUE(started());
+        deliver(c.bytes, 1);
+        std::vector<std::uint8_t> want = expected;
+        if (c.name[0] == 'B')
+            want.assign(32, colour_grey);
+        if (c.rotate)
+            std::reverse(want.begin(), want.end());
+        EXPECT_EQ(image(), want) << c.name;
+    }
 }
 
 TEST_F(capture_test, buffers_hold_the_payload_size_or_at_least_one_frame) {
     const std::pair<std::optional<std::int64_t>, std::size_t> payload_buffer[] = {
-        {std::nullopt, 32}, {56, 56}, {32, 32}, {31, 32}, {-1, 32}, {std::int64_t{1} << 32, 32}};
+        {std::nullopt, 32}, {56, 56}, {31, 32}, {-1, 32}, {std::int64_t{1} << 32, 32}};
     for (const auto& [payload, bytes] : payload_buffer) {
         if (payload)
-            camera_.set_int("PayloadSize", *payload);
+            scripted_.set_int("PayloadSize", *payload);
         ASSERT_TRUE(started());
-        EXPECT_EQ(fake_sdk::open_resources().announced_bytes, capture_thread::buffer_count * bytes)
+        EXPECT_EQ(camera_double::open_resources().buffer_bytes,
+                  capture_thread::buffer_count * bytes)
             << "PayloadSize " << payload.value_or(0);
     }
 }
 
-// Set-up failures, then failures of the loop: a frame is offered until the error shows.
-TEST_F(capture_test, each_failure_is_logged_and_releases_what_set_up_reached) {
-    const struct {
-        const char* error;
-        std::string call; // fails; without one, the wait returns the result
-        unsigned skip = 0;
-        std::uint32_t wait_result = 0;
-    } failures[] = {
-        {"Error getting number of streams", "J_Camera_GetNumOfDataStreams"},
-        {"Error creating data stream", "J_Camera_CreateDataStream"},
-        {"Error setting stream parameter", "J_DataStream_SetParam 3"},
-        {"Error announce buffer", "J_DataStream_AnnounceBuffer", 7},
-        {"Error queue buffer", "J_DataStream_QueueBuffer", 19},
-        {"Error create condition", "J_Event_CreateCondition"},
-        {"Error register event", "J_DataStream_RegisterEvent"},
-        {"error start acquisition", "J_DataStream_StartAcquisition"},
-        {"Error starting acquisition.", start_call},
-        {"Error getting buffer info", "J_DataStream_GetBufferInfo 0"},
-        {"Error getting buffer info", "J_DataStream_GetBufferInfo 16"},
-        {"Error getting stream info", "J_DataStream_GetStreamInfo 1"},
-        {"Error getting stream info", "J_DataStream_GetStreamInfo 1002"},
-        {"Error waiting for event", wait_call},
-        {"Condition wait error", "", 0, J_COND_WAIT_ERROR},
-        {"Unknown error in capture thread loop", "", 0, 7},
-    };
-    for (const auto& f : failures) {
+// Each set-up failure is one error row, and what was reached is released; an exit requested
+// while set-up is held inside a call ends the thread without starting the camera.
+TEST_F(capture_test, set_up_failures_and_early_exits_release_what_set_up_reached) {
+    const std::pair<const char*, const char*> failures[] = {
+        {"open_stream", "Error creating data stream"},
+        {"execute AcquisitionStart", "Error starting acquisition."}};
+    for (const auto& [call, error] : failures) {
         events_.rows.clear();
-        if (f.call.empty())
-            fake_sdk::script_wait(f.wait_result);
-        else
-            fake_sdk::fail(f.call, f.skip);
+        camera_double::fail(call);
         start();
-        ASSERT_TRUE(events_.pump_until([&] {
-            camera_.deliver_frame(ramp(32, 0), 1);
-            return !events_.texts(EVT_THREAD_LOG_ERROR).empty();
-        })) << f.call;
+        ASSERT_TRUE(
+            events_.pump_until([&] { return !events_.texts(EVT_THREAD_LOG_ERROR).empty(); }));
         grab_.reset();
-        EXPECT_THAT(events_.strings(EVT_THREAD_LOG_ERROR), testing::ElementsAre(f.error)) << f.call;
+        EXPECT_THAT(events_.strings(EVT_THREAD_LOG_ERROR), ElementsAre(error)) << call;
         expect_released();
     }
+    for (const char* call : {"integer PayloadSize", "open_stream"}) {
+        frame_buffer buffer(*camera_);
+        capture_thread thread(&events_, {}, *camera_, buffer);
+        camera_double::hold(call);
+        const std::size_t made = camera_double::count_calls(call);
+        ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
+        ASSERT_TRUE(eventually([&] { return camera_double::count_calls(call) > made; }));
+        thread.request_exit();
+        camera_double::release_hold();
+        thread.Wait();
+        expect_released();
+    }
+    EXPECT_EQ(camera_double::count_calls("execute AcquisitionStart"), 1u) << "the failing start";
 }
 
-// Drives the thread itself, so that the exit request lands while set-up is held inside a call.
-// Before the condition exists there is nothing to signal, and the thread must not wait at all.
-TEST_F(capture_test, an_exit_requested_during_set_up_ends_the_thread) {
-    const std::pair<std::string, std::size_t> hold_waits[] = {{"J_Camera_GetNumOfDataStreams", 0},
-                                                              {"J_DataStream_AnnounceBuffer", 0},
-                                                              {"J_Event_CreateCondition", 0},
-                                                              {"J_DataStream_RegisterEvent", 1},
-                                                              {start_call, 1}};
-    for (const auto& [call, waits] : hold_waits) {
-        const std::size_t waited = fake_sdk::count_calls(wait_call),
-                          made = fake_sdk::count_calls(call);
-        frame_buffer buffer(handle_);
-        capture_thread thread(&events_, false, handle_, buffer, [] { return std::int64_t{0}; });
-        fake_sdk::hold(call);
-        ASSERT_EQ(thread.Run(), wxTHREAD_NO_ERROR);
-        ASSERT_TRUE(eventually([&] { return fake_sdk::count_calls(call) > made; }));
-        thread.request_exit();
-        fake_sdk::release_hold();
-        thread.Wait();
-        EXPECT_EQ(fake_sdk::count_calls(wait_call) - waited, waits) << call;
-        expect_released();
-    }
-    EXPECT_TRUE(events_.strings(EVT_THREAD_LOG_ERROR).empty());
-    EXPECT_TRUE(events_.strings(EVT_THREAD_STREAM_STATS).empty());
+// A camera that stops answering is reported once, a second or so after its last frame; the
+// capture ends without sending it anything more, and the recorder is told.
+TEST_F(capture_test, a_camera_that_stops_answering_is_reported_once_and_the_capture_ends) {
+    ASSERT_TRUE(started());
+    deliver(ramp(32, 1), 1);
+    scripted_.set_present(false);
+    const auto vanished = std::chrono::steady_clock::now();
+    ASSERT_TRUE(events_.pump_until([&] { return !events_.texts(EVT_THREAD_LOG_ERROR).empty(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - vanished, std::chrono::seconds(2));
+    EXPECT_THAT(events_.strings(EVT_THREAD_LOG_ERROR),
+                ElementsAre("Camera lost: it no longer answers."));
+    EXPECT_TRUE(eventually([&] { return lost_reports_ == 1; }));
+    grab_.reset();
+    EXPECT_EQ(camera_double::count_calls("execute AcquisitionStop"), 0u);
+    EXPECT_EQ(camera_double::open_resources().streams, 0u);
 }
 
 // Exit requests land wherever set-up or the first wait has got to. Where the kernel's limit is
@@ -296,101 +359,66 @@ TEST_F(capture_test, quick_starts_and_stops_release_everything_and_a_small_limit
         << limit;
 }
 
-// The test thread sends uniform frames whose value is their timestamp as fast as buffers come
-// back, while a reader copies the frame buffer: every copy must be one whole frame.
-TEST_F(capture_test, readers_of_a_running_capture_never_see_a_half_written_frame) {
-    open_camera({"INT=>SD::big", "", "", 640, 240});
-    ASSERT_TRUE(started());
-    frame_copier reader(grab_->buffer(), false);
-    std::vector<std::uint8_t> frame(640 * 240);
-    for (std::uint64_t timestamp = 1; timestamp <= 300; ++timestamp) {
-        std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
-        ASSERT_TRUE(eventually([&] { return camera_.deliver_frame(frame, timestamp); }));
-    }
-    ASSERT_TRUE(events_.pump_until_count(EVT_THREAD_STREAM_STATS, 300));
-    EXPECT_EQ(reader.stop(), 0);
-    EXPECT_GT(reader.reads, 0);
+TEST(receive_buffer, the_limit_is_read_and_only_a_frame_that_does_not_fit_is_warned_of) {
+    temp_dir folder;
+    const std::string path = folder.path() + "/rmem_max";
+    std::ofstream(path) << "4194304\n";
+    EXPECT_EQ(read_rmem_max_from(path), 4194304u);
+    std::ofstream(path) << "unlimited\n";
+    EXPECT_EQ(read_rmem_max_from(path), 0u);
+    EXPECT_EQ(receive_buffer_warning(4194304, 4194304), "");
+    EXPECT_EQ(receive_buffer_warning(0, 2457600), "");
+    const std::string warning = receive_buffer_warning(212992, 2457600);
+    for (const char* text : {"212992", "2457600", "sysctl -w net.core.rmem_max=3145728",
+                             "line \"net.core.rmem_max=3145728\" to a file in /etc/sysctl.d/"})
+        EXPECT_NE(warning.find(text), std::string::npos) << text;
 }
 
-// Wider formats keep the high 8 of their significant bits; padding (0xEE) never shows. Bits per
-// pixel are the format's third byte, but at least eight. Short or long sources stay inside both
-// buffers.
-TEST(frame_buffer, stores_each_pixel_format_as_one_byte_per_pixel_within_both_buffers) {
-    const struct {
-        std::int64_t format;
-        std::int64_t width;
-        std::size_t padding;
-        std::vector<std::uint8_t> source;
-        std::vector<std::uint8_t> pixels;
-    } cases[] = {
-        {0x01040001, 2, 0, {1, 2}, {1, 2}}, // four bits
-        // Little-endian 0x12AB, 0xFF01, 0x0080.
-        {J_GVSP_PIX_MONO16, 3, 0, {0xAB, 0x12, 0x01, 0xFF, 0x80, 0x00}, {0x12, 0xFF, 0x00}},
-        // 0x0ABC and 0x0FFF in sixteen bits.
-        {J_GVSP_PIX_MONO12, 2, 0, {0xBC, 0x0A, 0xFF, 0x0F}, {0xAB, 0xFF}},
-        // 0xAB1, 0xCD2, 0xEF3: two pixels in three bytes, the last pair half used.
-        {J_GVSP_PIX_MONO12_PACKED, 3, 0, {0xAB, 0x21, 0xCD, 0xEF, 0x03}, {0xAB, 0xCD, 0xEF}},
-        // Mono10p: 0x3FF and 0x155 packed from bit 0 upwards.
-        {0x010A0046, 2, 0, {0xFF, 0x57, 0x05}, {0xFF, 0x55}},
-        {0x7F180014, 2, 0, {1, 2, 3, 4, 5, 6}, {3, 6}}, // 24 bits under a stray top byte
-        {J_GVSP_PIX_MONO8, 3, 2, {1, 2, 3, 0xEE, 0xEE, 4, 5, 6, 0xEE, 0xEE}, {1, 2, 3, 4, 5, 6}},
-        {J_GVSP_PIX_MONO16, 1, 1, {0x01, 0x10, 0xEE, 0x03, 0x30, 0xEE}, {0x10, 0x30}},
-        {J_GVSP_PIX_MONO12_PACKED, 1, 1, {0xAB, 0x01, 0xEE, 0xCD, 0x02, 0xEE}, {0xAB, 0xCD}},
-    };
-    std::uint64_t timestamp = 0;
-    for (const auto& c : cases) {
-        const auto height = static_cast<std::int64_t>(c.pixels.size()) / c.width;
-        frame_buffer buffer({c.width, height, c.format, bits_per_pixel_of(c.format)});
-        buffer.store(c.source.data(), c.source.size(), ++timestamp, c.padding);
-        EXPECT_EQ(pixels_of(buffer.image), c.pixels) << timestamp;
-        EXPECT_EQ(buffer.timestamp, timestamp);
-    }
-    // Each source below is allocated at exactly its size, so AddressSanitizer reports any read
-    // past it; the canary bytes after the image catch writes past the buffer.
-    for (std::int64_t format : {J_GVSP_PIX_MONO8, J_GVSP_PIX_MONO16, J_GVSP_PIX_MONO12_PACKED})
-        for (std::size_t padding : {0, 3}) {
-            frame_buffer buffer({5, 3, format, bits_per_pixel_of(format)});
-            const cv::Mat guarded(1, 15 + 8, CV_8UC1, cv::Scalar(0x5A));
-            buffer.image = guarded.colRange(0, 15).reshape(1, 3);
-            for (std::size_t size : {0, 7, 12, 1000}) {
-                std::vector<std::uint8_t> source(size, 0xEE);
-                buffer.store(source.data(), size, size, padding);
-            }
-            EXPECT_EQ(cv::countNonZero(guarded.colRange(15, 23) != 0x5A), 0) << format;
-            EXPECT_EQ(buffer.image.at<std::uint8_t>(2, 4), 0xEE) << format << " " << padding;
-        }
+camera_frame frame_of(const std::vector<std::uint8_t>& pixels, std::uint64_t timestamp,
+                      std::int64_t width, std::int64_t height) {
+    camera_frame frame;
+    frame.data = pixels.data();
+    frame.size = pixels.size();
+    frame.width = width;
+    frame.height = height;
+    frame.pixel_format = mono8;
+    frame.timestamp = timestamp;
+    return frame;
 }
 
-// A short frame is written over the previous one even when that is held.
+// A smaller frame is written over the previous one even when that is held; a frame shorter than
+// its geometry is not stored.
 TEST(frame_buffer, copies_and_shared_frames_never_change_and_a_known_frame_is_not_shared_again) {
-    frame_buffer buffer({2, 2, J_GVSP_PIX_MONO8, 8});
+    frame_buffer buffer({2, 2, mono8, 8});
     const std::vector<std::uint8_t> first = {9, 8, 7, 6}, second = {1, 2, 3, 4}, third = {5};
-    buffer.store(first.data(), first.size(), 5);
+    ASSERT_TRUE(buffer.store(frame_of(first, 5, 2, 2)));
     cv::Mat copy;
     std::shared_ptr<const cv::Mat> shared, known;
     EXPECT_EQ(buffer.copy_out(copy), 5u);
     EXPECT_EQ(buffer.share_if_new(shared, 4), 5u);
     EXPECT_EQ(buffer.share_if_new(known, 5), 5u);
     EXPECT_FALSE(known) << "the known frame is not shared again";
-    buffer.store(second.data(), second.size(), 6);
+    ASSERT_TRUE(buffer.store(frame_of(second, 6, 2, 2)));
     EXPECT_EQ(pixels_of(copy), first);
     EXPECT_EQ(pixels_of(*shared), first);
     EXPECT_EQ(buffer.share_if_new(known, 5), 6u);
-    buffer.store(third.data(), third.size(), 7);
+    ASSERT_TRUE(buffer.store(frame_of(third, 7, 1, 1)));
+    EXPECT_FALSE(buffer.store(frame_of(third, 8, 2, 1)));
     EXPECT_EQ(pixels_of(*known), second);
     EXPECT_EQ(pixels_of(buffer.image), (std::vector<std::uint8_t>{5, 2, 3, 4}));
+    EXPECT_EQ(buffer.timestamp, 7u);
 }
 
 // A writer stores uniform frames whose value is their timestamp's low byte, while one reader
 // copies every frame and another only the new ones: each copy is one whole frame.
 TEST(frame_buffer, readers_never_see_a_half_written_frame) {
-    frame_buffer buffer({1920, 120, J_GVSP_PIX_MONO8, 8});
+    frame_buffer buffer({1920, 120, mono8, 8});
     std::vector<std::uint8_t> frame(buffer.image.total());
     frame_copier every(buffer, false), only_new(buffer, true);
     for (std::uint64_t timestamp = 1; every.reads + only_new.reads < 400 && timestamp < 1000000;
          ++timestamp) {
         std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(timestamp));
-        buffer.store(frame.data(), frame.size(), timestamp);
+        buffer.store(frame_of(frame, timestamp, 1920, 120));
     }
     EXPECT_EQ(every.stop() + only_new.stop(), 0);
     EXPECT_GE(every.reads + only_new.reads, 400);

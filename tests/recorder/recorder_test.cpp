@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <thread>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include "archive/archive_disk.h"
 #include "harness/child_process.h"
 #include "harness/temp_dir.h"
 #include "recording/session_store.h"
-#include "tests/camera/fake_jai_sdk.h"
+#include "tests/camera/camera_double.h"
 #include "tests/recording/raw_session.h"
 #include "tests/support/event_recorder.h"
 #include "tests/support/small_volume.h"
@@ -41,24 +41,26 @@ struct archive_owner : event_recorder {
 } // namespace
 
 // Commands return at once and run in order on the recorder's thread, the first here held inside
-// the camera layer meanwhile; the live frame is read while the capture runs, and the camera and
-// the camera layer are closed when the recorder goes.
+// the camera layer meanwhile; the live frame is read while the capture runs. A camera that stops
+// answering is closed, and opened again, capturing, once it is back. The camera and the camera
+// layer are closed when the recorder goes.
 TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_live_frame) {
-    fake_sdk::reset();
-    const auto camera = fake_sdk::add_camera({"TL=>GevTL , INT=>SD , DEV=>cam0"});
+    camera_double::reset();
+    const auto camera = camera_double::add_camera({"TL=>GevTL , INT=>SD , DEV=>cam0"});
+    camera.set_int("ExposureTime", 5000);
     event_recorder owner;
     session_store sessions;
     {
         recorder machinery(&owner, sessions);
-        fake_sdk::hold("J_Factory_UpdateCameraList");
+        camera_double::hold("discover");
         machinery.find_cameras(L"SocketDriver");
         machinery.start_capture({L"правый", false});
-        ASSERT_TRUE(eventually([] { return fake_sdk::count_calls("J_Factory_UpdateCameraList"); }));
+        ASSERT_TRUE(eventually([] { return camera_double::count_calls("discover"); }));
         EXPECT_TRUE(machinery.state().busy);
         EXPECT_FALSE(machinery.state().camera_open);
-        fake_sdk::release_hold();
+        camera_double::release_hold();
         ASSERT_TRUE(eventually([&] { return camera.acquiring(); }));
-        ASSERT_TRUE(camera.deliver_frame(std::vector<std::uint8_t>(32, 7), 1));
+        ASSERT_TRUE(camera.deliver(std::vector<std::uint8_t>(32, 7), 1));
         live_frame shown;
         ASSERT_TRUE(eventually([&] {
             return machinery.copy_live_frame(shown, {5, 40}) && shown.timestamp == 1;
@@ -69,6 +71,12 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
         shown.image.at<std::uint8_t>(0, 0) = 99;
         EXPECT_TRUE(machinery.copy_live_frame(shown, {5, 40}));
         EXPECT_EQ(shown.image.at<std::uint8_t>(0, 0), 99) << "a frame met again is not copied";
+        EXPECT_THAT(owner.strings(EVT_THREAD_LOG_INFO),
+                    testing::Contains("Exposure time: 5000 us, gain: 0"));
+        camera.set_present(false);
+        ASSERT_TRUE(eventually([&] { return !machinery.state().camera_open; }));
+        camera.set_present(true);
+        ASSERT_TRUE(eventually([&] { return camera.acquiring() && machinery.state().capturing; }));
         machinery.stop_capture();
         ASSERT_TRUE(eventually([&] { return !machinery.state().busy; }));
         EXPECT_FALSE(machinery.capturing());
@@ -77,8 +85,8 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
         EXPECT_EQ(machinery.state().cameras,
                   std::vector<std::wstring>{L"FakeCam 127.0.0.1 [SocketDriver]"});
     }
-    const fake_sdk::resources open = fake_sdk::open_resources();
-    EXPECT_EQ(open.factories + open.cameras + open.streams, 0u);
+    const camera_double::resources open = camera_double::open_resources();
+    EXPECT_EQ(open.layers + open.cameras + open.streams, 0u);
 }
 
 // The archiver copies with the real rclone to a folder remote, and again to a new remote when
@@ -129,8 +137,8 @@ TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) 
                  {"loop recording", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fake_sdk::reset();
-        const auto camera = fake_sdk::add_camera(
+        camera_double::reset();
+        const auto camera = camera_double::add_camera(
             {"TL=>GevTL , INT=>SD , DEV=>cam0", "FakeCam", "127.0.0.1", 640, 480});
         temp_dir root;
         const small_volume volume(root.path(), "8m");
@@ -161,7 +169,7 @@ TEST(recorder, a_disk_filling_while_recording_is_made_room_on_or_reported_full) 
         const auto record_until = [&](const std::function<bool()>& done) {
             return owner.pump_until([&] {
                 const cv::Mat frame = test_frame(timestamp % 8, 480, 640);
-                camera.deliver_frame({frame.datastart, frame.dataend}, ++timestamp);
+                camera.deliver({frame.datastart, frame.dataend}, ++timestamp);
                 std::this_thread::sleep_for(std::chrono::milliseconds(15));
                 return done();
             });

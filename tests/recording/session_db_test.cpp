@@ -68,15 +68,22 @@ struct step_fixture : session_db_test {
     shared_frame image = std::make_shared<const cv::Mat>();
     std::uint64_t timestamp = 0;
     int handovers = 0;
-    recording_step step{&owner, session, root.path(),
-                        [this](shared_frame& frame, std::uint64_t known) {
+    count_intake intake{&owner, session, [this](shared_frame& frame, std::uint64_t known) {
                             handovers += timestamp != known;
                             if (timestamp != known)
                                 frame = image;
                             return timestamp;
-                        },
-                        [] { return *std::gmtime(&session_start); }};
+                        }};
+    recording_step step{&owner, session, root.path(), [] { return *std::gmtime(&session_start); }};
 
+    // A count as the write thread's two halves take it, the write thread's at once.
+    void take(std::uint32_t value, int kind) {
+        if (auto work = intake.take(value, kind)) {
+            step.store(*work);
+            if (work->frame)
+                intake.frame_done();
+        }
+    }
     static constexpr std::time_t session_start = 1614859533; // 2021.03.04 12.05.33 UTC
     void next_frame(int grey) {
         image = std::make_shared<const cv::Mat>(8, 8, CV_8UC1, cv::Scalar(grey));
@@ -89,7 +96,7 @@ struct step_fixture : session_db_test {
         return {frame_key(reader->dpp_start()), frame_key(reader->dpp_end())};
     }
     std::wstring status() {
-        step.post_held_status();
+        intake.post_held_status();
         return owner.texts(EVT_THREAD_RECORD_STATUS).back().ToStdWstring();
     }
 };
@@ -486,26 +493,26 @@ TEST_F(session_db_test, the_stores_sessions_are_recorded_read_and_taken_over_con
 // frame, in a folder named after the local time and never one that exists; a lower count, the
 // counter's wrap too, starts the next one.
 TEST_F(step_fixture, counts_store_each_new_frame_once_and_a_lower_count_starts_a_session) {
-    step.handle_dpp(100, 4);
+    take(100, 4);
     EXPECT_TRUE(session.is_open());
     EXPECT_EQ(status(), L"ДПП[4]: 100 Записано кадров: 0");
     next_frame(10);
     for (std::uint32_t count = 101; count <= 130; ++count)
-        step.handle_dpp(count, 4);
+        take(count, 4);
     next_frame(20);
-    step.handle_dpp(130, 7);
+    take(130, 7);
     EXPECT_LE(owner.texts(EVT_THREAD_RECORD_STATUS).size(), 2u)
         << "at most one a tenth of a second";
     EXPECT_EQ(handovers, 2);
     EXPECT_EQ(status(), L"ДПП[7]: 130 Записано кадров: 2");
     EXPECT_TRUE(owner.texts(EVT_THREAD_LOG_INFO).empty()) << "neither the first nor an equal count";
     next_frame(30);
-    step.handle_dpp(129, 7);
+    take(129, 7);
     next_frame(40);
-    step.handle_dpp(4294967295u, 7);
+    take(4294967295u, 7);
     EXPECT_EQ(status(), L"ДПП[7]: 4294967295 Записано кадров: 2");
     next_frame(50);
-    step.handle_dpp(0, 7);
+    take(0, 7);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO),
               (std::vector<wxString>{"dpp reset: 130 to 129", "dpp reset: 4294967295 to 0"}));
     session.close();
@@ -517,28 +524,51 @@ TEST_F(step_fixture, counts_store_each_new_frame_once_and_a_lower_count_starts_a
 // The engine refuses every write on a handle once one failed; only a new session can go on.
 TEST_F(step_fixture, a_failing_disk_is_reported_once_and_recording_resumes_after_a_pause) {
     next_frame(1);
-    step.handle_dpp(1, 7);
+    take(1, 7);
     disk.fill(200); // the frames, not the small metadata writes
     for (std::uint32_t count = 2; count <= 5; ++count) {
         next_frame(int(count));
-        step.handle_dpp(count, 7);
+        take(count, 7);
     }
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u);
     EXPECT_FALSE(session.is_open()) << "no count within the pause opens a session";
     EXPECT_EQ(status(), L"ДПП[7]: 5 Записано кадров: 0");
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     next_frame(6);
-    step.handle_dpp(6, 7);
+    take(6, 7);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_ERROR).size(), 1u) << "the same failure a second later";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 1)
         << "a session that failed before its first frame is removed";
     disk.free_space();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     next_frame(7);
-    step.handle_dpp(7, 7);
+    take(7, 7);
     EXPECT_EQ(session.frames_written(), 1u);
     EXPECT_EQ(owner.texts(EVT_THREAD_LOG_INFO).back(), L"Запись возобновлена: " + path + " (2)");
     session.close();
     EXPECT_EQ(range("").second, "0000000001");
     EXPECT_EQ(range(" (2)").first, "0000000007");
+}
+
+// A count takes the frame that is the newest when it arrives, even while the write thread is busy;
+// only a few such frames wait for it at a time, and meanwhile new frames are left where they are:
+// the first count after one is stored takes the newest.
+TEST_F(step_fixture, a_busy_write_thread_is_handed_a_few_frames_and_then_the_newest) {
+    std::vector<count_work> waiting;
+    for (std::uint32_t count = 1; count <= 5; ++count) {
+        next_frame(int(count) * 10);
+        if (auto work = intake.take(count, 7); work && work->frame)
+            waiting.push_back(std::move(*work));
+    }
+    ASSERT_EQ(waiting.size(), 3u);
+    for (const count_work& work : waiting) {
+        step.store(work);
+        intake.frame_done();
+    }
+    take(6, 7);
+    session.close();
+    const raw_entries stored = read_raw_session(path);
+    EXPECT_EQ(stored.at("0000000002"), jpeg_of(cv::Mat(8, 8, CV_8UC1, cv::Scalar(20))));
+    EXPECT_EQ(stored.at("0000000006"), jpeg_of(cv::Mat(8, 8, CV_8UC1, cv::Scalar(50))));
+    EXPECT_EQ(stored.count("0000000004") + stored.count("0000000005"), 0u);
 }

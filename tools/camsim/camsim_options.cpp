@@ -35,6 +35,8 @@ void add_camsim_options(CLI::App& app, camsim_options& options) {
                  "top-left corner (576 x 32 pixels); frames are numbered from 1\n"
                  "since the simulator started, across acquisition restarts, so\n"
                  "the number also fixes the frame's place on the track");
+    add_number(app, "--lose-packets", options.lose_packets, 0, 1000,
+               "image data packets lost per thousand sent");
 }
 
 bool is_loopback_address(const std::string& text) {

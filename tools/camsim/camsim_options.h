@@ -21,6 +21,7 @@ struct camsim_options {
     std::uint32_t speed = 16; // pixels the scene moves per frame
     std::uint32_t pixel_format = pixel_format_mono8;
     bool stamp = false; // draw each frame's number (frame_stamp.h) into its top-left corner
+    std::uint32_t lose_packets = 0; // image data packets lost per thousand sent
 };
 
 // The options, read into options by the app's parse (tools/common/command_line.h).

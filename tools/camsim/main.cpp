@@ -1,10 +1,11 @@
-// tresvik-camsim: a GigE Vision camera on a loopback address, built on Aravis's simulated camera,
-// that films the track under a moving car (scene.h). Field engineers and the tests use it in place
-// of the real camera.
+// tresvik-camsim: a GigE Vision camera on a loopback address, built on Aravis's simulated camera
+// and put on the network by gv_camera, that films the track under a moving car (scene.h). Field
+// engineers and the tests use it in place of the real camera.
 
 #include <arv.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 
 #include "tools/camsim/camsim_options.h"
 #include "tools/camsim/frame_stamp.h"
+#include "tools/camsim/gv_camera.h"
 #include "tools/camsim/scene.h"
 #include "tools/common/command_line.h"
 
@@ -31,9 +33,8 @@ constexpr guint32 exposure_mode_register = 0x150;
 // GigE Vision bootstrap registers, 32 bytes each.
 constexpr guint32 vendor_name_register = 0x48;
 constexpr guint32 model_name_register = 0x68;
-constexpr std::uint16_t gvcp_port = 3956;
 
-// Used only by the simulated camera's streaming thread once the camera runs.
+// Used only by the thread that runs the camera.
 struct scene_state {
     ArvFakeCamera* camera = nullptr;
     std::uint32_t speed = 0;
@@ -84,7 +85,7 @@ bool address_taken(const std::string& address) {
         return false;
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(gvcp_port);
+    local.sin_port = htons(gige::control_port);
     inet_pton(AF_INET, address.c_str(), &local.sin_addr);
     const bool taken =
         bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 && errno == EADDRINUSE;
@@ -131,37 +132,58 @@ std::filesystem::path genicam_file() {
     return folder.parent_path() / "share" / "tresvik" / "tresvik-camsim.xml";
 }
 
+void print_ready(const camsim_options& options) {
+    std::cout << "tresvik-camsim ready: serial " << options.serial << ", model Tresvik-CamSim, "
+              << options.address << ", " << options.width << "x" << options.height << " "
+              << (options.pixel_format == pixel_format_mono16 ? "Mono16" : "Mono8") << ", "
+              << options.fps << " fps, " << options.speed << " px per frame"
+              << (options.stamp ? ", stamped" : "");
+    if (options.lose_packets != 0)
+        std::cout << ", losing " << options.lose_packets << " per thousand data packets";
+    std::cout << std::endl;
+}
+
+void print_stopped(const stream_counters& sent) {
+    std::cout << "tresvik-camsim stopped: " << sent.blocks << " frames sent, " << sent.data_packets
+              << " data packets, " << sent.lost << " lost, " << sent.requests
+              << " resend requests, " << sent.resent << " packets resent, " << sent.unavailable
+              << " requests for frames no longer held" << std::endl;
+}
+
+// A descriptor that becomes readable on SIGINT or SIGTERM. The signals are blocked first, so that
+// they end the camera's loop instead of the program.
+int stop_signal_fd() {
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    const int fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
+    return fd;
+}
+
 int run(const camsim_options& options) {
     const std::filesystem::path genicam = genicam_file();
     if (!std::filesystem::exists(genicam))
         throw std::runtime_error("GenICam description not found: " + genicam.string());
     if (address_taken(options.address))
         throw std::runtime_error("another camera already answers on " + options.address);
-    // Blocked before Aravis starts its threads, so that they inherit the mask and only sigwait
-    // sees the signals.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-    ArvGvFakeCamera* camera = arv_gv_fake_camera_new_full(options.address.c_str(),
-                                                          options.serial.c_str(), genicam.c_str());
-    if (camera == nullptr || !arv_gv_fake_camera_is_running(camera)) {
-        if (camera != nullptr)
-            g_object_unref(camera);
-        throw std::runtime_error("could not answer on " + options.address);
-    }
+    const int stop_fd = stop_signal_fd();
+    std::unique_ptr<ArvFakeCamera, decltype(&g_object_unref)> camera(
+        arv_fake_camera_new_full(options.serial.c_str(), genicam.c_str()), g_object_unref);
     scene_state state;
-    configure(arv_gv_fake_camera_get_fake_camera(camera), options, state);
-    std::cout << "tresvik-camsim ready: serial " << options.serial << ", model Tresvik-CamSim, "
-              << options.address << ", " << options.width << "x" << options.height << " "
-              << (options.pixel_format == pixel_format_mono16 ? "Mono16" : "Mono8") << ", "
-              << options.fps << " fps, " << options.speed << " px per frame"
-              << (options.stamp ? ", stamped" : "") << std::endl;
-    int received = 0;
-    sigwait(&stop_signals, &received);
-    g_object_unref(camera);
-    std::cout << "tresvik-camsim stopped" << std::endl;
+    configure(camera.get(), options, state);
+    stream_counters sent;
+    {
+        gv_camera network(camera.get(), options.address, options.lose_packets);
+        print_ready(options);
+        network.run(stop_fd);
+        sent = network.counters();
+    }
+    close(stop_fd);
+    print_stopped(sent);
     return 0;
 }
 
@@ -170,7 +192,15 @@ int run(const camsim_options& options) {
 int main(int argc, char** argv) {
     tool_app app("tresvik-camsim",
                  "A GigE Vision camera on loopback that films the track under a moving car.");
-    app.footer("Stops cleanly on SIGINT or SIGTERM.");
+    app.footer(
+        "A frame's packets go out at the pace of a gigabit link (125 MB/s), as from a GigE\n"
+        "camera. With --lose-packets, the lost ones are drawn at random places in each\n"
+        "thousand data packets (leaders and trailers always go out); the receiver gets a\n"
+        "lost packet when it asks for it again (GVCP packet resend), as long as its frame is\n"
+        "among the last " +
+        std::to_string(held_blocks) +
+        " sent. Stops cleanly on SIGINT or SIGTERM and then prints the frames\n"
+        "sent and the data packets lost and sent again.");
     camsim_options options;
     add_camsim_options(app, options);
     return run_tool(app, argc, argv, [&] { return run(options); });
