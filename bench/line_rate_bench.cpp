@@ -4,10 +4,10 @@
 // second and the coordinate server on loopback. For each: the share of the frames the camera sent
 // that were stored (goal at least 0.999), the program's CPU in cores (goal at most 0.5) beside a
 // bare JPEG encode of the same frames at the same rate (the floor), and each thread's share by
-// name. Then the camera is paused while the counts go on, which leaves the write thread only the
-// work every count costs. Each size runs in a new process of this program that builds the window
-// in a scratch home folder; the stored frames are counted by the stamps the camera drew on them.
-// Runs on a display inside a loopback-only network namespace:
+// name. Then the camera is paused while the counts go on, which leaves the odometer and write
+// threads only the work every count costs. Each size runs in a new process of this program that
+// builds the window in a scratch home folder; the stored frames are counted by the stamps the
+// camera drew on them. Runs on a display inside a loopback-only network namespace:
 // scripts/isolated.sh scripts/with-display.sh build/bin/bench-line-rate [--seconds N] (default 60).
 #include <fcntl.h>
 #include <unistd.h>
@@ -215,11 +215,11 @@ void print(const line_setup& line, const window_figures& w, const stored_frames&
                 "(recorder, leveldb): %.3f cores\n",
                 shown,
                 share(w.recording, "recorder", seconds) + share(w.recording, "leveldb", seconds));
-    std::printf("counts alone, camera paused: write thread %.3f cores, %.1f us a count; GUI "
-                "%.3f cores\n",
-                share(w.counting, "recorder", per_count_seconds),
-                share(w.counting, "recorder", per_count_seconds) * 1e6 / 1000,
-                share(w.counting, "tresvik", per_count_seconds));
+    const double counts = share(w.counting, "odometer", per_count_seconds) +
+                          share(w.counting, "recorder", per_count_seconds);
+    std::printf("counts alone, camera paused: odometer and write threads %.3f cores, %.1f us a "
+                "count; GUI %.3f cores\n",
+                counts, counts * 1e6 / 1000, share(w.counting, "tresvik", per_count_seconds));
     std::fflush(stdout);
 }
 
