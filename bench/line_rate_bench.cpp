@@ -4,15 +4,13 @@
 // second and the coordinate server on loopback. For each: the share of the frames the camera sent
 // that were stored (goal at least 0.999), the program's CPU in cores (goal at most 0.5) beside a
 // bare JPEG encode of the same frames at the same rate (the floor), and each thread's share by
-// name. Then the camera is paused while the counts go on, which leaves the odometer and write
-// threads only the work every count costs. Each size runs in a new process of this program that
-// builds the window in a scratch home folder; the stored frames are counted by the stamps the
-// camera drew on them. Runs on a display inside a loopback-only network namespace:
+// name, the odometer thread's being what the counts cost. Each size runs in a new process of this
+// program that builds the window in a scratch home folder; the stored frames are counted by the
+// stamps the camera drew on them. Runs on a display inside a loopback-only network namespace:
 // scripts/isolated.sh scripts/with-display.sh build/bin/bench-line-rate [--seconds N] (default 60).
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -38,7 +36,7 @@ using namespace std::chrono_literals;
 using cpu_by_name = std::map<std::string, double>; // seconds
 
 constexpr double warm_up_seconds = 5;
-constexpr double per_count_seconds = 5;
+constexpr double counts_per_second = 1000;
 
 // The child: this process's threads by name, and the whole process, in CPU seconds.
 cpu_by_name cpu_now() {
@@ -75,8 +73,18 @@ void print_cpu(const char* phase, const cpu_by_name& before, const cpu_by_name& 
     std::fflush(stdout);
 }
 
-// Records for the seconds after a warm-up, then asks the parent to pause the camera ("pause") and,
-// once it surely has, measures the counts alone.
+// The delivered frames of the capture's counters in status field 0 ("delivered\t<n>"), and the
+// whole text.
+void print_delivered(tresvik_frame& window) {
+    const std::string text = window.GetStatusBar()->GetStatusText(0).utf8_string();
+    const std::size_t at = text.find("delivered: ");
+    std::printf("delivered\t%s\ncounters\t%s\n",
+                at == std::string::npos ? "0"
+                                        : text.substr(at + 11, text.find(' ', at + 11)).c_str(),
+                text.c_str());
+}
+
+// Records for the seconds after a warm-up; the figures are printed as lines for the parent.
 int record_in_window(int argc, char** argv, double seconds) {
     name_lent_thread("tresvik"); // the GUI thread, as the program's own is called
     wxApp::SetInstance(new wxApp);
@@ -93,16 +101,11 @@ int record_in_window(int argc, char** argv, double seconds) {
     wxCommandEvent record(wxEVT_MENU, id_capture_record);
     window->GetEventHandler()->ProcessEvent(record);
     run_loop_for(warm_up_seconds);
+    print_delivered(*window);
     const cpu_by_name start = cpu_now();
     run_loop_for(seconds);
     print_cpu("cpu", start, cpu_now());
-    std::printf("camera: %s\n", window->GetStatusBar()->GetStatusText(0).utf8_string().c_str());
-    std::printf("pause\n");
-    std::fflush(stdout);
-    run_loop_for(2);
-    const cpu_by_name counting = cpu_now();
-    run_loop_for(per_count_seconds);
-    print_cpu("counts", counting, cpu_now());
+    print_delivered(*window);
     window->Destroy();
     wxTheApp->Yield();
     return 0;
@@ -115,7 +118,6 @@ struct line_setup {
 
 struct peers {
     peers(const line_setup& line, const std::string& home, const std::string& sessions);
-    ~peers() { kill(camsim.pid(), SIGCONT); }
     child_process camsim;
     child_process odometer{{built_program("tresvik-odometer-sim"), "--pty", "--format", "b",
                             "--rate", "1000", "--speed", "1000", "--profile", "cruise"}};
@@ -161,12 +163,14 @@ stored_frames read_stored(const std::string& root, int fps) {
     return stored;
 }
 
-// The child's lines: "cpu" and "counts" figures by thread name; the camera paused at "pause".
+// The child's lines: CPU seconds by thread name, the delivered frames at the start and the end.
 struct window_figures {
-    cpu_by_name recording, counting;
+    cpu_by_name cpu;
+    std::vector<double> delivered;
+    std::string counters;
 };
 
-window_figures run_window(const line_setup& line, const peers& p, int seconds) {
+window_figures run_window(const line_setup& line, int seconds) {
     const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC); // the toolkit's warnings
     child_process child({built_program("bench-line-rate"), "--window", std::to_string(seconds)},
                         quiet);
@@ -174,17 +178,17 @@ window_figures run_window(const line_setup& line, const peers& p, int seconds) {
     window_figures figures;
     const auto limit = std::chrono::seconds(seconds + 60);
     while (const std::optional<std::string> text = child.line(limit)) {
-        if (*text == "pause")
-            kill(p.camsim.pid(), SIGSTOP);
-        if (text->rfind("camera: ", 0) == 0)
-            std::printf("the capture's counters in the status bar: %s\n", text->c_str() + 8);
         const std::size_t name = text->find('\t'), value = text->rfind('\t');
-        if (name == std::string::npos || value == name)
-            continue;
-        auto& into = text->compare(0, name, "cpu") == 0 ? figures.recording : figures.counting;
-        into[text->substr(name + 1, value - name - 1)] = std::stod(text->substr(value + 1));
+        const std::string kind = text->substr(0, name), rest = text->substr(name + 1);
+        if (kind == "delivered")
+            figures.delivered.push_back(std::stod(rest));
+        else if (kind == "counters")
+            figures.counters = rest;
+        else if (kind == "cpu" && value != name)
+            figures.cpu[text->substr(name + 1, value - name - 1)] =
+                std::stod(text->substr(value + 1));
     }
-    if (child.wait() != 0 || figures.counting.empty())
+    if (child.wait() != 0 || figures.delivered.size() != 2)
         throw std::runtime_error("the window did not record " + std::to_string(line.width));
     return figures;
 }
@@ -193,33 +197,30 @@ double share(const cpu_by_name& cpu, const std::string& name, double seconds) {
     return cpu.count(name) ? cpu.at(name) / seconds : 0;
 }
 
-void print(const line_setup& line, const window_figures& w, const stored_frames& s, int seconds) {
+void print(const window_figures& w, const stored_frames& s, int seconds) {
     const std::uint64_t sent = s.count ? s.last - s.first + 1 : 0;
+    const double rate = (w.delivered[1] - w.delivered[0]) / seconds;
+    std::printf("the capture's counters at the end: %s; %.1f fps delivered while measured\n",
+                w.counters.c_str(), rate);
     std::printf("stored / sent: %.4f (goal >= 0.999): %llu of the %llu frames the camera sent "
                 "(stamps %u to %u)\n",
                 sent ? double(s.count) / double(sent) : 0, (unsigned long long)s.count,
                 (unsigned long long)sent, s.first, s.last);
-    const double encode = bare_jpeg_seconds(s.samples), program = share(w.recording, "", seconds);
-    std::printf("program CPU: %.3f cores (goal <= 0.5); bare JPEG encode of the same frames at %d "
-                "fps: %.3f cores (%.2f ms a frame); program / encode %.2f\n",
-                program, line.fps, encode * line.fps, encode * 1e3,
-                encode > 0 ? program / (encode * line.fps) : 0);
+    const double encode = bare_jpeg_seconds(s.samples), program = share(w.cpu, "", seconds);
+    std::printf("program CPU: %.3f cores (goal <= 0.5); bare JPEG encode of the same frames at "
+                "%.1f fps: %.3f cores (%.2f ms a frame); program / encode %.2f\n",
+                program, rate, encode * rate, encode * 1e3,
+                encode > 0 ? program / (encode * rate) : 0);
     std::printf("threads (cores):");
-    for (const auto& [name, seconds_used] : w.recording)
+    for (const auto& [name, seconds_used] : w.cpu)
         if (!name.empty() && seconds_used > 0)
             std::printf(" %s %.3f;", name.c_str(), seconds_used / seconds);
-    const double shown = share(w.recording, "tresvik", seconds) +
-                         share(w.recording, "capture", seconds) +
-                         share(w.recording, "arv_gv_stream", seconds);
     std::printf("\nlive view and capture (GUI, capture, stream threads): %.3f cores; storage "
-                "(recorder, leveldb): %.3f cores\n",
-                shown,
-                share(w.recording, "recorder", seconds) + share(w.recording, "leveldb", seconds));
-    const double counts = share(w.counting, "odometer", per_count_seconds) +
-                          share(w.counting, "recorder", per_count_seconds);
-    std::printf("counts alone, camera paused: odometer and write threads %.3f cores, %.1f us a "
-                "count; GUI %.3f cores\n",
-                counts, counts * 1e6 / 1000, share(w.counting, "tresvik", per_count_seconds));
+                "(recorder, leveldb): %.3f cores; counts (odometer): %.1f us a count\n",
+                share(w.cpu, "tresvik", seconds) + share(w.cpu, "capture", seconds) +
+                    share(w.cpu, "arv_gv_stream", seconds),
+                share(w.cpu, "recorder", seconds) + share(w.cpu, "leveldb", seconds),
+                share(w.cpu, "odometer", seconds) * 1e6 / counts_per_second);
     std::fflush(stdout);
 }
 
@@ -241,8 +242,8 @@ int run(int seconds) {
                     line.width, line.height, line.fps,
                     double(line.width) * line.height * line.fps / 1e6, seconds);
         std::fflush(stdout);
-        const window_figures figures = run_window(line, p, seconds);
-        print(line, figures, read_stored(sessions, line.fps), seconds);
+        const window_figures figures = run_window(line, seconds);
+        print(figures, read_stored(sessions, line.fps), seconds);
         if (stop_requested)
             return 1;
     }
