@@ -1,13 +1,15 @@
 #include "app/tresvik_frame.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include <opencv2/core/utility.hpp>
-#include <opencv2/imgproc.hpp>
-#include <wx/dcclient.h>
 #include <wx/menu.h>
 #include <wx/stattext.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 
+#include "app/live_view.h"
 #include "app/tool_icons.h"
 #include "app/tresvik_options.h"
 #include "base/constants.h"
@@ -80,6 +82,7 @@ wxBEGIN_EVENT_TABLE(tresvik_frame, wxFrame)
     EVT_COMBOBOX(id_camera_list, tresvik_frame::on_camera_selected)
     // Every command and control; those without a rule of their own stay enabled.
     EVT_UPDATE_UI_RANGE(id_camera_list, id_replace_session_code, tresvik_frame::on_update_ui)
+    EVT_TIMER(id_status_timer, tresvik_frame::on_status_timer)
 wxEND_EVENT_TABLE()
     // clang-format on
 
@@ -116,8 +119,8 @@ tresvik_frame::~tresvik_frame() {
 
 void tresvik_frame::bind_thread_events() {
     Bind(EVT_THREAD_NEW_FRAME, &tresvik_frame::on_new_frame, this);
-    Bind(EVT_THREAD_STREAM_STATS, [this](wxThreadEvent& e) { SetStatusText(report_text(e), 0); });
-    Bind(EVT_THREAD_RECORD_STATUS, [this](wxThreadEvent& e) { SetStatusText(report_text(e), 2); });
+    Bind(EVT_THREAD_STREAM_STATS, [this](wxThreadEvent& e) { show_status(0, report_text(e)); });
+    Bind(EVT_THREAD_RECORD_STATUS, [this](wxThreadEvent& e) { show_status(2, report_text(e)); });
     Bind(EVT_THREAD_LOG_ERROR, [](wxThreadEvent& e) { log_error(e.GetString()); });
     Bind(EVT_THREAD_LOG_INFO, [](wxThreadEvent& e) { log_info(e.GetString()); });
     Bind(EVT_THREAD_RECORDER_STATE, &tresvik_frame::on_recorder_state, this);
@@ -149,8 +152,9 @@ void tresvik_frame::build_menus() {
 }
 
 void tresvik_frame::build_panes() {
-    camera_panel_ = new wxPanel(this, id_camera_panel, wxDefaultPosition, wxDefaultSize,
-                                wxTAB_TRAVERSAL | wxNO_BORDER);
+    camera_panel_ = new live_view(this, id_camera_panel, [this](live_frame& frame, cv::Size size) {
+        return recorder_ && recorder_->copy_live_frame(frame, size); // none once shut down
+    });
     aui_manager_.AddPane(camera_panel_,
                          fixed_pane(L"Камера").Top().BestSize(640, 480).Resizable(false));
     log_pane_ = new log_viewer(this, log_file_);
@@ -275,23 +279,29 @@ void tresvik_frame::on_archive(wxThreadEvent& event) {
         database_list_->remove_session(report.session);
 }
 
-// An event queued before Stop finds no capture and changes nothing. Drawn only here, unscaled at
-// the top left; the panel repaints nothing by itself.
+// An event queued before Stop finds no capture and changes nothing.
 void tresvik_frame::on_new_frame(wxThreadEvent& event) {
-    cv::Mat grey;
-    wxString overlay;
-    if (!recorder_->copy_live_frame(grey, overlay))
+    if (!recorder_->capturing())
         return;
-    if (!grey.empty()) {
-        cv::Mat colour;
-        cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
-        const wxImage image(colour.cols, colour.rows, colour.data, true);
-        wxClientDC dc(camera_panel_);
-        dc.DrawBitmap(wxBitmap(image), 0, 0);
-        dc.SetTextForeground(*wxGREEN);
-        dc.DrawText(overlay, 10, 10);
-    }
-    SetStatusText(report_text(event), 1);
+    camera_panel_->frame_arrived();
+    show_status(1, report_text(event));
+}
+
+void tresvik_frame::show_status(int field, const wxString& text) {
+    status_.offer(field, text.ToStdWstring());
+    show_due_status();
+}
+
+// The timer is armed for the moment the waiting texts are due, and left alone while it runs.
+void tresvik_frame::show_due_status() {
+    const auto now = status_pacer::clock::now();
+    for (const auto& [field, text] : status_.take(now))
+        SetStatusText(text, static_cast<int>(field));
+    const auto due = status_.due();
+    if (!due || status_timer_.IsRunning())
+        return;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
+    status_timer_.StartOnce(std::max(1, static_cast<int>(wait.count())));
 }
 
 // The camera list as the recorder has it; "Остановить" refreshes the database list once the

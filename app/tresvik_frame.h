@@ -9,15 +9,17 @@
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/listctrl.h>
-#include <wx/panel.h>
+#include <wx/timer.h>
 
 #include "app/command_state.h"
+#include "app/status_pacer.h"
 #include "base/constants.h"
 #include "browser/database_commands.h"
 #include "recorder/recorder.h"
 #include "recording/session_store.h"
 
 class database_list;
+class live_view;
 class log_viewer;
 
 // The main window: the composition root, which owns the settings store, the session store, the
@@ -78,6 +80,9 @@ private:
     }
 
     void on_new_frame(wxThreadEvent& event);
+    void show_status(int field, const wxString& text);
+    void on_status_timer(wxTimerEvent&) { show_due_status(); }
+    void show_due_status();
     void on_recorder_state(wxThreadEvent& event);
     void on_service_down(wxThreadEvent& event);
     void on_command_failed(wxThreadEvent& event);
@@ -92,7 +97,7 @@ private:
     wxComboBox* camera_list_ = nullptr;
     wxComboBox* exposure_list_ = nullptr;
     log_viewer* log_pane_ = nullptr;
-    wxPanel* camera_panel_ = nullptr;
+    live_view* camera_panel_ = nullptr;
     database_list* database_list_ = nullptr;
     std::unique_ptr<wxFileConfig> settings_;
     std::unique_ptr<operator_prompts> prompts_;
@@ -100,6 +105,8 @@ private:
     bool capturing_ = false; // as last reported: a stop refreshes the list once it has ended
     std::function<void()> worker_box_;
     std::function<void(const wxString& text)> command_box_;
+    status_pacer status_;
+    wxTimer status_timer_{this, id_status_timer}; // runs while a text waits for its turn
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -42,4 +42,5 @@ enum window_id : int {
     id_save_step,
     id_save_end,
     id_log_render_timer,
+    id_status_timer,
 };

@@ -76,7 +76,7 @@ recording_settings settings_of(const peers& p, const std::string& write_path) {
 struct recording_figures {
     std::uint64_t delivered = 0; // by the camera while recording
     double writer_cpu = 0;       // seconds, the write thread itself
-    double started_cpu = 0;      // seconds, threads it started (the engine's compaction)
+    double started_cpu = 0;      // seconds, the engine's background thread
     double odometer_cpu = 0;     // seconds, the thread taking counts as they arrive
     double wall = 0;
     double peers_cpu[3] = {};    // seconds while recording: camera, odometer, coordinates
@@ -90,18 +90,16 @@ void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
         figures.peers_cpu[i] += sign * process_cpu_seconds(children[i]->pid());
 }
 
-// The write thread and the threads it started, which inherit its name: the first made has the
-// lowest id.
-// The odometer thread names itself.
+// The write thread, the engine's background thread (its compactions) and the odometer thread,
+// each named by itself.
 std::array<double, 3> recorder_cpu() {
-    std::vector<pid_t> threads = threads_named("recorder");
-    std::sort(threads.begin(), threads.end());
-    std::array<double, 3> seconds{0, 0, 0};
-    for (std::size_t i = 0; i < threads.size(); ++i)
-        seconds[i == 0 ? 0 : 1] += thread_cpu_seconds(threads[i]);
-    for (const pid_t thread : threads_named("odometer"))
-        seconds[2] += thread_cpu_seconds(thread);
-    return seconds;
+    const auto seconds_of = [](const char* name) {
+        double seconds = 0;
+        for (const pid_t thread : threads_named(name))
+            seconds += thread_cpu_seconds(thread);
+        return seconds;
+    };
+    return {seconds_of("recorder"), seconds_of("leveldb"), seconds_of("odometer")};
 }
 
 // Recording starts with the first record status row; the end is read before the writer stops.
@@ -193,28 +191,6 @@ stored_figures check_sessions(const std::string& root) {
     return s;
 }
 
-double thread_cpu_now() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// CPU seconds of one cv::imencode at quality 85, the encode record_frame does, over frames taken
-// while recording.
-double bare_jpeg_seconds(const std::vector<cv::Mat>& frames) {
-    constexpr int encodes = 3;
-    if (frames.empty())
-        return 0;
-    std::vector<std::uint8_t> encoded;
-    const std::vector<int> quality = {cv::IMWRITE_JPEG_QUALITY, 85};
-    cv::imencode(".jpeg", frames.front(), encoded, quality);
-    const double start = thread_cpu_now();
-    for (const cv::Mat& frame : frames)
-        for (int i = 0; i < encodes; ++i)
-            cv::imencode(".jpeg", frame, encoded, quality);
-    return (thread_cpu_now() - start) / encodes / static_cast<double>(frames.size());
-}
-
 void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     const double ratio = r.delivered ? static_cast<double>(s.frames) / r.delivered : 0;
     std::printf("recorded %.1f s: delivered by the camera %llu, stored %llu in %zu session(s)\n",
@@ -230,7 +206,7 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     const double engine = s.frames ? r.started_cpu / static_cast<double>(s.frames) : 0;
     std::printf("write thread CPU: %.2f s, %.2f ms per stored frame (%.1f %% of one core)\n",
                 r.writer_cpu, per_frame * 1e3, 100.0 * r.writer_cpu / r.wall);
-    std::printf("threads the write thread started (the engine's compaction): %.2f s, %.2f ms per "
+    std::printf("the engine's background thread (compactions): %.2f s, %.2f ms per "
                 "stored frame\n",
                 r.started_cpu, engine * 1e3);
     std::printf("odometer thread (takes each count as it arrives, not part of storing): %.2f s\n",

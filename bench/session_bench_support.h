@@ -30,3 +30,7 @@ double bare_index_round(const std::string& root);
 
 // The value at that fraction of the sorted values (0.5: the median), nearest by rank; 0 for none.
 double percentile(std::vector<double> values, double fraction);
+
+// CPU seconds of one cv::imencode at quality 85, the encode each stored frame costs, over the
+// frames given (taken while recording: the cost follows the scene); 0 for none.
+double bare_jpeg_seconds(const std::vector<cv::Mat>& frames);

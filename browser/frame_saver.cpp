@@ -7,6 +7,7 @@
 #include <wx/filename.h>
 
 #include "base/encoding.h"
+#include "base/thread_name.h"
 #include "browser/frame_stitching.h"
 #include "log/thread_events.h"
 #include "recording/session_format.h"
@@ -57,6 +58,7 @@ frame_saver::~frame_saver() {
 }
 
 void frame_saver::run() {
+    name_lent_thread("frame saver");
     std::size_t done = 0;
     while (done < items_.size() && !cancelled_) {
         const wxString error = save_one(reader_, items_[done]);

@@ -1,6 +1,8 @@
 #include "recorder/recorder.h"
 
+#include <algorithm>
 #include <chrono>
+#include <shared_mutex>
 #include <utility>
 
 #include <wx/thread.h>
@@ -130,14 +132,28 @@ recorder_state recorder::state() const {
     return now;
 }
 
+bool recorder::capturing() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return grab_mode_ != nullptr;
+}
+
 // The lock is held for one copy; the recorder's thread takes the mode out under it before it
 // stops the mode, so the buffer read here is never one being destroyed.
-bool recorder::copy_live_frame(cv::Mat& image, wxString& overlay) const {
+bool recorder::copy_live_frame(live_frame& frame, cv::Size size) const {
     std::lock_guard<std::mutex> hold(lock_);
     if (!grab_mode_)
         return false;
-    grab_mode_->buffer().copy_out(image);
-    overlay = grab_mode_->overlay_text();
+    const frame_buffer& buffer = grab_mode_->buffer();
+    {
+        std::shared_lock<std::shared_mutex> reader(buffer.lock);
+        const cv::Rect part(0, 0, std::min(size.width, buffer.image.cols),
+                            std::min(size.height, buffer.image.rows));
+        if (buffer.timestamp == frame.timestamp && frame.image.size() == part.size())
+            return true;
+        buffer.image(part).copyTo(frame.image);
+        frame.timestamp = buffer.timestamp;
+    }
+    frame.overlay = grab_mode_->overlay_text();
     return true;
 }
 

@@ -24,6 +24,14 @@ class session_store;
 class service_thread;
 class telemetry_thread;
 
+// The part of the running capture's newest frame that the live image shows, and the text drawn over
+// it. The pixels are the window's own copy.
+struct live_frame {
+    cv::Mat image;
+    std::uint64_t timestamp = 0; // the camera's; 0 before the first frame
+    wxString overlay;
+};
+
 // Where the network threads listen: on a car the telemetry's fixed port and the data service's
 // port from the settings. Tests that build several windows at once ask for free ports instead.
 struct network_ports {
@@ -87,8 +95,12 @@ public:
 
     // The state after the last command; busy while commands are queued or running.
     recorder_state state() const;
-    // The newest frame of the running capture and the text drawn over it; false when none runs.
-    bool copy_live_frame(cv::Mat& image, wxString& overlay) const;
+    // Whether a capture runs: from its start until its stop has taken it away.
+    bool capturing() const;
+    // The newest frame's top-left part of at most `size` pixels, with its timestamp and the text
+    // drawn over it, copied into `frame` unless it already holds that frame: a frame met again
+    // costs no copy. False, and `frame` left as it is, when no capture runs.
+    bool copy_live_frame(live_frame& frame, cv::Size size) const;
 
 private:
     using command = std::function<void()>;

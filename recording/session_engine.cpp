@@ -20,6 +20,7 @@ leveldb::Options common_options() {
     options.block_restart_interval = 16;
     options.max_file_size = 2097152;
     options.reuse_logs = false;
+    options.env = named_engine_env();
     return options;
 }
 

@@ -21,6 +21,10 @@ struct session_disk : leveldb::EnvWrapper {
     session_disk() : EnvWrapper(leveldb::Env::Default()) {}
 };
 
+// The default file system, its background thread (compactions for every open session) named
+// "leveldb" when it first runs. Lives as long as the process.
+leveldb::Env* named_engine_env();
+
 // Recording and metadata edits: create the folder when missing. env null keeps the default.
 leveldb::Options writer_options(leveldb::Env* env);
 

@@ -8,6 +8,7 @@
 
 #include "base/constants.h"
 #include "base/encoding.h"
+#include "base/thread_name.h"
 #include "recording/session_store.h"
 #include "service/client_connection.h"
 #include "service/data_service_internal.h"
@@ -176,6 +177,7 @@ bool data_service::refuse_beyond_limit(const std::string& peer) {
 void data_service::fetch(const std::shared_ptr<client_connection>& connection,
                          const frame_request& request) {
     boost::asio::post(workers_, [this, connection, request] {
+        name_lent_thread("data worker");
         std::optional<std::string> failure;
         std::vector<unsigned char> response =
             fetch_response(sessions_, request, [&failure](const std::string& e) { failure = e; });
@@ -197,7 +199,10 @@ void data_service::close_idle_sessions_later() {
     idle_timer_.async_wait([this](const boost::system::error_code& error) {
         if (error == boost::asio::error::operation_aborted)
             return;
-        boost::asio::post(workers_, [this] { sessions_.close_idle_handles(); });
+        boost::asio::post(workers_, [this] {
+            name_lent_thread("data worker");
+            sessions_.close_idle_handles();
+        });
         close_idle_sessions_later();
     });
 }

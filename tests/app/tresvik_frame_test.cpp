@@ -9,10 +9,12 @@
 #include <opencv2/core/utility.hpp>
 
 #include <wx/app.h>
+#include <wx/dcmemory.h>
 #include <wx/menu.h>
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 
+#include "app/live_view.h"
 #include "app/tresvik_frame.h"
 #include "app/tresvik_options.h"
 #include "browser/database_cells.h"
@@ -114,7 +116,8 @@ struct frame_fixture : testing::Test {
 } // namespace
 
 // A first start with no camera and no settings file: the start-up rows in order. A
-// frame queued before a stop finds no capture and leaves the status bar alone. "Выход" closes the
+// frame queued before a stop finds no capture and leaves the status bar alone; of statuses that
+// come faster than the bar is redrawn, the last shows. "Выход" closes the
 // window, and nothing is written to the settings. Other thread events: the commands' test.
 TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_events) {
     frame->SetStatusText("before", 1);
@@ -122,6 +125,12 @@ TEST_F(frame_fixture, a_first_start_logs_its_rows_in_order_and_shows_thread_even
     EXPECT_EQ(status(1), "before");
     post(EVT_THREAD_RECORD_STATUS, record_status{7, 10000, 1, {}});
     EXPECT_EQ(status(2), L"ДПП[7]: 10000 Записано кадров: 1");
+    for (std::uint32_t dpp : {10001, 10002})
+        post(EVT_THREAD_RECORD_STATUS, record_status{7, dpp, 2, {}});
+    EXPECT_TRUE(eventually([&] {
+        wxTheApp->Yield();
+        return status(2) == L"ДПП[7]: 10002 Записано кадров: 2";
+    })) << "the last text shows";
     post_thread_event(frame, EVT_THREAD_LOG_ERROR, "Error reading serial serial_port.");
     settle();
     const std::string text = log_text();
@@ -258,10 +267,16 @@ TEST_F(frame_fixture, cameras_and_commands_follow_the_settings_the_selection_and
     for (std::uint64_t t = 1; t <= 10; ++t)
         ASSERT_TRUE(camera.deliver(std::vector<std::uint8_t>(64 * 48, 200), t));
     ASSERT_TRUE(eventually([&] {
-        wxTheApp->ProcessPendingEvents();
+        wxTheApp->Yield(); // the statuses' timer too
         return status(1).StartsWith("timestamp: 10 ");
     }));
     EXPECT_TRUE(status(0).StartsWith("delivered: "));
+    wxBitmap live(640, 480);
+    {
+        wxMemoryDC dc(live);
+        dynamic_cast<live_view&>(*frame->FindWindow(id_camera_panel)).paint(dc);
+    }
+    EXPECT_EQ(live.ConvertToImage().GetRed(63, 47), 200) << "the newest frame in the live view";
     write_raw_session(root.path() + "/b", {{"version", "1"}});
     command(id_stop);
     EXPECT_EQ(list->GetItemCount(), 1) << "refreshed once the capture has stopped";

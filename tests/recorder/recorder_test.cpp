@@ -61,12 +61,16 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
         camera_double::release_hold();
         ASSERT_TRUE(eventually([&] { return camera.acquiring(); }));
         ASSERT_TRUE(camera.deliver(std::vector<std::uint8_t>(32, 7), 1));
-        cv::Mat image;
-        wxString overlay;
+        live_frame shown;
         ASSERT_TRUE(eventually([&] {
-            return machinery.copy_live_frame(image, overlay) && image.at<std::uint8_t>(3, 7) == 7;
+            return machinery.copy_live_frame(shown, {5, 40}) && shown.timestamp == 1;
         }));
-        EXPECT_EQ(overlay, L"правый");
+        EXPECT_EQ(shown.image.size(), cv::Size(5, 4)) << "the part the panel shows";
+        EXPECT_EQ(shown.image.at<std::uint8_t>(3, 4), 7);
+        EXPECT_EQ(shown.overlay, L"правый");
+        shown.image.at<std::uint8_t>(0, 0) = 99;
+        EXPECT_TRUE(machinery.copy_live_frame(shown, {5, 40}));
+        EXPECT_EQ(shown.image.at<std::uint8_t>(0, 0), 99) << "a frame met again is not copied";
         EXPECT_THAT(owner.strings(EVT_THREAD_LOG_INFO),
                     testing::Contains("Exposure time: 5000 us, gain: 0"));
         camera.set_present(false);
@@ -75,7 +79,8 @@ TEST(recorder, commands_run_in_order_on_its_thread_while_the_caller_reads_the_li
         ASSERT_TRUE(eventually([&] { return camera.acquiring() && machinery.state().capturing; }));
         machinery.stop_capture();
         ASSERT_TRUE(eventually([&] { return !machinery.state().busy; }));
-        EXPECT_FALSE(machinery.copy_live_frame(image, overlay));
+        EXPECT_FALSE(machinery.capturing());
+        EXPECT_FALSE(machinery.copy_live_frame(shown, {5, 40}));
         EXPECT_TRUE(machinery.state().camera_open);
         EXPECT_EQ(machinery.state().cameras,
                   std::vector<std::wstring>{L"FakeCam 127.0.0.1 [SocketDriver]"});
