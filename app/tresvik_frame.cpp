@@ -102,6 +102,9 @@ wxEND_EVENT_TABLE()
         log_error(problem);
     recorder_->find_cameras(read_driver(*settings_).ToStdWstring());
     CreateStatusBar(4);
+    // The stream statistics are the longest text and the fourth field is never written.
+    const int status_widths[] = {-4, -4, -2, -1};
+    SetStatusWidths(4, status_widths);
     build_toolbar();
     show_stored_exposure_mode();
     index_stored_write_path();

@@ -6,10 +6,11 @@ pids=()
 demo_stop() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap demo_stop EXIT
 
-# demo_camera FPS: the camera at FPS frames a second, its scene moving 8 pixels a frame.
+# demo_camera FPS [OPTIONS...]: the camera at FPS frames a second, its scene moving 8 pixels a
+# frame, with more of tresvik-camsim's options.
 demo_camera() {
   mkdir -p "$demo"
-  "$bin/tresvik-camsim" --width 1024 --height 768 --fps "$1" --speed 8 >>"$demo/camsim.log" 2>&1 &
+  "$bin/tresvik-camsim" --width 1024 --height 768 --fps "$1" --speed 8 "${@:2}" >>"$demo/camsim.log" 2>&1 &
   pids+=($!)
 }
 

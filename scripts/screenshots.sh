@@ -20,7 +20,7 @@ trap 'demo_stop; rm -rf "$demo"' EXIT
 # Small enough to keep in the repository: 1,000 pixels wide, 64 greys and colours.
 shot() { sleep 1; import -window root png:- | convert - -resize 1000x -colors 64 "$docs/$1"; echo "docs/$1"; }
 
-demo_camera 25
+demo_camera 25 --lose-packets 5 # the status bar shows the lost packets sent again
 demo_odometer --format b --rate 200 --speed 300
 demo_coord --change-every 8 --orientation 1
 demo_settings="archive_remote=$demo/depot
