@@ -110,10 +110,10 @@ TEST(camsim_stream, history_holds_the_last_blocks_and_loss_keeps_to_its_share) {
     block_history history(4);
     for (int i = 0; i < 5; ++i)
         history.next().bytes.assign(1, static_cast<std::uint8_t>(i));
-    EXPECT_EQ(history.find(1), nullptr);
+    EXPECT_EQ(history.held(1), nullptr);
     for (std::uint64_t id = 2; id <= 5; ++id)
-        ASSERT_TRUE(history.find(id) && history.find(id)->bytes[0] == id - 1) << id;
-    EXPECT_EQ(history.find(6), nullptr);
+        ASSERT_TRUE(history.held(id) && history.held(id)->bytes[0] == id - 1) << id;
+    EXPECT_EQ(history.held(6), nullptr);
     for (int i = 5; i < 0xFFFF; ++i)
         history.next();
     EXPECT_EQ(history.next().block_id, 1u);

@@ -353,7 +353,7 @@ void gv_camera::send_packet(const sent_block& block, std::uint32_t packet_id) {
 
 // Packets of a block no longer held cannot come again; the receiver gives the frame up.
 void gv_camera::resend(const gige::packet_resend& request) {
-    const sent_block* block = history_.find(request.block_id);
+    const sent_block* block = history_.held(request.block_id);
     if (block == nullptr) {
         ++counters_.unavailable;
         return;

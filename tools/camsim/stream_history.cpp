@@ -12,7 +12,7 @@ sent_block& block_history::next() {
     return slot;
 }
 
-const sent_block* block_history::find(std::uint64_t block_id) const {
+const sent_block* block_history::held(std::uint64_t block_id) const {
     for (std::size_t back = 0; back < held_; ++back) {
         const sent_block& block = blocks_[(newest_ + blocks_.size() - back) % blocks_.size()];
         if (block.block_id == block_id)

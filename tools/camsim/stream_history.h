@@ -28,7 +28,7 @@ public:
     // from 1 to 65535 and round again (GVSP reserves block 0).
     sent_block& next();
     // The held block with this id; null once it has been replaced or before it was sent.
-    const sent_block* find(std::uint64_t block_id) const;
+    const sent_block* held(std::uint64_t block_id) const;
 
 private:
     std::vector<sent_block> blocks_;

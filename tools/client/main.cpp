@@ -86,7 +86,7 @@ void run_for(boost::asio::io_context& events, double seconds, const std::string&
 }
 
 // The time limit holds for the whole exchange: connecting, sending and the response together.
-std::vector<unsigned char> exchange(const fetch_options& o) {
+std::vector<unsigned char> fetch_png(const fetch_options& o) {
     const auto deadline = std::chrono::steady_clock::now() + milliseconds_of(o.timeout);
     const auto left = [&] {
         return std::max(std::chrono::milliseconds(0),
@@ -103,7 +103,7 @@ std::vector<unsigned char> exchange(const fetch_options& o) {
 }
 
 int fetch(const fetch_options& o) {
-    const std::vector<unsigned char> png = exchange(o);
+    const std::vector<unsigned char> png = fetch_png(o);
     if (png.empty())
         throw std::runtime_error("the service could produce no image (length 0)");
     std::ofstream file(o.output, std::ios::binary);
