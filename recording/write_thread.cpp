@@ -110,9 +110,24 @@ void write_thread::release(const std::shared_ptr<odometer_port>& port,
     client->stop();
     status_timer_.cancel();
     events_.restart();
-    events_.poll();
     counts_.restart();
-    counts_.poll();
+    drain(events_);
+    drain(counts_);
+}
+
+// What the odometer thread let escape while the loops were stopping comes here, too late to end
+// them: it is only reported, and the handlers after it still run.
+void write_thread::drain(boost::asio::io_context& loop) {
+    for (bool done = false; !done;) {
+        try {
+            loop.poll();
+            done = true;
+        } catch (const std::exception& e) {
+            post_error(owner_, e.what());
+        } catch (...) {
+            post_error(owner_, "Unknown exception in write thread");
+        }
+    }
 }
 
 // Once the frame is stored the status shows it, unless the line was lost meanwhile: its own status

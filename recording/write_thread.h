@@ -43,6 +43,7 @@ private:
     void stop_counting();
     void release(const std::shared_ptr<odometer_port>& port,
                  const std::shared_ptr<coordinate_client>& client);
+    void drain(boost::asio::io_context& loop);
     void hand_over(count_work work, recording_step& step, count_intake& intake,
                    const std::weak_ptr<odometer_port>& port);
     void post_held_status_later(count_intake& intake, const std::weak_ptr<odometer_port>& port);
