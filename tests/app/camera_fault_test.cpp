@@ -1,10 +1,8 @@
 // The main window over the real camera layer and tresvik-camsim. Runs inside the loopback-only
 // namespace (scripts/isolated.sh) and moves into a namespace of its own, so that no other test's
 // simulator is seen.
-#include <sched.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 
 #include <gmock/gmock.h>
@@ -14,6 +12,7 @@
 #include "app/tresvik_frame.h"
 #include "harness/child_process.h"
 #include "log/log_viewer.h"
+#include "tests/support/private_network.h"
 #include "tests/support/temp_home.h"
 
 namespace {
@@ -52,7 +51,7 @@ struct answering_loop : wxTimer {
 // mode fails on the lost camera, the loss is logged within 2 s, and the camera, back, is opened
 // again and captures as before.
 TEST(camera_fault, a_camera_that_vanishes_while_capturing_never_holds_up_the_window) {
-    ASSERT_TRUE(unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0);
+    ASSERT_TRUE(enter_private_network());
     temp_home home;
     const auto start_camsim = [] {
         auto camsim = std::make_unique<child_process>(std::vector<std::string>{

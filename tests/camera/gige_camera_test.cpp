@@ -3,7 +3,6 @@
 // process then moves into a namespace of its own, so that tests running side by side neither share
 // the camera control port nor see each other's cameras.
 
-#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -19,6 +18,7 @@
 #include "camera/camera_access.h"
 #include "camera/grab_modes.h"
 #include "harness/child_process.h"
+#include "tests/support/private_network.h"
 
 namespace {
 
@@ -59,9 +59,7 @@ const camera_frame* next_frame(camera_stream& stream) {
 
 class gige_camera_test : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        isolated = unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
-    }
+    static void SetUpTestSuite() { isolated = enter_private_network(); }
 
     void SetUp() override {
         ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";

@@ -4,11 +4,9 @@
 
 #include <arpa/inet.h>
 #include <arv.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +16,7 @@
 #include <opencv2/core.hpp>
 
 #include "harness/child_process.h"
+#include "tests/support/private_network.h"
 #include "tools/camsim/frame_stamp.h"
 #include "tools/camsim/scene.h"
 
@@ -91,9 +90,7 @@ grab_result grab(ArvGvStreamPacketResend resend) {
 
 class camsim_resend : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        isolated = unshare(CLONE_NEWNET) == 0 && std::system("ip link set lo up") == 0;
-    }
+    static void SetUpTestSuite() { isolated = enter_private_network(); }
     void SetUp() override {
         ASSERT_TRUE(isolated) << "no private network namespace: run inside scripts/isolated.sh";
         simulator = std::make_unique<child_process>(
