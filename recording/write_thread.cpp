@@ -16,6 +16,12 @@ namespace {
 void post_error(wxEvtHandler* owner, const char* text) {
     post_thread_event(owner, EVT_THREAD_LOG_ERROR, readable_text(text));
 }
+
+// A line lost has put its own status in place of the count's, which must not cover it.
+bool line_is_up(const std::weak_ptr<odometer_port>& port) {
+    const auto line = port.lock();
+    return line && line->is_open();
+}
 } // namespace
 
 write_thread::write_thread(wxEvtHandler* owner, session_store& sessions,
@@ -130,8 +136,7 @@ void write_thread::drain(boost::asio::io_context& loop) {
     }
 }
 
-// Once the frame is stored the status shows it, unless the line was lost meanwhile: its own status
-// must stay.
+// Once the frame is stored the status shows it, unless the line was lost meanwhile.
 void write_thread::hand_over(count_work work, recording_step& step, count_intake& intake,
                              const std::weak_ptr<odometer_port>& port) {
     boost::asio::post(events_, [this, work = std::move(work), &step, &intake, port] {
@@ -140,8 +145,7 @@ void write_thread::hand_over(count_work work, recording_step& step, count_intake
             return;
         intake.frame_done();
         boost::asio::post(counts_, [this, &intake, port] {
-            const auto line = port.lock();
-            if (!line || !line->is_open())
+            if (!line_is_up(port))
                 return;
             intake.refresh_status();
             post_held_status_later(intake, port);
@@ -149,7 +153,6 @@ void write_thread::hand_over(count_work work, recording_step& step, count_intake
     });
 }
 
-// A line lost meanwhile has put its own status in place of the count's, which must not cover it.
 void write_thread::post_held_status_later(count_intake& intake,
                                           const std::weak_ptr<odometer_port>& port) {
     if (status_timer_armed_ || !intake.holds_status())
@@ -158,8 +161,7 @@ void write_thread::post_held_status_later(count_intake& intake,
     status_timer_.expires_after(count_intake::status_interval);
     status_timer_.async_wait([this, &intake, port](const boost::system::error_code& error) {
         status_timer_armed_ = false;
-        const auto line = port.lock();
-        if (!error && line && line->is_open())
+        if (!error && line_is_up(port))
             intake.post_held_status();
     });
 }
