@@ -1,3 +1,5 @@
+#include <string_view>
+
 #include "base/thread_name.h"
 #include "recording/session_engine.h"
 
@@ -22,7 +24,39 @@ private:
         next->function(next->arg);
     }
 };
+
+// The engine keeps a log open per write buffer and closes it when the buffer's table is written.
+// Flush, once per record, passes on: with nothing buffered it writes nothing, and a fault-injecting
+// disk counts the engine's records by it.
+class unwritten_log : public leveldb::WritableFile {
+public:
+    explicit unwritten_log(leveldb::WritableFile* created) : created_(created) {}
+
+    leveldb::Status Append(const leveldb::Slice&) override { return {}; }
+    leveldb::Status Close() override { return created_->Close(); }
+    leveldb::Status Flush() override { return created_->Flush(); }
+    leveldb::Status Sync() override { return {}; }
+
+private:
+    std::unique_ptr<leveldb::WritableFile> created_;
+};
+
+bool names_log(const std::string& name) {
+    constexpr std::string_view log = ".log";
+    return name.size() > log.size() && name.compare(name.size() - log.size(), log.size(), log) == 0;
+}
 } // namespace
+
+// The file is still created: an empty log is what the engine's own open expects to find.
+leveldb::Status unlogged_disk::NewWritableFile(const std::string& name,
+                                               leveldb::WritableFile** out) {
+    const leveldb::Status status = target()->NewWritableFile(name, out);
+    if (status.ok() && names_log(name)) {
+        *out = new unwritten_log(*out);
+        ++write_buffers_;
+    }
+    return status;
+}
 
 // Never destroyed, as the engine's own default is not: sessions may close while the process ends.
 leveldb::Env* named_engine_env() {

@@ -51,13 +51,12 @@ std::optional<std::int64_t> last_write_seconds(const std::string& path) {
 // table block's size. A larger write buffer means fewer, larger tables for the same bytes, so the
 // per-table work (synchronising the table, recording it in the manifest, moving it down the levels)
 // is done less often. Readers need neither: every table records how its blocks are stored.
-leveldb::Options writer_options(leveldb::Env* env) {
+leveldb::Options writer_options(unlogged_disk& env) {
     leveldb::Options options = common_options();
     options.create_if_missing = true;
     options.compression = leveldb::kNoCompression;
     options.write_buffer_size = 16 * 1024 * 1024;
-    if (env)
-        options.env = env;
+    options.env = &env;
     return options;
 }
 

@@ -3,6 +3,7 @@
 // Internal to the session layer: how it talks to leveldb. The options are part of the on-disk
 // contract with other programs that open the same folders; they must not change.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,8 +26,25 @@ struct session_disk : leveldb::EnvWrapper {
 // "leveldb" when it first runs. Lives as long as the process.
 leveldb::Env* named_engine_env();
 
-// Recording and metadata edits: create the folder when missing. env null keeps the default.
-leveldb::Options writer_options(leveldb::Env* env);
+// The writer's file system over another: the engine's log is created but never written, so that
+// each value is written to the disk once, in a table, instead of twice (log, then table). What the
+// write buffer holds is therefore on no disk until the engine flushes it; table_flusher has that
+// done within a second and session_writer at the close. Counts the write buffers the engine begins
+// (one new log each), so that whoever asks a flush knows whether the engine has done one since.
+// Thread safety: the engine calls it from any thread; write_buffers may be read from any thread.
+class unlogged_disk : public leveldb::EnvWrapper {
+public:
+    explicit unlogged_disk(leveldb::Env* base) : EnvWrapper(base) {}
+
+    leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** out) override;
+    std::uint64_t write_buffers() const { return write_buffers_; }
+
+private:
+    std::atomic<std::uint64_t> write_buffers_{0};
+};
+
+// Recording and metadata edits: create the folder when missing; files through env.
+leveldb::Options writer_options(unlogged_disk& env);
 
 inline leveldb::Slice as_slice(std::string_view text) {
     return {text.data(), text.size()};

@@ -128,11 +128,12 @@ struct session_disk;
 // One session database opened for writing; the store's own writers (the session being recorded,
 // edits) go through the store, others are other programs to it. Thread safety: one thread at a
 // time may open, close, set and record; any other thread may call the const members meanwhile, and
-// close waits for reads inside the engine to leave. Durability: a write is synchronised when a
-// second has passed since the last synchronised one, and close synchronises what is left, so a
-// power cut loses at most about the last second. The range's end ("dpp_end"/"time_end") is stored
-// at the close only; a session whose writer never closed (a crash, a power cut) gets it from its
-// newest frame when the store next opens it.
+// close waits for reads inside the engine to leave. Durability: values reach the disk once, in the
+// engine's tables (it keeps no log); a thread of the writer's has a table written, and synced, from
+// whatever waited a second for one, and close writes the rest, so a crash or a power cut loses at
+// most about the last second and a closed session is whole. The range's end ("dpp_end"/"time_end")
+// is stored at the close only; a session whose writer never closed (a crash, a power cut) gets it
+// from its newest frame when the store next opens it.
 class session_writer {
 public:
     // The clock stamps "time_start"/"time_end"; disk is for fault-injecting tests only.
@@ -143,8 +144,9 @@ public:
     // Opens or creates the folder and writes "version", closing what was open. The open flag is
     // set before "version" is put, so a failing put leaves it open.
     void open(const std::string& path);
-    // Stores the range's end when frames were recorded since the open, synchronised, then releases
-    // the handle and clears the open flag and the frames-written count.
+    // Stores the range's end when frames were recorded since the open, has everything written into
+    // a synced table, then releases the handle and clears the open flag and the frames-written
+    // count.
     void close();
     bool is_open() const;
     // The folder open now; empty when closed.

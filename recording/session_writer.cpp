@@ -11,23 +11,21 @@
 #include "base/encoding.h"
 #include "recording/session_engine.h"
 #include "recording/session_format.h"
-
-namespace {
-constexpr std::uint64_t sync_interval_micros = 1000000;
-} // namespace
+#include "recording/table_flusher.h"
 
 std::int64_t system_unix_seconds() {
     using namespace std::chrono;
     return floor<seconds>(system_clock::now()).time_since_epoch().count();
 }
 
-// The handle lock is taken exclusively to replace the handle, shared to use it. The rest below the
-// count is the writing thread's own: buffers kept from frame to frame (a frame is megabytes, and
-// fresh memory for each would cost page faults), values stored since the open, the newest frame's
-// key and time (stored as the range's end at the close), and the durability state.
+// The handle lock is taken exclusively to replace the handle (and its flusher), shared to use it.
+// The rest below the count is the writing thread's own: buffers kept from frame to frame (a frame
+// is megabytes, and fresh memory for each would cost page faults), values stored since the open,
+// and the newest frame's key and time (stored as the range's end at the close).
 struct session_writer::state {
-    state(session_clock clock, session_disk* disk)
-        : options(writer_options(disk)), clock(std::move(clock)) {}
+    state(session_clock clock, session_disk* test_disk)
+        : disk(test_disk ? static_cast<leveldb::Env*>(test_disk) : named_engine_env()),
+          options(writer_options(disk)), clock(std::move(clock)) {}
 
     void release_handle();
     void store_end();
@@ -35,8 +33,10 @@ struct session_writer::state {
     void put(std::string_view key, std::string_view value);
     void write(leveldb::WriteBatch& writes);
 
+    unlogged_disk disk;
     mutable std::shared_mutex handle_lock;
     std::unique_ptr<leveldb::DB> handle;
+    std::unique_ptr<table_flusher> flusher; // stopped before the handle goes
     std::string path;
     leveldb::Options options;
     std::atomic<std::uint64_t> frames_written{0};
@@ -47,8 +47,6 @@ struct session_writer::state {
     std::map<std::string, std::string, std::less<>> stored_metadata;
     std::string end_key;
     std::int64_t end_time = 0;
-    std::uint64_t last_sync_micros = 0;
-    bool unsynced_writes = false;
 };
 
 session_writer::session_writer(session_clock clock, session_disk* disk)
@@ -66,8 +64,8 @@ void session_writer::open(const std::string& path) {
     leveldb::DB* handle = nullptr;
     check_status(leveldb::DB::Open(s.options, path, &handle));
     s.handle.reset(handle);
+    s.flusher = std::make_unique<table_flusher>(*handle, s.disk);
     s.path = path;
-    s.last_sync_micros = s.options.env->NowMicros();
     s.open = true;
     s.put(key_version, current_version);
 }
@@ -90,15 +88,15 @@ std::uint64_t session_writer::frames_written() const {
     return state_->frames_written;
 }
 
-// What was written since the last synchronised write reaches the disk before the handle goes, so
-// a closed session survives a power cut whole.
+// Everything written reaches a table, synced, before the handle goes: the engine writes no log
+// that a later open could recover it from.
 void session_writer::state::release_handle() {
     open = false;
+    flusher.reset();
     if (handle)
         store_end();
     frames_written = 0;
     stored_metadata.clear();
-    unsynced_writes = false;
     handle.reset();
     path.clear();
 }
@@ -131,16 +129,13 @@ void session_writer::state::put_metadata(std::string_view key, const std::string
 // that it would merge (read and write again) each of them. A failure is not reported: the handle
 // of a failed disk refuses it, and whoever opens the folder next stores the end from the frames.
 void session_writer::state::store_end() {
-    leveldb::WriteBatch end;
     if (frames_written > 0) {
+        leveldb::WriteBatch end;
         end.Put(as_slice(key_dpp_end), end_key);
         end.Put(as_slice(key_time_end), format_unix_seconds(end_time));
+        handle->Write(leveldb::WriteOptions(), &end);
     }
-    if (frames_written > 0 || unsynced_writes) {
-        leveldb::WriteOptions synchronised;
-        synchronised.sync = true;
-        handle->Write(synchronised, &end);
-    }
+    flush_write_buffer(*handle);
 }
 
 std::wstring session_writer::session_code() const {
@@ -184,17 +179,11 @@ void session_writer::state::put(std::string_view key, std::string_view value) {
     write(single);
 }
 
-// Writes are unsynchronised, but the first one after a second without a synchronised write is
-// synchronised: a power cut then loses at most about the last second of recording, for one disk
-// flush a second.
+// No write is synchronised: with no log there is nothing to synchronise but tables, which the
+// flusher has written within about a second.
 void session_writer::state::write(leveldb::WriteBatch& writes) {
     if (!handle)
         throw std::runtime_error("Session database is not open.");
-    const std::uint64_t now = options.env->NowMicros();
-    leveldb::WriteOptions write_options;
-    write_options.sync = now - last_sync_micros >= sync_interval_micros;
-    check_status(handle->Write(write_options, &writes));
-    if (write_options.sync)
-        last_sync_micros = now;
-    unsynced_writes = !write_options.sync;
+    check_status(handle->Write(leveldb::WriteOptions(), &writes));
+    flusher->written();
 }

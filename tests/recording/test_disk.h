@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,31 +11,32 @@
 #include "recording/session_engine.h"
 
 // A disk that can be made full (a write then stores some of its bytes and fails, as the kernel
-// does when the space runs out in the middle of it), with a clock the test sets and a count of the
-// synchronisations of the engine's log.
+// does when the space runs out in the middle of it), with counts of the records the engine put in
+// its log and of the tables it synchronised.
 class test_disk : public session_disk {
 public:
     // Writes of at least min_bytes fail from now on.
     void fill(std::size_t min_bytes = 0) { full_from_ = min_bytes; }
     void free_space() { full_from_.reset(); }
-    int log_syncs() const { return log_syncs_; }
     int log_writes() const { return log_writes_; }
-    void advance(std::uint64_t micros) { now_ += micros; }
+    int table_syncs() const { return table_syncs_; }
 
-    uint64_t NowMicros() override { return now_; }
     leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** out) override {
         leveldb::WritableFile* target = nullptr;
         const leveldb::Status status = session_disk::NewWritableFile(name, &target);
-        const bool log = name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0;
-        *out = status.ok() ? new file(*this, target, log) : nullptr;
+        const auto named = [&name](const std::string& type) {
+            return name.size() > type.size() &&
+                   name.compare(name.size() - type.size(), type.size(), type) == 0;
+        };
+        *out = status.ok() ? new file(*this, target, named(".log"), named(".ldb")) : nullptr;
         return status;
     }
 
 private:
     class file : public leveldb::WritableFile {
     public:
-        file(test_disk& disk, leveldb::WritableFile* target, bool log)
-            : disk_(disk), target_(target), log_(log) {}
+        file(test_disk& disk, leveldb::WritableFile* target, bool log, bool table)
+            : disk_(disk), target_(target), log_(log), table_(table) {}
         leveldb::Status Append(const leveldb::Slice& data) override {
             if (!disk_.full_from_ || data.size() < *disk_.full_from_)
                 return target_->Append(data);
@@ -49,18 +51,19 @@ private:
             return target_->Flush();
         }
         leveldb::Status Sync() override {
-            disk_.log_syncs_ += log_;
-            return target_->Sync();
+            const leveldb::Status status = target_->Sync();
+            disk_.table_syncs_ += table_ && status.ok();
+            return status;
         }
 
     private:
         test_disk& disk_;
         std::unique_ptr<leveldb::WritableFile> target_;
         bool log_;
+        bool table_;
     };
 
     std::optional<std::size_t> full_from_;
-    int log_syncs_ = 0;
-    int log_writes_ = 0;
-    std::uint64_t now_ = 1000000000;
+    std::atomic<int> log_writes_ = 0;
+    std::atomic<int> table_syncs_ = 0;
 };
