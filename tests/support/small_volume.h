@@ -9,7 +9,8 @@
 
 // A small volume of the test's own: a tmpfs mounted in a mount namespace of this thread's own,
 // so that nothing of it shows outside; threads this thread starts afterwards see it too (the
-// tests run as root).
+// tests run as root), but none started before, such as the session engine's one background
+// thread once a session was open: one volume a test process.
 class small_volume {
 public:
     small_volume(const std::string& at, const std::string& size) : at_(at) {
