@@ -3,7 +3,10 @@
 // tresvik-coord-sim answering on loopback. Goals: at least 0.99 of the frames the camera delivered
 // while recording are stored, no DPP key holds a frame older than the key before it, and the
 // write thread with the engine's threads spends at most 1.2 times a bare JPEG encode per stored
-// frame (both parts printed), the encode timed over frames taken once a second while recording.
+// frame (both parts printed). The encode is timed side by side with the recording, on frames
+// taken once a second, since the write thread encodes while the camera's stream, the simulators
+// and the engine share the machine (on two cores that makes the same encode 5 to 25 % dearer);
+// the same frames encoded again after the recording, on a quiet machine, are printed beside it.
 // With --archive, two runs with a new session every 5 s: without the archive, then with the
 // program's archiver copying a backlog of sessions at full speed to s3rver on loopback while
 // recording; the two stored / delivered ratios side by side (goal for the second: at least 0.99).
@@ -76,12 +79,13 @@ recording_settings settings_of(const peers& p, const std::string& write_path) {
 struct recording_figures {
     std::uint64_t delivered = 0; // by the camera while recording
     double writer_cpu = 0;       // seconds, the write thread itself
-    double started_cpu = 0;      // seconds, the engine's background thread
+    double started_cpu = 0;      // seconds, the engine's threads
     double odometer_cpu = 0;     // seconds, the thread taking counts as they arrive
     double wall = 0;
     double peers_cpu[3] = {};    // seconds while recording: camera, odometer, coordinates
     thread_cpu_list busiest;     // this process's threads at the end
     std::vector<cv::Mat> frames; // one a second: the encode's cost depends on the scene
+    double encode_beside = 0;    // seconds, one encode of those frames while recording
 };
 
 void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
@@ -90,8 +94,8 @@ void add_peers_cpu(const peers& p, double sign, recording_figures& figures) {
         figures.peers_cpu[i] += sign * process_cpu_seconds(children[i]->pid());
 }
 
-// The write thread, the engine's background thread (its compactions) and the odometer thread,
-// each named by itself.
+// The write thread, the engine's threads (its compactions, and the thread that has it flush its
+// write buffer) and the odometer thread, each named by itself.
 std::array<double, 3> recorder_cpu() {
     const auto seconds_of = [](const char* name) {
         double seconds = 0;
@@ -99,7 +103,8 @@ std::array<double, 3> recorder_cpu() {
             seconds += thread_cpu_seconds(thread);
         return seconds;
     };
-    return {seconds_of("recorder"), seconds_of("leveldb"), seconds_of("odometer")};
+    return {seconds_of("recorder"), seconds_of("leveldb") + seconds_of("table flush"),
+            seconds_of("odometer")};
 }
 
 // Recording starts with the first record status row; the end is read before the writer stops.
@@ -121,6 +126,7 @@ recording_figures record(bench_events& events, const recording_settings& setting
     for (int second = 0; second < seconds; ++second) {
         dispatch_for(events, 1s);
         grab.buffer().copy_out(figures.frames.emplace_back());
+        figures.encode_beside += bare_jpeg_seconds({figures.frames.back()}) / seconds;
     }
     add_peers_cpu(p, 1, figures);
     figures.busiest = thread_cpu_table();
@@ -206,15 +212,19 @@ void print(const recording_figures& r, const stored_figures& s, double jpeg) {
     const double engine = s.frames ? r.started_cpu / static_cast<double>(s.frames) : 0;
     std::printf("write thread CPU: %.2f s, %.2f ms per stored frame (%.1f %% of one core)\n",
                 r.writer_cpu, per_frame * 1e3, 100.0 * r.writer_cpu / r.wall);
-    std::printf("the engine's background thread (compactions): %.2f s, %.2f ms per "
+    std::printf("the engine's threads (table writes, compactions): %.2f s, %.2f ms per "
                 "stored frame\n",
                 r.started_cpu, engine * 1e3);
     std::printf("odometer thread (takes each count as it arrives, not part of storing): %.2f s\n",
                 r.odometer_cpu);
-    std::printf("bare JPEG encode of the same frames (quality 85): %.2f ms; ratio of the write "
-                "thread %.2f, with the engine's threads %.2f (goal <= 1.2)\n",
-                jpeg * 1e3, jpeg > 0 ? per_frame / jpeg : 0,
-                jpeg > 0 ? (per_frame + engine) / jpeg : 0);
+    const double beside = r.encode_beside;
+    std::printf("bare JPEG encode of the same frames (quality 85), beside the recording: %.2f ms; "
+                "ratio of the write thread %.2f, with the engine's threads %.2f (goal <= 1.2)\n",
+                beside * 1e3, beside > 0 ? per_frame / beside : 0,
+                beside > 0 ? (per_frame + engine) / beside : 0);
+    std::printf("the same encode after the recording, on a quiet machine: %.2f ms; ratio with the "
+                "engine's threads %.2f\n",
+                jpeg * 1e3, jpeg > 0 ? (per_frame + engine) / jpeg : 0);
     std::printf("simulators' CPU while recording: camsim %.2f s, odometer-sim %.2f s, "
                 "coord-sim %.2f s\n",
                 r.peers_cpu[0], r.peers_cpu[1], r.peers_cpu[2]);
