@@ -1,4 +1,4 @@
-#include <string_view>
+#include <filesystem>
 
 #include "base/thread_name.h"
 #include "recording/session_engine.h"
@@ -40,18 +40,13 @@ public:
 private:
     std::unique_ptr<leveldb::WritableFile> created_;
 };
-
-bool names_log(const std::string& name) {
-    constexpr std::string_view log = ".log";
-    return name.size() > log.size() && name.compare(name.size() - log.size(), log.size(), log) == 0;
-}
 } // namespace
 
 // The file is still created: an empty log is what the engine's own open expects to find.
 leveldb::Status unlogged_disk::NewWritableFile(const std::string& name,
                                                leveldb::WritableFile** out) {
     const leveldb::Status status = target()->NewWritableFile(name, out);
-    if (status.ok() && names_log(name)) {
+    if (status.ok() && std::filesystem::path(name).extension() == ".log") {
         *out = new unwritten_log(*out);
         ++write_buffers_;
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,11 +25,8 @@ public:
     leveldb::Status NewWritableFile(const std::string& name, leveldb::WritableFile** out) override {
         leveldb::WritableFile* target = nullptr;
         const leveldb::Status status = session_disk::NewWritableFile(name, &target);
-        const auto named = [&name](const std::string& type) {
-            return name.size() > type.size() &&
-                   name.compare(name.size() - type.size(), type.size(), type) == 0;
-        };
-        *out = status.ok() ? new file(*this, target, named(".log"), named(".ldb")) : nullptr;
+        const std::filesystem::path type = std::filesystem::path(name).extension();
+        *out = status.ok() ? new file(*this, target, type == ".log", type == ".ldb") : nullptr;
         return status;
     }
 
